@@ -1,0 +1,14 @@
+# Warning flags for every target of this project, and the sanitizer build.
+add_library(zelvan_warnings INTERFACE)
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  target_compile_options(zelvan_warnings INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
+                                                   -Wno-sign-conversion)
+  if(ZELVAN_WARNINGS_AS_ERRORS)
+    target_compile_options(zelvan_warnings INTERFACE -Werror)
+  endif()
+endif()
+
+if(ZELVAN_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()

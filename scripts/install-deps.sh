@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, whatever this machine lacks to build, test and demo Zelvan (Debian 12).
+set -euo pipefail
+
+packages=(
+  cmake g++ make pkg-config git
+  libgl-dev libegl-dev libegl-mesa0 libgl1-mesa-dri   # OpenGL 1.1 and Mesa's surfaceless EGL
+  libgtest-dev libbenchmark-dev                        # tests and benchmarks
+  libpng-dev libjpeg-dev libcli11-dev                  # zelvan-render
+  libglfw3-dev xvfb xauth                              # zelvan-view and its smoke test
+  clang libclang-rt-14-dev valgrind                    # fuzzing, sanitizers, memcheck
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}" >&2
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

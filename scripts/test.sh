@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the warnings-as-errors build, then the sanitizer build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+jobs=$(nproc)
+export EGL_PLATFORM=surfaceless
+
+echo "== build (warnings as errors) and test =="
+cmake -S . -B build/ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVAN_WARNINGS_AS_ERRORS=ON >/dev/null
+cmake --build build/ci -j "$jobs"
+ctest --test-dir build/ci --output-on-failure -j "$jobs"
+
+echo "== address and undefined-behaviour sanitizers =="
+cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DZELVAN_WARNINGS_AS_ERRORS=ON -DZELVAN_SANITIZE=ON \
+  -DZELVAN_BUILD_EXAMPLES=OFF >/dev/null
+cmake --build build/asan -j "$jobs"
+ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1 \
+LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0 \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build/asan --output-on-failure -j "$jobs"
+
+echo "== all tests passed =="

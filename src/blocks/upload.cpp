@@ -1,0 +1,72 @@
+#include "upload.h"
+
+#include <GL/gl.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "swizzle.h"
+
+namespace zelvan {
+
+namespace {
+constexpr std::uint8_t kFill = 0x40;
+}
+
+void prepareStaging(std::uint8_t* staging, const Block& block, const std::uint8_t* pixels,
+                    std::int32_t pitch) noexcept {
+    const std::size_t texelRow = std::size_t{block.textureWidth} * 4;
+    const std::size_t pixelRow = std::size_t{block.width} * 4;
+    std::uint8_t* dst = staging;
+    for (std::uint32_t r = 0; r < block.height; ++r, dst += texelRow) {
+        // 64-bit offset: r * pitch exceeds 2^31 in images a few gigabytes large.
+        const std::uint8_t* src = pixels + static_cast<std::uint64_t>(r) * static_cast<std::uint64_t>(pitch);
+        copySwapRedBlue(dst, src, block.width);
+        std::memset(dst + pixelRow, kFill, texelRow - pixelRow);
+    }
+    const std::size_t padRows = block.textureHeight - block.height;
+    std::memset(dst, kFill, padRows * texelRow);
+}
+
+void drainGlErrors() noexcept {
+    while (glGetError() != GL_NO_ERROR) {
+    }
+}
+
+bool uploadBlock(BlockImage& image, std::uint32_t row, std::uint32_t col, const void* pixels,
+                 std::int32_t pitch) noexcept {
+    if (!image.contains(row, col) || pixels == nullptr || pitch < 1) return false;
+    Block& block = image.blockAt(row, col);
+
+    const std::size_t bytes = std::size_t{block.textureWidth} * block.textureHeight * 4;
+    std::unique_ptr<std::uint8_t[]> staging(new (std::nothrow) std::uint8_t[bytes]);
+    if (!staging) return false;
+    prepareStaging(staging.get(), block, static_cast<const std::uint8_t*>(pixels), pitch);
+
+    GLuint name = 0;
+    glGenTextures(1, &name);
+    glBindTexture(GL_TEXTURE_2D, name);
+    glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, static_cast<GLfloat>(GL_NEAREST));
+    glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, static_cast<GLfloat>(GL_NEAREST));
+    // The staging rows are tightly packed: read them so whatever unpack state the caller left.
+    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_UNPACK_SKIP_ROWS, 0);
+    glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, static_cast<GLsizei>(block.textureWidth),
+                 static_cast<GLsizei>(block.textureHeight), 0, GL_RGBA, GL_UNSIGNED_BYTE, staging.get());
+    glPopClientAttrib();
+
+    if (block.texture != 0) {
+        // A re-upload replaces the block's texture; the old one would otherwise leak.
+        const GLuint previous = block.texture;
+        glDeleteTextures(1, &previous);
+    }
+    block.texture = name;
+    drainGlErrors();
+    return true;
+}
+
+}  // namespace zelvan

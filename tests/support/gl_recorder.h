@@ -1,0 +1,24 @@
+#pragma once
+// Records the OpenGL 1.1 calls the library makes, then forwards each to the real function.
+// The test binary defines these entry points itself, so calls from libzelvan bind to them.
+#include <string>
+#include <vector>
+
+namespace zelvan_test {
+
+class GlRecorder {
+public:
+    GlRecorder();   // starts recording (the log begins empty)
+    ~GlRecorder();  // stops recording
+    GlRecorder(const GlRecorder&) = delete;
+    GlRecorder& operator=(const GlRecorder&) = delete;
+
+    // Each call as "name(arg, arg, ...)": enums and names as decimal integers, floats with %.9g.
+    const std::vector<std::string>& calls() const;
+    void clear();
+    // Stops recording for the rest of the scope (the test's own GL calls are then not logged).
+    void pause();
+    void resume();
+};
+
+}  // namespace zelvan_test
