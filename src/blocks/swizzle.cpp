@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "swizzle_kernels.h"
+
 namespace zelvan {
 
 namespace {
@@ -17,15 +19,67 @@ inline std::uint32_t exchange(std::uint32_t v) {
     return v;
 }
 
+using KernelFn = void (*)(std::uint8_t*, const std::uint8_t*, std::size_t) noexcept;
+
+KernelFn kernelFor(SwapKernel kernel) noexcept {
+    switch (kernel) {
+#ifdef ZELVAN_HAS_X86_KERNELS
+        case SwapKernel::Avx2:
+            return copySwapRedBlueAvx2;
+        case SwapKernel::Ssse3:
+            return copySwapRedBlueSsse3;
+#endif
+        default:
+            return copySwapRedBluePortable;
+    }
+}
+
+SwapKernel widestKernel() noexcept {
+    if (swapKernelAvailable(SwapKernel::Avx2)) return SwapKernel::Avx2;
+    if (swapKernelAvailable(SwapKernel::Ssse3)) return SwapKernel::Ssse3;
+    return SwapKernel::Portable;
+}
+
 }  // namespace
 
-void copySwapRedBlue(std::uint8_t* dst, const std::uint8_t* src, std::size_t count) noexcept {
+void copySwapRedBluePortable(std::uint8_t* dst, const std::uint8_t* src, std::size_t count) noexcept {
     for (std::size_t i = 0; i < count; ++i) {
         std::uint32_t v;
         std::memcpy(&v, src + i * 4, 4);
         v = exchange(v);
         std::memcpy(dst + i * 4, &v, 4);
     }
+}
+
+bool swapKernelAvailable(SwapKernel kernel) noexcept {
+    switch (kernel) {
+        case SwapKernel::Portable:
+            return true;
+#ifdef ZELVAN_HAS_X86_KERNELS
+        case SwapKernel::Ssse3:
+            return __builtin_cpu_supports("ssse3");
+        case SwapKernel::Avx2:
+            return __builtin_cpu_supports("avx2");
+#endif
+        default:
+            return false;
+    }
+}
+
+SwapKernel selectedSwapKernel() noexcept {
+    // Probed once: the processor does not change while the library is loaded.
+    static const SwapKernel selected = widestKernel();
+    return selected;
+}
+
+void copySwapRedBlueWith(SwapKernel kernel, std::uint8_t* dst, const std::uint8_t* src,
+                         std::size_t count) noexcept {
+    kernelFor(kernel)(dst, src, count);
+}
+
+void copySwapRedBlue(std::uint8_t* dst, const std::uint8_t* src, std::size_t count) noexcept {
+    static const KernelFn kernel = kernelFor(selectedSwapKernel());
+    kernel(dst, src, count);
 }
 
 void swapRedBlue(std::uint8_t* pixels, std::size_t count) noexcept { copySwapRedBlue(pixels, pixels, count); }

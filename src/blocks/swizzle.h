@@ -5,10 +5,25 @@
 namespace zelvan {
 
 // Copies count pixels from blue-green-red-alpha src to red-green-blue-alpha dst (bytes 0 and 2
-// exchanged, 1 and 3 kept). src and dst must not overlap; neither needs any alignment.
+// exchanged, 1 and 3 kept). src and dst must either be the same address or not overlap; neither
+// needs any alignment. Runs the fastest kernel this processor supports.
 void copySwapRedBlue(std::uint8_t* dst, const std::uint8_t* src, std::size_t count) noexcept;
 
 // The same exchange in place over count pixels.
 void swapRedBlue(std::uint8_t* pixels, std::size_t count) noexcept;
+
+// The kernels behind copySwapRedBlue. All give identical bytes; the SIMD ones exist only where the
+// compiler targets x86 and run only where the processor has the instructions.
+enum class SwapKernel { Portable, Ssse3, Avx2 };
+
+// True when kernel can run on this processor (Portable always can).
+bool swapKernelAvailable(SwapKernel kernel) noexcept;
+
+// The kernel copySwapRedBlue uses: the widest available one.
+SwapKernel selectedSwapKernel() noexcept;
+
+// Runs one given kernel; the caller checks swapKernelAvailable first.
+void copySwapRedBlueWith(SwapKernel kernel, std::uint8_t* dst, const std::uint8_t* src,
+                         std::size_t count) noexcept;
 
 }  // namespace zelvan

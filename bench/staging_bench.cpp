@@ -1,0 +1,124 @@
+// Preparing one block's staging buffer against a plain memcpy of the same bytes, and each red/blue
+// exchange kernel on its own.
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "blocks/swizzle.h"
+#include "blocks/upload.h"
+#include "contest.h"
+#include "hand_uploaders.h"
+#include "suites.h"
+#include "summary_reporter.h"
+
+namespace zelvan_bench {
+
+namespace {
+
+// 32 blocks' worth of source, 32 MiB: more than the caches hold, so every block is read from
+// memory as in a real upload. The entrants of one iteration read different blocks.
+constexpr std::uint32_t kPoolBlocks = 32;
+
+struct StagingData {
+    SourceImage source{512, 512 * kPoolBlocks};
+    std::unique_ptr<std::uint8_t[]> staging{new std::uint8_t[512 * 512 * 4]};
+    std::unique_ptr<std::uint8_t[]> copy{new std::uint8_t[512 * 512 * 4]};
+    std::unique_ptr<std::uint8_t[]> threePass{new std::uint8_t[512 * 512 * 4]};
+    std::uint32_t next = 0;
+    const std::uint8_t* block(std::uint32_t offset) const {
+        return source.at(0, ((next + offset) % kPoolBlocks) * 512);
+    }
+};
+
+StagingData& data() {
+    static StagingData shared;
+    return shared;
+}
+
+double timed(void (*work)(StagingData&, const zelvan::Block&), StagingData& d, const zelvan::Block& block) {
+    const double start = now();
+    work(d, block);
+    benchmark::ClobberMemory();
+    return now() - start;
+}
+
+void stagingVersusCopy(benchmark::State& state, std::uint32_t width, std::uint32_t height) {
+    StagingData& d = data();
+    const zelvan::Block block{0, 0, 0, width, height, 512, 512};
+    const Entrant zelvan{"zelvan", [&] {
+                             const double seconds = timed(
+                                 [](StagingData& s, const zelvan::Block& b) {
+                                     zelvan::prepareStaging(s.staging.get(), b, s.block(0), s.source.pitch);
+                                 },
+                                 d, block);
+                             ++d.next;
+                             return seconds;
+                         }};
+    const Entrant memcpyBaseline{"memcpy", [&] {
+                                     return timed(
+                                         [](StagingData& s, const zelvan::Block&) {
+                                             std::memcpy(s.copy.get(), s.block(11), 512 * 512 * 4);
+                                         },
+                                         d, block);
+                                 }};
+    const Entrant threePass{"three_pass", [&] {
+                                return timed(
+                                    [](StagingData& s, const zelvan::Block& b) {
+                                        std::uint8_t* out = s.threePass.get();
+                                        std::memset(out, 0x40, 512 * 512 * 4);
+                                        for (std::uint32_t r = 0; r < b.height; ++r)
+                                            std::memcpy(out + r * 2048, s.block(22) + r * 2048, b.width * 4);
+                                        for (std::size_t i = 0; i < 512 * 512 * 4; i += 4) {
+                                            const std::uint8_t blue = out[i];
+                                            out[i] = out[i + 2];
+                                            out[i + 2] = blue;
+                                        }
+                                    },
+                                    d, block);
+                            }};
+    compete(state, zelvan, {memcpyBaseline, threePass});
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 512 * 512 * 4);
+}
+
+void kernelVersusCopy(benchmark::State& state, zelvan::SwapKernel kernel) {
+    if (!zelvan::swapKernelAvailable(kernel)) {
+        state.SkipWithError("this processor lacks the kernel's instructions");
+        return;
+    }
+    StagingData& d = data();
+    const Entrant zelvan{"zelvan", [&] {
+                             const double start = now();
+                             zelvan::copySwapRedBlueWith(kernel, d.staging.get(), d.block(0), 512 * 512);
+                             benchmark::ClobberMemory();
+                             const double seconds = now() - start;
+                             ++d.next;
+                             return seconds;
+                         }};
+    const Entrant memcpyBaseline{"memcpy", [&] {
+                                     const double start = now();
+                                     std::memcpy(d.copy.get(), d.block(11), 512 * 512 * 4);
+                                     benchmark::ClobberMemory();
+                                     return now() - start;
+                                 }};
+    compete(state, zelvan, {memcpyBaseline});
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 512 * 512 * 4);
+}
+
+}  // namespace
+
+void registerStagingBenchmarks(const Pace& pace) {
+    pace.apply(benchmark::RegisterBenchmark("staging/512x512", stagingVersusCopy, 512u, 512u), 1.0)
+        ->Unit(benchmark::kMicrosecond);
+    pace.apply(benchmark::RegisterBenchmark("staging/440x464", stagingVersusCopy, 440u, 464u), 1.0)
+        ->Unit(benchmark::kMicrosecond);
+    setGoal("staging/", "memcpy", 1.2);
+    for (auto [kernel, name] : {std::pair{zelvan::SwapKernel::Portable, "portable"},
+                                std::pair{zelvan::SwapKernel::Ssse3, "ssse3"},
+                                std::pair{zelvan::SwapKernel::Avx2, "avx2"}})
+        pace.apply(benchmark::RegisterBenchmark((std::string("swap_kernel/") + name).c_str(), kernelVersusCopy,
+                                                kernel),
+                   0.5)
+            ->Unit(benchmark::kMicrosecond);
+}
+
+}  // namespace zelvan_bench
