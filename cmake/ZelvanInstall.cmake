@@ -1,0 +1,32 @@
+# Install rules: the header, the library, the CMake package (Zelvan::zelvan) and zelvan.pc.
+# The object library zelvan_core is an internal build step: its objects are inside libzelvan, so it
+# is neither installed nor exported.
+include(CMakePackageConfigHelpers)
+
+set(ZELVAN_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/Zelvan" CACHE STRING
+    "Where the CMake package files go, relative to the prefix")
+set(ZELVAN_PKGCONFIG_DIR "${CMAKE_INSTALL_LIBDIR}/pkgconfig" CACHE STRING
+    "Where zelvan.pc goes, relative to the prefix")
+
+install(FILES "${PROJECT_SOURCE_DIR}/include/zelvan.h" DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}"
+        COMPONENT Zelvan_Development)
+install(TARGETS zelvan EXPORT ZelvanTargets
+  RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT Zelvan_Runtime
+  LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT Zelvan_Runtime
+          NAMELINK_COMPONENT Zelvan_Development
+  ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT Zelvan_Development)
+install(EXPORT ZelvanTargets NAMESPACE Zelvan:: DESTINATION "${ZELVAN_CMAKE_DIR}"
+        COMPONENT Zelvan_Development)
+
+configure_package_config_file("${CMAKE_CURRENT_LIST_DIR}/ZelvanConfig.cmake.in"
+  "${PROJECT_BINARY_DIR}/ZelvanConfig.cmake" INSTALL_DESTINATION "${ZELVAN_CMAKE_DIR}")
+# 0.x releases may break the interface with each minor version.
+write_basic_package_version_file("${PROJECT_BINARY_DIR}/ZelvanConfigVersion.cmake"
+  COMPATIBILITY SameMinorVersion)
+install(FILES "${PROJECT_BINARY_DIR}/ZelvanConfig.cmake" "${PROJECT_BINARY_DIR}/ZelvanConfigVersion.cmake"
+        DESTINATION "${ZELVAN_CMAKE_DIR}" COMPONENT Zelvan_Development)
+
+include("${CMAKE_CURRENT_LIST_DIR}/ZelvanPkgConfig.cmake")
+zelvan_write_pkg_config("${PROJECT_BINARY_DIR}/zelvan.pc")
+install(FILES "${PROJECT_BINARY_DIR}/zelvan.pc" DESTINATION "${ZELVAN_PKGCONFIG_DIR}"
+        COMPONENT Zelvan_Development)

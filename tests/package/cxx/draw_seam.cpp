@@ -1,0 +1,146 @@
+// A C++ user of Zelvan::zelvan: draws the seam between the two block columns of a 514 x 2 image,
+// one image pixel per framebuffer pixel, and checks the four pixels around it.
+//
+// It links EGL and Zelvan::zelvan but not libGL: its one OpenGL call, glReadPixels, comes from
+// eglGetProcAddress, so libGL has to reach the link through Zelvan::zelvan.
+#include <EGL/egl.h>
+#include <EGL/eglext.h>
+#include <GL/gl.h>
+#include <zelvan.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr int kSide = 16;
+using ReadPixelsFn = void(GLAPIENTRY*)(GLint, GLint, GLsizei, GLsizei, GLenum, GLenum, void*);
+using Rgba = std::array<std::uint8_t, 4>;
+
+class Pbuffer {
+public:
+    Pbuffer() {
+        const EGLint configAttributes[] = {EGL_SURFACE_TYPE,
+                                           EGL_PBUFFER_BIT,
+                                           EGL_RENDERABLE_TYPE,
+                                           EGL_OPENGL_BIT,
+                                           EGL_RED_SIZE,
+                                           8,
+                                           EGL_GREEN_SIZE,
+                                           8,
+                                           EGL_BLUE_SIZE,
+                                           8,
+                                           EGL_ALPHA_SIZE,
+                                           8,
+                                           EGL_NONE};
+        const EGLint surfaceAttributes[] = {EGL_WIDTH, kSide, EGL_HEIGHT, kSide, EGL_NONE};
+        display_ = eglGetPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+        if (display_ == EGL_NO_DISPLAY || !eglInitialize(display_, nullptr, nullptr)) {
+            display_ = EGL_NO_DISPLAY;
+            return;
+        }
+        EGLConfig config = nullptr;
+        EGLint count = 0;
+        if (!eglBindAPI(EGL_OPENGL_API) || !eglChooseConfig(display_, configAttributes, &config, 1, &count) ||
+            count < 1)
+            return;
+        surface_ = eglCreatePbufferSurface(display_, config, surfaceAttributes);
+        context_ = eglCreateContext(display_, config, EGL_NO_CONTEXT, nullptr);
+        current_ = surface_ != EGL_NO_SURFACE && context_ != EGL_NO_CONTEXT &&
+                   eglMakeCurrent(display_, surface_, surface_, context_);
+    }
+    ~Pbuffer() {
+        if (display_ == EGL_NO_DISPLAY) return;
+        eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+        if (context_ != EGL_NO_CONTEXT) eglDestroyContext(display_, context_);
+        if (surface_ != EGL_NO_SURFACE) eglDestroySurface(display_, surface_);
+        eglTerminate(display_);
+    }
+    Pbuffer(const Pbuffer&) = delete;
+    Pbuffer& operator=(const Pbuffer&) = delete;
+
+    bool isCurrent() const { return current_; }
+
+private:
+    EGLDisplay display_ = EGL_NO_DISPLAY;
+    EGLSurface surface_ = EGL_NO_SURFACE;
+    EGLContext context_ = EGL_NO_CONTEXT;
+    bool current_ = false;
+};
+
+// Columns below 512 (the first block column) are red on the top row and green below; the two
+// columns of the second block column are blue on top and white below. Memory order: B, G, R, A.
+std::vector<std::uint8_t> seamImage(std::uint32_t width) {
+    std::vector<std::uint8_t> pixels(std::size_t{width} * 2 * 4);
+    for (std::uint32_t x = 0; x < width; ++x) {
+        const bool secondBlock = x >= 512;
+        const Rgba top = secondBlock ? Rgba{255, 0, 0, 255} : Rgba{0, 0, 255, 255};
+        const Rgba bottom = secondBlock ? Rgba{255, 255, 255, 255} : Rgba{0, 255, 0, 255};
+        for (int i = 0; i < 4; ++i) {
+            pixels[std::size_t{x} * 4 + i] = top[i];
+            pixels[(std::size_t{width} + x) * 4 + i] = bottom[i];
+        }
+    }
+    return pixels;
+}
+
+bool upload(ZelvanHandle image, const std::vector<std::uint8_t>& pixels, std::int32_t pitch) {
+    for (std::uint32_t row = 0; row < ZelvanGetVBlocks(image); ++row)
+        for (std::uint32_t col = 0; col < ZelvanGetHBlocks(image); ++col) {
+            std::uint32_t x = 0, y = 0;
+            if (!ZelvanGetBlockDem(image, row, col, &x, &y, nullptr, nullptr) ||
+                !ZelvanSetBlockPtr(image, row, col,
+                                   pixels.data() + std::size_t{y} * pitch + std::size_t{x} * 4, pitch))
+                return false;
+        }
+    return true;
+}
+
+}  // namespace
+
+int main() {
+    Pbuffer pbuffer;
+    const auto readPixels = reinterpret_cast<ReadPixelsFn>(eglGetProcAddress("glReadPixels"));
+    if (!pbuffer.isCurrent() || readPixels == nullptr || ZelvanInit() != 1) {
+        std::fprintf(stderr, "draw_seam: no surfaceless EGL context or no library instance\n");
+        return 1;
+    }
+    const std::uint32_t width = 514;
+    const std::vector<std::uint8_t> pixels = seamImage(width);
+    const ZelvanHandle image = ZelvanCreate(width, 2);
+    if (ZelvanGetHBlocks(image) != 2 || !upload(image, pixels, static_cast<std::int32_t>(width * 4))) {
+        std::fprintf(stderr, "draw_seam: cannot create or upload the image\n");
+        return 1;
+    }
+    // Identity projection: 2 / 16 units per pixel maps each image pixel onto one framebuffer pixel,
+    // and the shift puts column 504 at the left edge, so the seam falls between x = 7 and x = 8.
+    ZelvanScale(image, 0.125f, 0.125f, false);
+    ZelvanTranslate(image, -1.0f - 504 * 0.125f, -1.0f, 0.0f);
+    ZelvanDraw(image);
+
+    struct Probe {
+        int x, y;
+        Rgba rgba;
+    };
+    const Probe probes[] = {{7, 1, {255, 0, 0, 255}},
+                            {8, 1, {0, 0, 255, 255}},
+                            {7, 0, {0, 255, 0, 255}},
+                            {8, 0, {255, 255, 255, 255}}};
+    int failures = 0;
+    for (const Probe& probe : probes) {
+        Rgba got{};
+        readPixels(probe.x, probe.y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, got.data());
+        if (got != probe.rgba) {
+            std::fprintf(stderr, "draw_seam: pixel (%d, %d) is %d %d %d %d, expected %d %d %d %d\n", probe.x,
+                         probe.y, got[0], got[1], got[2], got[3], probe.rgba[0], probe.rgba[1], probe.rgba[2],
+                         probe.rgba[3]);
+            ++failures;
+        }
+    }
+    ZelvanDestroy(image);
+    ZelvanShutdown();
+    if (failures == 0) std::printf("draw_seam: ok\n");
+    return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Checks that Zelvan can be used the ways its README promises:
+#  - installed (shared, then static) into a temporary prefix, with the build tree deleted afterwards,
+#    by a C99 program built through pkg-config and a C++ program built through find_package;
+#  - taken into another CMake project by add_subdirectory and by FetchContent (from a local archive).
+# Every program draws an image through the library in a surfaceless EGL context and checks pixels.
+set -euo pipefail
+
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+here=$source_dir/tests/package
+jobs=$(nproc)
+work=$(mktemp -d "${TMPDIR:-/tmp}/zelvan-package.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+export EGL_PLATFORM=surfaceless
+
+fail() {
+  echo "package test: $*" >&2
+  exit 1
+}
+
+quietly() {  # runs a command, showing its output only when it fails
+  "$@" >"$work/log" 2>&1 || { cat "$work/log" >&2; fail "failed: $*"; }
+}
+
+# install_zelvan <prefix> <cmake option>...: builds the library alone and installs it.
+install_zelvan() {
+  local prefix=$1 build=$work/build
+  shift
+  quietly cmake -S "$source_dir" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZELVAN_WARNINGS_AS_ERRORS=ON \
+    -DZELVAN_BUILD_TESTS=OFF -DZELVAN_BUILD_EXAMPLES=OFF "$@"
+  quietly cmake --build "$build" -j "$jobs"
+  quietly cmake --install "$build" --prefix "$prefix"
+  rm -rf "$build"  # from here on only the installed files exist
+}
+
+# use_with_pkg_config <prefix> [--static]: the C99 program, built by hand from pkg-config's flags.
+use_with_pkg_config() {
+  local prefix=$1 static=${2:-} pc program=$work/c-user
+  pc=$(find "$prefix" -name zelvan.pc)
+  [ -n "$pc" ] || fail "no zelvan.pc under $prefix"
+  export PKG_CONFIG_PATH=${pc%/*}
+  # shellcheck disable=SC2046  # pkg-config's output is a list of flags
+  quietly "${CC:-cc}" -std=c99 -pedantic -Wall -Wextra -Werror "$here/c/draw_quadrants.c" -o "$program" \
+    $(pkg-config $static --cflags --libs zelvan) $(pkg-config --cflags --libs egl) \
+    -Wl,-rpath,"$(pkg-config --variable=libdir zelvan)"
+  quietly "$program"
+  rm -f "$program"
+}
+
+# use_with_cmake <build dir> <cmake option>...: the C++ program, configured with the options given.
+use_with_cmake() {
+  local build=$1
+  shift
+  quietly cmake -S "$here/cxx" -B "$build" -DCMAKE_BUILD_TYPE=Release "$@"
+  quietly cmake --build "$build" -j "$jobs"
+  quietly "$build/draw_seam"
+}
+
+echo "-- shared library: install, pkg-config, find_package"
+prefix=$work/shared
+install_zelvan "$prefix" -DBUILD_SHARED_LIBS=ON
+library=$(find "$prefix" -name 'libzelvan.so.0.1.0')
+[ -f "$prefix/include/zelvan.h" ] || fail "zelvan.h is not installed"
+[ -n "$library" ] && [ -L "${library%.0.1.0}.0" ] && [ -L "${library%.0.1.0}" ] ||
+  fail "libzelvan.so.0.1.0 with its links libzelvan.so.0 and libzelvan.so is not installed"
+readelf -d "$library" | grep -q 'SONAME.*\[libzelvan\.so\.0\]' || fail "libzelvan's SONAME is not libzelvan.so.0"
+use_with_pkg_config "$prefix"
+use_with_cmake "$work/cxx-shared" -DCMAKE_PREFIX_PATH="$prefix"
+grep -q "^Zelvan_DIR:PATH=$prefix/" "$work/cxx-shared/CMakeCache.txt" || fail "find_package found another Zelvan"
+rm -rf "$prefix" "$work/cxx-shared"
+
+echo "-- static library: install, pkg-config --static, find_package"
+prefix=$work/static
+install_zelvan "$prefix" -DBUILD_SHARED_LIBS=OFF
+[ -n "$(find "$prefix" -name 'libzelvan.a')" ] || fail "libzelvan.a is not installed"
+use_with_pkg_config "$prefix" --static
+use_with_cmake "$work/cxx-static" -DCMAKE_PREFIX_PATH="$prefix"
+rm -rf "$prefix" "$work/cxx-static"
+
+echo "-- add_subdirectory (shared)"
+use_with_cmake "$work/cxx-subdirectory" -DZELVAN_FROM=subdirectory -DZELVAN_SOURCE_DIR="$source_dir" \
+  -DBUILD_SHARED_LIBS=ON -DZELVAN_WARNINGS_AS_ERRORS=ON
+rm -rf "$work/cxx-subdirectory"
+
+echo "-- FetchContent from an archive of the source tree (static)"
+# What a clone holds, plus files not committed yet; build trees and other ignored files stay out.
+git -C "$source_dir" ls-files -z --cached --others --exclude-standard |
+  tar -czf "$work/zelvan.tar.gz" -C "$source_dir" --null --ignore-failed-read -T -
+use_with_cmake "$work/cxx-fetch" -DZELVAN_FROM=fetch -DZELVAN_URL="file://$work/zelvan.tar.gz" \
+  -DZELVAN_WARNINGS_AS_ERRORS=ON
+
+echo "-- package tests passed"
