@@ -21,4 +21,7 @@ LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build/asan --output-on-failure -j "$jobs"
 
+echo "== install and use: pkg-config, find_package, add_subdirectory, FetchContent =="
+bash tests/package/run.sh
+
 echo "== all tests passed =="
