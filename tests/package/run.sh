@@ -41,7 +41,7 @@ use_with_pkg_config() {
   export PKG_CONFIG_PATH=${pc%/*}
   # shellcheck disable=SC2046  # pkg-config's output is a list of flags
   quietly "${CC:-cc}" -std=c99 -pedantic -Wall -Wextra -Werror "$here/c/draw_quadrants.c" -o "$program" \
-    $(pkg-config $static --cflags --libs zelvan) $(pkg-config --cflags --libs egl) \
+    $(pkg-config ${static:+"$static"} --cflags --libs zelvan) $(pkg-config --cflags --libs egl) \
     -Wl,-rpath,"$(pkg-config --variable=libdir zelvan)"
   quietly "$program"
   rm -f "$program"
@@ -59,11 +59,13 @@ use_with_cmake() {
 echo "-- shared library: install, pkg-config, find_package"
 prefix=$work/shared
 install_zelvan "$prefix" -DBUILD_SHARED_LIBS=ON
-library=$(find "$prefix" -name 'libzelvan.so.0.1.0')
 [ -f "$prefix/include/zelvan.h" ] || fail "zelvan.h is not installed"
-[ -n "$library" ] && [ -L "${library%.0.1.0}.0" ] && [ -L "${library%.0.1.0}" ] ||
-  fail "libzelvan.so.0.1.0 with its links libzelvan.so.0 and libzelvan.so is not installed"
-readelf -d "$library" | grep -q 'SONAME.*\[libzelvan\.so\.0\]' || fail "libzelvan's SONAME is not libzelvan.so.0"
+library=$(find "$prefix" -name 'libzelvan.so.*.*.*')  # libzelvan.so.MAJOR.MINOR.PATCH
+[ -n "$library" ] || fail "no libzelvan.so.MAJOR.MINOR.PATCH is installed"
+soname=$(readelf -d "$library" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
+if [ "$soname" != "$(basename "${library%.*.*}")" ] || [ ! -L "${library%.*.*}" ] || [ ! -L "${library%.*.*.*}" ]; then
+  fail "$library needs the SONAME libzelvan.so.MAJOR (not '$soname') and both links to it"
+fi
 use_with_pkg_config "$prefix"
 use_with_cmake "$work/cxx-shared" -DCMAKE_PREFIX_PATH="$prefix"
 grep -q "^Zelvan_DIR:PATH=$prefix/" "$work/cxx-shared/CMakeCache.txt" || fail "find_package found another Zelvan"
@@ -84,8 +86,12 @@ rm -rf "$work/cxx-subdirectory"
 
 echo "-- FetchContent from an archive of the source tree (static)"
 # What a clone holds, plus files not committed yet; build trees and other ignored files stay out.
-git -C "$source_dir" ls-files -z --cached --others --exclude-standard |
-  tar -czf "$work/zelvan.tar.gz" -C "$source_dir" --null --ignore-failed-read -T -
+if git -C "$source_dir" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+  git -C "$source_dir" ls-files -z --cached --others --exclude-standard |
+    tar -czf "$work/zelvan.tar.gz" -C "$source_dir" --null --ignore-failed-read -T -
+else
+  tar -czf "$work/zelvan.tar.gz" -C "$source_dir" --exclude='./build*' .
+fi
 use_with_cmake "$work/cxx-fetch" -DZELVAN_FROM=fetch -DZELVAN_URL="file://$work/zelvan.tar.gz" \
   -DZELVAN_WARNINGS_AS_ERRORS=ON
 
