@@ -1,0 +1,65 @@
+#include "bgra_image.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <limits>
+#include <new>
+
+#include "demo_error.h"
+
+namespace zelvan_demo {
+
+std::uint64_t memoryLimitBytes() {
+    const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
+    std::uint64_t limit = std::numeric_limits<std::uint64_t>::max();
+    if (pages > 0 && pageSize > 0) limit = std::uint64_t(pages) * std::uint64_t(pageSize);
+    rlimit addressSpace{};
+    if (getrlimit(RLIMIT_AS, &addressSpace) == 0 && addressSpace.rlim_cur != RLIM_INFINITY &&
+        addressSpace.rlim_cur < limit)
+        limit = addressSpace.rlim_cur;
+    return limit;
+}
+
+namespace {
+
+std::string megabytes(double bytes) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.0f MB", bytes / 1e6);
+    return text;
+}
+
+}  // namespace
+
+void checkImageFits(std::uint32_t width, std::uint32_t height, const std::string& source,
+                    std::uint64_t memoryLimit) {
+    const std::string size = std::to_string(width) + " x " + std::to_string(height);
+    // The library takes the distance between rows as a signed 32-bit byte count.
+    if (std::uint64_t{width} * 4 > std::uint64_t(std::numeric_limits<std::int32_t>::max()))
+        throw DemoError(source + ": a " + size + " image is too wide (at most 536870911 pixels per row)");
+    // Divide rather than multiply: width * height * 4 can exceed 64 bits.
+    const std::uint64_t rowBytes = std::uint64_t{width} * 4;
+    if (height != 0 && rowBytes > memoryLimit / height) {
+        const double needed = double(rowBytes) * double(height);
+        throw DemoError(source + ": a " + size + " image needs " + megabytes(needed) + ", more than the " +
+                        megabytes(double(memoryLimit)) + " of memory available");
+    }
+}
+
+BgraImage allocateImage(std::uint32_t width, std::uint32_t height, const std::string& source) {
+    checkImageFits(width, height, source);
+    BgraImage image;
+    image.width = width;
+    image.height = height;
+    try {
+        // Left uninitialised: the decoder writes every byte, and zeroing gigabytes costs seconds.
+        image.pixels.reset(new std::uint8_t[std::size_t{width} * height * 4]);
+    } catch (const std::bad_alloc&) {
+        throw DemoError(source + ": not enough memory for a " + std::to_string(width) + " x " +
+                        std::to_string(height) + " image");
+    }
+    return image;
+}
+
+}  // namespace zelvan_demo

@@ -1,0 +1,28 @@
+#pragma once
+// zelvan-render's command line.
+#include <string>
+#include <vector>
+
+#include "frame.h"
+
+namespace zelvan_demo {
+
+struct RenderOptions {
+    std::vector<std::string> inputs;  // none: the built-in scene
+    std::string output = "zelvan-demo.png";
+    int width = 1200, height = 800;
+    bool fit = true;     // scale to fit the frame, or else by `scale`
+    double scale = 1.0;  // frame pixels per image pixel
+    double translateX = 0, translateY = 0;
+    double rotateX = 0, rotateY = 0, rotateZ = 0;
+    int opacity = 255;
+    Rgb background{0x1c, 0x20, 0x26};
+};
+
+enum class ParseResult { Run, Done };
+
+// Fills `options` from the command line. Done when --help was asked for and printed.
+// Throws DemoError with a one-line message for unknown options and nonsense values.
+ParseResult parseRenderOptions(int argc, const char* const* argv, RenderOptions& options);
+
+}  // namespace zelvan_demo

@@ -1,0 +1,101 @@
+// zelvan-view: shows a PNG or JPEG of any size through Zelvan in a window. Run with --help.
+#include <GLFW/glfw3.h>
+
+#include <cstdio>
+#include <exception>
+#include <new>
+#include <string>
+
+#include "block_upload.h"
+#include "default_scene.h"
+#include "demo_error.h"
+#include "image_file.h"
+#include "view_options.h"
+#include "viewer_window.h"
+#include "zelvan.h"
+
+using namespace zelvan_demo;
+
+namespace {
+
+std::string glfwProblem;
+
+struct Glfw {
+    Glfw() {
+        glfwSetErrorCallback([](int, const char* description) { glfwProblem = description; });
+        if (!glfwInit()) throw DemoError("cannot start GLFW: " + glfwProblem);
+    }
+    ~Glfw() { glfwTerminate(); }
+};
+
+// The library instance for the whole run. It starts before the window because the built-in
+// fractal asks it for the block grid; the textures are gone before the window closes.
+struct LibrarySession {
+    LibrarySession() {
+        if (!ZelvanInit()) throw DemoError("the Zelvan library could not be initialised");
+    }
+    ~LibrarySession() { ZelvanShutdown(); }
+};
+
+// An uploaded image whose textures are deleted while the window's context is still current.
+struct ShownImage {
+    ZelvanHandle handle;
+    ~ShownImage() { ZelvanDestroy(handle); }
+};
+
+BgraImage loadPicture(const ViewOptions& options) {
+    if (options.input.empty()) {
+        ProgressLine progress("generating the built-in fractal", "rows");
+        return makeFractalImage(kFractalWidth, kFractalHeight, progress.callback());
+    }
+    ProgressLine progress("decoding " + options.input, "rows");
+    return loadImageFile(options.input, progress.callback());
+}
+
+ZelvanHandle uploadWithProgress(const BgraImage& picture, const std::string& name) {
+    ProgressLine progress("uploading " + name, "blocks");
+    return uploadImage(picture, name, progress.callback());
+}
+
+void view(const ViewOptions& options) {
+    const std::string name = options.input.empty() ? "built-in fractal" : options.input;
+    LibrarySession library;
+    // Decoded before the window opens, so a bad file is reported without one flashing up.
+    BgraImage picture = loadPicture(options);
+    Glfw glfw;
+    ViewerWindow window(options.width, options.height, "zelvan-view: " + name);
+    const ShownImage image{uploadWithProgress(picture, name)};
+    window.show(image.handle, picture.width, picture.height);
+    picture.pixels.reset();  // the pixels are in textures now; the memory goes back
+    if (options.screenshot.empty())
+        window.run();
+    else
+        window.screenshot(options.frames, options.screenshot);
+}
+
+int fail(const char* message) {
+    std::fprintf(stderr, "zelvan-view: %s\n", message);
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ViewOptions options;
+    try {
+        if (parseViewOptions(argc, argv, options) == ViewParse::Done) return 0;
+    } catch (const DemoError& error) {
+        std::fprintf(stderr, "zelvan-view: %s\n", error.what());
+        return 2;
+    }
+    try {
+        view(options);
+        return 0;
+    } catch (const DemoError& error) {
+        return fail(error.what());
+    } catch (const std::bad_alloc&) {
+        return fail("out of memory");
+    } catch (const std::exception& error) {
+        return fail(error.what());
+    }
+}

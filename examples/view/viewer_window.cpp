@@ -1,0 +1,166 @@
+#include "viewer_window.h"
+
+#include <GLFW/glfw3.h>
+
+#include <cmath>
+
+#include "demo_error.h"
+#include "frame.h"
+#include "output_file.h"
+#include "png_writer.h"
+#include "view_state.h"
+
+namespace zelvan_demo {
+
+namespace {
+
+constexpr Rgb kBackground{0x1c, 0x20, 0x26};
+constexpr double kWheelStep = 1.15, kKeyZoomStep = 1.25, kTurnStep = 15;
+constexpr int kOpacityStep = 16;
+
+ViewerWindow& owner(GLFWwindow* window) {
+    return *static_cast<ViewerWindow*>(glfwGetWindowUserPointer(window));
+}
+
+}  // namespace
+
+ViewerWindow::ViewerWindow(int width, int height, const std::string& title) : title_(title) {
+    window_ = glfwCreateWindow(width, height, title.c_str(), nullptr, nullptr);
+    if (window_ == nullptr) throw DemoError("cannot open a window with OpenGL");
+    glfwMakeContextCurrent(window_);
+    glfwSetWindowUserPointer(window_, this);
+    // Captureless lambdas convert to GLFW's plain function pointers.
+    glfwSetKeyCallback(window_,
+                       [](GLFWwindow* w, int key, int, int action, int) { owner(w).onKey(key, action); });
+    glfwSetMouseButtonCallback(
+        window_, [](GLFWwindow* w, int button, int action, int) { owner(w).onButton(button, action); });
+    glfwSetCursorPosCallback(window_, [](GLFWwindow* w, double x, double y) { owner(w).onCursor(x, y); });
+    glfwSetScrollCallback(window_, [](GLFWwindow* w, double, double offset) { owner(w).onScroll(offset); });
+}
+
+ViewerWindow::~ViewerWindow() { glfwDestroyWindow(window_); }
+
+void ViewerWindow::show(ZelvanHandle image, std::uint32_t width, std::uint32_t height) {
+    image_ = image;
+    imageWidth_ = width;
+    imageHeight_ = height;
+    fit();
+}
+
+void ViewerWindow::fit() {
+    int width = 0, height = 0;
+    glfwGetFramebufferSize(window_, &width, &height);
+    const std::uint8_t alpha = view_.alpha;
+    view_ = fitPlacement(imageWidth_, imageHeight_, width, height);
+    view_.alpha = alpha;
+}
+
+void ViewerWindow::drawFrame() {
+    int width = 0, height = 0;
+    glfwGetFramebufferSize(window_, &width, &height);
+    beginFrame(width, height, depthReach(view_, imageWidth_, imageHeight_), kBackground);
+    applyPlacement(image_, view_, imageWidth_, imageHeight_);
+    ZelvanDraw(image_);
+}
+
+void ViewerWindow::run() {
+    glfwSwapInterval(1);
+    while (!glfwWindowShouldClose(window_)) {
+        drawFrame();
+        glfwSwapBuffers(window_);
+        glfwWaitEvents();  // nothing moves unless the user does something
+    }
+}
+
+void ViewerWindow::screenshot(int frames, const std::string& path) {
+    OutputFile output(path);
+    glfwSwapInterval(0);
+    for (int frame = 1; frame <= frames; ++frame) {
+        glfwPollEvents();
+        drawFrame();
+        if (frame == frames) {
+            glFinish();
+            int width = 0, height = 0;
+            glfwGetFramebufferSize(window_, &width, &height);
+            writePng(output.stream(), readFrame(width, height), path);  // the back buffer, before the swap
+        }
+        glfwSwapBuffers(window_);
+    }
+    output.commit();
+}
+
+void ViewerWindow::onKey(int key, int action) {
+    if (action == GLFW_RELEASE) return;
+    int width = 0, height = 0;
+    glfwGetFramebufferSize(window_, &width, &height);
+    const double cx = width / 2.0, cy = height / 2.0;
+    switch (key) {
+        case GLFW_KEY_ESCAPE:
+        case GLFW_KEY_Q:
+            glfwSetWindowShouldClose(window_, GLFW_TRUE);
+            break;
+        case GLFW_KEY_F:
+        case GLFW_KEY_SPACE:
+            fit();
+            break;
+        case GLFW_KEY_1:
+            zoomAbout(view_, cx, cy, 1.0 / view_.scaleX);
+            break;
+        case GLFW_KEY_EQUAL:
+        case GLFW_KEY_KP_ADD:
+            zoomAbout(view_, cx, cy, kKeyZoomStep);
+            break;
+        case GLFW_KEY_MINUS:
+        case GLFW_KEY_KP_SUBTRACT:
+            zoomAbout(view_, cx, cy, 1 / kKeyZoomStep);
+            break;
+        case GLFW_KEY_LEFT:
+            turnAbout(view_, cx, cy, kTurnStep);
+            break;
+        case GLFW_KEY_RIGHT:
+            turnAbout(view_, cx, cy, -kTurnStep);
+            break;
+        case GLFW_KEY_UP:
+            changeOpacity(view_, kOpacityStep);
+            break;
+        case GLFW_KEY_DOWN:
+            changeOpacity(view_, -kOpacityStep);
+            break;
+        default:
+            break;
+    }
+}
+
+void ViewerWindow::onButton(int button, int action) {
+    if (button != GLFW_MOUSE_BUTTON_LEFT) return;
+    dragging_ = action == GLFW_PRESS;
+    cursorInFramebuffer(lastX_, lastY_);
+}
+
+void ViewerWindow::onCursor(double, double) {
+    if (!dragging_) return;
+    double x = 0, y = 0;
+    cursorInFramebuffer(x, y);
+    pan(view_, x - lastX_, y - lastY_);
+    lastX_ = x;
+    lastY_ = y;
+}
+
+void ViewerWindow::onScroll(double offset) {
+    double x = 0, y = 0;
+    cursorInFramebuffer(x, y);
+    zoomAbout(view_, x, y, std::pow(kWheelStep, offset));
+}
+
+void ViewerWindow::cursorInFramebuffer(double& x, double& y) const {
+    int windowWidth = 1, windowHeight = 1, width = 0, height = 0;
+    glfwGetWindowSize(window_, &windowWidth, &windowHeight);
+    glfwGetFramebufferSize(window_, &width, &height);
+    double cursorX = 0, cursorY = 0;
+    glfwGetCursorPos(window_, &cursorX, &cursorY);
+    // Window coordinates run down from the top and may be fewer than pixels on high-density screens.
+    x = cursorX * width / (windowWidth > 0 ? windowWidth : 1);
+    y = height - cursorY * height / (windowHeight > 0 ? windowHeight : 1);
+}
+
+}  // namespace zelvan_demo

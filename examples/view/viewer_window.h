@@ -1,0 +1,46 @@
+#pragma once
+// The viewer's window: GLFW input turned into view changes, and one library image drawn per frame.
+#include <string>
+
+#include "placement.h"
+#include "zelvan.h"
+
+struct GLFWwindow;
+
+namespace zelvan_demo {
+
+class ViewerWindow {
+public:
+    // Opens the window with its OpenGL context current; throws DemoError if it cannot.
+    ViewerWindow(int width, int height, const std::string& title);
+    ~ViewerWindow();
+    ViewerWindow(const ViewerWindow&) = delete;
+    ViewerWindow& operator=(const ViewerWindow&) = delete;
+
+    // The image to show, already uploaded in this window's context; fitted at once.
+    void show(ZelvanHandle image, std::uint32_t width, std::uint32_t height);
+    // Draws and handles input until the window closes.
+    void run();
+    // Draws `frames` frames and writes the last one to a PNG file at `path`.
+    void screenshot(int frames, const std::string& path);
+
+private:
+    void drawFrame();
+    void fit();
+    void onKey(int key, int action);
+    void onButton(int button, int action);
+    void onCursor(double x, double y);
+    void onScroll(double offset);
+    // The cursor in framebuffer pixels from the bottom-left, as the drawing counts them.
+    void cursorInFramebuffer(double& x, double& y) const;
+
+    GLFWwindow* window_ = nullptr;
+    std::string title_;
+    ZelvanHandle image_ = 0;
+    std::uint32_t imageWidth_ = 0, imageHeight_ = 0;
+    Placement view_;
+    bool dragging_ = false;
+    double lastX_ = 0, lastY_ = 0;
+};
+
+}  // namespace zelvan_demo
