@@ -20,6 +20,13 @@ const CLI::Validator kFinite(
     },
     "NUMBER");
 
+const CLI::Validator kPositive(
+    [](std::string& text) {
+        const double value = std::strtod(text.c_str(), nullptr);
+        return std::isfinite(value) && value > 0 ? std::string() : "must be a positive number, not " + text;
+    },
+    "POSITIVE");
+
 }  // namespace
 
 ParseResult parseRenderOptions(int argc, const char* const* argv, RenderOptions& options) {
@@ -38,7 +45,7 @@ ParseResult parseRenderOptions(int argc, const char* const* argv, RenderOptions&
         ->capture_default_str();
     auto* fit = app.add_flag("--fit", "fit the whole image into the frame, centred (the default)");
     app.add_option("--scale", scale, "frame pixels per image pixel instead of fitting")
-        ->check(CLI::PositiveNumber & kFinite)
+        ->check(kPositive)
         ->excludes(fit);
     app.add_option("-t,--translate", translate, "move the image's centre right and up by X,Y pixels")
         ->delimiter(',')
