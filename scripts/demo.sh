@@ -1,8 +1,16 @@
 #!/usr/bin/env bash
-# Builds Zelvan and runs the main demo.
+# Quick start: installs what is missing, builds everything (library, demo programs, tests) and has
+# zelvan-render draw its built-in scene into zelvan-demo.png here. Arguments go to zelvan-render
+# (try --help).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DZELVAN_BUILD_TESTS=OFF >/dev/null
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/release -j "$(nproc)"
-./build/release/examples/zelvan-grid "$@"
+./build/release/examples/zelvan-render "$@"
+if [ $# -eq 0 ]; then
+  echo "Wrote $PWD/zelvan-demo.png"
+fi
+if [ -x build/release/examples/zelvan-view ]; then
+  echo "To look around a picture of your own: build/release/examples/zelvan-view PICTURE.png (or .jpg)"
+fi
