@@ -18,7 +18,8 @@ struct Entrant {
 };
 
 // The benchmark's reported time is the candidate's. For each baseline it adds the counters
-// "x_<name>" (candidate time / baseline time) and "<name>_ms" (baseline time per iteration).
+// "x_<name>" (candidate time / baseline time) and "<name>_ms" (baseline time per iteration), and for
+// every entrant "<name>_faults", its page faults per iteration (setup and clean-up included).
 void compete(benchmark::State& state, const Entrant& candidate, const std::vector<Entrant>& baselines);
 
 // Seconds since an arbitrary start, monotonic.

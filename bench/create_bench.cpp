@@ -50,7 +50,8 @@ void create(benchmark::State& state, std::uint32_t side) {
 
 void registerCreateBenchmarks(const Pace& pace) {
     for (std::uint32_t side : {100000u, 1000000u})
-        pace.apply(benchmark::RegisterBenchmark(("create/" + std::to_string(side)).c_str(), create, side), 1.0);
+        pace.apply(benchmark::RegisterBenchmark(("create/" + std::to_string(side)).c_str(), create, side),
+                   1.0);
 }
 
 }  // namespace zelvan_bench

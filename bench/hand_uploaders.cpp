@@ -45,8 +45,9 @@ GLuint uploadBgraNew(const zelvan::Block& block, const SourceImage& image) {
 void uploadBgraInto(GLuint texture, const zelvan::Block& block, const SourceImage& image) {
     glBindTexture(GL_TEXTURE_2D, texture);
     setUnpack(image.pitch / 4);
-    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, static_cast<GLsizei>(block.width), static_cast<GLsizei>(block.height),
-                    GL_BGRA, GL_UNSIGNED_BYTE, image.at(block.x, block.y));
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, static_cast<GLsizei>(block.width),
+                    static_cast<GLsizei>(block.height), GL_BGRA, GL_UNSIGNED_BYTE,
+                    image.at(block.x, block.y));
     setUnpack(0);
 }
 
@@ -56,7 +57,8 @@ GLuint uploadThreePass(GLuint previous, const zelvan::Block& block, const Source
     std::unique_ptr<std::uint8_t[]> staging(new std::uint8_t[bytes]);
     std::memset(staging.get(), 0x40, bytes);
     for (std::uint32_t r = 0; r < block.height; ++r)
-        std::memcpy(staging.get() + r * texelRow, image.at(block.x, block.y + r), std::size_t{block.width} * 4);
+        std::memcpy(staging.get() + r * texelRow, image.at(block.x, block.y + r),
+                    std::size_t{block.width} * 4);
     for (std::size_t i = 0; i < bytes; i += 4) {
         const std::uint8_t blue = staging[i];
         staging[i] = staging[i + 2];

@@ -13,7 +13,8 @@ namespace zelvan_bench {
 struct SourceImage {
     SourceImage(std::uint32_t width, std::uint32_t height);
     const std::uint8_t* at(std::uint32_t x, std::uint32_t y) const {
-        return bytes.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(pitch) + std::size_t{x} * 4;
+        return bytes.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(pitch) +
+               std::size_t{x} * 4;
     }
     std::uint32_t width, height;
     std::int32_t pitch;

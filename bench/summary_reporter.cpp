@@ -25,7 +25,8 @@ const Goal* goalFor(const std::string& name, const std::string& baseline) {
 }
 
 bool endsWith(const std::string& text, const std::string& suffix) {
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 // A figure with three significant digits and no exponent.
@@ -73,14 +74,16 @@ void SummaryReporter::Finalize() {
             const Goal* goal = goalFor(name, baseline);
             std::string goalText = "-";
             if (goal != nullptr)
-                goalText = "<= " + figure(goal->maxRatio) + (counter.value <= goal->maxRatio ? " met" : " MISSED");
+                goalText =
+                    "<= " + figure(goal->maxRatio) + (counter.value <= goal->maxRatio ? " met" : " MISSED");
             std::printf("| %s | %s | %s | %s | %s | %s | %s |\n", name.c_str(), figure(ms).c_str(),
                         baseline.c_str(),
                         baselineMs == run.counters.end() ? "-" : figure(baselineMs->second.value).c_str(),
                         figure(counter.value).c_str(), goalText.c_str(), notes(run).c_str());
         }
         if (!anyBaseline)
-            std::printf("| %s | %s | - | - | - | - | %s |\n", name.c_str(), figure(ms).c_str(), notes(run).c_str());
+            std::printf("| %s | %s | - | - | - | - | %s |\n", name.c_str(), figure(ms).c_str(),
+                        notes(run).c_str());
     }
     std::fflush(stdout);
 }

@@ -50,7 +50,8 @@ void firstLoad(benchmark::State& state, std::uint32_t width, std::uint32_t heigh
     bool ok = true;
     const Entrant zelvan{"zelvan", [&] {
                              const ZelvanHandle handle = ZelvanCreate(width, height);
-                             const double seconds = timedGl([&] { ok = uploadAll(handle, image, grid) && ok; });
+                             const double seconds =
+                                 timedGl([&] { ok = uploadAll(handle, image, grid) && ok; });
                              ZelvanDestroy(handle);
                              return seconds;
                          }};
@@ -91,7 +92,8 @@ void reload(benchmark::State& state, std::uint32_t width, std::uint32_t height) 
     }
     glFinish();
 
-    const Entrant zelvan{"zelvan", [&] { return timedGl([&] { ok = uploadAll(handle, image, grid) && ok; }); }};
+    const Entrant zelvan{"zelvan",
+                         [&] { return timedGl([&] { ok = uploadAll(handle, image, grid) && ok; }); }};
     const Entrant bgra{"bgra", [&] {
                            return timedGl([&] {
                                for (std::size_t i = 0; i < grid.blocks.size(); ++i)
@@ -119,8 +121,10 @@ void reload(benchmark::State& state, std::uint32_t width, std::uint32_t height) 
 void registerUploadBenchmarks(const Pace& pace) {
     for (auto [width, height] : {std::pair{8192u, 8192u}, std::pair{3000u, 2000u}}) {
         const std::string size = std::to_string(width) + "x" + std::to_string(height);
-        pace.apply(benchmark::RegisterBenchmark(("upload_first/" + size).c_str(), firstLoad, width, height), 3.0);
-        pace.apply(benchmark::RegisterBenchmark(("upload_reload/" + size).c_str(), reload, width, height), 3.0);
+        pace.apply(benchmark::RegisterBenchmark(("upload_first/" + size).c_str(), firstLoad, width, height),
+                   3.0);
+        pace.apply(benchmark::RegisterBenchmark(("upload_reload/" + size).c_str(), reload, width, height),
+                   3.0);
     }
     setGoal("upload_first/", "bgra", 1.1);
     setGoal("upload_reload/", "bgra", 1.3);
