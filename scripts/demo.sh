@@ -5,12 +5,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/release -j "$(nproc)"
-./build/release/examples/zelvan-render "$@"
+build=${ZELVAN_BUILD_DIR:-build/release}
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j "$(nproc)"
+"$build/examples/zelvan-render" "$@"
 if [ $# -eq 0 ]; then
   echo "Wrote $PWD/zelvan-demo.png"
 fi
-if [ -x build/release/examples/zelvan-view ]; then
-  echo "To look around a picture of your own: build/release/examples/zelvan-view PICTURE.png (or .jpg)"
+if [ -x "$build/examples/zelvan-view" ]; then
+  echo "To look around a picture of your own: $build/examples/zelvan-view PICTURE.png (or .jpg)"
 fi
