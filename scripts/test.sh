@@ -24,4 +24,10 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 echo "== install and use: pkg-config, find_package, add_subdirectory, FetchContent =="
 bash tests/package/run.sh
 
+echo "== valgrind memcheck =="
+cmake --build build/ci --target zelvan_memcheck
+
+echo "== fuzzing smoke run (one minute, clang build in build/fuzz) =="
+bash fuzz/smoke.sh 60
+
 echo "== all tests passed =="

@@ -171,3 +171,14 @@ TEST_F(GlTest, UploadsSurviveEveryAllocationFailing) {
     for (const Scenario& scenario : scenarios) total += failEachAllocation(scenario);
     std::printf("%zu allocation points tested\n", total);
 }
+
+// The same for a size no memory can hold, also under AddressSanitizer, whose own operator new aborts
+// where this executable's throws std::bad_alloc as the standard's does.
+TEST_F(GlTest, AbsurdSizeGetsTheNullHandleAndChangesNothing) {
+    liveAndStaleImages();
+    const std::string before = describeRegistry();
+    EXPECT_EQ(ZelvanCreate(0xFFFFFFFFu, 0xFFFFFFFFu), 0u);
+    EXPECT_EQ(ZelvanCreate(0x80000000u, 0x40000000u), 0u);
+    EXPECT_EQ(describeRegistry(), before);
+    EXPECT_EQ(ZelvanCreate(1, 1), 2u);
+}
