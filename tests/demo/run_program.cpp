@@ -25,9 +25,30 @@ std::string slurp(const std::string& path) {
     return text.str();
 }
 
+std::vector<std::string> mergedEnvironment(const std::vector<std::string>& overrides) {
+    std::vector<std::string> merged;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string variable = *entry;
+        const std::string name = variable.substr(0, variable.find('=') + 1);
+        const bool replaced = std::any_of(overrides.begin(), overrides.end(),
+                                          [&](const std::string& o) { return o.rfind(name, 0) == 0; });
+        if (!replaced) merged.push_back(variable);
+    }
+    merged.insert(merged.end(), overrides.begin(), overrides.end());
+    return merged;
+}
+
+std::vector<char*> pointers(const std::vector<std::string>& strings) {
+    std::vector<char*> result;
+    for (const std::string& s : strings) result.push_back(const_cast<char*>(s.c_str()));
+    result.push_back(nullptr);
+    return result;
+}
+
 }  // namespace
 
-ProgramRun runProgram(const std::vector<std::string>& argv, const std::string& scratch) {
+ProgramRun runProgram(const std::vector<std::string>& argv, const std::string& scratch,
+                      const std::vector<std::string>& environment) {
     // Kept out of the scratch directory's own listing, which the tests inspect.
     const std::string outPath = scratch + ".stdout", errPath = scratch + ".stderr";
     posix_spawn_file_actions_t actions;
@@ -37,13 +58,12 @@ ProgramRun runProgram(const std::vector<std::string>& argv, const std::string& s
                                      0644);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
-    std::vector<char*> args;
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
+    const std::vector<std::string> variables = mergedEnvironment(environment);
+    std::vector<char*> args = pointers(argv), env = pointers(variables);
 
     ProgramRun run;
     pid_t child = 0;
-    if (posix_spawnp(&child, args[0], &actions, nullptr, args.data(), environ) == 0) {
+    if (posix_spawnp(&child, args[0], &actions, nullptr, args.data(), env.data()) == 0) {
         int status = 0;
         if (waitpid(child, &status, 0) == child && WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
     }

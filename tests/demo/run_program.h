@@ -10,8 +10,10 @@ struct ProgramRun {
     std::string out, err;
 };
 
-// Runs argv[0] with the arguments; stdout and stderr are collected through files in `scratch`.
-ProgramRun runProgram(const std::vector<std::string>& argv, const std::string& scratch);
+// Runs argv[0] with the arguments; stdout and stderr are collected through files beside `scratch`.
+// `environment` holds NAME=value entries that replace or add to this process's own.
+ProgramRun runProgram(const std::vector<std::string>& argv, const std::string& scratch,
+                      const std::vector<std::string>& environment = {});
 
 // A temporary directory removed with everything in it at the end of the scope.
 class ScratchDir {
