@@ -298,14 +298,14 @@ private:
         expectCalls({}, "ZelvanGetHBlocks");
     }
 
-    const ModelBlock* findBlock(const ModelImage* image, std::uint32_t row, std::uint32_t col) {
+    static ModelBlock* findBlock(ModelImage* image, std::uint32_t row, std::uint32_t col) {
         if (image == nullptr || row >= image->vBlocks || col >= image->hBlocks) return nullptr;
         return &image->blocks[std::size_t{row} * image->hBlocks + col];
     }
 
     void blockDem() {
         const std::uint32_t handle = pickHandle();
-        const ModelImage* image = model_.find(handle);
+        ModelImage* image = model_.find(handle);
         const std::uint32_t row = pickIndex(image ? image->vBlocks : 1),
                             col = pickIndex(image ? image->hBlocks : 1);
         const ModelBlock* block = findBlock(image, row, col);
@@ -332,7 +332,7 @@ private:
         ModelImage* image = model_.find(handle);
         const std::uint32_t row = pickIndex(image ? image->vBlocks : 1),
                             col = pickIndex(image ? image->hBlocks : 1);
-        ModelBlock* block = const_cast<ModelBlock*>(findBlock(image, row, col));
+        ModelBlock* block = findBlock(image, row, col);
         const std::int32_t rowBytes = static_cast<std::int32_t>(block ? block->width * 4 : 4);
         std::int32_t pitch = rowBytes;
         switch (in_.ConsumeIntegralInRange(0, 7)) {
