@@ -1,5 +1,5 @@
 // Runs every suite inside one EGL context (Mesa, surfaceless, a 1024 x 1024 pbuffer) and ends with
-// the table of ratios. Extra flag: --quick, one iteration each.
+// the table of ratios. Extra flag: --quick, one iteration each. Exits with 1 when a benchmark failed.
 #include <GL/gl.h>
 #include <benchmark/benchmark.h>
 
@@ -58,11 +58,12 @@ int main(int argc, char** argv) {
     zelvan_bench::registerUploadBenchmarks(pace);
     zelvan_bench::registerDrawBenchmarks(pace);
     zelvan_bench::registerCreateBenchmarks(pace);
+    zelvan_bench::registerMachineBenchmarks(pace);
 
     benchmark::Initialize(&count, args.data());
     if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
     zelvan_bench::SummaryReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    return 0;
+    return reporter.anyError() ? 1 : 0;
 }

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <memory>
 
+#include "blocks/upload.h"
+
 namespace zelvan_bench {
 
 SourceImage::SourceImage(std::uint32_t w, std::uint32_t h)
@@ -79,6 +81,18 @@ GLuint uploadThreePass(GLuint previous, const zelvan::Block& block, const Source
     while (glGetError() != GL_NO_ERROR) {
     }
     return name;
+}
+
+void uploadStagedInto(GLuint texture, const zelvan::Block& block, const SourceImage& image) {
+    std::unique_ptr<std::uint8_t[]> staging(
+        new std::uint8_t[std::size_t{block.textureWidth} * block.textureHeight * 4]);
+    zelvan::prepareStaging(staging.get(), block, image.at(block.x, block.y), image.pitch);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    setUnpack(0);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, static_cast<GLsizei>(block.textureWidth),
+                    static_cast<GLsizei>(block.textureHeight), GL_RGBA, GL_UNSIGNED_BYTE, staging.get());
+    glPopClientAttrib();
 }
 
 void deleteTextures(std::vector<GLuint>& textures) {

@@ -34,6 +34,10 @@ void uploadBgraInto(GLuint texture, const zelvan::Block& block, const SourceImag
 // the previous one deleted, errors drained). Returns the new texture.
 GLuint uploadThreePass(GLuint previous, const zelvan::Block& block, const SourceImage& image);
 
+// What the library's reload would cost if it could keep the texture: the same staging pass, then
+// glTexSubImage2D (OpenGL 1.1) into the block's existing texture instead of a new one.
+void uploadStagedInto(GLuint texture, const zelvan::Block& block, const SourceImage& image);
+
 // Deletes every name in textures and empties it.
 void deleteTextures(std::vector<GLuint>& textures);
 

@@ -18,5 +18,6 @@ void registerStagingBenchmarks(const Pace& pace);
 void registerUploadBenchmarks(const Pace& pace);
 void registerDrawBenchmarks(const Pace& pace);
 void registerCreateBenchmarks(const Pace& pace);
+void registerMachineBenchmarks(const Pace& pace);
 
 }  // namespace zelvan_bench

@@ -54,13 +54,15 @@ void setGoal(const std::string& prefix, const std::string& baseline, double maxR
 
 void SummaryReporter::ReportRuns(const std::vector<Run>& runs) {
     ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs)
+    for (const Run& run : runs) {
+        anyError_ = anyError_ || run.error_occurred;
         if (run.run_type == Run::RT_Iteration && !run.error_occurred) runs_.push_back(run);
+    }
 }
 
 void SummaryReporter::Finalize() {
     ConsoleReporter::Finalize();
-    std::printf("\n| benchmark | zelvan ms | baseline | baseline ms | ratio | goal | other figures |\n");
+    std::printf("\n| benchmark | candidate ms | baseline | baseline ms | ratio | goal | other figures |\n");
     std::printf("|---|---:|---|---:|---:|---|---|\n");
     for (const Run& run : runs_) {
         const std::string name = run.run_name.function_name;

@@ -14,9 +14,12 @@ class SummaryReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override;
     void Finalize() override;
+    // True when a benchmark stopped with an error (a failed upload, for instance).
+    bool anyError() const { return anyError_; }
 
 private:
     std::vector<Run> runs_;
+    bool anyError_ = false;
 };
 
 }  // namespace zelvan_bench

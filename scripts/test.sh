@@ -30,4 +30,10 @@ cmake --build build/ci --target zelvan_memcheck
 echo "== fuzzing smoke run (one minute, clang build in build/fuzz) =="
 bash fuzz/smoke.sh 60
 
+echo "== benchmark smoke run (one iteration each, Release build in build/bench-smoke) =="
+cmake -S . -B build/bench-smoke -DCMAKE_BUILD_TYPE=Release -DZELVAN_WARNINGS_AS_ERRORS=ON \
+  -DZELVAN_BUILD_BENCHMARKS=ON -DZELVAN_BUILD_TESTS=OFF -DZELVAN_BUILD_EXAMPLES=OFF >/dev/null
+cmake --build build/bench-smoke -j "$jobs" --target zelvan_bench
+build/bench-smoke/bench/zelvan_bench --quick --benchmark_color=false
+
 echo "== all tests passed =="
