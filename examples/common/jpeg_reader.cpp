@@ -97,7 +97,7 @@ BgraImage readJpeg(std::FILE* file, const std::string& name, const ProgressFn& r
     reader.errors.manager.emit_message = onMessage;
 
     const auto fail = [&]() {
-        return DemoError(name + ": damaged JPEG file (" + reader.errors.message + ")");
+        return DemoError(name + ": cannot decode this JPEG file (" + reader.errors.message + ")");
     };
     if (!readHeader(&reader.cinfo, &reader.errors, file)) throw fail();
     const std::uint32_t width = reader.cinfo.image_width, height = reader.cinfo.image_height;

@@ -91,7 +91,9 @@ BgraImage readPng(std::FILE* file, const std::string& name, const ProgressFn& ro
     if (reader.png != nullptr) reader.info = png_create_info_struct(reader.png);
     if (reader.info == nullptr) throw DemoError(name + ": not enough memory to start the PNG decoder");
 
-    const auto fail = [&]() { return DemoError(name + ": damaged PNG file (" + errors.message + ")"); };
+    const auto fail = [&]() {
+        return DemoError(name + ": cannot decode this PNG file (" + errors.message + ")");
+    };
     png_uint_32 width = 0, height = 0;
     if (!readHeader(reader.png, reader.info, file, &width, &height)) throw fail();
     checkImageFits(width, height, name);

@@ -9,7 +9,7 @@ namespace zelvan_demo {
 
 // Decodes a whole PNG file (any colour type, bit depth and interlacing) from `file` into
 // blue-green-red-alpha. `name` labels the messages; `rowsDone` hears of rows completed.
-// Throws DemoError for a damaged or truncated file and for a size memory cannot hold.
+// Throws DemoError for a damaged, truncated or unsupported file and for a size memory cannot hold.
 BgraImage readPng(std::FILE* file, const std::string& name, const ProgressFn& rowsDone);
 
 }  // namespace zelvan_demo

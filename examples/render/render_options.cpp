@@ -41,7 +41,10 @@ ParseResult parseRenderOptions(int argc, const char* const* argv, RenderOptions&
 
     app.add_option("images", options.inputs, "PNG or JPEG files, drawn in order (later ones on top)");
     app.add_option("-o,--output", options.output, "the PNG file to write")->capture_default_str();
-    app.add_option("-s,--size", size, "the frame's size in pixels, WIDTHxHEIGHT (each 1 to 16384)")
+    app.add_option(
+           "-s,--size", size,
+           "the frame's size in pixels, WIDTHxHEIGHT (each 1 to 16384 and within what the OpenGL allows "
+           "for a pbuffer: 4096 with Mesa's software renderer)")
         ->capture_default_str();
     auto* fit = app.add_flag("--fit", "fit the whole image into the frame, centred (the default)");
     app.add_option("--scale", scale, "frame pixels per image pixel instead of fitting")
