@@ -62,9 +62,9 @@ void writeJpeg(const std::string& path, const Picture& picture, JpegKind kind) {
     jpeg_stdio_dest(&cinfo, file);
     cinfo.image_width = picture.width;
     cinfo.image_height = picture.height;
-    const bool grey = kind == JpegKind::Grey;
-    cinfo.input_components = grey ? 1 : 3;
-    cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
+    const bool grey = kind == JpegKind::Grey, cmyk = kind == JpegKind::Cmyk;
+    cinfo.input_components = grey ? 1 : cmyk ? 4 : 3;
+    cinfo.in_color_space = grey ? JCS_GRAYSCALE : cmyk ? JCS_CMYK : JCS_RGB;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, 95, TRUE);
     jpeg_start_compress(&cinfo, TRUE);
@@ -75,6 +75,8 @@ void writeJpeg(const std::string& path, const Picture& picture, JpegKind kind) {
             const Rgba p = picture.at(x, y);
             if (grey)
                 row.push_back(p.g);
+            else if (cmyk)
+                row.insert(row.end(), {p.r, p.g, p.b, 255});  // inverted inks; no black
             else
                 row.insert(row.end(), {p.r, p.g, p.b});
         }

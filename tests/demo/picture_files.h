@@ -32,7 +32,8 @@ Picture quadrants(std::uint32_t width, std::uint32_t height);
 
 enum class PngKind { Rgba, Rgb, Grey };
 void writePng(const std::string& path, const Picture& picture, PngKind kind = PngKind::Rgba);
-enum class JpegKind { Colour, Grey };
+// Cmyk is stored as Adobe's programs do, inverted: 255 means no ink.
+enum class JpegKind { Colour, Grey, Cmyk };
 void writeJpeg(const std::string& path, const Picture& picture, JpegKind kind = JpegKind::Colour);
 
 // A well-formed PNG header claiming width x height, followed by a few bytes of pixel data and the

@@ -148,7 +148,9 @@ INSTANTIATE_TEST_SUITE_P(
                 true},
         Flavour{"colour.jpg", [](const std::string& p, const Picture& c) { writeJpeg(p, c); }, false},
         Flavour{"grey.jpg", [](const std::string& p, const Picture& c) { writeJpeg(p, c, JpegKind::Grey); },
-                true}),
+                true},
+        Flavour{"cmyk.jpg", [](const std::string& p, const Picture& c) { writeJpeg(p, c, JpegKind::Cmyk); },
+                false}),
     [](const auto& test) {
         std::string name = test.param.name;
         name[name.find('.')] = '_';
