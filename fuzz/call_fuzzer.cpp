@@ -230,9 +230,16 @@ private:
 
     void expectCalls(const std::vector<std::string>& expected, const char* call) {
         const std::vector<std::string> actual = normalised(recorder_.calls());
-        if (actual != expected)
-            fail("step %d: %s made the OpenGL calls%s\n  expected%s", step_, call, joined(actual).c_str(),
-                 joined(expected).c_str());
+        if (actual == expected) return;
+        std::size_t first = 0;
+        while (first < actual.size() && first < expected.size() && actual[first] == expected[first]) ++first;
+        const auto from = [first](const std::vector<std::string>& calls) {
+            return std::vector<std::string>(
+                calls.begin() + static_cast<std::ptrdiff_t>(std::min(first, calls.size())), calls.end());
+        };
+        fail("step %d: %s made %zu OpenGL calls, expected %zu; from call %zu on it made%s\n  expected%s",
+             step_, call, actual.size(), expected.size(), first, joined(from(actual)).c_str(),
+             joined(from(expected)).c_str());
     }
 
     void expectDeleted(const std::vector<std::uint32_t>& names, const char* call) {
