@@ -9,20 +9,20 @@ namespace {
 
 constexpr double kRadiansPerDegree = 3.14159265358979323846 / 180.0;
 
-// Rotates v by `degrees` about one axis (0 = X, 1 = Y, 2 = Z), as glRotate does.
-Vec3 rotate(Vec3 v, double degrees, int axis) {
+}  // namespace
+
+Vec3 rotated(Vec3 v, double degrees, Axis axis) {
     const double c = std::cos(degrees * kRadiansPerDegree), s = std::sin(degrees * kRadiansPerDegree);
     switch (axis) {
-        case 0:
+        case Axis::X:
             return {v.x, c * v.y - s * v.z, s * v.y + c * v.z};
-        case 1:
+        case Axis::Y:
             return {c * v.x + s * v.z, v.y, -s * v.x + c * v.z};
-        default:
-            return {c * v.x - s * v.y, s * v.x + c * v.y, v.z};
+        case Axis::Z:
+            break;
     }
+    return {c * v.x - s * v.y, s * v.x + c * v.y, v.z};
 }
-
-}  // namespace
 
 Placement fitPlacement(std::uint32_t imageWidth, std::uint32_t imageHeight, double frameWidth,
                        double frameHeight) {
@@ -38,9 +38,9 @@ Placement fitPlacement(std::uint32_t imageWidth, std::uint32_t imageHeight, doub
 Vec3 libraryTranslation(const Placement& placement, std::uint32_t imageWidth, std::uint32_t imageHeight) {
     // The library multiplies by Rx * Ry * Rz; its inverse undoes X first, then Y, then Z.
     Vec3 centre{placement.centreX, placement.centreY, 0.0};
-    centre = rotate(centre, -placement.rotateX, 0);
-    centre = rotate(centre, -placement.rotateY, 1);
-    centre = rotate(centre, -placement.rotateZ, 2);
+    centre = rotated(centre, -placement.rotateX, Axis::X);
+    centre = rotated(centre, -placement.rotateY, Axis::Y);
+    centre = rotated(centre, -placement.rotateZ, Axis::Z);
     return {centre.x - imageWidth * placement.scaleX / 2, centre.y - imageHeight * placement.scaleY / 2,
             centre.z};
 }

@@ -12,6 +12,11 @@ struct Vec3 {
     double x, y, z;
 };
 
+enum class Axis { X, Y, Z };
+
+// v turned by `degrees` about one axis, counter-clockwise looking down the axis, as glRotate turns.
+Vec3 rotated(Vec3 v, double degrees, Axis axis);
+
 struct Placement {
     double centreX = 0, centreY = 0;               // the image's centre, frame pixels from the bottom-left
     double scaleX = 1, scaleY = 1;                 // frame pixels per image pixel

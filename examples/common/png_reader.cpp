@@ -6,24 +6,11 @@
 #include <cstring>
 
 #include "demo_error.h"
+#include "png_errors.h"
 
 namespace zelvan_demo {
 
 namespace {
-
-// libpng reports errors by longjmp; the functions that call it below hold only trivially
-// destructible locals, so the jump skips no destructor. The message travels in this struct.
-struct PngErrors {
-    char message[256];
-};
-
-void onError(png_structp png, png_const_charp message) {
-    auto* errors = static_cast<PngErrors*>(png_get_error_ptr(png));
-    std::snprintf(errors->message, sizeof errors->message, "%s", message);
-    png_longjmp(png, 1);
-}
-
-void onWarning(png_structp, png_const_charp) {}  // ancillary damage is not worth a word
 
 // fread, but a short read names the likely cause: a file cut off in transfer.
 void readFromFile(png_structp png, png_bytep data, png_size_t length) {
@@ -87,7 +74,7 @@ struct PngReader {
 BgraImage readPng(std::FILE* file, const std::string& name, const ProgressFn& rowsDone) {
     PngErrors errors{};
     PngReader reader;
-    reader.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &errors, onError, onWarning);
+    reader.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &errors, storePngError, ignorePngWarning);
     if (reader.png != nullptr) reader.info = png_create_info_struct(reader.png);
     if (reader.info == nullptr) throw DemoError(name + ": not enough memory to start the PNG decoder");
 

@@ -5,22 +5,11 @@
 #include <csetjmp>
 
 #include "demo_error.h"
+#include "png_errors.h"
 
 namespace zelvan_demo {
 
 namespace {
-
-struct PngErrors {
-    char message[256];
-};
-
-void onError(png_structp png, png_const_charp message) {
-    auto* errors = static_cast<PngErrors*>(png_get_error_ptr(png));
-    std::snprintf(errors->message, sizeof errors->message, "%s", message);
-    png_longjmp(png, 1);
-}
-
-void onWarning(png_structp, png_const_charp) {}
 
 // Holds only trivially destructible locals: libpng's errors longjmp back here.
 bool encode(png_structp png, png_infop info, std::FILE* file, const RgbPicture* picture) {
@@ -39,7 +28,8 @@ bool encode(png_structp png, png_infop info, std::FILE* file, const RgbPicture* 
 
 void writePng(std::FILE* file, const RgbPicture& picture, const std::string& name) {
     PngErrors errors{"not enough memory"};
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &errors, onError, onWarning);
+    png_structp png =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, &errors, storePngError, ignorePngWarning);
     png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
     const bool written = info != nullptr && encode(png, info, file, &picture);
     png_destroy_write_struct(&png, &info);

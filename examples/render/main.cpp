@@ -7,23 +7,15 @@
 #include "demo_error.h"
 #include "frame.h"
 #include "headless_context.h"
+#include "library_session.h"
 #include "output_file.h"
 #include "png_writer.h"
 #include "render_options.h"
 #include "render_scene.h"
-#include "zelvan.h"
 
 using namespace zelvan_demo;
 
 namespace {
-
-// The library instance for the length of a scope; it must end while the context is current.
-struct LibrarySession {
-    LibrarySession() {
-        if (!ZelvanInit()) throw DemoError("the Zelvan library could not be initialised");
-    }
-    ~LibrarySession() { ZelvanShutdown(); }
-};
 
 void render(const RenderOptions& options) {
     // Claimed first, so an unwritable path fails before seconds of decoding.

@@ -10,6 +10,7 @@
 #include "default_scene.h"
 #include "demo_error.h"
 #include "image_file.h"
+#include "library_session.h"
 #include "view_options.h"
 #include "viewer_window.h"
 #include "zelvan.h"
@@ -26,15 +27,6 @@ struct Glfw {
         if (!glfwInit()) throw DemoError("cannot start GLFW: " + glfwProblem);
     }
     ~Glfw() { glfwTerminate(); }
-};
-
-// The library instance for the whole run. It starts before the window because the built-in
-// fractal asks it for the block grid; the textures are gone before the window closes.
-struct LibrarySession {
-    LibrarySession() {
-        if (!ZelvanInit()) throw DemoError("the Zelvan library could not be initialised");
-    }
-    ~LibrarySession() { ZelvanShutdown(); }
 };
 
 // An uploaded image whose textures are deleted while the window's context is still current.
@@ -59,6 +51,8 @@ ZelvanHandle uploadWithProgress(const BgraImage& picture, const std::string& nam
 
 void view(const ViewOptions& options) {
     const std::string name = options.input.empty() ? "built-in fractal" : options.input;
+    // Started before the window because the built-in fractal asks the library for its block grid;
+    // the image's textures are deleted (ShownImage) before the window closes.
     LibrarySession library;
     // Decoded before the window opens, so a bad file is reported without one flashing up.
     BgraImage picture = loadPicture(options);

@@ -5,12 +5,6 @@
 
 namespace zelvan_demo {
 
-namespace {
-
-constexpr double kRadiansPerDegree = 3.14159265358979323846 / 180.0;
-
-}  // namespace
-
 void pan(Placement& view, double dx, double dy) {
     view.centreX += dx;
     view.centreY += dy;
@@ -26,10 +20,9 @@ void zoomAbout(Placement& view, double x, double y, double factor) {
 }
 
 void turnAbout(Placement& view, double x, double y, double degrees) {
-    const double c = std::cos(degrees * kRadiansPerDegree), s = std::sin(degrees * kRadiansPerDegree);
-    const double dx = view.centreX - x, dy = view.centreY - y;
-    view.centreX = x + c * dx - s * dy;
-    view.centreY = y + s * dx + c * dy;
+    const Vec3 offset = rotated({view.centreX - x, view.centreY - y, 0}, degrees, Axis::Z);
+    view.centreX = x + offset.x;
+    view.centreY = y + offset.y;
     // Kept within one turn, so that holding a key for long does not wear down the float's precision.
     view.rotateZ = std::remainder(view.rotateZ + degrees, 360.0);
 }
@@ -41,11 +34,8 @@ void changeOpacity(Placement& view, int delta) {
 ImagePoint imagePointAt(const Placement& view, std::uint32_t imageWidth, std::uint32_t imageHeight, double x,
                         double y) {
     // Undo the turn about the centre, then the scale; image y runs down from the top edge.
-    const double c = std::cos(view.rotateZ * kRadiansPerDegree),
-                 s = std::sin(view.rotateZ * kRadiansPerDegree);
-    const double dx = x - view.centreX, dy = y - view.centreY;
-    const double ux = (c * dx + s * dy) / view.scaleX, uy = (-s * dx + c * dy) / view.scaleY;
-    return {imageWidth / 2.0 + ux, imageHeight / 2.0 - uy};
+    const Vec3 offset = rotated({x - view.centreX, y - view.centreY, 0}, -view.rotateZ, Axis::Z);
+    return {imageWidth / 2.0 + offset.x / view.scaleX, imageHeight / 2.0 - offset.y / view.scaleY};
 }
 
 }  // namespace zelvan_demo
