@@ -1,8 +1,10 @@
-// The placement a record stores, and the records drawImage refuses to draw.
+// The placement a record stores, where drawImage puts each block, and what it refuses to draw.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
+#include <string>
+#include <vector>
 
 #include "blocks/block_image.h"
 #include "blocks/draw.h"
@@ -90,6 +92,23 @@ TEST_F(DrawImage, MakesNoCallForABlockListThatDoesNotMatchTheGrid) {
 
     zelvan::drawImage(layoutBlocks(100, 100, 512, 512));
     EXPECT_FALSE(recorder.calls().empty());
+}
+
+// Quads are placed by the widths to their left and the heights of the rows' first blocks alone.
+TEST_F(DrawImage, StepsDownByTheFirstBlockOfEachRow) {
+    BlockImage image = layoutBlocks(600, 530, 512, 512);
+    image.blockAt(0, 1).height = 300;  // never produced by the layout: tells the two blocks apart
+    for (zelvan::Block& block : image.blocks) block.x = block.y = 12345;
+
+    zelvan_test::GlRecorder recorder;
+    zelvan::drawImage(image);
+    std::vector<std::string> translations;
+    for (const std::string& call : recorder.calls())
+        if (call.rfind("glTranslatef", 0) == 0) translations.push_back(call);
+    EXPECT_EQ(translations, (std::vector<std::string>{"glTranslatef(0, 530, 0)", "glTranslatef(512, 0, 0)",
+                                                      "glTranslatef(88, 0, 0)", "glTranslatef(0, -512, 0)",
+                                                      "glTranslatef(512, 0, 0)", "glTranslatef(88, 0, 0)",
+                                                      "glTranslatef(0, -18, 0)"}));
 }
 
 }  // namespace
