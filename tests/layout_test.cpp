@@ -8,6 +8,15 @@
 #include "gl_recorder.h"
 #include "gl_test_environment.h"
 
+// AddressSanitizer ends the process on a failed operator new instead of throwing std::bad_alloc.
+#if defined(__SANITIZE_ADDRESS__)
+#define ZT_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZT_ADDRESS_SANITIZER 1
+#endif
+#endif
+
 namespace {
 
 using zelvan::Block;
@@ -98,7 +107,7 @@ TEST(LayoutBlocks, KeepsBlockWidthAndHeightApart) {
 }
 
 TEST(LayoutBlocks, FailsAtOnceForAnImpossibleSize) {
-#if defined(__SANITIZE_ADDRESS__)
+#ifdef ZT_ADDRESS_SANITIZER
     GTEST_SKIP() << "AddressSanitizer aborts on a failed operator new instead of throwing std::bad_alloc";
 #endif
     // 2^46 blocks: the reservation fails before a single block is appended.

@@ -10,6 +10,15 @@
 #include "gl_test_environment.h"
 #include "zelvan.h"
 
+// AddressSanitizer ends the process on a failed operator new instead of throwing std::bad_alloc.
+#if defined(__SANITIZE_ADDRESS__)
+#define ZT_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZT_ADDRESS_SANITIZER 1
+#endif
+#endif
+
 namespace {
 
 using zelvan_test::GlRecorder;
@@ -196,7 +205,7 @@ TEST_F(Lifetime, ReissuedHandleStartsWithTheDefaultPlacement) {
 }
 
 TEST_F(Lifetime, ImpossibleSizeFailsAndChangesNothing) {
-#if defined(__SANITIZE_ADDRESS__)
+#ifdef ZT_ADDRESS_SANITIZER
     GTEST_SKIP() << "AddressSanitizer aborts on a failed operator new instead of throwing std::bad_alloc";
 #endif
     ASSERT_EQ(ZelvanCreate(1300, 700), 1u);
