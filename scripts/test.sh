@@ -13,8 +13,7 @@ cmake --build build/ci -j "$jobs"
 ctest --test-dir build/ci --output-on-failure -j "$jobs"
 
 echo "== address and undefined-behaviour sanitizers =="
-cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DZELVAN_WARNINGS_AS_ERRORS=ON -DZELVAN_SANITIZE=ON \
-  -DZELVAN_BUILD_EXAMPLES=OFF >/dev/null
+cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DZELVAN_WARNINGS_AS_ERRORS=ON -DZELVAN_SANITIZE=ON >/dev/null
 cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1 \
 LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0 \

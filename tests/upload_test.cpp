@@ -3,6 +3,7 @@
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -243,6 +244,20 @@ TEST_F(Upload, MakesTheCallsInOrder) {
     expected.insert(expected.end() - 2, "glDeleteTextures(1, " + first + ")");
     expected.pop_back();  // nothing pending this time
     EXPECT_EQ(recorder.calls(), expected);
+}
+
+TEST_F(Upload, AContextThatReportsErrorsForeverDoesNotHangTheUpload) {
+    const ZelvanHandle h = ZelvanCreate(2, 2);
+    const std::vector<uint8_t> pixels = sourceBytes(2 * 2 * 4, 5);
+
+    GlRecorder recorder;
+    recorder.forceGetError(GL_OUT_OF_MEMORY);
+    ASSERT_TRUE(ZelvanSetBlockPtr(h, 0, 0, pixels.data(), 8));
+    recorder.forceGetError(0);
+    const auto reads = std::count(recorder.calls().begin(), recorder.calls().end(), "glGetError()");
+    EXPECT_GE(reads, 1);
+    EXPECT_LE(reads, 64);
+    EXPECT_TRUE(glIsTexture(boundTexture()));  // the texture is made and kept all the same
 }
 
 }  // namespace

@@ -44,7 +44,9 @@ void prepareStaging(std::uint8_t* staging, const Block& block, const std::uint8_
 }
 
 void drainGlErrors() noexcept {
-    while (glGetError() != GL_NO_ERROR) {
+    // A working context keeps one flag per kind of error, fewer than ten; a lost context may
+    // report an error on every read, so the loop is bounded rather than left to hang the caller.
+    for (int read = 0; read < kMaxErrorReads && glGetError() != GL_NO_ERROR; ++read) {
     }
 }
 

@@ -16,7 +16,8 @@ void prepareStaging(std::uint8_t* staging, const Block& block, const std::uint8_
 bool uploadBlock(BlockImage& image, std::uint32_t row, std::uint32_t col, const void* pixels,
                  std::int32_t pitch) noexcept;
 
-// Reads and discards every pending OpenGL error.
+// Reads and discards every pending OpenGL error, stopping after kMaxErrorReads reads.
+constexpr int kMaxErrorReads = 64;
 void drainGlErrors() noexcept;
 
 }  // namespace zelvan

@@ -12,6 +12,7 @@ namespace zelvan_test {
 namespace {
 
 bool recording = false;
+unsigned forcedError = 0;  // non-zero: glGetError returns it instead of asking OpenGL
 std::vector<std::string>& log() {
     static std::vector<std::string> calls;
     return calls;
@@ -60,7 +61,11 @@ GlRecorder::GlRecorder() {
     log().clear();
     recording = true;
 }
-GlRecorder::~GlRecorder() { recording = false; }
+GlRecorder::~GlRecorder() {
+    recording = false;
+    forcedError = 0;
+}
+void GlRecorder::forceGetError(unsigned code) { forcedError = code; }
 const std::vector<std::string>& GlRecorder::calls() const { return log(); }
 void GlRecorder::clear() { log().clear(); }
 void GlRecorder::pause() { recording = false; }
@@ -70,6 +75,7 @@ void GlRecorder::resume() { recording = true; }
 
 using zelvan_test::real;
 using zelvan_test::record;
+using zelvan_test::forcedError;
 
 // Each wrapper logs the call with its arguments and forwards it.
 #define ZT_UNPACK(...) __VA_ARGS__
@@ -111,7 +117,7 @@ ZT_FORWARD(glVertex3f, (GLfloat x, GLfloat y, GLfloat z), (x, y, z), (x, y, z))
 
 extern "C" GLenum glGetError(void) {
     static auto fn = real<GLenum(APIENTRY*)(void)>("glGetError");
-    const GLenum code = fn();
+    const GLenum code = forcedError != 0 ? forcedError : fn();
     record("glGetError", {});
     return code;
 }

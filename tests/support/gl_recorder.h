@@ -19,6 +19,9 @@ public:
     // Stops recording for the rest of the scope (the test's own GL calls are then not logged).
     void pause();
     void resume();
+    // From now on glGetError returns code on every call without asking OpenGL, as a lost context
+    // may; 0 restores the real function. The destructor restores it too.
+    void forceGetError(unsigned code);
 };
 
 }  // namespace zelvan_test
