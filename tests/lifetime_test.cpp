@@ -8,16 +8,8 @@
 
 #include "gl_recorder.h"
 #include "gl_test_environment.h"
+#include "sanitizers.h"
 #include "zelvan.h"
-
-// AddressSanitizer ends the process on a failed operator new instead of throwing std::bad_alloc.
-#if defined(__SANITIZE_ADDRESS__)
-#define ZT_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ZT_ADDRESS_SANITIZER 1
-#endif
-#endif
 
 namespace {
 

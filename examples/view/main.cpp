@@ -1,9 +1,6 @@
 // zelvan-view: shows a PNG or JPEG of any size through Zelvan in a window. Run with --help.
 #include <GLFW/glfw3.h>
 
-#include <cstdio>
-#include <exception>
-#include <new>
 #include <string>
 
 #include "block_upload.h"
@@ -11,6 +8,7 @@
 #include "demo_error.h"
 #include "image_file.h"
 #include "library_session.h"
+#include "program_main.h"
 #include "view_options.h"
 #include "viewer_window.h"
 #include "zelvan.h"
@@ -67,29 +65,11 @@ void view(const ViewOptions& options) {
         window.screenshot(options.frames, options.screenshot);
 }
 
-int fail(const char* message) {
-    std::fprintf(stderr, "zelvan-view: %s\n", message);
-    return 1;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     ViewOptions options;
-    try {
-        if (parseViewOptions(argc, argv, options) == ViewParse::Done) return 0;
-    } catch (const DemoError& error) {
-        std::fprintf(stderr, "zelvan-view: %s\n", error.what());
-        return 2;
-    }
-    try {
-        view(options);
-        return 0;
-    } catch (const DemoError& error) {
-        return fail(error.what());
-    } catch (const std::bad_alloc&) {
-        return fail("out of memory");
-    } catch (const std::exception& error) {
-        return fail(error.what());
-    }
+    return runProgram(
+        "zelvan-view", [&] { return parseViewOptions(argc, argv, options) == ViewParse::Done; },
+        [&] { view(options); });
 }
