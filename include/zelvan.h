@@ -127,7 +127,7 @@ ZELVAN_API bool ZelvanGetBlockDem(ZelvanHandle handle, uint32_t row, uint32_t co
  * memory order blue, green, red, alpha; rows follow pitch bytes apart; width * 4 bytes are read
  * from each of the block's height rows. The library keeps no pointer to the pixels. A texture
  * the block already had is deleted. Pending OpenGL errors (the caller's own included) are
- * read and discarded. The caller's pixel-unpack state is saved and restored.
+ * read and discarded, with at most 64 reads of glGetError. The caller's pixel-unpack state is saved and restored.
  * Returns: true on success; false, with nothing changed and no OpenGL call, for an unknown
  * handle, no instance, row/col outside the grid, NULL pixels, pitch < 1, or no memory.
  * OpenGL: context current. Leaves the new texture bound to GL_TEXTURE_2D.
