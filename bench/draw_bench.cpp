@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "contest.h"
+#include "gl_context.h"
 #include "hand_uploaders.h"
 #include "suites.h"
 #include "summary_reporter.h"
@@ -16,15 +17,6 @@ constexpr std::uint32_t kImageSide = 16384;
 constexpr int kViewSide = 1024;
 constexpr std::uint32_t kGrid = kImageSide / 512;
 constexpr float kQuad = static_cast<float>(kViewSide) / kGrid;
-
-void setUpView() {
-    glViewport(0, 0, kViewSide, kViewSide);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    glOrtho(0, kViewSide, 0, kViewSide, -1, 1);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-}
 
 // Clears the view and lets the clear finish, so the timed part holds only the drawing.
 void clearView() {
@@ -72,7 +64,7 @@ void drawVersusLoop(benchmark::State& state) {
             textures.push_back(static_cast<GLuint>(name));
         }
     ZelvanScale(handle, kViewSide, kViewSide, true);
-    setUpView();
+    zelvan_test::setUpOrtho(kViewSide, kViewSide);
     // The renderer prepares a texture on its first use; neither entrant should pay for that.
     ZelvanDraw(handle);
     handWrittenDraw(textures);
