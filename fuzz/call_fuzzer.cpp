@@ -361,36 +361,82 @@ private:
         const std::uint32_t probeX = in_.ConsumeIntegral<std::uint16_t>(),
                             probeY = in_.ConsumeIntegral<std::uint16_t>();
 
-        const bool expected = block != nullptr && pixels != nullptr && pitch >= 1;
+        // Now and then OpenGL refuses the texture, as a driver out of memory does.
+        const bool refused = in_.ConsumeIntegralInRange(0, 7) == 0;
+
+        const bool valid = block != nullptr && pixels != nullptr && pitch >= 1;
         const UnpackState unpack = readUnpackState();
         const GLuint boundBefore = boundTexture();
-        expectEqual(ZelvanSetBlockPtr(handle, row, col, pixels, pitch), expected, "ZelvanSetBlockPtr");
-        if (!expected) {
+        if (refused) recorder_.failAfter("glTexImage2D", GL_OUT_OF_MEMORY);
+        const bool result = ZelvanSetBlockPtr(handle, row, col, pixels, pitch);
+        recorder_.failAfter("", 0);
+        expectEqual(result, valid && !refused, "ZelvanSetBlockPtr");
+        if (!valid) {
             expectCalls({}, "a failing ZelvanSetBlockPtr");
             if (boundTexture() != boundBefore) fail("step %d: a failing upload changed the binding", step_);
             return;
         }
+        const std::vector<std::string> calls = normalised(recorder_.calls());
+        const std::uint32_t name = uploadedName(calls);
+        expectCalls(expectedUploadCalls(*block, name, refused), "ZelvanSetBlockPtr");
         pendingError_ = false;  // drained by the upload
-
-        const GLuint name = boundTexture();
-        if (name == 0 || !isTexture(name)) fail("step %d: the upload left no texture bound", step_);
-        std::vector<std::string> deletes;
-        for (const std::string& call : normalised(recorder_.calls()))
-            if (call.rfind("glDeleteTextures", 0) == 0) deletes.push_back(call);
-        const std::vector<std::uint32_t> previous =
-            block->texture != 0 ? std::vector<std::uint32_t>{block->texture} : std::vector<std::uint32_t>{};
-        if (deletes != deleteCalls(previous))
-            fail("step %d: the upload deleted%s\n  expected%s", step_, joined(deletes).c_str(),
-                 joined(deleteCalls(previous)).c_str());
-        if (block->texture != 0 && isTexture(block->texture))
-            fail("step %d: the replaced texture %u is still alive", step_, block->texture);
         if (!(readUnpackState() == unpack))
             fail("step %d: the upload changed the caller's unpack state", step_);
+        if (refused) {
+            if (isTexture(name)) fail("step %d: the refused texture %u is still alive", step_, name);
+            if (block->texture != 0 && !isTexture(block->texture))
+                fail("step %d: a refused upload lost the block's texture %u", step_, block->texture);
+            return;
+        }
+
+        if (name == 0 || boundTexture() != name || !isTexture(name))
+            fail("step %d: the upload left no texture bound", step_);
+        if (block->texture != 0 && isTexture(block->texture))
+            fail("step %d: the replaced texture %u is still alive", step_, block->texture);
         const std::string why = checkUploadedTexture(*block, pixels, pitch, probeX, probeY);
         if (!why.empty())
             fail("step %d: block (%u, %u) of image %u: %s", step_, row, col, handle, why.c_str());
         block->texture = name;
         namesSeen_.insert(name);
+    }
+
+    // The name the upload bound, read off its glBindTexture call; 0 if it made none.
+    static std::uint32_t uploadedName(const std::vector<std::string>& calls) {
+        const std::string prefix = "glBindTexture(3553, ";
+        for (const std::string& call : calls)
+            if (call.rfind(prefix, 0) == 0) return static_cast<std::uint32_t>(std::stoul(call.substr(prefix.size())));
+        return 0;
+    }
+
+    // Drains the errors pending before, creates the texture, drains again; a refused texture is
+    // deleted, an accepted one replaces the block's previous texture.
+    std::vector<std::string> expectedUploadCalls(const ModelBlock& block, std::uint32_t name, bool refused) const {
+        std::vector<std::string> calls(pendingError_ ? 2 : 1, "glGetError()");
+        const std::string texture = std::to_string(name);
+        const std::vector<std::string> create = {
+            "glGenTextures(1)",
+            "glBindTexture(3553, " + texture + ")",
+            "glTexParameterf(3553, 10240, 9728)",
+            "glTexParameterf(3553, 10241, 9728)",
+            "glTexParameteri(3553, 10242, 10496)",
+            "glTexParameteri(3553, 10243, 10496)",
+            "glPushClientAttrib(1)",
+            "glPixelStorei(3317, 4)",
+            "glPixelStorei(3314, 0)",
+            "glPixelStorei(3315, 0)",
+            "glPixelStorei(3316, 0)",
+            "glTexImage2D(3553, 0, 6408, " + std::to_string(block.textureWidth) + ", " +
+                std::to_string(block.textureHeight) + ", 0, 6408, 5121, 1)",
+            "glPopClientAttrib()",
+            "glGetError()"};
+        calls.insert(calls.end(), create.begin(), create.end());
+        if (refused) {
+            calls.push_back("glGetError()");  // the refusal, then no error
+            calls.push_back("glDeleteTextures(1, " + texture + ")");
+        } else if (block.texture != 0) {
+            calls.push_back("glDeleteTextures(1, " + std::to_string(block.texture) + ")");
+        }
+        return calls;
     }
 
     void alpha() {

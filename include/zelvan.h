@@ -26,6 +26,22 @@
  * an argument is out of range, or when memory runs out. No function ever throws or aborts.
  * OpenGL: the caller creates the context and makes it current. Only ZelvanSetBlockPtr, ZelvanDraw,
  * ZelvanDestroy and ZelvanShutdown (and, in one case, ZelvanCreate) call OpenGL.
+ *
+ * Where an image goes:
+ * - Units are those of the caller's projection: at scale 1, one image pixel is one unit. y points
+ *   up; the image's first pixel row is its top edge.
+ * - ZelvanDraw applies, to the current matrix: the rotations about X, then Y, then Z, all about
+ *   the origin; then the translation, in that turned frame. At translation (0, 0, 0) the image's
+ *   bottom-left corner lies at the origin, so the image turns about that corner, and
+ *   ZelvanRotate(img, 0, 0, 30) with ZelvanTranslate(img, 640, 360, 0) puts the corner at
+ *   (640, 360) measured along the turned axes, not at (640, 360) on the screen.
+ * - To place an image of w x h units (w = width * scale x) with its centre at (cx, cy), turned by
+ *   a degrees about Z: with c = cos(a) and s = sin(a),
+ *       ZelvanRotate(img, 0, 0, a);
+ *       ZelvanTranslate(img, cx * c + cy * s - w / 2, cy * c - cx * s - h / 2, 0);
+ * - Blocks never uploaded are drawn all the same, as untextured quads in the current colour.
+ * - A destroyed handle is given again by the next ZelvanCreate, so an old copy of it then names
+ *   the new image.
  */
 #ifndef ZELVAN_H
 #define ZELVAN_H
@@ -53,7 +69,7 @@ extern "C" {
 #endif
 
 #define ZELVAN_VERSION_MAJOR 0
-#define ZELVAN_VERSION_MINOR 1
+#define ZELVAN_VERSION_MINOR 2
 #define ZELVAN_VERSION_PATCH 0
 
 /* Names an image. Issued from 1 upwards, lowest free value first; 0 never names an image. */
@@ -126,11 +142,17 @@ ZELVAN_API bool ZelvanGetBlockDem(ZelvanHandle handle, uint32_t row, uint32_t co
  * Uploads one block's pixels into a new texture. pixels points at the block's top-left pixel in
  * memory order blue, green, red, alpha; rows follow pitch bytes apart; width * 4 bytes are read
  * from each of the block's height rows. The library keeps no pointer to the pixels. A texture
- * the block already had is deleted. Pending OpenGL errors (the caller's own included) are
- * read and discarded, with at most 64 reads of glGetError. The caller's pixel-unpack state is saved and restored.
- * Returns: true on success; false, with nothing changed and no OpenGL call, for an unknown
- * handle, no instance, row/col outside the grid, NULL pixels, pitch < 1, or no memory.
- * OpenGL: context current. Leaves the new texture bound to GL_TEXTURE_2D.
+ * the block already had is deleted once the new one is made. The texture samples the nearest
+ * texel and clamps at its edges (GL_CLAMP), so no seam shows the far side of a block. OpenGL
+ * errors pending before the call (the caller's own) are read and discarded; errors raised by the
+ * upload's own calls make it fail. Each drain reads glGetError at most 64 times. The caller's
+ * pixel-unpack state is saved and restored.
+ * Returns: true when the texture was made. False, with nothing changed and no OpenGL call, for an
+ * unknown handle, no instance, row/col outside the grid, NULL pixels, pitch < 1, or no memory.
+ * False, with the block keeping the texture it had, when no context is current (glGenTextures
+ * yields no name), when OpenGL raises an error for the upload (out of memory, a texture larger
+ * than the implementation takes) or when the context reports errors without end (a lost one).
+ * OpenGL: context current. On success leaves the new texture bound to GL_TEXTURE_2D.
  */
 ZELVAN_API bool ZelvanSetBlockPtr(ZelvanHandle handle, uint32_t row, uint32_t col,
                                   const void* pixels, int32_t pitch);
@@ -145,28 +167,31 @@ ZELVAN_API void ZelvanAlpha(ZelvanHandle handle, uint8_t alpha);
 /*
  * Sets the image's scale. With asSize false, x and y are units per image pixel, stored as given
  * (default 1, 1). With asSize true, x and y are the size in units the whole image is to have:
- * values below 1 are raised to 1, and the scale becomes x / width and y / height.
+ * values below 1 are raised to 1, and the scale becomes x / width and y / height. The image is
+ * then stretched to exactly x by y units; the aspect ratio is not kept.
  * Unknown handle or no instance: nothing happens. OpenGL: not needed (no call is made).
  */
 ZELVAN_API void ZelvanScale(ZelvanHandle handle, float x, float y, bool asSize);
 
 /*
  * Sets the rotation angles in degrees about the X, Y and Z axes, applied in that order
- * (default 0, 0, 0).
+ * (default 0, 0, 0). The image turns about the origin, where its bottom-left corner lies at
+ * translation (0, 0, 0); see "Where an image goes" above to turn it about its centre.
  * Unknown handle or no instance: nothing happens. OpenGL: not needed (no call is made).
  */
 ZELVAN_API void ZelvanRotate(ZelvanHandle handle, float x, float y, float z);
 
 /*
- * Sets where the image's bottom-left corner lies, in the frame the rotation produces
- * (default 0, 0, 0).
+ * Sets where the image's bottom-left corner lies, in the frame the rotation produces, not in the
+ * caller's frame (default 0, 0, 0).
  * Unknown handle or no instance: nothing happens. OpenGL: not needed (no call is made).
  */
 ZELVAN_API void ZelvanTranslate(ZelvanHandle handle, float x, float y, float z);
 
 /*
  * Draws the image into the current matrix as one blended, textured quad per block, first pixel
- * row at the top. An image of width or height 0 is not drawn and no OpenGL call is made.
+ * row at the top. An image of width or height 0 is not drawn and no OpenGL call is made. Blocks
+ * never uploaded are drawn as untextured quads in the current colour.
  * Afterwards: GL_BLEND enabled, GL_TEXTURE_2D disabled, blend function (GL_SRC_ALPHA,
  * GL_ONE_MINUS_SRC_ALPHA), texture environment GL_MODULATE, current colour (255, 255, 255, alpha),
  * the last block's texture bound, the current matrix as before. Matrix mode, depth test, culling

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -193,6 +194,64 @@ TEST_F(Draw, NeighbouringBlocksMeetWithoutSeams) {
         }
     EXPECT_EQ(readPixel(400, 300), kBackground);
     EXPECT_EQ(readPixel(200, 99), kBackground);
+}
+
+// Every pixel of a 1100 x 1100 image encodes its own coordinates: red and green the low bytes of x
+// and y, blue a flag (0x80) with their high bits. Turned and scaled, neighbouring frame pixels must
+// come from neighbouring source pixels, block seams included: a texture that repeats shows the
+// texel from the block's far side where sampling lands a hair past an edge.
+TEST_F(Draw, TurnedAndScaledSeamsShowNeighbouringPixels) {
+    const uint32_t side = 1100;
+    const ZelvanHandle h = makeImage(side, side, [](uint32_t x, uint32_t y) {
+        return Rgba{static_cast<uint8_t>(x), static_cast<uint8_t>(y),
+                    static_cast<uint8_t>(0x80 | (x >> 8) | ((y >> 8) << 3)), 255};
+    });
+    const struct {
+        float degrees, scale;
+    } views[] = {{-17, 0.41f}, {7, 0.37f}, {30, 0.4f}, {45, 0.33f}, {90, 0.45f}, {30, 2.9f}, {-17, 0.61f}};
+    for (const auto& view : views) {
+        SCOPED_TRACE(testing::Message() << view.degrees << " degrees at scale " << view.scale);
+        zelvan_test::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
+        // The image's centre at the frame's centre: the translation applies in the turned frame.
+        const double a = view.degrees * 3.14159265358979 / 180, centre = kSurfaceWidth / 2.0;
+        const double half = side * view.scale / 2.0;
+        ZelvanScale(h, view.scale, view.scale, false);
+        ZelvanRotate(h, 0, 0, view.degrees);
+        ZelvanTranslate(h, static_cast<float>(centre * (std::cos(a) + std::sin(a)) - half),
+                        static_cast<float>(centre * (std::cos(a) - std::sin(a)) - half), 0);
+        ZelvanDraw(h);
+
+        std::vector<Rgba> frame(static_cast<std::size_t>(kSurfaceWidth) * kSurfaceHeight);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glReadPixels(0, 0, kSurfaceWidth, kSurfaceHeight, GL_RGBA, GL_UNSIGNED_BYTE, frame.data());
+        const auto source = [](const Rgba& c, int& x, int& y) {
+            if ((c.b & 0x80) == 0) return false;
+            x = c.r | (c.b & 7) << 8;
+            y = c.g | (c.b >> 3 & 7) << 8;
+            return true;
+        };
+        // Frame neighbours lie 1 / scale source pixels apart, plus one for rounding to a texel.
+        const int reach = static_cast<int>(std::ceil(1 / view.scale)) + 1;
+        int inside = 0, broken = 0;
+        for (int y = 0; y < kSurfaceHeight; ++y)
+            for (int x = 0; x < kSurfaceWidth; ++x) {
+                int sx = 0, sy = 0, nx = 0, ny = 0;
+                if (!source(frame[static_cast<std::size_t>(y) * kSurfaceWidth + x], sx, sy)) continue;
+                ++inside;
+                const int neighbours[2][2] = {{x + 1, y}, {x, y + 1}};
+                for (const auto& n : neighbours) {
+                    if (n[0] >= kSurfaceWidth || n[1] >= kSurfaceHeight) continue;
+                    if (!source(frame[static_cast<std::size_t>(n[1]) * kSurfaceWidth + n[0]], nx, ny)) continue;
+                    if (std::abs(nx - sx) <= reach && std::abs(ny - sy) <= reach) continue;
+                    if (++broken <= 3)
+                        ADD_FAILURE() << "frame (" << x << ", " << y << ") shows source (" << sx << ", " << sy
+                                      << "), its neighbour (" << n[0] << ", " << n[1] << ") source (" << nx
+                                      << ", " << ny << ")";
+                }
+            }
+        EXPECT_GT(inside, kSurfaceWidth * kSurfaceHeight / 8);
+        EXPECT_EQ(broken, 0);
+    }
 }
 
 TEST_F(Draw, QuadsAreWoundClockwise) {

@@ -66,12 +66,13 @@ TEST(PrepareStaging, MatchesTheThreeStepAlgorithm) {
         }
 }
 
-// Rows more than 2 GiB apart: the offsets must not wrap in 32 bits. Only the pages the block
-// reads are mapped; the rest of the range is reserved and inaccessible.
+// Rows more than 2 GiB apart, the last beyond 4 GiB: the offsets must wrap neither in a signed nor
+// in an unsigned 32-bit product. Only the pages the block reads are mapped; the rest of the range
+// is reserved and inaccessible.
 TEST(PrepareStaging, ReachesRowsBeyondTwoGigabytes) {
     const std::int32_t pitch = INT32_MAX;
-    const Block block = blockOf(2, 3);
-    const std::size_t page = 4096, span = 2 * std::size_t{INT32_MAX} + 3 * page;
+    const Block block = blockOf(2, 4);
+    const std::size_t page = 4096, span = 3 * std::size_t{INT32_MAX} + 3 * page;
     void* reserved = mmap(nullptr, span, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     ASSERT_NE(reserved, MAP_FAILED);
     auto* base = static_cast<std::uint8_t*>(reserved);
@@ -84,6 +85,7 @@ TEST(PrepareStaging, ReachesRowsBeyondTwoGigabytes) {
     zelvan::prepareStaging(staging.data(), block, base, pitch);
     EXPECT_EQ(staging, referenceStaging(block, base, pitch));
     EXPECT_EQ(staging[2 * 8 + 2], 32);  // row 2, pixel 0, red: the source's byte 0 of row 2
+    EXPECT_EQ(staging[3 * 8 + 2], 48);  // row 3, more than 4 GiB from row 0
     munmap(reserved, span);
 }
 

@@ -1,5 +1,6 @@
 // Uploading a block: texels read back from the texture the call leaves bound, the rejected calls,
 // the caller's unpack state and pending errors, and texture ownership.
+#include <EGL/egl.h>
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
@@ -217,15 +218,19 @@ TEST_F(Upload, DestroyAndShutdownDeleteTheTextures) {
 TEST_F(Upload, MakesTheCallsInOrder) {
     const ZelvanHandle h = ZelvanCreate(3, 5);
     const std::vector<uint8_t> pixels = sourceBytes(3 * 5 * 4, 4);
-    glEnable(0x1234);  // one pending error: one more glGetError while draining
+    glEnable(0x1234);  // one pending error: one more glGetError in the first drain
 
     GlRecorder recorder;
     ASSERT_TRUE(ZelvanSetBlockPtr(h, 0, 0, pixels.data(), 12));
     const std::string first = std::to_string(boundTexture());
-    std::vector<std::string> expected = {"glGenTextures(1)",
+    std::vector<std::string> expected = {"glGetError()",
+                                         "glGetError()",
+                                         "glGenTextures(1)",
                                          "glBindTexture(3553, " + first + ")",
                                          "glTexParameterf(3553, 10240, 9728)",
                                          "glTexParameterf(3553, 10241, 9728)",
+                                         "glTexParameteri(3553, 10242, 10496)",
+                                         "glTexParameteri(3553, 10243, 10496)",
                                          "glPushClientAttrib(1)",
                                          "glPixelStorei(3317, 4)",
                                          "glPixelStorei(3314, 0)",
@@ -233,31 +238,63 @@ TEST_F(Upload, MakesTheCallsInOrder) {
                                          "glPixelStorei(3316, 0)",
                                          "glTexImage2D(3553, 0, 6408, 4, 8, 0, 6408, 5121, 1)",
                                          "glPopClientAttrib()",
-                                         "glGetError()",
                                          "glGetError()"};
     EXPECT_EQ(recorder.calls(), expected);
 
     recorder.clear();
     ASSERT_TRUE(ZelvanSetBlockPtr(h, 0, 0, pixels.data(), 12));
     const std::string second = std::to_string(boundTexture());
-    expected[1] = "glBindTexture(3553, " + second + ")";
-    expected.insert(expected.end() - 2, "glDeleteTextures(1, " + first + ")");
-    expected.pop_back();  // nothing pending this time
+    expected.erase(expected.begin());  // nothing pending this time
+    expected[2] = "glBindTexture(3553, " + second + ")";
+    expected.push_back("glDeleteTextures(1, " + first + ")");
     EXPECT_EQ(recorder.calls(), expected);
 }
 
-TEST_F(Upload, AContextThatReportsErrorsForeverDoesNotHangTheUpload) {
+TEST_F(Upload, AContextThatReportsErrorsForeverFailsTheUploadWithoutHanging) {
     const ZelvanHandle h = ZelvanCreate(2, 2);
     const std::vector<uint8_t> pixels = sourceBytes(2 * 2 * 4, 5);
 
     GlRecorder recorder;
     recorder.forceGetError(GL_OUT_OF_MEMORY);
-    ASSERT_TRUE(ZelvanSetBlockPtr(h, 0, 0, pixels.data(), 8));
+    EXPECT_FALSE(ZelvanSetBlockPtr(h, 0, 0, pixels.data(), 8));
     recorder.forceGetError(0);
     const auto reads = std::count(recorder.calls().begin(), recorder.calls().end(), "glGetError()");
-    EXPECT_GE(reads, 1);
+    EXPECT_EQ(reads, static_cast<long>(recorder.calls().size())) << "only errors read, no texture made";
     EXPECT_LE(reads, 64);
-    EXPECT_TRUE(glIsTexture(boundTexture()));  // the texture is made and kept all the same
+}
+
+// An upload OpenGL never carried out reports false, and the block keeps drawing what it had.
+TEST_F(Upload, ReportsFailureWithoutAContextOrWhenOpenGlRefusesTheTexture) {
+    const ZelvanHandle h = ZelvanCreate(2, 1);
+    const uint8_t red[8] = {0, 0, 255, 255, 0, 0, 255, 255}, blue[8] = {255, 0, 0, 255, 255, 0, 0, 255};
+    EGLDisplay display = eglGetCurrentDisplay();
+    EGLSurface surface = eglGetCurrentSurface(EGL_DRAW);
+    EGLContext context = eglGetCurrentContext();
+    ASSERT_TRUE(eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT));
+    const bool withoutContext = ZelvanSetBlockPtr(h, 0, 0, red, 8);
+    ASSERT_TRUE(eglMakeCurrent(display, surface, surface, context));
+    EXPECT_FALSE(withoutContext);
+    ASSERT_TRUE(ZelvanSetBlockPtr(h, 0, 0, red, 8));
+    const GLuint kept = boundTexture();
+
+    GlRecorder recorder;
+    recorder.failAfter("glTexImage2D", GL_OUT_OF_MEMORY);
+    EXPECT_FALSE(ZelvanSetBlockPtr(h, 0, 0, blue, 8));
+    recorder.pause();
+    const std::vector<std::string>& calls = recorder.calls();
+    const auto bind = std::find_if(calls.begin(), calls.end(),
+                                   [](const std::string& c) { return c.rfind("glBindTexture", 0) == 0; });
+    ASSERT_NE(bind, calls.end());
+    const GLuint refused = static_cast<GLuint>(std::stoul(bind->substr(bind->find(", ") + 2)));
+    EXPECT_NE(refused, kept);
+    EXPECT_FALSE(glIsTexture(refused)) << "the refused texture is deleted";
+    EXPECT_TRUE(glIsTexture(kept));
+
+    zelvan_test::setUpOrtho(zelvan_test::kSurfaceWidth, zelvan_test::kSurfaceHeight);
+    ZelvanDraw(h);
+    const zelvan_test::Rgba left = zelvan_test::readPixel(0, 0), right = zelvan_test::readPixel(1, 0);
+    EXPECT_EQ(std::vector<int>({left.r, left.b, right.r, right.b}), std::vector<int>({255, 0, 255, 0}))
+        << "the block still draws its earlier picture";
 }
 
 }  // namespace

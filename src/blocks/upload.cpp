@@ -43,11 +43,16 @@ void prepareStaging(std::uint8_t* staging, const Block& block, const std::uint8_
     std::memset(dst, kFill, padRows * texelRow);
 }
 
-void drainGlErrors() noexcept {
+DrainResult drainGlErrors() noexcept {
     // A working context keeps one flag per kind of error, fewer than ten; a lost context may
     // report an error on every read, so the loop is bounded rather than left to hang the caller.
-    for (int read = 0; read < kMaxErrorReads && glGetError() != GL_NO_ERROR; ++read) {
+    DrainResult result;
+    for (int read = 0; read < kMaxErrorReads; ++read) {
+        if (glGetError() == GL_NO_ERROR) return result;
+        result.sawError = true;
     }
+    result.exhausted = true;
+    return result;
 }
 
 bool uploadBlock(BlockImage& image, std::uint32_t row, std::uint32_t col, const void* pixels,
@@ -60,11 +65,21 @@ bool uploadBlock(BlockImage& image, std::uint32_t row, std::uint32_t col, const 
     if (!staging) return false;
     prepareStaging(staging.get(), block, static_cast<const std::uint8_t*>(pixels), pitch);
 
+    // Errors the caller left pending are discarded first, so that any error read after the
+    // upload's own calls is the upload's. A context that never runs dry of errors is lost.
+    if (drainGlErrors().exhausted) return false;
+
     GLuint name = 0;
     glGenTextures(1, &name);
+    if (name == 0) return false;  // no current context, or a lost one: nothing to upload into
     glBindTexture(GL_TEXTURE_2D, name);
     glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, static_cast<GLfloat>(GL_NEAREST));
     glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, static_cast<GLfloat>(GL_NEAREST));
+    // Nearest sampling can land a hair past a block's edge; repeating would then show the texel
+    // from the block's far side at every seam. With nearest filtering GL_CLAMP never reads the
+    // border, so it clamps to the edge texel as GL_CLAMP_TO_EDGE (OpenGL 1.2) would.
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
     // The staging rows are tightly packed: read them so whatever unpack state the caller left.
     glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
@@ -75,13 +90,19 @@ bool uploadBlock(BlockImage& image, std::uint32_t row, std::uint32_t col, const 
                  static_cast<GLsizei>(block.textureHeight), 0, GL_RGBA, GL_UNSIGNED_BYTE, staging.get());
     glPopClientAttrib();
 
+    const DrainResult own = drainGlErrors();
+    if (own.sawError) {
+        // OpenGL refused the texture (out of memory, a size beyond its limit, a lost context):
+        // the block keeps the picture it had.
+        glDeleteTextures(1, &name);
+        return false;
+    }
     if (block.texture != 0) {
         // A re-upload replaces the block's texture; the old one would otherwise leak.
         const GLuint previous = block.texture;
         glDeleteTextures(1, &previous);
     }
     block.texture = name;
-    drainGlErrors();
     return true;
 }
 

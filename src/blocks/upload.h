@@ -12,12 +12,17 @@ void prepareStaging(std::uint8_t* staging, const Block& block, const std::uint8_
 
 // Uploads block (row, col) of image from the caller's blue-green-red-alpha pixels into a new
 // texture, deleting the block's previous one. False, with no OpenGL call, for a row or column
-// outside the grid, null pixels, a pitch below 1, or no memory for the staging buffer.
+// outside the grid, null pixels, a pitch below 1, or no memory for the staging buffer. False, with
+// the block's previous texture kept, when there is no context or OpenGL refuses the upload.
 bool uploadBlock(BlockImage& image, std::uint32_t row, std::uint32_t col, const void* pixels,
                  std::int32_t pitch) noexcept;
 
 // Reads and discards every pending OpenGL error, stopping after kMaxErrorReads reads.
 constexpr int kMaxErrorReads = 64;
-void drainGlErrors() noexcept;
+struct DrainResult {
+    bool sawError = false;   // at least one error was pending
+    bool exhausted = false;  // the bound was reached with errors still coming: a lost context
+};
+DrainResult drainGlErrors() noexcept;
 
 }  // namespace zelvan

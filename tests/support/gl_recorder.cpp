@@ -13,6 +13,9 @@ namespace {
 
 bool recording = false;
 unsigned forcedError = 0;  // non-zero: glGetError returns it instead of asking OpenGL
+std::string failingCall;   // the call after which injectedError is raised, once
+unsigned failingCode = 0;
+unsigned injectedError = 0;  // returned by the next glGetError ahead of OpenGL's own errors
 std::vector<std::string>& log() {
     static std::vector<std::string> calls;
     return calls;
@@ -34,6 +37,10 @@ struct Arg {
 };
 
 void record(const char* name, std::initializer_list<Arg> args) {
+    if (!failingCall.empty() && failingCall == name) {
+        injectedError = failingCode;
+        failingCall.clear();
+    }
     if (!recording) return;
     std::string call = std::string(name) + "(";
     bool first = true;
@@ -64,8 +71,15 @@ GlRecorder::GlRecorder() {
 GlRecorder::~GlRecorder() {
     recording = false;
     forcedError = 0;
+    failingCall.clear();
+    injectedError = 0;
 }
 void GlRecorder::forceGetError(unsigned code) { forcedError = code; }
+void GlRecorder::failAfter(const char* call, unsigned code) {
+    failingCall = call;
+    failingCode = code;
+    injectedError = 0;
+}
 const std::vector<std::string>& GlRecorder::calls() const { return log(); }
 void GlRecorder::clear() { log().clear(); }
 void GlRecorder::pause() { recording = false; }
@@ -76,6 +90,7 @@ void GlRecorder::resume() { recording = true; }
 using zelvan_test::real;
 using zelvan_test::record;
 using zelvan_test::forcedError;
+using zelvan_test::injectedError;
 
 // Each wrapper logs the call with its arguments and forwards it.
 #define ZT_UNPACK(...) __VA_ARGS__
@@ -90,6 +105,8 @@ ZT_FORWARD(glGenTextures, (GLsizei n, GLuint* textures), (n, textures), (n))
 ZT_FORWARD(glBindTexture, (GLenum target, GLuint texture), (target, texture), (target, texture))
 ZT_FORWARD(glDeleteTextures, (GLsizei n, const GLuint* textures), (n, textures), (n, n > 0 ? textures[0] : 0u))
 ZT_FORWARD(glTexParameterf, (GLenum target, GLenum pname, GLfloat param), (target, pname, param),
+           (target, pname, param))
+ZT_FORWARD(glTexParameteri, (GLenum target, GLenum pname, GLint param), (target, pname, param),
            (target, pname, param))
 ZT_FORWARD(glTexImage2D,
            (GLenum target, GLint level, GLint internalformat, GLsizei width, GLsizei height, GLint border,
@@ -117,7 +134,12 @@ ZT_FORWARD(glVertex3f, (GLfloat x, GLfloat y, GLfloat z), (x, y, z), (x, y, z))
 
 extern "C" GLenum glGetError(void) {
     static auto fn = real<GLenum(APIENTRY*)(void)>("glGetError");
-    const GLenum code = forcedError != 0 ? forcedError : fn();
+    GLenum code = forcedError;
+    if (code == 0 && injectedError != 0) {
+        code = injectedError;
+        injectedError = 0;
+    }
+    if (code == 0) code = fn();
     record("glGetError", {});
     return code;
 }

@@ -22,6 +22,9 @@ public:
     // From now on glGetError returns code on every call without asking OpenGL, as a lost context
     // may; 0 restores the real function. The destructor restores it too.
     void forceGetError(unsigned code);
+    // The next call of the OpenGL function named call (say "glTexImage2D") goes through, then
+    // raises code: the first glGetError after it returns code, as a driver that refused it would.
+    void failAfter(const char* call, unsigned code);
 };
 
 }  // namespace zelvan_test
