@@ -94,7 +94,7 @@ void kernelVersusCopy(benchmark::State& state, zelvan::SwapKernel kernel) {
     StagingData& d = data(false);
     const Entrant zelvan{"zelvan", [&] {
                              const double start = now();
-                             zelvan::copySwapRedBlueWith(kernel, d.staging.get(), d.block(0), 512 * 512);
+                             zelvan::swapFunction(kernel)(d.staging.get(), d.block(0), 512 * 512);
                              benchmark::ClobberMemory();
                              const double seconds = now() - start;
                              ++d.next;

@@ -1,4 +1,5 @@
-/*
+/**
+ * @file zelvan.h
  * Zelvan: draws very large raster images inside the caller's OpenGL 1.1 context.
  *
  * An image of any size is cut into a grid of blocks of at most 512 x 512 pixels; each block lives in
@@ -20,12 +21,32 @@
  *     ZelvanDestroy(img);
  *     ZelvanShutdown();
  *
- * Threading: every function runs on the caller's thread; none may run concurrently with another.
+ * This header is the whole contract. What every function shares:
+ *
+ * Blocks: an image of width x height pixels has ceil(width / 512) block columns and
+ * ceil(height / 512) block rows. Rows and columns are counted from zero: block (0, 0) is the top
+ * left one, row r covers image rows 512 * r onwards, column c image columns 512 * c onwards. Only
+ * the last column and the last row may be narrower or lower than 512. Pixel positions are counted
+ * from zero as well, x to the right from the left edge, y downwards from the top edge.
+ *
+ * Pixels: 4 bytes each, in memory order blue, green, red, alpha. A pitch is the distance in bytes
+ * from the start of one row to the start of the next.
+ *
  * Errors: reported only through results. Each function has a null result (0, false or nothing)
  * that it returns when the library is not initialised, when the handle names no stored image, when
  * an argument is out of range, or when memory runs out. No function ever throws or aborts.
- * OpenGL: the caller creates the context and makes it current. Only ZelvanSetBlockPtr, ZelvanDraw,
- * ZelvanDestroy and ZelvanShutdown (and, in one case, ZelvanCreate) call OpenGL.
+ * Placement values are not checked: NaN, infinities, zero and negative values are stored as given
+ * (but for ZelvanScale's size, see there) and passed to OpenGL when drawing.
+ *
+ * OpenGL: the caller creates the context and makes it current; Zelvan never creates, makes current
+ * or destroys one. "Context current" below means the caller's context, the one that owns the
+ * images' textures, is current on the calling thread. Only ZelvanSetBlockPtr, ZelvanDraw,
+ * ZelvanDestroy and ZelvanShutdown (and, in one case, ZelvanCreate) call OpenGL; the others work
+ * without any context.
+ *
+ * Threads: the library keeps one instance and its images without a lock. Call every function on
+ * one thread at a time, never two concurrently (ZelvanZeroHandle alone may run anywhere, anytime);
+ * the functions that call OpenGL run on the thread where the context is current.
  *
  * Where an image goes:
  * - Units are those of the caller's projection: at scale 1, one image pixel is one unit. y points
@@ -72,132 +93,286 @@ extern "C" {
 #define ZELVAN_VERSION_MINOR 2
 #define ZELVAN_VERSION_PATCH 0
 
-/* Names an image. Issued from 1 upwards, lowest free value first; 0 never names an image. */
+/** Names an image. Issued from 1 upwards, lowest free value first; 0 never names an image. */
 typedef uint32_t ZelvanHandle;
 
-/*
- * Creates the library instance. A second call while an instance exists changes nothing and
- * keeps the images created so far.
- * Returns: 1 when the instance exists afterwards; 0 if it could not be allocated.
- * OpenGL: not needed.
+/* ---- The library instance ------------------------------------------------------------------ */
+
+/**
+ * Creates the library instance, which holds every image. Call it before any other function.
+ *
+ * A second call while an instance exists changes nothing and keeps the images created so far.
+ *
+ * @return 1 when the instance exists afterwards.
+ * @par Null result
+ *   0 when the instance could not be allocated (out of memory); there is then still no instance.
+ * @par OpenGL
+ *   Not needed.
+ * @par Threads
+ *   One call at a time.
  */
 ZELVAN_API int ZelvanInit(void);
 
-/*
- * Destroys the library instance: deletes the textures of every image (destroyed ones included)
- * and frees all records. A later ZelvanInit starts afresh, with handles from 1 again.
- * Returns: 1, always (also when there was no instance).
- * OpenGL: the context that owns the textures must be current.
+/**
+ * Destroys the library instance: deletes the textures of every image (destroyed ones included,
+ * with glDeleteTextures and no other OpenGL call) and frees all records. Handles issued so far
+ * name nothing any more; a later ZelvanInit starts afresh, with handles from 1 again.
+ *
+ * @return 1, always.
+ * @par Null result
+ *   None: without an instance nothing happens and the result is 1 as well.
+ * @par OpenGL
+ *   Context current, when any image holds a texture.
+ * @par Threads
+ *   One call at a time, on the thread where the context is current.
  */
 ZELVAN_API int ZelvanShutdown(void);
 
-/*
- * Returns: the null handle, 0, which never names an image. Works at any time.
- * OpenGL: not needed.
+/**
+ * The null handle, for callers that want a name for "no image".
+ *
+ * @return 0, which never names an image.
+ * @par Null result
+ *   None: works at any time, with or without an instance.
+ * @par OpenGL
+ *   Not needed.
+ * @par Threads
+ *   Any thread, at any time, also concurrently with other calls.
  */
 ZELVAN_API ZelvanHandle ZelvanZeroHandle(void);
 
-/*
- * Creates an image of width x height pixels and lays out its block grid; no texture is created
- * and no pixel is read. Width and height may be 0: the image then has no blocks.
- * Returns: the lowest free handle; 0 when there is no instance, when the block list cannot be
- * allocated (absurd sizes) or when every handle is in use. On failure nothing changes.
- * OpenGL: not needed, except when the handle reused still names a destroyed image that received
- * uploads after its ZelvanDestroy: those textures are deleted, so the context must be current.
+/* ---- Images -------------------------------------------------------------------------------- */
+
+/**
+ * Creates an image and lays out its block grid. No texture is created and no pixel is read; the
+ * placement starts at its defaults (translation and rotation 0, scale 1, opacity 255).
+ *
+ * @param width   The image's width in pixels; may be 0.
+ * @param height  The image's height in pixels; may be 0. An image with either side 0 has no blocks
+ *                and is never drawn.
+ * @return The lowest free handle, which names the new image.
+ * @par Null result
+ *   0, with nothing changed, when there is no instance, when the block list cannot be allocated
+ *   (absurd sizes, such as 4294967295 x 4294967295) or when every handle is in use.
+ * @par OpenGL
+ *   Not needed, except when the handle issued still names a destroyed image that received uploads
+ *   after its ZelvanDestroy: those textures are deleted (glDeleteTextures and no other call), so
+ *   the context must then be current.
+ * @par Threads
+ *   One call at a time.
  */
 ZELVAN_API ZelvanHandle ZelvanCreate(uint32_t width, uint32_t height);
 
-/*
- * Deletes the image's textures and gives its handle back. The record stays until ZelvanCreate
- * issues the same handle again: until then queries still answer from it, and uploads, setters and
- * draws still work on it.
- * Unknown handle or no instance: nothing happens.
- * OpenGL: the context that owns the textures must be current.
+/**
+ * Destroys an image: deletes its textures (glDeleteTextures and no other OpenGL call) and gives
+ * its handle back. The record stays until ZelvanCreate issues the same handle again: until then
+ * queries still answer from it, and uploads, setters and draws still work on it. Destroying it
+ * again deletes only the textures uploaded in between.
+ *
+ * @param handle  The image.
+ * @par Null result
+ *   Nothing happens for an unknown handle or without an instance.
+ * @par OpenGL
+ *   Context current, when the image holds a texture.
+ * @par Threads
+ *   One call at a time, on the thread where the context is current.
  */
 ZELVAN_API void ZelvanDestroy(ZelvanHandle handle);
 
-/*
- * Returns: the number of block columns of the image; 0 for an unknown handle or no instance.
- * OpenGL: not needed.
+/* ---- The block grid ------------------------------------------------------------------------ */
+
+/**
+ * The number of block columns ("H" for horizontal): ceil(width / 512).
+ *
+ * @param handle  The image.
+ * @return The number of block columns; 0 for an image of width 0.
+ * @par Null result
+ *   0 for an unknown handle or without an instance.
+ * @par OpenGL
+ *   Not needed.
+ * @par Threads
+ *   One call at a time.
  */
 ZELVAN_API uint32_t ZelvanGetHBlocks(ZelvanHandle handle);
 
-/*
- * Returns: the number of block rows of the image; 0 for an unknown handle or no instance.
- * OpenGL: not needed.
+/**
+ * The number of block rows ("V" for vertical): ceil(height / 512).
+ *
+ * @param handle  The image.
+ * @return The number of block rows; 0 for an image of height 0.
+ * @par Null result
+ *   0 for an unknown handle or without an instance.
+ * @par OpenGL
+ *   Not needed.
+ * @par Threads
+ *   One call at a time.
  */
 ZELVAN_API uint32_t ZelvanGetVBlocks(ZelvanHandle handle);
 
-/*
- * Tells where block (row, col) lies in the image: its left edge x, top edge y, width and height
- * in pixels. Any of the four pointers may be NULL; that value is then not written.
- * Returns: true on success; false for an unknown handle, no instance, or row/col outside the grid,
- * and then nothing is written.
- * OpenGL: not needed.
+/**
+ * Tells a block's dimensions ("Dem"): where it lies in the image and how large it is.
+ *
+ * @param handle  The image.
+ * @param row     The block row, counted from zero at the top; below ZelvanGetVBlocks(handle).
+ * @param col     The block column, counted from zero at the left; below ZelvanGetHBlocks(handle).
+ * @param x       Receives the block's left edge: the image column of its first pixel, 512 * col.
+ * @param y       Receives the block's top edge: the image row of its first pixel, 512 * row.
+ * @param width   Receives the block's width in pixels, 1 to 512.
+ * @param height  Receives the block's height in pixels, 1 to 512.
+ *                Any of the four pointers may be NULL; that value is then not written.
+ * @return true when the four values were written.
+ * @par Null result
+ *   false, with nothing written, for an unknown handle, without an instance, or for a row or
+ *   column outside the grid.
+ * @par OpenGL
+ *   Not needed.
+ * @par Threads
+ *   One call at a time.
  */
-ZELVAN_API bool ZelvanGetBlockDem(ZelvanHandle handle, uint32_t row, uint32_t col, uint32_t* x,
-                                  uint32_t* y, uint32_t* width, uint32_t* height);
+ZELVAN_API bool ZelvanGetBlockDem(ZelvanHandle handle, uint32_t row, uint32_t col, uint32_t* x, uint32_t* y,
+                                  uint32_t* width, uint32_t* height);
 
-/*
- * Uploads one block's pixels into a new texture. pixels points at the block's top-left pixel in
- * memory order blue, green, red, alpha; rows follow pitch bytes apart; width * 4 bytes are read
- * from each of the block's height rows. The library keeps no pointer to the pixels. A texture
- * the block already had is deleted once the new one is made. The texture samples the nearest
- * texel and clamps at its edges (GL_CLAMP), so no seam shows the far side of a block. OpenGL
- * errors pending before the call (the caller's own) are read and discarded; errors raised by the
- * upload's own calls make it fail. Each drain reads glGetError at most 64 times. The caller's
- * pixel-unpack state is saved and restored.
- * Returns: true when the texture was made. False, with nothing changed and no OpenGL call, for an
- * unknown handle, no instance, row/col outside the grid, NULL pixels, pitch < 1, or no memory.
- * False, with the block keeping the texture it had, when no context is current (glGenTextures
- * yields no name), when OpenGL raises an error for the upload (out of memory, a texture larger
- * than the implementation takes) or when the context reports errors without end (a lost one).
- * OpenGL: context current. On success leaves the new texture bound to GL_TEXTURE_2D.
+/* ---- Pixels -------------------------------------------------------------------------------- */
+
+/**
+ * Uploads one block's pixels into a new texture of the block's own.
+ *
+ * Of each of the block's height rows, width * 4 bytes are read (width and height as
+ * ZelvanGetBlockDem reports them): (height - 1) * pitch + width * 4 bytes from pixels on. Whether
+ * the memory holds them cannot be checked. The library keeps no pointer to the pixels. A texture
+ * the block already had is deleted once the new one is made.
+ *
+ * The texture: level 0, GL_RGBA, the block at its top left and the rest of its power-of-two sides
+ * filled with bytes 0x40; GL_NEAREST filters and GL_CLAMP wrap in both directions, so that no seam
+ * shows the far side of a block. On success it is left bound to GL_TEXTURE_2D.
+ *
+ * The caller's OpenGL state: errors pending before the call (the caller's own) are read and
+ * discarded; errors raised by the upload's own calls make it fail. Each of the two drains reads
+ * glGetError at most 64 times, so a lost context that reports errors without end cannot hang the
+ * call. The pixel-unpack state (alignment, row length, skips) is saved with glPushClientAttrib,
+ * set for the upload and restored. A buffer left bound to GL_PIXEL_UNPACK_BUFFER (OpenGL 2.1) is
+ * beyond what an OpenGL 1.1 library can unbind: OpenGL would read the pixels from that buffer, so
+ * unbind it first.
+ *
+ * @param handle  The image.
+ * @param row     The block row, counted from zero at the top.
+ * @param col     The block column, counted from zero at the left.
+ * @param pixels  The block's top-left pixel in the caller's memory, in memory order blue, green,
+ *                red, alpha. For an image held in one buffer: buffer + y * pitch + x * 4, with x and
+ *                y from ZelvanGetBlockDem.
+ * @param pitch   The distance in bytes from the start of one row to the start of the next, at
+ *                least 1; for an image held in one buffer, the image's row length in bytes. A pitch
+ *                below width * 4 is accepted: the rows then overlap and are read as they lie.
+ * @return true when the block's new texture was made.
+ * @par Null result
+ *   false, with nothing changed and no OpenGL call, for an unknown handle, without an instance,
+ *   for a row or column outside the grid, NULL pixels, a pitch below 1, or no memory for the
+ *   staging buffer. false, with the block keeping (and drawing) the texture it had, when no
+ *   context is current (glGenTextures yields no name), when OpenGL raises an error for the upload
+ *   (out of memory, a texture larger than the implementation takes) or when the context reports
+ *   errors without end (a lost one).
+ * @par OpenGL
+ *   Context current.
+ * @par Threads
+ *   One call at a time, on the thread where the context is current.
  */
-ZELVAN_API bool ZelvanSetBlockPtr(ZelvanHandle handle, uint32_t row, uint32_t col,
-                                  const void* pixels, int32_t pitch);
+ZELVAN_API bool ZelvanSetBlockPtr(ZelvanHandle handle, uint32_t row, uint32_t col, const void* pixels,
+                                  int32_t pitch);
 
-/*
- * Sets the image's opacity, 0 (transparent) to 255 (opaque; the default), multiplied into every
- * texel's alpha when drawing.
- * Unknown handle or no instance: nothing happens. OpenGL: not needed (no call is made).
+/* ---- Placement ----------------------------------------------------------------------------- */
+
+/**
+ * Sets the image's opacity, multiplied into every texel's alpha when drawing.
+ *
+ * @param handle  The image.
+ * @param alpha   0 (transparent) to 255 (opaque; the default).
+ * @par Null result
+ *   Nothing happens for an unknown handle or without an instance.
+ * @par OpenGL
+ *   Not needed (no call is made).
+ * @par Threads
+ *   One call at a time.
  */
 ZELVAN_API void ZelvanAlpha(ZelvanHandle handle, uint8_t alpha);
 
-/*
- * Sets the image's scale. With asSize false, x and y are units per image pixel, stored as given
- * (default 1, 1). With asSize true, x and y are the size in units the whole image is to have:
- * values below 1 are raised to 1, and the scale becomes x / width and y / height. The image is
- * then stretched to exactly x by y units; the aspect ratio is not kept.
- * Unknown handle or no instance: nothing happens. OpenGL: not needed (no call is made).
+/**
+ * Sets the image's scale, either per pixel or as the size the whole image is to have.
+ *
+ * @param handle  The image.
+ * @param x       With asSize false: units per image pixel across, stored as given (default 1).
+ *                With asSize true: the image's whole width in units; below 1 it is raised to 1,
+ *                and the scale becomes x / width.
+ * @param y       The same for the height: units per pixel, or the whole height in units.
+ * @param asSize  false for units per pixel; true for the whole image's size, which stretches it
+ *                to exactly x by y units without keeping the aspect ratio.
+ * @par Null result
+ *   Nothing happens for an unknown handle or without an instance.
+ * @par OpenGL
+ *   Not needed (no call is made).
+ * @par Threads
+ *   One call at a time.
  */
 ZELVAN_API void ZelvanScale(ZelvanHandle handle, float x, float y, bool asSize);
 
-/*
- * Sets the rotation angles in degrees about the X, Y and Z axes, applied in that order
- * (default 0, 0, 0). The image turns about the origin, where its bottom-left corner lies at
- * translation (0, 0, 0); see "Where an image goes" above to turn it about its centre.
- * Unknown handle or no instance: nothing happens. OpenGL: not needed (no call is made).
+/**
+ * Sets the rotation angles, applied about the X, then the Y, then the Z axis (default 0, 0, 0).
+ * The image turns about the origin, where its bottom-left corner lies at translation (0, 0, 0);
+ * see "Where an image goes" above to turn it about its centre.
+ *
+ * @param handle  The image.
+ * @param x       Degrees about the X axis.
+ * @param y       Degrees about the Y axis.
+ * @param z       Degrees about the Z axis; positive turns counter-clockwise seen from +z.
+ * @par Null result
+ *   Nothing happens for an unknown handle or without an instance.
+ * @par OpenGL
+ *   Not needed (no call is made).
+ * @par Threads
+ *   One call at a time.
  */
 ZELVAN_API void ZelvanRotate(ZelvanHandle handle, float x, float y, float z);
 
-/*
+/**
  * Sets where the image's bottom-left corner lies, in the frame the rotation produces, not in the
  * caller's frame (default 0, 0, 0).
- * Unknown handle or no instance: nothing happens. OpenGL: not needed (no call is made).
+ *
+ * @param handle  The image.
+ * @param x       Units along the turned x axis.
+ * @param y       Units along the turned y axis.
+ * @param z       Units along the turned z axis.
+ * @par Null result
+ *   Nothing happens for an unknown handle or without an instance.
+ * @par OpenGL
+ *   Not needed (no call is made).
+ * @par Threads
+ *   One call at a time.
  */
 ZELVAN_API void ZelvanTranslate(ZelvanHandle handle, float x, float y, float z);
 
-/*
+/* ---- Drawing ------------------------------------------------------------------------------- */
+
+/**
  * Draws the image into the current matrix as one blended, textured quad per block, first pixel
- * row at the top. An image of width or height 0 is not drawn and no OpenGL call is made. Blocks
- * never uploaded are drawn as untextured quads in the current colour.
- * Afterwards: GL_BLEND enabled, GL_TEXTURE_2D disabled, blend function (GL_SRC_ALPHA,
- * GL_ONE_MINUS_SRC_ALPHA), texture environment GL_MODULATE, current colour (255, 255, 255, alpha),
- * the last block's texture bound, the current matrix as before. Matrix mode, depth test, culling
- * and lighting are never touched; quads are wound clockwise seen from +z.
- * Unknown handle or no instance: nothing happens.
- * OpenGL: context current.
+ * row at the top. Blocks never uploaded are drawn as untextured quads in the current colour.
+ *
+ * The caller's OpenGL state afterwards: GL_BLEND enabled, GL_TEXTURE_2D disabled, blend function
+ * (GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA), texture environment mode GL_MODULATE, current colour
+ * (255, 255, 255, alpha), current normal (0, 0, 1), the texture coordinates of the last vertex
+ * and the last block's texture bound. Whichever matrix is current is pushed, multiplied and
+ * popped, so it is as before; no error is read. Never touched: the matrix mode (make the
+ * model-view matrix current yourself), the depth test, face culling, lighting, the viewport and
+ * everything not named here. With positive scales the quads are wound clockwise seen from +z, so
+ * they are back faces under the default front face: when culling back faces, disable culling
+ * around the draw (or cull GL_FRONT).
+ *
+ * @param handle  The image.
+ * @par Null result
+ *   Nothing happens, and no OpenGL call is made, for an unknown handle, without an instance, or
+ *   for an image of width or height 0.
+ * @par OpenGL
+ *   Context current.
+ * @par Threads
+ *   One call at a time, on the thread where the context is current.
  */
 ZELVAN_API void ZelvanDraw(ZelvanHandle handle);
 

@@ -9,6 +9,7 @@ packages=(
   libpng-dev libjpeg-dev libcli11-dev                  # zelvan-render
   libglfw3-dev xvfb xauth                              # zelvan-view and its smoke test
   clang libclang-rt-14-dev valgrind                    # fuzzing, sanitizers, memcheck
+  clang-format                                         # the format check
 )
 
 missing=()

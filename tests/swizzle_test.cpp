@@ -86,8 +86,8 @@ TEST(SwapKernels, CopiesMatchReferenceAtEveryLengthAndAlignment) {
                                  std::to_string(srcOffset) + "/" + std::to_string(dstOffset));
                     const Bytes src = pattern(count * 4 + srcOffset, static_cast<unsigned>(count));
                     Bytes dst(kGuard + dstOffset + count * 4 + kGuard, 0xA5);
-                    zelvan::copySwapRedBlueWith(kernel, dst.data() + kGuard + dstOffset,
-                                                src.data() + srcOffset, count);
+                    zelvan::swapFunction(kernel)(dst.data() + kGuard + dstOffset, src.data() + srcOffset,
+                                                 count);
                     const Bytes expected = referenceSwap(src.data() + srcOffset, count);
                     ASSERT_TRUE(
                         std::equal(expected.begin(), expected.end(), dst.begin() + kGuard + dstOffset));
@@ -106,13 +106,13 @@ TEST(SwapKernels, InPlaceMatchesReference) {
             SCOPED_TRACE(nameOf(kernel) + " count " + std::to_string(count));
             Bytes pixels = pattern(count * 4 + 1, 3);
             const Bytes expected = referenceSwap(pixels.data() + 1, count);
-            zelvan::copySwapRedBlueWith(kernel, pixels.data() + 1, pixels.data() + 1, count);
+            zelvan::swapFunction(kernel)(pixels.data() + 1, pixels.data() + 1, count);
             ASSERT_TRUE(std::equal(expected.begin(), expected.end(), pixels.begin() + 1));
         }
     }
     Bytes pixels = pattern(64 * 4, 9);
     const Bytes expected = referenceSwap(pixels.data(), 64);
-    zelvan::swapRedBlue(pixels.data(), 64);
+    zelvan::copySwapRedBlue(pixels.data(), pixels.data(), 64);
     EXPECT_EQ(pixels, expected);
 }
 

@@ -19,7 +19,12 @@ void appendRow(BlockImage& image, std::uint32_t y, std::uint32_t height, std::ui
                std::uint32_t fullCols, std::uint32_t blockWidth, std::uint32_t remW, std::uint32_t texRemW) {
     for (std::uint32_t col = 0; col < fullCols; ++col)
         image.blocks.push_back(Block{0, col * blockWidth, y, blockWidth, height, blockWidth, textureHeight});
-    if (remW != 0) image.blocks.push_back(Block{0, fullCols * blockWidth, y, remW, height, texRemW, textureHeight});
+    if (remW != 0)
+        image.blocks.push_back(Block{0, fullCols * blockWidth, y, remW, height, texRemW, textureHeight});
+}
+
+void writeIfWanted(std::uint32_t* target, std::uint32_t value) noexcept {
+    if (target != nullptr) *target = value;
 }
 
 }  // namespace
@@ -45,8 +50,20 @@ BlockImage layoutBlocks(std::uint32_t width, std::uint32_t height, std::uint32_t
     const std::uint32_t texRemW = nextPowerOfTwo(remW), texRemH = nextPowerOfTwo(remH);
     for (std::uint32_t row = 0; row < fullRows; ++row)
         appendRow(image, row * blockHeight, blockHeight, blockHeight, fullCols, blockWidth, remW, texRemW);
-    if (remH != 0) appendRow(image, fullRows * blockHeight, remH, texRemH, fullCols, blockWidth, remW, texRemW);
+    if (remH != 0)
+        appendRow(image, fullRows * blockHeight, remH, texRemH, fullCols, blockWidth, remW, texRemW);
     return image;
+}
+
+bool blockDimensions(const BlockImage& image, std::uint32_t row, std::uint32_t col, std::uint32_t* x,
+                     std::uint32_t* y, std::uint32_t* width, std::uint32_t* height) noexcept {
+    if (!image.contains(row, col)) return false;
+    const Block& block = image.blockAt(row, col);
+    writeIfWanted(width, block.width);
+    writeIfWanted(height, block.height);
+    writeIfWanted(x, block.x);
+    writeIfWanted(y, block.y);
+    return true;
 }
 
 void releaseTextures(BlockImage& image) noexcept {

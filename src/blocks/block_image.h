@@ -53,6 +53,11 @@ std::uint32_t nextPowerOfTwo(std::uint32_t n);
 BlockImage layoutBlocks(std::uint32_t width, std::uint32_t height, std::uint32_t blockWidth,
                         std::uint32_t blockHeight);
 
+// The block query behind ZelvanGetBlockDem: writes block (row, col)'s width, height, left and top
+// edge to those of the four pointers that are not null. False, writing nothing, outside the grid.
+bool blockDimensions(const BlockImage& image, std::uint32_t row, std::uint32_t col, std::uint32_t* x,
+                     std::uint32_t* y, std::uint32_t* width, std::uint32_t* height) noexcept;
+
 // Deletes every texture the image holds and zeroes the names; calls no OpenGL function when
 // the image holds none.
 void releaseTextures(BlockImage& image) noexcept;

@@ -19,21 +19,6 @@ inline std::uint32_t exchange(std::uint32_t v) {
     return v;
 }
 
-using KernelFn = void (*)(std::uint8_t*, const std::uint8_t*, std::size_t) noexcept;
-
-KernelFn kernelFor(SwapKernel kernel) noexcept {
-    switch (kernel) {
-#ifdef ZELVAN_HAS_X86_KERNELS
-        case SwapKernel::Avx2:
-            return copySwapRedBlueAvx2;
-        case SwapKernel::Ssse3:
-            return copySwapRedBlueSsse3;
-#endif
-        default:
-            return copySwapRedBluePortable;
-    }
-}
-
 SwapKernel widestKernel() noexcept {
     if (swapKernelAvailable(SwapKernel::Avx2)) return SwapKernel::Avx2;
     if (swapKernelAvailable(SwapKernel::Ssse3)) return SwapKernel::Ssse3;
@@ -72,16 +57,22 @@ SwapKernel selectedSwapKernel() noexcept {
     return selected;
 }
 
-void copySwapRedBlueWith(SwapKernel kernel, std::uint8_t* dst, const std::uint8_t* src,
-                         std::size_t count) noexcept {
-    kernelFor(kernel)(dst, src, count);
+SwapFunction swapFunction(SwapKernel kernel) noexcept {
+    switch (kernel) {
+#ifdef ZELVAN_HAS_X86_KERNELS
+        case SwapKernel::Avx2:
+            return copySwapRedBlueAvx2;
+        case SwapKernel::Ssse3:
+            return copySwapRedBlueSsse3;
+#endif
+        default:
+            return copySwapRedBluePortable;
+    }
 }
 
 void copySwapRedBlue(std::uint8_t* dst, const std::uint8_t* src, std::size_t count) noexcept {
-    static const KernelFn kernel = kernelFor(selectedSwapKernel());
+    static const SwapFunction kernel = swapFunction(selectedSwapKernel());
     kernel(dst, src, count);
 }
-
-void swapRedBlue(std::uint8_t* pixels, std::size_t count) noexcept { copySwapRedBlue(pixels, pixels, count); }
 
 }  // namespace zelvan

@@ -9,9 +9,6 @@ namespace zelvan {
 // needs any alignment. Runs the fastest kernel this processor supports.
 void copySwapRedBlue(std::uint8_t* dst, const std::uint8_t* src, std::size_t count) noexcept;
 
-// The same exchange in place over count pixels.
-void swapRedBlue(std::uint8_t* pixels, std::size_t count) noexcept;
-
 // The kernels behind copySwapRedBlue. All give identical bytes; the SIMD ones exist only where the
 // compiler targets x86 and run only where the processor has the instructions.
 enum class SwapKernel { Portable, Ssse3, Avx2 };
@@ -22,8 +19,9 @@ bool swapKernelAvailable(SwapKernel kernel) noexcept;
 // The kernel copySwapRedBlue uses: the widest available one.
 SwapKernel selectedSwapKernel() noexcept;
 
-// Runs one given kernel; the caller checks swapKernelAvailable first.
-void copySwapRedBlueWith(SwapKernel kernel, std::uint8_t* dst, const std::uint8_t* src,
-                         std::size_t count) noexcept;
+// The function that runs kernel, with copySwapRedBlue's arguments and rules; callable only when
+// swapKernelAvailable(kernel).
+using SwapFunction = void (*)(std::uint8_t* dst, const std::uint8_t* src, std::size_t count) noexcept;
+SwapFunction swapFunction(SwapKernel kernel) noexcept;
 
 }  // namespace zelvan

@@ -10,7 +10,7 @@ std::uint32_t HandlePool::allocate() {
     std::uint32_t next = handle;
     do {
         next = next < maxHandle_ ? next + 1 : 0;  // 0: nothing left to issue
-    } while (next != 0 && inUse_.count(next) != 0);
+    } while (next != 0 && isInUse(next));
     nextHandle_ = next;
     return handle;
 }

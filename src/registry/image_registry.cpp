@@ -16,7 +16,7 @@ BlockImage* ImageRegistry::lookup(std::uint32_t handle) {
 }
 
 std::uint32_t ImageRegistry::create(std::uint32_t width, std::uint32_t height) {
-    BlockImage image = layoutBlocks(width, height, blockWidth, blockHeight);
+    BlockImage image = layoutBlocks(width, height, kBlockSize, kBlockSize);
     const std::uint32_t handle = handles.allocate();
     if (handle == 0) return 0;
 
@@ -40,6 +40,28 @@ void ImageRegistry::destroy(std::uint32_t handle) noexcept {
     if (image == nullptr) return;
     releaseTextures(*image);
     handles.release(handle);
+}
+
+bool openInstance() {
+    if (instance == nullptr) instance = new ImageRegistry();
+    return true;
+}
+
+void closeInstance() noexcept {
+    delete instance;  // the destructor releases every texture and cannot throw
+    instance = nullptr;
+}
+
+std::uint32_t createImage(std::uint32_t width, std::uint32_t height) {
+    return instance != nullptr ? instance->create(width, height) : 0;
+}
+
+void destroyImage(std::uint32_t handle) noexcept {
+    if (instance != nullptr) instance->destroy(handle);
+}
+
+BlockImage* findImage(std::uint32_t handle) noexcept {
+    return instance != nullptr ? instance->lookup(handle) : nullptr;
 }
 
 }  // namespace zelvan
