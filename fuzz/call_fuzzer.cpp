@@ -402,31 +402,33 @@ private:
 
     // The name the upload bound, read off its glBindTexture call; 0 if it made none.
     static std::uint32_t uploadedName(const std::vector<std::string>& calls) {
-        const std::string prefix = "glBindTexture(3553, ";
+        const std::string prefix = "glBindTexture(GL_TEXTURE_2D, ";
         for (const std::string& call : calls)
-            if (call.rfind(prefix, 0) == 0) return static_cast<std::uint32_t>(std::stoul(call.substr(prefix.size())));
+            if (call.rfind(prefix, 0) == 0)
+                return static_cast<std::uint32_t>(std::stoul(call.substr(prefix.size())));
         return 0;
     }
 
     // Drains the errors pending before, creates the texture, drains again; a refused texture is
     // deleted, an accepted one replaces the block's previous texture.
-    std::vector<std::string> expectedUploadCalls(const ModelBlock& block, std::uint32_t name, bool refused) const {
+    std::vector<std::string> expectedUploadCalls(const ModelBlock& block, std::uint32_t name,
+                                                 bool refused) const {
         std::vector<std::string> calls(pendingError_ ? 2 : 1, "glGetError()");
         const std::string texture = std::to_string(name);
         const std::vector<std::string> create = {
             "glGenTextures(1)",
-            "glBindTexture(3553, " + texture + ")",
-            "glTexParameterf(3553, 10240, 9728)",
-            "glTexParameterf(3553, 10241, 9728)",
-            "glTexParameteri(3553, 10242, 10496)",
-            "glTexParameteri(3553, 10243, 10496)",
-            "glPushClientAttrib(1)",
-            "glPixelStorei(3317, 4)",
-            "glPixelStorei(3314, 0)",
-            "glPixelStorei(3315, 0)",
-            "glPixelStorei(3316, 0)",
-            "glTexImage2D(3553, 0, 6408, " + std::to_string(block.textureWidth) + ", " +
-                std::to_string(block.textureHeight) + ", 0, 6408, 5121, 1)",
+            "glBindTexture(GL_TEXTURE_2D, " + texture + ")",
+            "glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST)",
+            "glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST)",
+            "glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP)",
+            "glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP)",
+            "glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT)",
+            "glPixelStorei(GL_UNPACK_ALIGNMENT, 4)",
+            "glPixelStorei(GL_UNPACK_ROW_LENGTH, 0)",
+            "glPixelStorei(GL_UNPACK_SKIP_ROWS, 0)",
+            "glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0)",
+            "glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, " + std::to_string(block.textureWidth) + ", " +
+                std::to_string(block.textureHeight) + ", 0, GL_RGBA, GL_UNSIGNED_BYTE, 1)",
             "glPopClientAttrib()",
             "glGetError()"};
         calls.insert(calls.end(), create.begin(), create.end());

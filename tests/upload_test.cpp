@@ -223,29 +223,30 @@ TEST_F(Upload, MakesTheCallsInOrder) {
     GlRecorder recorder;
     ASSERT_TRUE(ZelvanSetBlockPtr(h, 0, 0, pixels.data(), 12));
     const std::string first = std::to_string(boundTexture());
-    std::vector<std::string> expected = {"glGetError()",
-                                         "glGetError()",
-                                         "glGenTextures(1)",
-                                         "glBindTexture(3553, " + first + ")",
-                                         "glTexParameterf(3553, 10240, 9728)",
-                                         "glTexParameterf(3553, 10241, 9728)",
-                                         "glTexParameteri(3553, 10242, 10496)",
-                                         "glTexParameteri(3553, 10243, 10496)",
-                                         "glPushClientAttrib(1)",
-                                         "glPixelStorei(3317, 4)",
-                                         "glPixelStorei(3314, 0)",
-                                         "glPixelStorei(3315, 0)",
-                                         "glPixelStorei(3316, 0)",
-                                         "glTexImage2D(3553, 0, 6408, 4, 8, 0, 6408, 5121, 1)",
-                                         "glPopClientAttrib()",
-                                         "glGetError()"};
+    std::vector<std::string> expected = {
+        "glGetError()",
+        "glGetError()",
+        "glGenTextures(1)",
+        "glBindTexture(GL_TEXTURE_2D, " + first + ")",
+        "glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST)",
+        "glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST)",
+        "glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP)",
+        "glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP)",
+        "glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT)",
+        "glPixelStorei(GL_UNPACK_ALIGNMENT, 4)",
+        "glPixelStorei(GL_UNPACK_ROW_LENGTH, 0)",
+        "glPixelStorei(GL_UNPACK_SKIP_ROWS, 0)",
+        "glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0)",
+        "glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 4, 8, 0, GL_RGBA, GL_UNSIGNED_BYTE, 1)",
+        "glPopClientAttrib()",
+        "glGetError()"};
     EXPECT_EQ(recorder.calls(), expected);
 
     recorder.clear();
     ASSERT_TRUE(ZelvanSetBlockPtr(h, 0, 0, pixels.data(), 12));
     const std::string second = std::to_string(boundTexture());
     expected.erase(expected.begin());  // nothing pending this time
-    expected[2] = "glBindTexture(3553, " + second + ")";
+    expected[2] = "glBindTexture(GL_TEXTURE_2D, " + second + ")";
     expected.push_back("glDeleteTextures(1, " + first + ")");
     EXPECT_EQ(recorder.calls(), expected);
 }
