@@ -18,10 +18,13 @@
 #include "gl_context.h"
 #include "gl_recorder.h"
 #include "reference_model.h"
+#include "texels.h"
 #include "texture_probe.h"
+#include "upload_calls.h"
 #include "zelvan.h"
 
 using namespace zelvan_fuzz;
+using zelvan_test::boundTexture;
 
 namespace {
 
@@ -42,11 +45,7 @@ constexpr std::size_t kMaxOffset = 15;
 constexpr std::size_t kPixelBytes = kMaxOffset + 511 * (2048 + kMaxExtraPitch) + 2048;
 
 const std::vector<std::uint8_t>& pixelMemory() {
-    static const std::vector<std::uint8_t> bytes = [] {
-        std::vector<std::uint8_t> b(kPixelBytes);
-        for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<std::uint8_t>((i * 2654435761u) >> 13);
-        return b;
-    }();
+    static const std::vector<std::uint8_t> bytes = zelvan_test::patternBytes(kPixelBytes, 0);
     return bytes;
 }
 
@@ -413,32 +412,14 @@ private:
     // deleted, an accepted one replaces the block's previous texture.
     std::vector<std::string> expectedUploadCalls(const ModelBlock& block, std::uint32_t name,
                                                  bool refused) const {
-        std::vector<std::string> calls(pendingError_ ? 2 : 1, "glGetError()");
-        const std::string texture = std::to_string(name);
-        const std::vector<std::string> create = {
-            "glGenTextures(1)",
-            "glBindTexture(GL_TEXTURE_2D, " + texture + ")",
-            "glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST)",
-            "glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST)",
-            "glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP)",
-            "glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP)",
-            "glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT)",
-            "glPixelStorei(GL_UNPACK_ALIGNMENT, 4)",
-            "glPixelStorei(GL_UNPACK_ROW_LENGTH, 0)",
-            "glPixelStorei(GL_UNPACK_SKIP_ROWS, 0)",
-            "glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0)",
-            "glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, " + std::to_string(block.textureWidth) + ", " +
-                std::to_string(block.textureHeight) + ", 0, GL_RGBA, GL_UNSIGNED_BYTE, 1)",
-            "glPopClientAttrib()",
-            "glGetError()"};
-        calls.insert(calls.end(), create.begin(), create.end());
-        if (refused) {
-            calls.push_back("glGetError()");  // the refusal, then no error
-            calls.push_back("glDeleteTextures(1, " + texture + ")");
-        } else if (block.texture != 0) {
-            calls.push_back("glDeleteTextures(1, " + std::to_string(block.texture) + ")");
-        }
-        return calls;
+        zelvan_test::UploadCalls upload;
+        upload.pendingErrors = pendingError_ ? 1 : 0;
+        upload.texture = name;
+        upload.textureWidth = block.textureWidth;
+        upload.textureHeight = block.textureHeight;
+        upload.refused = refused;
+        upload.replaced = block.texture;
+        return zelvan_test::expectedUploadCalls(upload);
     }
 
     void alpha() {

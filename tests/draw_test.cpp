@@ -13,6 +13,7 @@
 
 #include "gl_recorder.h"
 #include "gl_test_environment.h"
+#include "texels.h"
 #include "zelvan.h"
 
 namespace zelvan_test {
@@ -27,6 +28,7 @@ std::ostream& operator<<(std::ostream& out, const Rgba& c) {
 
 namespace {
 
+using zelvan_test::boundTexture;
 using zelvan_test::GlRecorder;
 using zelvan_test::GlTest;
 using zelvan_test::kSurfaceHeight;
@@ -38,12 +40,6 @@ constexpr Rgba kBackground{51, 102, 153, 255};  // the clear colour (0.2, 0.4, 0
 constexpr Rgba kRed{255, 0, 0, 255}, kGreen{0, 255, 0, 255}, kBlue{0, 0, 255, 255},
     kWhite{255, 255, 255, 255};
 constexpr Rgba kYellow{255, 255, 0, 255}, kMagenta{255, 0, 255, 255};
-
-GLuint boundTexture() {
-    GLint name = 0;
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &name);
-    return static_cast<GLuint>(name);
-}
 
 // Creates a width x height image whose pixel (x, y), y from the top, has colour(x, y), uploads
 // every block and returns the handle.
