@@ -121,10 +121,10 @@ private:
                 scale();
                 break;
             case 10:
-                rotate();
+                setVector(ZelvanRotate, &ModelImage::rotation, "ZelvanRotate");
                 break;
             case 11:
-                translate();
+                setVector(ZelvanTranslate, &ModelImage::translation, "ZelvanTranslate");
                 break;
             case 12:
                 draw();
@@ -442,28 +442,14 @@ private:
         expectCalls({}, "ZelvanScale");
     }
 
-    void rotate() {
+    // ZelvanRotate and ZelvanTranslate: three floats stored in the record as they are.
+    template <typename Call>
+    void setVector(Call call, Vector ModelImage::*field, const char* name) {
         const std::uint32_t handle = pickHandle();
-        const float x = pickFloat(), y = pickFloat(), z = pickFloat();
-        if (ModelImage* image = model_.find(handle)) {
-            image->rx = x;
-            image->ry = y;
-            image->rz = z;
-        }
-        ZelvanRotate(handle, x, y, z);
-        expectCalls({}, "ZelvanRotate");
-    }
-
-    void translate() {
-        const std::uint32_t handle = pickHandle();
-        const float x = pickFloat(), y = pickFloat(), z = pickFloat();
-        if (ModelImage* image = model_.find(handle)) {
-            image->tx = x;
-            image->ty = y;
-            image->tz = z;
-        }
-        ZelvanTranslate(handle, x, y, z);
-        expectCalls({}, "ZelvanTranslate");
+        const Vector value{pickFloat(), pickFloat(), pickFloat()};  // picked in this order
+        if (ModelImage* image = model_.find(handle)) image->*field = value;
+        call(handle, value.x, value.y, value.z);
+        expectCalls({}, name);
     }
 
     void draw() {

@@ -122,12 +122,13 @@ std::vector<std::string> expectedDrawCalls(const ModelImage& image) {
         call("glBlendFunc", {"GL_SRC_ALPHA", "GL_ONE_MINUS_SRC_ALPHA"}),
         call("glColor4ub", {num(255), num(255), num(255), num(image.alpha)}),
         call("glTexEnvi", {"GL_TEXTURE_ENV", "GL_TEXTURE_ENV_MODE", "GL_MODULATE"}),
-        call("glRotatef", {flt(image.rx), one, zero, zero}),
-        call("glRotatef", {flt(image.ry), zero, one, zero}),
-        call("glRotatef", {flt(image.rz), zero, zero, one}),
+        call("glRotatef", {flt(image.rotation.x), one, zero, zero}),
+        call("glRotatef", {flt(image.rotation.y), zero, one, zero}),
+        call("glRotatef", {flt(image.rotation.z), zero, zero, one}),
         call("glTranslatef",
-             {flt(image.tx), flt(static_cast<float>(static_cast<double>(image.height) * image.sy + image.ty)),
-              flt(image.tz)})};
+             {flt(image.translation.x),
+              flt(static_cast<float>(static_cast<double>(image.height) * image.sy + image.translation.y)),
+              flt(image.translation.z)})};
     for (std::uint32_t row = 0; row < image.vBlocks; ++row) {
         calls.push_back(call("glPushMatrix", {}));
         for (std::uint32_t col = 0; col < image.hBlocks; ++col) {
