@@ -161,15 +161,9 @@ const char* pixelFormatName(unsigned value) {
 }
 
 const char* pixelTypeName(unsigned value) {
-    static const Name names[] = {ZT_NAME(GL_UNSIGNED_BYTE),
-                                 ZT_NAME(GL_BYTE),
-                                 ZT_NAME(GL_UNSIGNED_SHORT),
-                                 ZT_NAME(GL_SHORT),
-                                 ZT_NAME(GL_UNSIGNED_INT),
-                                 ZT_NAME(GL_INT),
-                                 ZT_NAME(GL_FLOAT),
-                                 ZT_NAME(GL_UNSIGNED_INT_8_8_8_8),
-                                 ZT_NAME(GL_UNSIGNED_INT_8_8_8_8_REV)};
+    static const Name names[] = {
+        ZT_NAME(GL_UNSIGNED_BYTE), ZT_NAME(GL_BYTE), ZT_NAME(GL_UNSIGNED_SHORT), ZT_NAME(GL_SHORT),
+        ZT_NAME(GL_UNSIGNED_INT),  ZT_NAME(GL_INT),  ZT_NAME(GL_FLOAT),          ZT_NAME(GL_BITMAP)};
     return find(names, value);
 }
 
