@@ -18,10 +18,13 @@
 #include "gl_context.h"
 #include "gl_recorder.h"
 #include "reference_model.h"
+#include "texels.h"
 #include "texture_probe.h"
+#include "upload_calls.h"
 #include "zelvan.h"
 
 using namespace zelvan_fuzz;
+using zelvan_test::boundTexture;
 
 namespace {
 
@@ -42,11 +45,7 @@ constexpr std::size_t kMaxOffset = 15;
 constexpr std::size_t kPixelBytes = kMaxOffset + 511 * (2048 + kMaxExtraPitch) + 2048;
 
 const std::vector<std::uint8_t>& pixelMemory() {
-    static const std::vector<std::uint8_t> bytes = [] {
-        std::vector<std::uint8_t> b(kPixelBytes);
-        for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<std::uint8_t>((i * 2654435761u) >> 13);
-        return b;
-    }();
+    static const std::vector<std::uint8_t> bytes = zelvan_test::patternBytes(kPixelBytes, 0);
     return bytes;
 }
 
@@ -122,10 +121,10 @@ private:
                 scale();
                 break;
             case 10:
-                rotate();
+                setVector(ZelvanRotate, &ModelImage::rotation, "ZelvanRotate");
                 break;
             case 11:
-                translate();
+                setVector(ZelvanTranslate, &ModelImage::translation, "ZelvanTranslate");
                 break;
             case 12:
                 draw();
@@ -402,41 +401,25 @@ private:
 
     // The name the upload bound, read off its glBindTexture call; 0 if it made none.
     static std::uint32_t uploadedName(const std::vector<std::string>& calls) {
-        const std::string prefix = "glBindTexture(3553, ";
+        const std::string prefix = "glBindTexture(GL_TEXTURE_2D, ";
         for (const std::string& call : calls)
-            if (call.rfind(prefix, 0) == 0) return static_cast<std::uint32_t>(std::stoul(call.substr(prefix.size())));
+            if (call.rfind(prefix, 0) == 0)
+                return static_cast<std::uint32_t>(std::stoul(call.substr(prefix.size())));
         return 0;
     }
 
     // Drains the errors pending before, creates the texture, drains again; a refused texture is
     // deleted, an accepted one replaces the block's previous texture.
-    std::vector<std::string> expectedUploadCalls(const ModelBlock& block, std::uint32_t name, bool refused) const {
-        std::vector<std::string> calls(pendingError_ ? 2 : 1, "glGetError()");
-        const std::string texture = std::to_string(name);
-        const std::vector<std::string> create = {
-            "glGenTextures(1)",
-            "glBindTexture(3553, " + texture + ")",
-            "glTexParameterf(3553, 10240, 9728)",
-            "glTexParameterf(3553, 10241, 9728)",
-            "glTexParameteri(3553, 10242, 10496)",
-            "glTexParameteri(3553, 10243, 10496)",
-            "glPushClientAttrib(1)",
-            "glPixelStorei(3317, 4)",
-            "glPixelStorei(3314, 0)",
-            "glPixelStorei(3315, 0)",
-            "glPixelStorei(3316, 0)",
-            "glTexImage2D(3553, 0, 6408, " + std::to_string(block.textureWidth) + ", " +
-                std::to_string(block.textureHeight) + ", 0, 6408, 5121, 1)",
-            "glPopClientAttrib()",
-            "glGetError()"};
-        calls.insert(calls.end(), create.begin(), create.end());
-        if (refused) {
-            calls.push_back("glGetError()");  // the refusal, then no error
-            calls.push_back("glDeleteTextures(1, " + texture + ")");
-        } else if (block.texture != 0) {
-            calls.push_back("glDeleteTextures(1, " + std::to_string(block.texture) + ")");
-        }
-        return calls;
+    std::vector<std::string> expectedUploadCalls(const ModelBlock& block, std::uint32_t name,
+                                                 bool refused) const {
+        zelvan_test::UploadCalls upload;
+        upload.pendingErrors = pendingError_ ? 1 : 0;
+        upload.texture = name;
+        upload.textureWidth = block.textureWidth;
+        upload.textureHeight = block.textureHeight;
+        upload.refused = refused;
+        upload.replaced = block.texture;
+        return zelvan_test::expectedUploadCalls(upload);
     }
 
     void alpha() {
@@ -459,28 +442,14 @@ private:
         expectCalls({}, "ZelvanScale");
     }
 
-    void rotate() {
+    // ZelvanRotate and ZelvanTranslate: three floats stored in the record as they are.
+    template <typename Call>
+    void setVector(Call call, Vector ModelImage::*field, const char* name) {
         const std::uint32_t handle = pickHandle();
-        const float x = pickFloat(), y = pickFloat(), z = pickFloat();
-        if (ModelImage* image = model_.find(handle)) {
-            image->rx = x;
-            image->ry = y;
-            image->rz = z;
-        }
-        ZelvanRotate(handle, x, y, z);
-        expectCalls({}, "ZelvanRotate");
-    }
-
-    void translate() {
-        const std::uint32_t handle = pickHandle();
-        const float x = pickFloat(), y = pickFloat(), z = pickFloat();
-        if (ModelImage* image = model_.find(handle)) {
-            image->tx = x;
-            image->ty = y;
-            image->tz = z;
-        }
-        ZelvanTranslate(handle, x, y, z);
-        expectCalls({}, "ZelvanTranslate");
+        const Vector value{pickFloat(), pickFloat(), pickFloat()};  // picked in this order
+        if (ModelImage* image = model_.find(handle)) image->*field = value;
+        call(handle, value.x, value.y, value.z);
+        expectCalls({}, name);
     }
 
     void draw() {

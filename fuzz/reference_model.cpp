@@ -16,7 +16,8 @@ std::uint32_t powerOfTwoAtLeast(std::uint32_t n) {
     return p;
 }
 
-// The GL recorder's notation: integers as "%.0f", floats as "%.9g" (a NaN's sign is ignored).
+// The GL recorder's notation: enums by name, integers as "%.0f", floats as "%.9g" (a NaN's sign
+// is ignored).
 std::string num(double value) {
     char text[64];
     std::snprintf(text, sizeof text, "%.0f", value);
@@ -116,17 +117,18 @@ std::vector<std::string> expectedDrawCalls(const ModelImage& image) {
     const std::string zero = flt(0.0f), one = flt(1.0f);
     calls = {
         call("glPushMatrix", {}),
-        call("glEnable", {num(0x0BE2)}),  // GL_BLEND
-        call("glEnable", {num(0x0DE1)}),  // GL_TEXTURE_2D
-        call("glBlendFunc", {num(0x0302), num(0x0303)}),
+        call("glEnable", {"GL_BLEND"}),
+        call("glEnable", {"GL_TEXTURE_2D"}),
+        call("glBlendFunc", {"GL_SRC_ALPHA", "GL_ONE_MINUS_SRC_ALPHA"}),
         call("glColor4ub", {num(255), num(255), num(255), num(image.alpha)}),
-        call("glTexEnvi", {num(0x2300), num(0x2200), num(0x2100)}),
-        call("glRotatef", {flt(image.rx), one, zero, zero}),
-        call("glRotatef", {flt(image.ry), zero, one, zero}),
-        call("glRotatef", {flt(image.rz), zero, zero, one}),
+        call("glTexEnvi", {"GL_TEXTURE_ENV", "GL_TEXTURE_ENV_MODE", "GL_MODULATE"}),
+        call("glRotatef", {flt(image.rotation.x), one, zero, zero}),
+        call("glRotatef", {flt(image.rotation.y), zero, one, zero}),
+        call("glRotatef", {flt(image.rotation.z), zero, zero, one}),
         call("glTranslatef",
-             {flt(image.tx), flt(static_cast<float>(static_cast<double>(image.height) * image.sy + image.ty)),
-              flt(image.tz)})};
+             {flt(image.translation.x),
+              flt(static_cast<float>(static_cast<double>(image.height) * image.sy + image.translation.y)),
+              flt(image.translation.z)})};
     for (std::uint32_t row = 0; row < image.vBlocks; ++row) {
         calls.push_back(call("glPushMatrix", {}));
         for (std::uint32_t col = 0; col < image.hBlocks; ++col) {
@@ -135,8 +137,8 @@ std::vector<std::string> expectedDrawCalls(const ModelImage& image) {
             const float t = static_cast<float>(b.height) / static_cast<float>(b.textureHeight);
             const float w = static_cast<float>(b.width) * image.sx;
             const float h = static_cast<float>(b.height) * image.sy;
-            const std::vector<std::string> quad = {call("glBindTexture", {num(0x0DE1), num(b.texture)}),
-                                                   call("glBegin", {num(7)}),  // GL_QUADS
+            const std::vector<std::string> quad = {call("glBindTexture", {"GL_TEXTURE_2D", num(b.texture)}),
+                                                   call("glBegin", {"GL_QUADS"}),
                                                    call("glNormal3f", {zero, zero, one}),
                                                    call("glTexCoord2f", {zero, zero}),
                                                    call("glVertex3f", {zero, zero, zero}),
@@ -155,7 +157,7 @@ std::vector<std::string> expectedDrawCalls(const ModelImage& image) {
             static_cast<float>(image.blocks[std::size_t{row} * image.hBlocks].height) * image.sy;
         calls.push_back(call("glTranslatef", {zero, flt(-step), zero}));
     }
-    calls.push_back(call("glDisable", {num(0x0DE1)}));
+    calls.push_back(call("glDisable", {"GL_TEXTURE_2D"}));
     calls.push_back(call("glPopMatrix", {}));
     return calls;
 }

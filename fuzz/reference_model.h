@@ -15,11 +15,14 @@ struct ModelBlock {
     std::uint32_t texture = 0;  // name seen bound after the block's last upload; 0 = none
 };
 
+struct Vector {
+    float x = 0, y = 0, z = 0;
+};
+
 struct ModelImage {
     std::uint32_t width = 0, height = 0, hBlocks = 0, vBlocks = 0;
     std::vector<ModelBlock> blocks;
-    float tx = 0, ty = 0, tz = 0;
-    float rx = 0, ry = 0, rz = 0;
+    Vector translation, rotation;
     float sx = 1, sy = 1;
     std::uint8_t alpha = 255;
 };

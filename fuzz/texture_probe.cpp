@@ -7,12 +7,6 @@
 
 namespace zelvan_fuzz {
 
-GLuint boundTexture() {
-    GLint name = 0;
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &name);
-    return static_cast<GLuint>(name);
-}
-
 bool isTexture(GLuint name) { return glIsTexture(name) == GL_TRUE; }
 
 UnpackState readUnpackState() {

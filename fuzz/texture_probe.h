@@ -1,6 +1,6 @@
 #pragma once
-// What the fuzzer asks OpenGL directly (never through the GL recorder's wrappers): the bound
-// texture, whether a name is a live texture, the uploaded texels and the caller's unpack state.
+// What the fuzzer asks OpenGL directly (never through the GL recorder's wrappers): whether a name
+// is a live texture, the uploaded texels and the caller's unpack state.
 #include <GL/gl.h>
 
 #include <cstdint>
@@ -10,7 +10,6 @@
 
 namespace zelvan_fuzz {
 
-GLuint boundTexture();
 bool isTexture(GLuint name);
 
 struct UnpackState {

@@ -13,6 +13,7 @@
 
 #include "gl_recorder.h"
 #include "gl_test_environment.h"
+#include "texels.h"
 #include "zelvan.h"
 
 namespace zelvan_test {
@@ -27,6 +28,7 @@ std::ostream& operator<<(std::ostream& out, const Rgba& c) {
 
 namespace {
 
+using zelvan_test::boundTexture;
 using zelvan_test::GlRecorder;
 using zelvan_test::GlTest;
 using zelvan_test::kSurfaceHeight;
@@ -38,12 +40,6 @@ constexpr Rgba kBackground{51, 102, 153, 255};  // the clear colour (0.2, 0.4, 0
 constexpr Rgba kRed{255, 0, 0, 255}, kGreen{0, 255, 0, 255}, kBlue{0, 0, 255, 255},
     kWhite{255, 255, 255, 255};
 constexpr Rgba kYellow{255, 255, 0, 255}, kMagenta{255, 0, 255, 255};
-
-GLuint boundTexture() {
-    GLint name = 0;
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &name);
-    return static_cast<GLuint>(name);
-}
 
 // Creates a width x height image whose pixel (x, y), y from the top, has colour(x, y), uploads
 // every block and returns the handle.
@@ -241,7 +237,8 @@ TEST_F(Draw, TurnedAndScaledSeamsShowNeighbouringPixels) {
                 const int neighbours[2][2] = {{x + 1, y}, {x, y + 1}};
                 for (const auto& n : neighbours) {
                     if (n[0] >= kSurfaceWidth || n[1] >= kSurfaceHeight) continue;
-                    if (!source(frame[static_cast<std::size_t>(n[1]) * kSurfaceWidth + n[0]], nx, ny)) continue;
+                    if (!source(frame[static_cast<std::size_t>(n[1]) * kSurfaceWidth + n[0]], nx, ny))
+                        continue;
                     if (std::abs(nx - sx) <= reach && std::abs(ny - sy) <= reach) continue;
                     if (++broken <= 3)
                         ADD_FAILURE() << "frame (" << x << ", " << y << ") shows source (" << sx << ", " << sy
@@ -383,8 +380,8 @@ std::string num(float value) {
 }
 
 std::vector<std::string> quad(GLuint texture, float s, float t, float w, float h) {
-    return {"glBindTexture(3553, " + std::to_string(texture) + ")",
-            "glBegin(7)",
+    return {"glBindTexture(GL_TEXTURE_2D, " + std::to_string(texture) + ")",
+            "glBegin(GL_QUADS)",
             "glNormal3f(0, 0, 1)",
             "glTexCoord2f(0, 0)",
             "glVertex3f(0, 0, 0)",
@@ -421,11 +418,11 @@ TEST_F(Draw, MakesTheExactCallSequence) {
 
     const float s1 = 88.0f / 128.0f, t1 = 18.0f / 32.0f, h0 = 512.0f * sy, h1 = 18.0f * sy;
     std::vector<std::string> expected = {"glPushMatrix()",
-                                         "glEnable(3042)",
-                                         "glEnable(3553)",
-                                         "glBlendFunc(770, 771)",
+                                         "glEnable(GL_BLEND)",
+                                         "glEnable(GL_TEXTURE_2D)",
+                                         "glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA)",
                                          "glColor4ub(255, 255, 255, 200)",
-                                         "glTexEnvi(8960, 8704, 8448)",
+                                         "glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE)",
                                          "glRotatef(10, 1, 0, 0)",
                                          "glRotatef(20, 0, 1, 0)",
                                          "glRotatef(30, 0, 0, 1)",
@@ -443,7 +440,7 @@ TEST_F(Draw, MakesTheExactCallSequence) {
     append({"glTranslatef(256, 0, 0)"});
     append(quad(names[1][1], s1, t1, 44, h1));
     append({"glTranslatef(44, 0, 0)", "glPopMatrix()", "glTranslatef(0, " + num(-h1) + ", 0)",
-            "glDisable(3553)", "glPopMatrix()"});
+            "glDisable(GL_TEXTURE_2D)", "glPopMatrix()"});
     EXPECT_EQ(recorder.calls(), expected);
 }
 
@@ -454,7 +451,7 @@ TEST_F(Draw, BlocksNeverUploadedAreDrawnWithTextureZero) {
     ZelvanDraw(h);
     const auto& calls = recorder.calls();
     ASSERT_EQ(calls.size(), 28u);
-    EXPECT_EQ(calls[11], "glBindTexture(3553, 0)");
+    EXPECT_EQ(calls[11], "glBindTexture(GL_TEXTURE_2D, 0)");
     EXPECT_EQ(calls[16], "glTexCoord2f(0.625, 0)");  // 10 of 16 texels
 }
 

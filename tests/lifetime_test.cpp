@@ -9,10 +9,12 @@
 #include "gl_recorder.h"
 #include "gl_test_environment.h"
 #include "sanitizers.h"
+#include "texels.h"
 #include "zelvan.h"
 
 namespace {
 
+using zelvan_test::boundTexture;
 using zelvan_test::GlRecorder;
 using zelvan_test::GlTest;
 
@@ -29,12 +31,6 @@ std::ostream& operator<<(std::ostream& out, const Dem& d) {
 
 bool query(ZelvanHandle handle, uint32_t row, uint32_t col, Dem& out) {
     return ZelvanGetBlockDem(handle, row, col, &out.x, &out.y, &out.width, &out.height);
-}
-
-GLuint boundTexture() {
-    GLint name = 0;
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &name);
-    return static_cast<GLuint>(name);
 }
 
 // Uploads one opaque grey pixel per row into block (row, col) and returns the new texture.

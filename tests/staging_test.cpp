@@ -4,17 +4,20 @@
 #include <sys/mman.h>
 
 #include <climits>
-#include <cstring>
 #include <vector>
 
 #include "blocks/block_image.h"
 #include "blocks/upload.h"
 #include "gl_recorder.h"
 #include "gl_test_environment.h"
+#include "reference_staging.h"
+#include "texels.h"
 
 namespace {
 
 using zelvan::Block;
+using zelvan_test::patternBytes;
+using zelvan_test::referenceStaging;
 
 Block blockOf(std::uint32_t width, std::uint32_t height) {
     Block block;
@@ -23,28 +26,6 @@ Block blockOf(std::uint32_t width, std::uint32_t height) {
     block.textureWidth = zelvan::nextPowerOfTwo(width);
     block.textureHeight = zelvan::nextPowerOfTwo(height);
     return block;
-}
-
-// The obvious way: fill everything with 0x40, copy the rows, then exchange bytes 0 and 2 of every
-// texel of the whole buffer.
-std::vector<std::uint8_t> referenceStaging(const Block& block, const std::uint8_t* pixels,
-                                           std::int64_t pitch) {
-    const std::size_t rowBytes = std::size_t{block.textureWidth} * 4;
-    std::vector<std::uint8_t> staging(rowBytes * block.textureHeight, 0x40);
-    for (std::uint32_t r = 0; r < block.height; ++r)
-        std::memcpy(&staging[r * rowBytes], pixels + r * pitch, std::size_t{block.width} * 4);
-    for (std::size_t i = 0; i < staging.size(); i += 4) std::swap(staging[i], staging[i + 2]);
-    return staging;
-}
-
-std::vector<std::uint8_t> oddBytes(std::size_t count, std::uint32_t seed) {
-    std::vector<std::uint8_t> bytes(count);
-    std::uint32_t state = seed * 2654435761u + 1;
-    for (auto& b : bytes) {
-        state = state * 1664525u + 1013904223u;
-        b = static_cast<std::uint8_t>(state >> 24);
-    }
-    return bytes;
 }
 
 TEST(PrepareStaging, MatchesTheThreeStepAlgorithm) {
@@ -56,7 +37,7 @@ TEST(PrepareStaging, MatchesTheThreeStepAlgorithm) {
                 SCOPED_TRACE(testing::Message() << width << " x " << height << ", pitch " << pitch);
                 const Block block = blockOf(width, height);
                 // Exactly as many source bytes as the block may read, so any over-read is caught.
-                const std::vector<std::uint8_t> source = oddBytes(
+                const std::vector<std::uint8_t> source = patternBytes(
                     std::size_t{height - 1} * static_cast<std::size_t>(pitch) + width * 4, width ^ height);
                 std::vector<std::uint8_t> staging(std::size_t{block.textureWidth} * block.textureHeight * 4,
                                                   0xA5);

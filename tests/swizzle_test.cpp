@@ -6,18 +6,22 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "blocks/block_image.h"
 #include "blocks/upload.h"
 #include "gl_context.h"
 #include "gl_test_environment.h"
+#include "reference_staging.h"
+#include "texels.h"
 #include "zelvan.h"
 
 namespace {
 
 using zelvan::SwapKernel;
+using zelvan_test::patternBytes;
+using zelvan_test::referenceStaging;
 using Bytes = std::vector<std::uint8_t>;
 
 const SwapKernel kKernels[] = {SwapKernel::Portable, SwapKernel::Ssse3, SwapKernel::Avx2};
@@ -26,35 +30,10 @@ std::string nameOf(SwapKernel kernel) {
     return kernel == SwapKernel::Avx2 ? "avx2" : kernel == SwapKernel::Ssse3 ? "ssse3" : "portable";
 }
 
-// Bytes that differ from their neighbours, so a byte from the wrong place never matches by chance.
-Bytes pattern(std::size_t size, unsigned seed) {
-    Bytes bytes(size);
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<std::uint8_t>(i * 131 + seed * 17 + (i >> 8));
-    return bytes;
-}
-
 Bytes referenceSwap(const std::uint8_t* src, std::size_t count) {
     Bytes out(src, src + count * 4);
     for (std::size_t i = 0; i < count; ++i) std::swap(out[i * 4], out[i * 4 + 2]);
     return out;
-}
-
-// The staging buffer as described: all 0x40, the block's rows copied in, then red and blue exchanged.
-Bytes referenceStaging(const zelvan::Block& block, const std::uint8_t* pixels, std::int32_t pitch) {
-    const std::size_t texelRow = std::size_t{block.textureWidth} * 4;
-    Bytes staging(texelRow * block.textureHeight, 0x40);
-    for (std::uint32_t r = 0; r < block.height; ++r)
-        std::memcpy(staging.data() + r * texelRow, pixels + std::size_t{r} * static_cast<std::size_t>(pitch),
-                    std::size_t{block.width} * 4);
-    for (std::size_t i = 0; i < staging.size(); i += 4) std::swap(staging[i], staging[i + 2]);
-    return staging;
-}
-
-std::uint32_t textureSide(std::uint32_t n) {
-    std::uint32_t side = 1;
-    while (side < n) side *= 2;
-    return side;
 }
 
 TEST(SwapKernels, WidestAvailableKernelIsSelected) {
@@ -84,7 +63,7 @@ TEST(SwapKernels, CopiesMatchReferenceAtEveryLengthAndAlignment) {
                 for (std::size_t dstOffset = 0; dstOffset < 4; ++dstOffset) {
                     SCOPED_TRACE(nameOf(kernel) + " count " + std::to_string(count) + " offsets " +
                                  std::to_string(srcOffset) + "/" + std::to_string(dstOffset));
-                    const Bytes src = pattern(count * 4 + srcOffset, static_cast<unsigned>(count));
+                    const Bytes src = patternBytes(count * 4 + srcOffset, static_cast<unsigned>(count));
                     Bytes dst(kGuard + dstOffset + count * 4 + kGuard, 0xA5);
                     zelvan::swapFunction(kernel)(dst.data() + kGuard + dstOffset, src.data() + srcOffset,
                                                  count);
@@ -104,13 +83,13 @@ TEST(SwapKernels, InPlaceMatchesReference) {
         if (!zelvan::swapKernelAvailable(kernel)) continue;
         for (std::size_t count : {1u, 3u, 7u, 8u, 15u, 16u, 17u, 31u, 33u, 300u}) {
             SCOPED_TRACE(nameOf(kernel) + " count " + std::to_string(count));
-            Bytes pixels = pattern(count * 4 + 1, 3);
+            Bytes pixels = patternBytes(count * 4 + 1, 3);
             const Bytes expected = referenceSwap(pixels.data() + 1, count);
             zelvan::swapFunction(kernel)(pixels.data() + 1, pixels.data() + 1, count);
             ASSERT_TRUE(std::equal(expected.begin(), expected.end(), pixels.begin() + 1));
         }
     }
-    Bytes pixels = pattern(64 * 4, 9);
+    Bytes pixels = patternBytes(64 * 4, 9);
     const Bytes expected = referenceSwap(pixels.data(), 64);
     zelvan::copySwapRedBlue(pixels.data(), pixels.data(), 64);
     EXPECT_EQ(pixels, expected);
@@ -130,9 +109,14 @@ TEST(PrepareStaging, MatchesReferenceOverSizesPitchesAndAlignments) {
                 if (height > 50 && width < 100 && pitch != rowBytes) continue;  // keeps the run short
                 for (std::size_t offset = 0; offset < 4; ++offset) {
                     const std::uint64_t reach = static_cast<std::uint64_t>(height - 1) * pitch + rowBytes;
-                    const Bytes source = pattern(offset + reach, width + height);
-                    const zelvan::Block block{
-                        0, 0, 0, width, height, textureSide(width), textureSide(height)};
+                    const Bytes source = patternBytes(offset + reach, width + height);
+                    const zelvan::Block block{0,
+                                              0,
+                                              0,
+                                              width,
+                                              height,
+                                              zelvan::nextPowerOfTwo(width),
+                                              zelvan::nextPowerOfTwo(height)};
                     const auto p = static_cast<std::int32_t>(pitch);
                     Bytes staging(std::size_t{block.textureWidth} * block.textureHeight * 4, 0xEE);
                     zelvan::prepareStaging(staging.data(), block, source.data() + offset, p);
@@ -150,7 +134,7 @@ using UploadTexels = zelvan_test::GlTest;
 TEST_F(UploadTexels, WidePitchBlockReadsBackAsReference) {
     constexpr std::uint32_t kWidth = 300, kHeight = 200;
     constexpr std::int32_t kPitch = 9000 * 4;
-    const Bytes image = pattern(1 + std::size_t{kHeight} * kPitch, 5);
+    const Bytes image = patternBytes(1 + std::size_t{kHeight} * kPitch, 5);
     const ZelvanHandle handle = ZelvanCreate(kWidth, kHeight);
     ASSERT_NE(handle, 0u);
     ASSERT_TRUE(ZelvanSetBlockPtr(handle, 0, 0, image.data() + 1, kPitch));

@@ -10,27 +10,17 @@
 
 #include "gl_recorder.h"
 #include "gl_test_environment.h"
+#include "texels.h"
+#include "upload_calls.h"
 #include "zelvan.h"
 
 namespace {
 
+using zelvan_test::boundTexture;
 using zelvan_test::GlRecorder;
 using zelvan_test::GlTest;
+using zelvan_test::patternBytes;
 using zelvan_test::readBoundTexture;
-
-GLuint boundTexture() {
-    GLint name = 0;
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &name);
-    return static_cast<GLuint>(name);
-}
-
-// Blue-green-red-alpha source bytes that differ from pixel to pixel and from the fill value.
-std::vector<uint8_t> sourceBytes(std::size_t count, unsigned seed) {
-    std::vector<uint8_t> bytes(count);
-    for (std::size_t i = 0; i < count; ++i)
-        bytes[i] = static_cast<uint8_t>((i * 131 + seed * 7 + (i >> 9)) % 251);
-    return bytes;
-}
 
 // Checks the bound texture: texel (x, y) for x < width, y < height is source pixel (x, y) of
 // rows pitch bytes apart, as red-green-blue-alpha; every other texel is 0x40 in each byte.
@@ -66,7 +56,7 @@ using Upload = GlTest;
 
 TEST_F(Upload, SwapsRedAndBlueAndPadsWithTheFillValue) {
     const ZelvanHandle h = ZelvanCreate(100, 50);
-    const std::vector<uint8_t> pixels = sourceBytes(400 * 50, 1);
+    const std::vector<uint8_t> pixels = patternBytes(400 * 50, 1);
     ASSERT_TRUE(ZelvanSetBlockPtr(h, 0, 0, pixels.data(), 400));
     EXPECT_NE(boundTexture(), 0u);
     expectTexels(pixels.data(), 100, 50, 400, 128, 64);
@@ -89,7 +79,7 @@ TEST_F(Upload, FollowsAnyPositivePitch) {
     for (int pitch : {412, 401, 396, 4, 3, 1}) {
         SCOPED_TRACE("pitch " + std::to_string(pitch));
         const ZelvanHandle h = ZelvanCreate(width, height);
-        const std::vector<uint8_t> pixels = sourceBytes(
+        const std::vector<uint8_t> pixels = patternBytes(
             static_cast<std::size_t>(height - 1) * pitch + width * 4, static_cast<unsigned>(pitch));
         ASSERT_TRUE(ZelvanSetBlockPtr(h, 0, 0, pixels.data(), pitch));
         expectTexels(pixels.data(), width, height, pitch, 128, 64);
@@ -99,7 +89,7 @@ TEST_F(Upload, FollowsAnyPositivePitch) {
 TEST_F(Upload, TakesEdgeBlocksOutOfAWholeImage) {
     const uint32_t width = 1300, height = 700;
     const int pitch = 1304 * 4;  // rows padded beyond the image
-    const std::vector<uint8_t> image = sourceBytes(static_cast<std::size_t>(pitch) * height, 9);
+    const std::vector<uint8_t> image = patternBytes(static_cast<std::size_t>(pitch) * height, 9);
     const ZelvanHandle h = ZelvanCreate(width, height);
     const struct {
         uint32_t row, col;
@@ -149,7 +139,7 @@ TEST_F(Upload, DrainsErrorsTheCallerLeftPending) {
 
 TEST_F(Upload, ReuploadDeletesThePreviousTexture) {
     const ZelvanHandle h = ZelvanCreate(2, 2);
-    const std::vector<uint8_t> first = sourceBytes(16, 1), second = sourceBytes(16, 2);
+    const std::vector<uint8_t> first = patternBytes(16, 1), second = patternBytes(16, 2);
     ASSERT_TRUE(ZelvanSetBlockPtr(h, 0, 0, first.data(), 8));
     const GLuint old = boundTexture();
     ASSERT_TRUE(glIsTexture(old));
@@ -177,7 +167,7 @@ TEST_F(Upload, IgnoresAndRestoresTheCallersUnpackState) {
     for (const auto& s : sizes) {
         SCOPED_TRACE(testing::Message() << s.width << " x " << s.height);
         const ZelvanHandle h = ZelvanCreate(static_cast<uint32_t>(s.width), static_cast<uint32_t>(s.height));
-        const std::vector<uint8_t> pixels = sourceBytes(static_cast<std::size_t>(s.width) * s.height * 4, 3);
+        const std::vector<uint8_t> pixels = patternBytes(static_cast<std::size_t>(s.width) * s.height * 4, 3);
         ASSERT_TRUE(ZelvanSetBlockPtr(h, 0, 0, pixels.data(), s.width * 4));
         expectTexels(pixels.data(), s.width, s.height, s.width * 4, s.textureWidth, s.textureHeight);
     }
@@ -217,42 +207,29 @@ TEST_F(Upload, DestroyAndShutdownDeleteTheTextures) {
 
 TEST_F(Upload, MakesTheCallsInOrder) {
     const ZelvanHandle h = ZelvanCreate(3, 5);
-    const std::vector<uint8_t> pixels = sourceBytes(3 * 5 * 4, 4);
+    const std::vector<uint8_t> pixels = patternBytes(3 * 5 * 4, 4);
     glEnable(0x1234);  // one pending error: one more glGetError in the first drain
 
     GlRecorder recorder;
     ASSERT_TRUE(ZelvanSetBlockPtr(h, 0, 0, pixels.data(), 12));
-    const std::string first = std::to_string(boundTexture());
-    std::vector<std::string> expected = {"glGetError()",
-                                         "glGetError()",
-                                         "glGenTextures(1)",
-                                         "glBindTexture(3553, " + first + ")",
-                                         "glTexParameterf(3553, 10240, 9728)",
-                                         "glTexParameterf(3553, 10241, 9728)",
-                                         "glTexParameteri(3553, 10242, 10496)",
-                                         "glTexParameteri(3553, 10243, 10496)",
-                                         "glPushClientAttrib(1)",
-                                         "glPixelStorei(3317, 4)",
-                                         "glPixelStorei(3314, 0)",
-                                         "glPixelStorei(3315, 0)",
-                                         "glPixelStorei(3316, 0)",
-                                         "glTexImage2D(3553, 0, 6408, 4, 8, 0, 6408, 5121, 1)",
-                                         "glPopClientAttrib()",
-                                         "glGetError()"};
-    EXPECT_EQ(recorder.calls(), expected);
+    zelvan_test::UploadCalls upload;
+    upload.pendingErrors = 1;
+    upload.texture = boundTexture();
+    upload.textureWidth = 4;
+    upload.textureHeight = 8;
+    EXPECT_EQ(recorder.calls(), zelvan_test::expectedUploadCalls(upload));
 
     recorder.clear();
     ASSERT_TRUE(ZelvanSetBlockPtr(h, 0, 0, pixels.data(), 12));
-    const std::string second = std::to_string(boundTexture());
-    expected.erase(expected.begin());  // nothing pending this time
-    expected[2] = "glBindTexture(3553, " + second + ")";
-    expected.push_back("glDeleteTextures(1, " + first + ")");
-    EXPECT_EQ(recorder.calls(), expected);
+    upload.pendingErrors = 0;  // nothing pending this time
+    upload.replaced = upload.texture;
+    upload.texture = boundTexture();
+    EXPECT_EQ(recorder.calls(), zelvan_test::expectedUploadCalls(upload));
 }
 
 TEST_F(Upload, AContextThatReportsErrorsForeverFailsTheUploadWithoutHanging) {
     const ZelvanHandle h = ZelvanCreate(2, 2);
-    const std::vector<uint8_t> pixels = sourceBytes(2 * 2 * 4, 5);
+    const std::vector<uint8_t> pixels = patternBytes(2 * 2 * 4, 5);
 
     GlRecorder recorder;
     recorder.forceGetError(GL_OUT_OF_MEMORY);

@@ -14,8 +14,10 @@
 #include "failing_allocator.h"
 #include "gl_test_environment.h"
 #include "registry/image_registry.h"
+#include "texels.h"
 #include "zelvan.h"
 
+using zelvan_test::boundTexture;
 using zelvan_test::FailingAllocator;
 using zelvan_test::GlTest;
 
@@ -50,12 +52,6 @@ bool everyStoredTextureAlive() {
         for (const zelvan::Block& b : entry.second.blocks)
             if (b.texture != 0 && glIsTexture(b.texture) != GL_TRUE) return false;
     return true;
-}
-
-GLint boundTexture() {
-    GLint name = 0;
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &name);
-    return name;
 }
 
 bool upload(ZelvanHandle handle, std::uint32_t row, std::uint32_t col) {
@@ -100,7 +96,7 @@ std::size_t failEachAllocation(const Scenario& scenario) {
         SCOPED_TRACE("allocation " + std::to_string(k) + " of " + std::to_string(points) + " fails");
         startFresh(scenario);
         const std::string before = describeRegistry();
-        const GLint bound = boundTexture();
+        const GLuint bound = boundTexture();
         glMatrixMode(0);  // a pending error: a call that makes no OpenGL call leaves it there
 
         FailingAllocator::start(k);

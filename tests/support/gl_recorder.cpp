@@ -3,9 +3,12 @@
 #include <GL/gl.h>
 #include <dlfcn.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
+
+#include "gl_enum_names.h"
 
 namespace zelvan_test {
 
@@ -21,20 +24,39 @@ std::vector<std::string>& log() {
     return calls;
 }
 
-std::string format(double value, bool isFloat) {
-    char text[64];
-    std::snprintf(text, sizeof text, isFloat ? "%.9g" : "%.0f", value);
-    return text;
-}
-
 struct Arg {
     double value;
     bool isFloat;
+    EnumNames names = nullptr;  // set for an enum argument
     Arg(int v) : value(v), isFloat(false) {}
     Arg(unsigned v) : value(v), isFloat(false) {}
     Arg(float v) : value(v), isFloat(true) {}
     Arg(const void* p) : value(p == nullptr ? 0 : 1), isFloat(false) {}  // pointers: null or not
 };
+
+// An argument printed by its name in names; nullptr names: a plain number.
+Arg named(EnumNames names, Arg arg) {
+    arg.names = names;
+    return arg;
+}
+
+// An enum by its name, in hex when it has none there; a float that equals an enum value exactly (a
+// filter set with glTexParameterf) by that enum's name too. Other numbers as before: integers in
+// decimal, floats with %.9g.
+std::string format(const Arg& arg) {
+    char text[64];
+    const bool whole = arg.value >= 0 && arg.value <= 0xFFFFFFFF && arg.value == std::floor(arg.value);
+    if (arg.names != nullptr && whole) {
+        const auto value = static_cast<unsigned>(arg.value);
+        if (const char* name = arg.names(value)) return name;
+        if (!arg.isFloat) {
+            std::snprintf(text, sizeof text, "0x%04X", value);
+            return text;
+        }
+    }
+    std::snprintf(text, sizeof text, arg.isFloat ? "%.9g" : "%.0f", arg.value);
+    return text;
+}
 
 void record(const char* name, std::initializer_list<Arg> args) {
     if (!failingCall.empty() && failingCall == name) {
@@ -46,7 +68,7 @@ void record(const char* name, std::initializer_list<Arg> args) {
     bool first = true;
     for (const Arg& arg : args) {
         if (!first) call += ", ";
-        call += format(arg.value, arg.isFloat);
+        call += format(arg);
         first = false;
     }
     log().push_back(call + ")");
@@ -87,46 +109,57 @@ void GlRecorder::resume() { recording = true; }
 
 }  // namespace zelvan_test
 
-using zelvan_test::real;
-using zelvan_test::record;
 using zelvan_test::forcedError;
 using zelvan_test::injectedError;
+using zelvan_test::named;
+using zelvan_test::real;
+using zelvan_test::record;
+using namespace zelvan_test::enum_names;
 
-// Each wrapper logs the call with its arguments and forwards it.
+// Each wrapper logs the call with its arguments, enums by name, and forwards it.
 #define ZT_UNPACK(...) __VA_ARGS__
-#define ZT_FORWARD(name, signature, params, args)                        \
-    extern "C" void name signature {                                     \
-        record(#name, {ZT_UNPACK args});                                 \
-        static auto fn = real<void(APIENTRY*) signature>(#name);         \
-        fn params;                                                       \
+#define ZT_FORWARD(name, signature, params, args)                \
+    extern "C" void name signature {                             \
+        record(#name, {ZT_UNPACK args});                         \
+        static auto fn = real<void(APIENTRY*) signature>(#name); \
+        fn params;                                               \
     }
 
 ZT_FORWARD(glGenTextures, (GLsizei n, GLuint* textures), (n, textures), (n))
-ZT_FORWARD(glBindTexture, (GLenum target, GLuint texture), (target, texture), (target, texture))
-ZT_FORWARD(glDeleteTextures, (GLsizei n, const GLuint* textures), (n, textures), (n, n > 0 ? textures[0] : 0u))
+ZT_FORWARD(glBindTexture, (GLenum target, GLuint texture), (target, texture),
+           (named(textureTargetName, target), texture))
+ZT_FORWARD(glDeleteTextures, (GLsizei n, const GLuint* textures), (n, textures),
+           (n, n > 0 ? textures[0] : 0u))
 ZT_FORWARD(glTexParameterf, (GLenum target, GLenum pname, GLfloat param), (target, pname, param),
-           (target, pname, param))
+           (named(textureTargetName, target), named(textureParameterName, pname),
+            named(textureParameterValueNames(pname), param)))
 ZT_FORWARD(glTexParameteri, (GLenum target, GLenum pname, GLint param), (target, pname, param),
-           (target, pname, param))
+           (named(textureTargetName, target), named(textureParameterName, pname),
+            named(textureParameterValueNames(pname), param)))
 ZT_FORWARD(glTexImage2D,
            (GLenum target, GLint level, GLint internalformat, GLsizei width, GLsizei height, GLint border,
             GLenum format, GLenum type, const void* pixels),
            (target, level, internalformat, width, height, border, format, type, pixels),
-           (target, level, internalformat, width, height, border, format, type, pixels))
-ZT_FORWARD(glPixelStorei, (GLenum pname, GLint param), (pname, param), (pname, param))
-ZT_FORWARD(glPushClientAttrib, (GLbitfield mask), (mask), (mask))
+           (named(textureTargetName, target), level, named(internalFormatName, internalformat), width, height,
+            border, named(pixelFormatName, format), named(pixelTypeName, type), pixels))
+ZT_FORWARD(glPixelStorei, (GLenum pname, GLint param), (pname, param),
+           (named(pixelStoreParameterName, pname), param))
+ZT_FORWARD(glPushClientAttrib, (GLbitfield mask), (mask), (named(clientAttribBitsName, mask)))
 ZT_FORWARD(glPopClientAttrib, (void), (), ())
 ZT_FORWARD(glPushMatrix, (void), (), ())
 ZT_FORWARD(glPopMatrix, (void), (), ())
-ZT_FORWARD(glEnable, (GLenum cap), (cap), (cap))
-ZT_FORWARD(glDisable, (GLenum cap), (cap), (cap))
-ZT_FORWARD(glBlendFunc, (GLenum sfactor, GLenum dfactor), (sfactor, dfactor), (sfactor, dfactor))
+ZT_FORWARD(glEnable, (GLenum cap), (cap), (named(capabilityName, cap)))
+ZT_FORWARD(glDisable, (GLenum cap), (cap), (named(capabilityName, cap)))
+ZT_FORWARD(glBlendFunc, (GLenum sfactor, GLenum dfactor), (sfactor, dfactor),
+           (named(blendFactorName, sfactor), named(blendFactorName, dfactor)))
 ZT_FORWARD(glColor4ub, (GLubyte r, GLubyte g, GLubyte b, GLubyte a), (r, g, b, a),
            (unsigned{r}, unsigned{g}, unsigned{b}, unsigned{a}))
-ZT_FORWARD(glTexEnvi, (GLenum target, GLenum pname, GLint param), (target, pname, param), (target, pname, param))
+ZT_FORWARD(glTexEnvi, (GLenum target, GLenum pname, GLint param), (target, pname, param),
+           (named(textureEnvTargetName, target), named(textureEnvParameterName, pname),
+            named(textureEnvValueNames(pname), param)))
 ZT_FORWARD(glRotatef, (GLfloat angle, GLfloat x, GLfloat y, GLfloat z), (angle, x, y, z), (angle, x, y, z))
 ZT_FORWARD(glTranslatef, (GLfloat x, GLfloat y, GLfloat z), (x, y, z), (x, y, z))
-ZT_FORWARD(glBegin, (GLenum mode), (mode), (mode))
+ZT_FORWARD(glBegin, (GLenum mode), (mode), (named(primitiveName, mode)))
 ZT_FORWARD(glEnd, (void), (), ())
 ZT_FORWARD(glNormal3f, (GLfloat x, GLfloat y, GLfloat z), (x, y, z), (x, y, z))
 ZT_FORWARD(glTexCoord2f, (GLfloat s, GLfloat t), (s, t), (s, t))

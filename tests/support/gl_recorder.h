@@ -13,7 +13,12 @@ public:
     GlRecorder(const GlRecorder&) = delete;
     GlRecorder& operator=(const GlRecorder&) = delete;
 
-    // Each call as "name(arg, arg, ...)": enums and names as decimal integers, floats with %.9g.
+    // Each call as it reads in code, "glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP)":
+    // enum arguments by their names (in hex, "0x1234", when the value has none in that place),
+    // other integers and texture names in decimal, floats with %.9g, pointers as 1 or 0 (null).
+    // A float that sets a filter or wrap mode is named when it equals that enum exactly:
+    // glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST). glPixelStorei's value
+    // is a number.
     const std::vector<std::string>& calls() const;
     void clear();
     // Stops recording for the rest of the scope (the test's own GL calls are then not logged).
