@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "contest.h"
-#include "gl_context.h"
+#include "gl_pixels.h"
 #include "hand_uploaders.h"
 #include "suites.h"
 #include "summary_reporter.h"

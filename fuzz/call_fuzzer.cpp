@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "gl_context.h"
+#include "gl_pixels.h"
 #include "gl_recorder.h"
 #include "reference_model.h"
 #include "texels.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "gl_context.h"
+#include "gl_pixels.h"
 
 namespace zelvan_fuzz {
 

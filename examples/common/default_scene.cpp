@@ -1,10 +1,9 @@
-#include "default_scene.h"
-
 #include <algorithm>
 #include <cmath>
 #include <thread>
 #include <vector>
 
+#include "scene.h"
 #include "zelvan.h"
 
 namespace zelvan_demo {

@@ -1,4 +1,4 @@
-#include "jpeg_reader.h"
+#include "image_reading.h"
 
 // jpeglib.h needs FILE and size_t declared first.
 #include <cstddef>
@@ -11,7 +11,7 @@
 #include <csetjmp>
 #include <vector>
 
-#include "demo_error.h"
+#include "program.h"
 
 #ifndef JCS_EXTENSIONS
 #error "zelvan's demos need libjpeg-turbo, which decodes straight to BGRA"

@@ -1,12 +1,11 @@
-#include "png_reader.h"
-
 #include <png.h>
 
 #include <csetjmp>
 #include <cstring>
 
-#include "demo_error.h"
+#include "image_reading.h"
 #include "png_errors.h"
+#include "program.h"
 
 namespace zelvan_demo {
 

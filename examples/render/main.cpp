@@ -1,14 +1,12 @@
 // zelvan-render: draws images (or the built-in scene) through Zelvan without a window and writes
 // the frame to a PNG file. Run with --help for the options.
 
-#include "frame.h"
 #include "headless_context.h"
-#include "library_session.h"
-#include "output_file.h"
-#include "png_writer.h"
-#include "program_main.h"
+#include "image_writing.h"
+#include "program.h"
 #include "render_options.h"
 #include "render_scene.h"
+#include "scene.h"
 
 using namespace zelvan_demo;
 
@@ -28,8 +26,5 @@ void render(const RenderOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    RenderOptions options;
-    return runProgram(
-        "zelvan-render", [&] { return parseRenderOptions(argc, argv, options) == ParseResult::Done; },
-        [&] { render(options); });
+    return runProgram("zelvan-render", argc, argv, parseRenderOptions, render);
 }

@@ -9,12 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "frame.h"
 #include "headless_context.h"
-#include "library_session.h"
-#include "output_file.h"
-#include "png_writer.h"
-#include "program_main.h"
+#include "image_writing.h"
+#include "program.h"
+#include "scene.h"
 
 using namespace zelvan_demo;
 
@@ -128,5 +126,5 @@ void drawFigure(const std::string& path) {
 int main(int argc, char** argv) {
     const std::string path = argc > 1 ? argv[1] : "placement.png";
     return runProgram(
-        "zelvan-placement-figure", [] { return false; }, [&] { drawFigure(path); });
+        "zelvan-placement-figure", [] { return ParseResult::Run; }, [&] { drawFigure(path); });
 }

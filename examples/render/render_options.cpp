@@ -3,10 +3,8 @@
 #include <CLI/CLI.hpp>
 #include <cmath>
 #include <cstdlib>
-#include <iostream>
 
-#include "demo_error.h"
-#include "option_values.h"
+#include "program.h"
 
 namespace zelvan_demo {
 
@@ -27,25 +25,33 @@ const CLI::Validator kPositive(
     },
     "POSITIVE");
 
+// "#RRGGBB" or "RRGGBB" into a colour; false for anything else.
+bool parseColour(const std::string& text, Rgb& colour) {
+    const std::string hex = !text.empty() && text[0] == '#' ? text.substr(1) : text;
+    if (hex.size() != 6 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
+    const unsigned long value = std::strtoul(hex.c_str(), nullptr, 16);
+    colour = {std::uint8_t(value >> 16), std::uint8_t(value >> 8), std::uint8_t(value)};
+    return true;
+}
+
 }  // namespace
 
 ParseResult parseRenderOptions(int argc, const char* const* argv, RenderOptions& options) {
-    CLI::App app{
+    CommandLine commandLine{
         "Draws images through Zelvan in an OpenGL context of its own, without a window, and writes the "
         "frame to a PNG file. With no image it draws a built-in scene: a 6000 x 4000 fractal, many "
         "blocks wide and high, with a rotated, half-transparent picture over it.",
         "zelvan-render"};
-    std::string size = "1200x800", background = "#1c2026";
+    CLI::App& app = commandLine.app();
+    std::string background = "#1c2026";
     std::vector<double> translate, rotate;
     double scale = 0;
 
     app.add_option("images", options.inputs, "PNG or JPEG files, drawn in order (later ones on top)");
     app.add_option("-o,--output", options.output, "the PNG file to write")->capture_default_str();
-    app.add_option(
-           "-s,--size", size,
-           "the frame's size in pixels, WIDTHxHEIGHT (each 1 to 16384 and within what the OpenGL allows "
-           "for a pbuffer: 4096 with Mesa's software renderer)")
-        ->capture_default_str();
+    commandLine.addFrameSize(options.width, options.height,
+                             "the frame's size in pixels, WIDTHxHEIGHT (each 1 to 16384 and within what the "
+                             "OpenGL allows for a pbuffer: 4096 with Mesa's software renderer)");
     auto* fit = app.add_flag("--fit", "fit the whole image into the frame, centred (the default)");
     app.add_option("--scale", scale, "frame pixels per image pixel instead of fitting")
         ->check(kPositive)
@@ -65,16 +71,7 @@ ParseResult parseRenderOptions(int argc, const char* const* argv, RenderOptions&
         ->capture_default_str();
     app.add_option("-b,--background", background, "the frame's colour, #RRGGBB")->capture_default_str();
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp&) {
-        std::cout << app.help();
-        return ParseResult::Done;
-    } catch (const CLI::ParseError& error) {
-        throw DemoError(oneLine(error.what()) + " (see --help)");
-    }
-    if (!parseFrameSize(size, options.width, options.height))
-        throw DemoError("--size: '" + size + "' is not WIDTHxHEIGHT with each side 1 to 16384");
+    if (commandLine.parse(argc, argv) == ParseResult::Done) return ParseResult::Done;
     if (!parseColour(background, options.background))
         throw DemoError("--background: '" + background + "' is not a colour like #1c2026");
     if (options.output.empty()) throw DemoError("--output: the path is empty");

@@ -3,7 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "frame.h"
+#include "command_line.h"
+#include "scene.h"
 
 namespace zelvan_demo {
 
@@ -18,8 +19,6 @@ struct RenderOptions {
     int opacity = 255;
     Rgb background{0x1c, 0x20, 0x26};
 };
-
-enum class ParseResult { Run, Done };
 
 // Fills `options` from the command line. Done when --help was asked for and printed.
 // Throws DemoError with a one-line message for unknown options and nonsense values.

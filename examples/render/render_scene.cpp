@@ -4,10 +4,8 @@
 
 #include <algorithm>
 
-#include "block_upload.h"
-#include "default_scene.h"
-#include "frame.h"
-#include "image_file.h"
+#include "image_reading.h"
+#include "scene.h"
 
 namespace zelvan_demo {
 

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "placement.h"
 #include "render_options.h"
+#include "scene.h"
 #include "zelvan.h"
 
 namespace zelvan_demo {

@@ -3,12 +3,9 @@
 
 #include <string>
 
-#include "block_upload.h"
-#include "default_scene.h"
-#include "demo_error.h"
-#include "image_file.h"
-#include "library_session.h"
-#include "program_main.h"
+#include "image_reading.h"
+#include "program.h"
+#include "scene.h"
 #include "view_options.h"
 #include "viewer_window.h"
 #include "zelvan.h"
@@ -67,9 +64,4 @@ void view(const ViewOptions& options) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    ViewOptions options;
-    return runProgram(
-        "zelvan-view", [&] { return parseViewOptions(argc, argv, options) == ViewParse::Done; },
-        [&] { view(options); });
-}
+int main(int argc, char** argv) { return runProgram("zelvan-view", argc, argv, parseViewOptions, view); }

@@ -2,6 +2,8 @@
 // zelvan-view's command line.
 #include <string>
 
+#include "command_line.h"
+
 namespace zelvan_demo {
 
 struct ViewOptions {
@@ -12,9 +14,7 @@ struct ViewOptions {
     int frames = 3;
 };
 
-enum class ViewParse { Run, Done };
-
 // Fills `options`; Done when --help was printed. Throws DemoError with a one-line message.
-ViewParse parseViewOptions(int argc, const char* const* argv, ViewOptions& options);
+ParseResult parseViewOptions(int argc, const char* const* argv, ViewOptions& options);
 
 }  // namespace zelvan_demo

@@ -3,7 +3,7 @@
 // the Z axis and opacity in window pixels, origin at the bottom-left), apart from any window.
 #include <cstdint>
 
-#include "placement.h"
+#include "scene.h"
 
 namespace zelvan_demo {
 

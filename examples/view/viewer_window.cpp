@@ -4,10 +4,9 @@
 
 #include <cmath>
 
-#include "demo_error.h"
-#include "frame.h"
-#include "output_file.h"
-#include "png_writer.h"
+#include "image_writing.h"
+#include "program.h"
+#include "scene.h"
 #include "view_state.h"
 
 namespace zelvan_demo {

@@ -2,7 +2,7 @@
 // The viewer's window: GLFW input turned into view changes, and one library image drawn per frame.
 #include <string>
 
-#include "placement.h"
+#include "scene.h"
 #include "zelvan.h"
 
 struct GLFWwindow;

@@ -1,15 +1,52 @@
-#include "bgra_image.h"
+#include "image_reading.h"
 
+#include <png.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cerrno>
+#include <cstring>
 #include <limits>
 #include <new>
 
-#include "demo_error.h"
+#include "program.h"
 
 namespace zelvan_demo {
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+bool isJpeg(const unsigned char* start, std::size_t length) {
+    return length >= 3 && start[0] == 0xFF && start[1] == 0xD8 && start[2] == 0xFF;
+}
+
+std::string megabytes(double bytes) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.0f MB", bytes / 1e6);
+    return text;
+}
+
+}  // namespace
+
+BgraImage loadImageFile(const std::string& path, const ProgressFn& rowsDone) {
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file) throw DemoError(path + ": cannot open (" + std::strerror(errno) + ")");
+    struct stat status {};
+    if (fstat(fileno(file.get()), &status) == 0 && S_ISDIR(status.st_mode))
+        throw DemoError(path + ": is a directory, not an image");
+
+    unsigned char start[8] = {};
+    const std::size_t length = std::fread(start, 1, sizeof start, file.get());
+    std::rewind(file.get());
+    if (length == sizeof start && png_sig_cmp(start, 0, sizeof start) == 0)
+        return readPng(file.get(), path, rowsDone);
+    if (isJpeg(start, length)) return readJpeg(file.get(), path, rowsDone);
+    throw DemoError(path + ": not a PNG or JPEG image");
+}
 
 std::uint64_t memoryLimitBytes() {
     const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
@@ -21,16 +58,6 @@ std::uint64_t memoryLimitBytes() {
         limit = addressSpace.rlim_cur;
     return limit;
 }
-
-namespace {
-
-std::string megabytes(double bytes) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.0f MB", bytes / 1e6);
-    return text;
-}
-
-}  // namespace
 
 void checkImageFits(std::uint32_t width, std::uint32_t height, const std::string& source,
                     std::uint64_t memoryLimit) {

@@ -1,10 +1,8 @@
-#include "program_main.h"
+#include "program.h"
 
 #include <cstdio>
 #include <exception>
 #include <new>
-
-#include "demo_error.h"
 
 namespace zelvan_demo {
 
@@ -17,9 +15,10 @@ int fail(const char* program, const char* message, int status) {
 
 }  // namespace
 
-int runProgram(const char* program, const std::function<bool()>& parse, const std::function<void()>& run) {
+int runProgram(const char* program, const std::function<ParseResult()>& parse,
+               const std::function<void()>& run) {
     try {
-        if (parse()) return 0;
+        if (parse() == ParseResult::Done) return 0;
     } catch (const DemoError& error) {
         return fail(program, error.what(), 2);
     }

@@ -1,11 +1,25 @@
 #pragma once
-// A file that appears under its name only when complete: written to a temporary file beside it,
-// then renamed. Until commit() the name is untouched; a failure leaves nothing behind.
+// Pictures written to files: an RGB PNG, into a file that appears under its name only when
+// complete.
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace zelvan_demo {
 
+// An RGB picture, 3 bytes per pixel, top row first.
+struct RgbPicture {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::vector<std::uint8_t> rgb;
+};
+
+// Encodes the picture as an 8-bit RGB PNG into `file`; throws DemoError naming `name` on failure.
+void writePng(std::FILE* file, const RgbPicture& picture, const std::string& name);
+
+// Written to a temporary file beside the path, then renamed: until commit() the name is
+// untouched, and a failure leaves nothing behind.
 class OutputFile {
 public:
     // Creates the temporary file at once, so an unwritable path fails before any real work.

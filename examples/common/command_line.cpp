@@ -1,0 +1,73 @@
+#include "command_line.h"
+
+#include <CLI/CLI.hpp>
+#include <cctype>
+#include <cstdlib>
+#include <iostream>
+
+#include "program.h"
+
+namespace zelvan_demo {
+
+namespace {
+
+// A run of decimal digits only (no sign, no space) and what follows it.
+bool readCount(const char*& text, long& value) {
+    if (!std::isdigit(static_cast<unsigned char>(*text))) return false;
+    char* end = nullptr;
+    value = std::strtol(text, &end, 10);
+    text = end;
+    return true;
+}
+
+// "1200x800" into width and height, each 1 to kMaxFrameSide; false for anything else.
+bool parseFrameSize(const std::string& text, int& width, int& height) {
+    const char* p = text.c_str();
+    long w = 0, h = 0;
+    if (!readCount(p, w) || (*p != 'x' && *p != 'X')) return false;
+    ++p;
+    if (!readCount(p, h) || *p != '\0') return false;
+    if (w < 1 || h < 1 || w > kMaxFrameSide || h > kMaxFrameSide) return false;
+    width = int(w);
+    height = int(h);
+    return true;
+}
+
+// A parser's message on one line: the programs promise one line per error.
+std::string oneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\n' || c == '\r') c = ' ';
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+}  // namespace
+
+CommandLine::CommandLine(const std::string& description, const std::string& program)
+    : app_(std::make_unique<CLI::App>(description, program)) {}
+
+CommandLine::~CommandLine() = default;
+
+void CommandLine::addFrameSize(int& width, int& height, const std::string& help) {
+    width_ = &width;
+    height_ = &height;
+    size_ = std::to_string(width) + "x" + std::to_string(height);
+    app_->add_option("-s,--size", size_, help)->capture_default_str();
+}
+
+ParseResult CommandLine::parse(int argc, const char* const* argv) {
+    try {
+        app_->parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << app_->help();
+        return ParseResult::Done;
+    } catch (const CLI::ParseError& error) {
+        throw DemoError(oneLine(error.what()) + " (see --help)");
+    }
+    if (width_ != nullptr && !parseFrameSize(size_, *width_, *height_))
+        throw DemoError("--size: '" + size_ + "' is not WIDTHxHEIGHT with each side 1 to " +
+                        std::to_string(kMaxFrameSide));
+    return ParseResult::Run;
+}
+
+}  // namespace zelvan_demo

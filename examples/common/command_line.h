@@ -1,0 +1,41 @@
+#pragma once
+// The demo programs' command lines: CLI11, with the frame size option both programs take, parsed so
+// that every mistake is reported in one line. The programs add their other options to app().
+#include <memory>
+#include <string>
+
+#include "program.h"
+
+namespace CLI {
+class App;
+}
+
+namespace zelvan_demo {
+
+constexpr int kMaxFrameSide = 16384;
+
+class CommandLine {
+public:
+    CommandLine(const std::string& description, const std::string& program);
+    ~CommandLine();
+    CommandLine(const CommandLine&) = delete;
+    CommandLine& operator=(const CommandLine&) = delete;
+
+    CLI::App& app() { return *app_; }
+
+    // -s,--size WIDTHxHEIGHT (each side 1 to kMaxFrameSide), read into width and height by parse();
+    // their values now are the default shown in --help.
+    void addFrameSize(int& width, int& height, const std::string& help);
+
+    // Parses the command line. Done when --help was asked for and printed. Throws DemoError with a
+    // one-line message for anything CLI11 refuses and for a size that is not WIDTHxHEIGHT.
+    ParseResult parse(int argc, const char* const* argv);
+
+private:
+    std::unique_ptr<CLI::App> app_;
+    std::string size_;
+    int* width_ = nullptr;
+    int* height_ = nullptr;
+};
+
+}  // namespace zelvan_demo
