@@ -28,6 +28,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -284,46 +286,51 @@ inline const SrgbTables& srgbTables() noexcept {
     return tables;
 }
 
-/* One pixel of the next level from n (1 to 4) blue-green-red-alpha pixels: colour averaged in linear
- * light and weighted by alpha, so transparent pixels lend it nothing; alpha averaged. */
-inline void averagePixels(const unsigned char* const* pixels, unsigned n, unsigned char* out) noexcept {
-    const SrgbTables& t = srgbTables();
-    unsigned alphaSum = 0;
-    for (unsigned i = 0; i < n; ++i) alphaSum += pixels[i][3];
-    for (int c = 0; c < 3; ++c) {
-        std::uint32_t sum = 0;
-        if (alphaSum != 0) {
-            for (unsigned i = 0; i < n; ++i) sum += std::uint32_t{t.linear[pixels[i][c]]} * pixels[i][3];
-            out[c] = t.encoded[(sum + alphaSum / 2) / alphaSum];
-        } else {
-            for (unsigned i = 0; i < n; ++i) sum += t.linear[pixels[i][c]];
-            out[c] = t.encoded[(sum + n / 2) / n];
-        }
-    }
+/* One pixel of the next level from N blue-green-red-alpha pixels (4 inside the image, fewer at an
+ * odd last row or column): colour averaged in linear light and weighted by alpha, so transparent
+ * pixels lend it nothing; alpha averaged. */
+template <typename... Pixel>
+inline void averagePixels(const SrgbTables& t, unsigned char* out, Pixel... pixels) noexcept {
+    constexpr unsigned n = sizeof...(pixels);
+    const unsigned alphaSum = (0u + ... + pixels[3]);
     out[3] = static_cast<unsigned char>((alphaSum + n / 2) / n);
+    if (alphaSum == 255 * n || alphaSum == 0) {  // opaque (the usual case) or invisible: plain average
+        for (int c = 0; c < 3; ++c) out[c] = t.encoded[((0u + ... + t.linear[pixels[c]]) + n / 2) / n];
+        return;
+    }
+    const double perAlpha = 1.0 / alphaSum;
+    for (int c = 0; c < 3; ++c) {
+        const std::uint32_t sum = (0u + ... + (std::uint32_t{t.linear[pixels[c]]} * pixels[3]));
+        out[c] = t.encoded[static_cast<std::uint32_t>(sum * perAlpha + 0.5)];
+    }
 }
 
 /* One row of the next level from one or two rows (bottom null at an odd last row) of width pixels;
  * an odd last column averages the pixels there are. */
 inline void halveRows(const unsigned char* top, const unsigned char* bottom, std::uint32_t width,
                       unsigned char* out) noexcept {
-    for (std::uint32_t x = 0; x < width; x += 2, out += 4) {
-        const unsigned char* pixels[4];
-        unsigned n = 0;
-        for (const unsigned char* row : {top, bottom}) {
-            if (row == nullptr) continue;
-            pixels[n++] = row + std::size_t{x} * 4;
-            if (x + 1 < width) pixels[n++] = row + std::size_t{x} * 4 + 4;
+    const SrgbTables& t = srgbTables();
+    std::uint32_t x = 0;
+    for (; x + 1 < width; x += 2, top += 8, out += 4) {
+        if (bottom != nullptr) {
+            averagePixels(t, out, top, top + 4, bottom, bottom + 4);
+            bottom += 8;
+        } else {
+            averagePixels(t, out, top, top + 4);
         }
-        averagePixels(pixels, n, out);
     }
+    if (x == width) return;
+    if (bottom != nullptr)
+        averagePixels(t, out, top, bottom);
+    else
+        averagePixels(t, out, top);
 }
 
 /* Rows of one level made but not yet uploaded: at most one band of 512. */
 struct Carry {
-    std::vector<unsigned char> rows;
-    std::uint32_t count = 0;    // rows held
-    std::uint32_t nextRow = 0;  // the level's row the first of them goes to
+    std::unique_ptr<unsigned char[]> rows;  // left uninitialised: every byte is written before it is read
+    std::uint32_t count = 0;                // rows held
+    std::uint32_t nextRow = 0;              // the level's row the first of them goes to
 };
 
 }  // namespace detail
@@ -458,15 +465,19 @@ private:
     bool startBuilding() noexcept {
         try {
             carries_.resize(levels_.size());
-            for (std::size_t k = 1; k < levels_.size(); ++k) {
-                const Image& level = levels_[k];
-                carries_[k].rows.resize(std::size_t{std::min(level.height(), detail::kBlockSide)} *
-                                        level.width() * 4);
-                carries_[k].count = carries_[k].nextRow = 0;
-            }
         } catch (...) {  // std::bad_alloc
             stopBuilding();
             return false;
+        }
+        for (std::size_t k = 1; k < levels_.size(); ++k) {
+            const Image& level = levels_[k];
+            const std::size_t rows = std::min(level.height(), detail::kBlockSide);
+            carries_[k].rows.reset(new (std::nothrow) unsigned char[rows * level.width() * 4]);
+            carries_[k].count = carries_[k].nextRow = 0;
+            if (!carries_[k].rows) {
+                stopBuilding();
+                return false;
+            }
         }
         building_ = true;
         return true;
@@ -488,14 +499,14 @@ private:
         for (std::uint32_t r = 0; r < count; r += 2) {
             const unsigned char* top = rows + std::size_t{r} * pitch;
             detail::halveRows(top, r + 1 < count ? top + pitch : nullptr, levels_[k].width(),
-                              carry.rows.data() + std::size_t{carry.count} * nextPitch);
+                              carry.rows.get() + std::size_t{carry.count} * nextPitch);
             ++carry.count;
             if (carry.count < detail::kBlockSide && carry.nextRow + carry.count < next.height()) continue;
             const std::uint32_t band = carry.count;
-            if (!levels_[k + 1].uploadRows(carry.nextRow, carry.rows.data(), nextPitch, band)) return false;
+            if (!levels_[k + 1].uploadRows(carry.nextRow, carry.rows.get(), nextPitch, band)) return false;
             carry.nextRow += band;
             carry.count = 0;
-            if (!reduce(k + 1, carry.rows.data(), nextPitch, band)) return false;
+            if (!reduce(k + 1, carry.rows.get(), nextPitch, band)) return false;
         }
         return true;
     }
