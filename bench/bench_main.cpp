@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
     zelvan_bench::registerUploadBenchmarks(pace);
     zelvan_bench::registerDrawBenchmarks(pace);
     zelvan_bench::registerCreateBenchmarks(pace);
+    zelvan_bench::registerPyramidBenchmarks(pace);
     zelvan_bench::registerMachineBenchmarks(pace);
 
     benchmark::Initialize(&count, args.data());

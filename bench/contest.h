@@ -2,6 +2,7 @@
 // Times the library against baselines on the same data in the same run. Within every benchmark
 // iteration each entrant runs once, in alternating order, so all of them see the same cache,
 // frequency and allocator conditions; the ratio is then free of run-to-run drift.
+#include <GL/gl.h>
 #include <benchmark/benchmark.h>
 
 #include <functional>
@@ -24,5 +25,14 @@ void compete(benchmark::State& state, const Entrant& candidate, const std::vecto
 
 // Seconds since an arbitrary start, monotonic.
 double now();
+
+// The seconds work takes, waiting for OpenGL to finish what it asked for.
+template <typename Work>
+double timedGl(Work&& work) {
+    const double start = now();
+    work();
+    glFinish();
+    return now() - start;
+}
 
 }  // namespace zelvan_bench

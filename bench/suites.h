@@ -19,5 +19,6 @@ void registerUploadBenchmarks(const Pace& pace);
 void registerDrawBenchmarks(const Pace& pace);
 void registerCreateBenchmarks(const Pace& pace);
 void registerMachineBenchmarks(const Pace& pace);
+void registerPyramidBenchmarks(const Pace& pace);
 
 }  // namespace zelvan_bench

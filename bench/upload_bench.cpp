@@ -34,15 +34,6 @@ bool uploadAll(ZelvanHandle handle, const SourceImage& image, const zelvan::Bloc
     return ok;
 }
 
-// Times work and waits for OpenGL to finish it.
-template <typename Work>
-double timedGl(Work&& work) {
-    const double start = now();
-    work();
-    glFinish();
-    return now() - start;
-}
-
 void firstLoad(benchmark::State& state, std::uint32_t width, std::uint32_t height) {
     const SourceImage& image = sourceImage(width, height);
     const zelvan::BlockImage grid = zelvan::layoutBlocks(width, height, 512, 512);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks that Zelvan can be used the ways its README promises:
 #  - installed (shared, then static) into a temporary prefix, with the build tree deleted afterwards,
-#    by a C99 program built through pkg-config and a C++ program built through find_package;
+#    by a C99 program built through pkg-config and a C++ program (zelvan.hpp) built through find_package;
+#  - the same for examples/minimal.c and examples/minimal.cpp, run a few frames under Xvfb;
 #  - taken into another CMake project by add_subdirectory and by FetchContent (from a local archive).
 # Every program draws an image through the library in a surfaceless EGL context and checks pixels.
 set -euo pipefail
@@ -56,10 +57,31 @@ use_with_cmake() {
   quietly "$build/draw_seam"
 }
 
+# use_minimal_programs <prefix>: examples/minimal.c through pkg-config and examples/minimal.cpp through
+# find_package, each run for three frames in a window of a virtual X server, checking the centre pixel.
+# Runs after use_with_pkg_config, which points PKG_CONFIG_PATH at the prefix.
+use_minimal_programs() {
+  local prefix=$1 build=$work/minimal
+  if ! command -v xvfb-run >/dev/null || ! pkg-config --exists glfw3; then
+    echo "   minimal programs skipped: they need xvfb-run and GLFW 3 (scripts/install-deps.sh)"
+    return
+  fi
+  # shellcheck disable=SC2046  # pkg-config's output is a list of flags
+  quietly "${CC:-cc}" -std=c99 -pedantic -Wall -Wextra -Werror "$source_dir/examples/minimal.c" \
+    -o "$work/zelvan-minimal-c" $(pkg-config --cflags --libs zelvan glfw3 gl) -lm \
+    -Wl,-rpath,"$(pkg-config --variable=libdir zelvan)"
+  quietly cmake -S "$here/minimal" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$prefix"
+  quietly cmake --build "$build" -j "$jobs"
+  for program in "$work/zelvan-minimal-c" "$build/zelvan-minimal-cpp"; do
+    quietly env -u EGL_PLATFORM xvfb-run -a -s "-screen 0 800x600x24" "$program" --check
+  done
+  rm -rf "$build" "$work/zelvan-minimal-c"
+}
+
 echo "-- shared library: install, pkg-config, find_package"
 prefix=$work/shared
 install_zelvan "$prefix" -DBUILD_SHARED_LIBS=ON
-[ -f "$prefix/include/zelvan.h" ] || fail "zelvan.h is not installed"
+[ -f "$prefix/include/zelvan.h" ] && [ -f "$prefix/include/zelvan.hpp" ] || fail "zelvan.h or zelvan.hpp is not installed"
 library=$(find "$prefix" -name 'libzelvan.so.*.*.*')  # libzelvan.so.MAJOR.MINOR.PATCH
 [ -n "$library" ] || fail "no libzelvan.so.MAJOR.MINOR.PATCH is installed"
 soname=$(readelf -d "$library" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
@@ -69,6 +91,7 @@ fi
 use_with_pkg_config "$prefix"
 use_with_cmake "$work/cxx-shared" -DCMAKE_PREFIX_PATH="$prefix"
 grep -q "^Zelvan_DIR:PATH=$prefix/" "$work/cxx-shared/CMakeCache.txt" || fail "find_package found another Zelvan"
+use_minimal_programs "$prefix"
 rm -rf "$prefix" "$work/cxx-shared"
 
 echo "-- static library: install, pkg-config --static, find_package"

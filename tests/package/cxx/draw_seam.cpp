@@ -1,17 +1,17 @@
-// A C++ user of Zelvan::zelvan: draws the seam between the two block columns of a 514 x 2 image,
-// one image pixel per framebuffer pixel, and checks the four pixels around it.
+// A C++ user of Zelvan::zelvan through zelvan.hpp: draws the seam between the two block columns of a
+// 514 x 2 image, one image pixel per framebuffer pixel, and checks the four pixels around it.
 //
 // It links EGL and Zelvan::zelvan but not libGL: its one OpenGL call, glReadPixels, comes from
 // eglGetProcAddress, so libGL has to reach the link through Zelvan::zelvan.
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 #include <GL/gl.h>
-#include <zelvan.h>
 
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
+#include <zelvan.hpp>
 
 namespace {
 
@@ -86,39 +86,32 @@ std::vector<std::uint8_t> seamImage(std::uint32_t width) {
     return pixels;
 }
 
-bool upload(ZelvanHandle image, const std::vector<std::uint8_t>& pixels, std::int32_t pitch) {
-    for (std::uint32_t row = 0; row < ZelvanGetVBlocks(image); ++row)
-        for (std::uint32_t col = 0; col < ZelvanGetHBlocks(image); ++col) {
-            std::uint32_t x = 0, y = 0;
-            if (!ZelvanGetBlockDem(image, row, col, &x, &y, nullptr, nullptr) ||
-                !ZelvanSetBlockPtr(image, row, col,
-                                   pixels.data() + std::size_t{y} * pitch + std::size_t{x} * 4, pitch))
-                return false;
-        }
-    return true;
-}
-
 }  // namespace
 
 int main() {
     Pbuffer pbuffer;
     const auto readPixels = reinterpret_cast<ReadPixelsFn>(eglGetProcAddress("glReadPixels"));
-    if (!pbuffer.isCurrent() || readPixels == nullptr || ZelvanInit() != 1) {
+    const zelvan::Library library;
+    if (!pbuffer.isCurrent() || readPixels == nullptr || !library) {
         std::fprintf(stderr, "draw_seam: no surfaceless EGL context or no library instance\n");
         return 1;
     }
     const std::uint32_t width = 514;
     const std::vector<std::uint8_t> pixels = seamImage(width);
-    const ZelvanHandle image = ZelvanCreate(width, 2);
-    if (ZelvanGetHBlocks(image) != 2 || !upload(image, pixels, static_cast<std::int32_t>(width * 4))) {
+    zelvan::Image image(width, 2);
+    if (ZelvanGetHBlocks(image.handle()) != 2 || !image.upload(pixels.data(), width * 4, pixels.size())) {
         std::fprintf(stderr, "draw_seam: cannot create or upload the image\n");
         return 1;
     }
     // Identity projection: 2 / 16 units per pixel maps each image pixel onto one framebuffer pixel,
-    // and the shift puts column 504 at the left edge, so the seam falls between x = 7 and x = 8.
-    ZelvanScale(image, 0.125f, 0.125f, false);
-    ZelvanTranslate(image, -1.0f - 504 * 0.125f, -1.0f, 0.0f);
-    ZelvanDraw(image);
+    // and the bottom-left corner at (-1 - 504 / 8, -1) puts column 504 at the left edge, so the seam
+    // falls between x = 7 and x = 8.
+    zelvan::Placement placement;
+    placement.scaleX = placement.scaleY = 0.125;
+    placement.centreX = -1.0 - 504 * 0.125 + width * 0.125 / 2;
+    placement.centreY = -1.0 + 2 * 0.125 / 2;
+    image.place(placement);
+    image.draw();
 
     struct Probe {
         int x, y;
@@ -139,8 +132,6 @@ int main() {
             ++failures;
         }
     }
-    ZelvanDestroy(image);
-    ZelvanShutdown();
     if (failures == 0) std::printf("draw_seam: ok\n");
     return failures == 0 ? 0 : 1;
 }

@@ -1,0 +1,523 @@
+/*
+ * Zelvan for C++: owning wrappers around the fourteen functions of zelvan.h, checked uploads of a
+ * whole buffer or of bands of rows, placement by the image's centre, and a Pyramid of half-size
+ * levels that keeps an image free of moire when it is drawn small.
+ *
+ * Header-only C++17; it calls nothing but the functions of zelvan.h and adds no symbol to libzelvan.
+ *
+ *     zelvan::Library library;                       // ZelvanInit ... ZelvanShutdown
+ *     zelvan::Pyramid picture(width, height);
+ *     picture.upload(pixels, pitch, bytes);          // or uploadRows band by band
+ *     picture.place(zelvan::fit(width, height, 800, 600));
+ *     picture.draw();                                // once per frame, under glOrtho(0, 800, 0, 600, ...)
+ *
+ * Errors: nothing here throws. Failures are reported as the C interface reports them: false, or an
+ * empty object whose operator bool is false. Running out of memory is one such failure.
+ * Threading: as for zelvan.h, every call runs on the caller's thread and none may run concurrently
+ * with another call into Zelvan.
+ * OpenGL: the caller's context must be current wherever zelvan.h needs it: uploads, draws, and the
+ * destructors of Library, Image and Pyramid (which delete textures).
+ * Lifetime: let every Image and Pyramid go before the Library. Once the library is shut down their
+ * handles name nothing, and after a new ZelvanInit the same numbers may name other images.
+ */
+#ifndef ZELVAN_HPP
+#define ZELVAN_HPP
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "zelvan.h"
+
+namespace zelvan {
+
+/* An image placed by its centre. The default places the image's centre at the origin, unturned, one
+ * unit per image pixel, opaque. */
+struct Placement {
+    double centreX = 0, centreY = 0, centreZ = 0;  // where the image's centre lies, in the caller's units
+    double rotateX = 0, rotateY = 0, rotateZ = 0;  // degrees about the X, Y and Z axes, in that order,
+                                                   // about the image's centre (Z turns counter-clockwise)
+    double scaleX = 1, scaleY = 1;                 // units per image pixel
+    std::uint8_t alpha = 255;                      // opacity, 0 (invisible) to 255 (opaque)
+};
+
+/*
+ * The placement that shows the whole image centred in the frame (0, 0)-(frameWidth, frameHeight), as
+ * large as fits, with its aspect ratio kept: 1000 x 700 in 800 x 600 is drawn 800 x 560.
+ * Returns: that placement; for an image of width or height 0, the frame's centre at scale 1.
+ * OpenGL: not needed.
+ */
+inline Placement fit(std::uint32_t imageWidth, std::uint32_t imageHeight, double frameWidth,
+                     double frameHeight) noexcept {
+    Placement placement;
+    placement.centreX = frameWidth / 2;
+    placement.centreY = frameHeight / 2;
+    if (imageWidth == 0 || imageHeight == 0) return placement;
+    placement.scaleX = placement.scaleY = std::min(frameWidth / imageWidth, frameHeight / imageHeight);
+    return placement;
+}
+
+/*
+ * The library instance: ZelvanInit when constructed, ZelvanShutdown when destroyed, which deletes
+ * the textures of every image still there. One per program; neither copied nor moved.
+ * OpenGL: not needed to construct; the context that owns the textures must be current when it is
+ * destroyed.
+ */
+class Library {
+public:
+    Library() noexcept : ready_(ZelvanInit() == 1) {}
+    ~Library() {
+        if (ready_) ZelvanShutdown();
+    }
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+
+    /* True when the instance exists. */
+    explicit operator bool() const noexcept { return ready_; }
+
+private:
+    bool ready_;
+};
+
+namespace detail {
+
+constexpr std::uint32_t kBlockSide = 512;  // the library's block height: bands start at its multiples
+
+struct Vec3 {
+    double x, y, z;
+};
+
+/* v turned by `degrees` about one axis (0 = X, 1 = Y, 2 = Z), counter-clockwise looking down the axis
+ * towards the origin, as glRotate turns. */
+inline Vec3 rotated(Vec3 v, double degrees, int axis) noexcept {
+    const double radians = degrees * (3.14159265358979323846 / 180.0);
+    const double c = std::cos(radians), s = std::sin(radians);
+    if (axis == 0) return {v.x, c * v.y - s * v.z, s * v.y + c * v.z};
+    if (axis == 1) return {c * v.x + s * v.z, v.y, -s * v.x + c * v.z};
+    return {c * v.x - s * v.y, s * v.x + c * v.y, v.z};
+}
+
+/* The ZelvanTranslate that puts the image's centre at the placement's centre. The library turns the
+ * frame by Rx * Ry * Rz and then translates the bottom-left corner inside the turned frame, so the
+ * centre R * (t + half size) must equal the requested centre c: t = R^-1 * c - half size, where R^-1
+ * undoes X first, then Y, then Z. Angles and scales are taken as the library stores them, in float. */
+inline Vec3 cornerTranslation(const Placement& placement, std::uint32_t width,
+                              std::uint32_t height) noexcept {
+    Vec3 centre{placement.centreX, placement.centreY, placement.centreZ};
+    centre = rotated(centre, -static_cast<double>(static_cast<float>(placement.rotateX)), 0);
+    centre = rotated(centre, -static_cast<double>(static_cast<float>(placement.rotateY)), 1);
+    centre = rotated(centre, -static_cast<double>(static_cast<float>(placement.rotateZ)), 2);
+    return {centre.x - width * static_cast<double>(static_cast<float>(placement.scaleX)) / 2,
+            centre.y - height * static_cast<double>(static_cast<float>(placement.scaleY)) / 2, centre.z};
+}
+
+/* Whether a band of rows can go to an image: rows [firstRow, firstRow + rowCount) inside it, starting
+ * on a block row and ending on one or at the bottom; rows at least width * 4 bytes apart, and at most
+ * INT32_MAX, the largest pitch ZelvanSetBlockPtr takes. */
+inline bool bandFits(std::uint32_t width, std::uint32_t height, std::uint32_t firstRow, const void* pixels,
+                     std::size_t pitch, std::uint32_t rowCount) noexcept {
+    const std::uint64_t end = std::uint64_t{firstRow} + rowCount;
+    return pixels != nullptr && std::uint64_t{pitch} >= std::uint64_t{width} * 4 &&
+           pitch <= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()) &&
+           firstRow % kBlockSide == 0 && rowCount > 0 && end <= height &&
+           (rowCount % kBlockSide == 0 || end == height);
+}
+
+/* Whether bytes bytes hold height rows of width pixels, pitch bytes apart (pitch already checked). */
+inline bool bufferHolds(std::uint32_t width, std::uint32_t height, std::size_t pitch,
+                        std::size_t bytes) noexcept {
+    return std::uint64_t{bytes} >= std::uint64_t{height - 1} * pitch + std::uint64_t{width} * 4;
+}
+
+}  // namespace detail
+
+/*
+ * One Zelvan image, owned: its handle is destroyed (ZelvanDestroy) with the object. Move-only; a
+ * moved-from Image is empty. An empty Image (default, or refused by the library) accepts every call
+ * and does nothing: uploads return false, place and draw do nothing.
+ */
+class Image {
+public:
+    /* An empty image. */
+    Image() noexcept = default;
+
+    /* An image of width x height pixels, nothing uploaded yet (ZelvanCreate). Empty when the library
+     * refuses: no instance, or a size whose block list does not fit in memory.
+     * OpenGL: as ZelvanCreate (normally not needed). */
+    Image(std::uint32_t width, std::uint32_t height) noexcept : handle_(ZelvanCreate(width, height)) {
+        if (handle_ != 0) {
+            width_ = width;
+            height_ = height;
+        }
+    }
+
+    ~Image() { reset(); }
+    Image(Image&& other) noexcept
+        : handle_(std::exchange(other.handle_, 0)),
+          width_(std::exchange(other.width_, 0)),
+          height_(std::exchange(other.height_, 0)) {}
+    Image& operator=(Image&& other) noexcept {
+        if (this != &other) {
+            reset();
+            handle_ = std::exchange(other.handle_, 0);
+            width_ = std::exchange(other.width_, 0);
+            height_ = std::exchange(other.height_, 0);
+        }
+        return *this;
+    }
+    Image(const Image&) = delete;
+    Image& operator=(const Image&) = delete;
+
+    /* Destroys the image now (ZelvanDestroy); the object is empty afterwards.
+     * OpenGL: the context that owns the textures must be current. */
+    void reset() noexcept {
+        if (handle_ != 0) ZelvanDestroy(handle_);
+        handle_ = 0;
+        width_ = height_ = 0;
+    }
+
+    /* True unless empty. */
+    explicit operator bool() const noexcept { return handle_ != 0; }
+    /* The handle, for the functions of zelvan.h; 0 when empty. The image stays owned by this object. */
+    ZelvanHandle handle() const noexcept { return handle_; }
+    /* Size in pixels; 0 when empty. */
+    std::uint32_t width() const noexcept { return width_; }
+    std::uint32_t height() const noexcept { return height_; }
+
+    /*
+     * Uploads every block from one buffer: height rows of width pixels, each pixel blue, green, red,
+     * alpha in memory, rows pitch bytes apart, bytes the size of the buffer.
+     * Returns: true when every block was uploaded (at once for an image of width or height 0). False
+     * with nothing uploaded when the image is empty, pixels is null, pitch < width * 4,
+     * pitch > INT32_MAX or bytes < (height - 1) * pitch + width * 4. False also when a block's upload
+     * fails; the blocks before it then hold the new pixels and the later ones the old.
+     * OpenGL: context current. Leaves a texture bound, as ZelvanSetBlockPtr does.
+     */
+    bool upload(const void* pixels, std::size_t pitch, std::size_t bytes) noexcept {
+        if (handle_ == 0) return false;
+        if (width_ == 0 || height_ == 0) return true;
+        return detail::bandFits(width_, height_, 0, pixels, pitch, height_) &&
+               detail::bufferHolds(width_, height_, pitch, bytes) && uploadRows(0, pixels, pitch, height_);
+    }
+
+    /*
+     * Uploads the blocks of rows [firstRow, firstRow + rowCount), for images that never sit whole in
+     * memory. firstRow is a multiple of 512; rowCount is a multiple of 512 or reaches the bottom row.
+     * pixels addresses the first pixel of row firstRow; rowCount rows follow, pitch bytes apart, so
+     * (rowCount - 1) * pitch + width * 4 bytes are read.
+     * Returns: true when every block of those rows was uploaded. False with nothing uploaded when the
+     * image is empty, pixels is null, the rows are not as above, pitch < width * 4 or
+     * pitch > INT32_MAX; false also when a block's upload fails (the blocks before it are uploaded).
+     * OpenGL: context current.
+     */
+    bool uploadRows(std::uint32_t firstRow, const void* pixels, std::size_t pitch,
+                    std::uint32_t rowCount) noexcept {
+        if (handle_ == 0 || !detail::bandFits(width_, height_, firstRow, pixels, pitch, rowCount))
+            return false;
+        const auto* band = static_cast<const unsigned char*>(pixels);
+        const std::uint32_t columns = ZelvanGetHBlocks(handle_);
+        const std::uint32_t lastBlockRow = (firstRow + rowCount - 1) / detail::kBlockSide;
+        for (std::uint32_t row = firstRow / detail::kBlockSide; row <= lastBlockRow; ++row)
+            for (std::uint32_t col = 0; col < columns; ++col) {
+                std::uint32_t x = 0, y = 0;
+                if (!ZelvanGetBlockDem(handle_, row, col, &x, &y, nullptr, nullptr) || y < firstRow)
+                    return false;
+                const unsigned char* first = band + std::size_t{y - firstRow} * pitch + std::size_t{x} * 4;
+                if (!ZelvanSetBlockPtr(handle_, row, col, first, static_cast<std::int32_t>(pitch)))
+                    return false;
+            }
+        return true;
+    }
+
+    /* Places the image by its centre: scale, turn, translation and opacity as the placement says.
+     * OpenGL: not needed. */
+    void place(const Placement& placement) noexcept {
+        if (handle_ == 0) return;
+        const detail::Vec3 corner = detail::cornerTranslation(placement, width_, height_);
+        ZelvanScale(handle_, static_cast<float>(placement.scaleX), static_cast<float>(placement.scaleY),
+                    false);
+        ZelvanRotate(handle_, static_cast<float>(placement.rotateX), static_cast<float>(placement.rotateY),
+                     static_cast<float>(placement.rotateZ));
+        ZelvanTranslate(handle_, static_cast<float>(corner.x), static_cast<float>(corner.y),
+                        static_cast<float>(corner.z));
+        ZelvanAlpha(handle_, placement.alpha);
+    }
+
+    /* Draws the image into the current matrix (ZelvanDraw, with its effects on OpenGL state).
+     * OpenGL: context current. */
+    void draw() const noexcept {
+        if (handle_ != 0) ZelvanDraw(handle_);
+    }
+
+private:
+    ZelvanHandle handle_ = 0;
+    std::uint32_t width_ = 0, height_ = 0;
+};
+
+namespace detail {
+
+/* sRGB to linear light in 16 bits, and back. Built once, on first use. */
+struct SrgbTables {
+    std::uint16_t linear[256];
+    std::uint8_t encoded[65536];
+};
+
+inline const SrgbTables& srgbTables() noexcept {
+    static const SrgbTables tables = [] {
+        SrgbTables t{};
+        for (int v = 0; v < 256; ++v) {
+            const double c = v / 255.0;
+            const double linear = c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+            t.linear[v] = static_cast<std::uint16_t>(std::lround(linear * 65535));
+        }
+        for (int l = 0; l < 65536; ++l) {
+            const double linear = l / 65535.0;
+            const double c = linear <= 0.0031308 ? linear * 12.92 : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
+            t.encoded[l] = static_cast<std::uint8_t>(std::lround(c * 255));
+        }
+        return t;
+    }();
+    return tables;
+}
+
+/* One pixel of the next level from N blue-green-red-alpha pixels (4 inside the image, fewer at an
+ * odd last row or column): colour averaged in linear light and weighted by alpha, so transparent
+ * pixels lend it nothing; alpha averaged. */
+template <typename... Pixel>
+inline void averagePixels(const SrgbTables& t, unsigned char* out, Pixel... pixels) noexcept {
+    constexpr unsigned n = sizeof...(pixels);
+    const unsigned alphaSum = (0u + ... + pixels[3]);
+    out[3] = static_cast<unsigned char>((alphaSum + n / 2) / n);
+    if (alphaSum == 255 * n || alphaSum == 0) {  // opaque (the usual case) or invisible: plain average
+        for (int c = 0; c < 3; ++c) out[c] = t.encoded[((0u + ... + t.linear[pixels[c]]) + n / 2) / n];
+        return;
+    }
+    const double perAlpha = 1.0 / alphaSum;
+    for (int c = 0; c < 3; ++c) {
+        const std::uint32_t sum = (0u + ... + (std::uint32_t{t.linear[pixels[c]]} * pixels[3]));
+        out[c] = t.encoded[static_cast<std::uint32_t>(sum * perAlpha + 0.5)];
+    }
+}
+
+/* One row of the next level from one or two rows (bottom null at an odd last row) of width pixels;
+ * an odd last column averages the pixels there are. */
+inline void halveRows(const unsigned char* top, const unsigned char* bottom, std::uint32_t width,
+                      unsigned char* out) noexcept {
+    const SrgbTables& t = srgbTables();
+    std::uint32_t x = 0;
+    for (; x + 1 < width; x += 2, top += 8, out += 4) {
+        if (bottom != nullptr) {
+            averagePixels(t, out, top, top + 4, bottom, bottom + 4);
+            bottom += 8;
+        } else {
+            averagePixels(t, out, top, top + 4);
+        }
+    }
+    if (x == width) return;
+    if (bottom != nullptr)
+        averagePixels(t, out, top, bottom);
+    else
+        averagePixels(t, out, top);
+}
+
+/* Rows of one level made but not yet uploaded: at most one band of 512. */
+struct Carry {
+    std::unique_ptr<unsigned char[]> rows;  // left uninitialised: every byte is written before it is read
+    std::uint32_t count = 0;                // rows held
+    std::uint32_t nextRow = 0;              // the level's row the first of them goes to
+};
+
+}  // namespace detail
+
+/*
+ * An image with half-size levels down to 1 x 1 (sides rounded up), each level a Zelvan image of its
+ * own: about one third more texture memory than the image alone. Each level averages 2 x 2 pixels
+ * of the one above in linear light, colour weighted by alpha. draw picks the level for the scale on
+ * screen, so an image drawn small shows the average of its pixels instead of a moire of some of them.
+ * Move-only; a moved-from Pyramid is empty. An empty Pyramid accepts every call and does nothing.
+ */
+class Pyramid {
+public:
+    /* An empty pyramid. */
+    Pyramid() noexcept = default;
+
+    /* A pyramid for a width x height image; no pixel uploaded. Empty when the library refuses any
+     * level or memory runs out. An image of width or height 0 has one level, itself.
+     * OpenGL: as ZelvanCreate (normally not needed). */
+    Pyramid(std::uint32_t width, std::uint32_t height) noexcept {
+        try {
+            std::vector<Image> levels;
+            levels.emplace_back(width, height);
+            while (levels.back() && width != 0 && height != 0 && (width > 1 || height > 1)) {
+                width = width / 2 + width % 2;
+                height = height / 2 + height % 2;
+                levels.emplace_back(width, height);
+            }
+            if (levels.back()) levels_ = std::move(levels);
+        } catch (...) {  // std::bad_alloc: the levels made so far go with `levels`
+        }
+    }
+
+    Pyramid(Pyramid&&) noexcept = default;
+    Pyramid& operator=(Pyramid&&) noexcept = default;
+    Pyramid(const Pyramid&) = delete;
+    Pyramid& operator=(const Pyramid&) = delete;
+
+    /* True unless empty. */
+    explicit operator bool() const noexcept { return !levels_.empty(); }
+    /* Size of the full image in pixels; 0 when empty. */
+    std::uint32_t width() const noexcept { return levels_.empty() ? 0 : levels_[0].width(); }
+    std::uint32_t height() const noexcept { return levels_.empty() ? 0 : levels_[0].height(); }
+    /* Number of levels, the full image included; 0 when empty. */
+    std::size_t levels() const noexcept { return levels_.size(); }
+    /* Level k (0 is the full image), or an empty Image when there is no level k. */
+    const Image& level(std::size_t k) const noexcept {
+        static const Image none;
+        return k < levels_.size() ? levels_[k] : none;
+    }
+
+    /*
+     * Uploads the image and builds every level, from one buffer as Image::upload takes it.
+     * Returns: true when every level was uploaded. False with nothing uploaded when the pyramid is
+     * empty or the buffer is refused as Image::upload refuses it, or when memory for the building
+     * runs out; false also when a block's upload fails.
+     * OpenGL: context current.
+     */
+    bool upload(const void* pixels, std::size_t pitch, std::size_t bytes) noexcept {
+        if (levels_.empty()) return false;
+        if (width() == 0 || height() == 0) return true;
+        return detail::bandFits(width(), height(), 0, pixels, pitch, height()) &&
+               detail::bufferHolds(width(), height(), pitch, bytes) && uploadRows(0, pixels, pitch, height());
+    }
+
+    /*
+     * Uploads rows [firstRow, firstRow + rowCount) as Image::uploadRows does and builds the levels
+     * below from them, band by band: no level is ever held whole in memory, only up to 512 of its
+     * rows while they wait to form a band. Bands go from the top down: firstRow 0 starts a building
+     * (dropping one left unfinished), every later band starts where the one before ended, and the band
+     * that reaches the bottom finishes every level.
+     * Returns: true when the band and the level rows it completed were uploaded. False with nothing
+     * uploaded when the pyramid is empty, the band is refused as Image::uploadRows refuses it, it
+     * does not start where the previous one ended, or memory for the building runs out; false also
+     * when a block's upload fails, which ends the building (start again at row 0).
+     * OpenGL: context current.
+     */
+    bool uploadRows(std::uint32_t firstRow, const void* pixels, std::size_t pitch,
+                    std::uint32_t rowCount) noexcept {
+        if (levels_.empty() || !detail::bandFits(width(), height(), firstRow, pixels, pitch, rowCount))
+            return false;
+        const bool continues = building_ && firstRow == nextRow_;
+        if (firstRow != 0 && !continues) return false;
+        if (firstRow == 0 && !startBuilding()) return false;
+        bool ok = levels_[0].uploadRows(firstRow, pixels, pitch, rowCount) &&
+                  reduce(0, static_cast<const unsigned char*>(pixels), pitch, rowCount);
+        nextRow_ = firstRow + rowCount;
+        if (!ok || nextRow_ == height()) stopBuilding();
+        return ok;
+    }
+
+    /* Places every level by the image's centre, each scaled to cover the full image's area.
+     * OpenGL: not needed. */
+    void place(const Placement& placement) noexcept {
+        placement_ = placement;
+        const auto ratio = [](std::uint32_t full, std::uint32_t part) {
+            return part == full || part == 0 ? 1.0 : static_cast<double>(full) / part;
+        };
+        for (Image& level : levels_) {
+            Placement scaled = placement;
+            scaled.scaleX = placement.scaleX * ratio(width(), level.width());
+            scaled.scaleY = placement.scaleY * ratio(height(), level.height());
+            level.place(scaled);
+        }
+    }
+
+    /*
+     * The level draw picks: k = floor(log2(1 / s)), clamped to the levels there are, where
+     * s = min(|scaleX|, |scaleY|) * |pixelsPerUnit| is the number of screen pixels per image pixel in
+     * the direction shrunk most. Level 0 when s >= 1 (or s is not a number).
+     */
+    std::size_t levelFor(double pixelsPerUnit) const noexcept {
+        if (levels_.empty()) return 0;
+        const double s =
+            std::min(std::fabs(placement_.scaleX), std::fabs(placement_.scaleY)) * std::fabs(pixelsPerUnit);
+        const std::size_t last = levels_.size() - 1;
+        if (!(s < 1)) return 0;
+        if (!(s > 0)) return last;
+        const double k = std::floor(std::log2(1 / s));
+        return k >= static_cast<double>(last) ? last : static_cast<std::size_t>(k);
+    }
+
+    /* Draws the level for the scale on screen, pixelsPerUnit being the screen pixels per unit of the
+     * current matrix and projection (1 under glOrtho over the viewport's pixels). At s >= 1 this is
+     * level 0, drawn exactly as an Image with the same placement.
+     * OpenGL: context current. */
+    void draw(double pixelsPerUnit = 1.0) const noexcept {
+        if (!levels_.empty()) levels_[levelFor(pixelsPerUnit)].draw();
+    }
+
+private:
+    bool startBuilding() noexcept {
+        try {
+            carries_.resize(levels_.size());
+        } catch (...) {  // std::bad_alloc
+            stopBuilding();
+            return false;
+        }
+        for (std::size_t k = 1; k < levels_.size(); ++k) {
+            const Image& level = levels_[k];
+            const std::size_t rows = std::min(level.height(), detail::kBlockSide);
+            carries_[k].rows.reset(new (std::nothrow) unsigned char[rows * level.width() * 4]);
+            carries_[k].count = carries_[k].nextRow = 0;
+            if (!carries_[k].rows) {
+                stopBuilding();
+                return false;
+            }
+        }
+        building_ = true;
+        return true;
+    }
+
+    void stopBuilding() noexcept {
+        carries_.clear();
+        carries_.shrink_to_fit();
+        building_ = false;
+    }
+
+    /* Makes level k + 1's rows from count rows of level k (starting at an even row), uploading and
+     * passing on every band of them as it completes. */
+    bool reduce(std::size_t k, const unsigned char* rows, std::size_t pitch, std::uint32_t count) noexcept {
+        if (k + 1 >= levels_.size()) return true;
+        detail::Carry& carry = carries_[k + 1];
+        const Image& next = levels_[k + 1];
+        const std::size_t nextPitch = std::size_t{next.width()} * 4;
+        for (std::uint32_t r = 0; r < count; r += 2) {
+            const unsigned char* top = rows + std::size_t{r} * pitch;
+            detail::halveRows(top, r + 1 < count ? top + pitch : nullptr, levels_[k].width(),
+                              carry.rows.get() + std::size_t{carry.count} * nextPitch);
+            ++carry.count;
+            if (carry.count < detail::kBlockSide && carry.nextRow + carry.count < next.height()) continue;
+            const std::uint32_t band = carry.count;
+            if (!levels_[k + 1].uploadRows(carry.nextRow, carry.rows.get(), nextPitch, band)) return false;
+            carry.nextRow += band;
+            carry.count = 0;
+            if (!reduce(k + 1, carry.rows.get(), nextPitch, band)) return false;
+        }
+        return true;
+    }
+
+    std::vector<Image> levels_;
+    std::vector<detail::Carry> carries_;  // per level (0 unused), only while building
+    Placement placement_;
+    std::uint32_t nextRow_ = 0;  // the row of the full image the next band starts at
+    bool building_ = false;
+};
+
+}  // namespace zelvan
+
+#endif /* ZELVAN_HPP */

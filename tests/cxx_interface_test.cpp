@@ -1,0 +1,288 @@
+// zelvan.hpp: ownership, checked uploads, placement by the centre and the pyramid's levels, judged
+// from frames read back under glOrtho(0, 512, 0, 512).
+#include <GL/gl.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "gl_test_environment.h"
+#include "zelvan.hpp"
+
+namespace {
+
+using zelvan_test::GlTest;
+using zelvan_test::kSurfaceHeight;
+using zelvan_test::kSurfaceWidth;
+using Rgba = std::array<std::uint8_t, 4>;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr Rgba kRed{255, 0, 0, 255}, kGreen{0, 255, 0, 255}, kBlue{0, 0, 255, 255},
+    kWhite{255, 255, 255, 255};
+
+// A width x height blue-green-red-alpha buffer, rows tightly packed, pixel (x, y) from colour(x, y).
+Bytes picture(std::uint32_t width, std::uint32_t height,
+              const std::function<Rgba(std::uint32_t, std::uint32_t)>& colour) {
+    Bytes pixels(std::size_t{width} * height * 4);
+    for (std::uint32_t y = 0; y < height; ++y)
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const Rgba c = colour(x, y);
+            std::uint8_t* p = &pixels[(std::size_t{y} * width + x) * 4];
+            p[0] = c[2], p[1] = c[1], p[2] = c[0], p[3] = c[3];
+        }
+    return pixels;
+}
+
+Rgba pixelAt(int x, int y) {
+    const zelvan_test::Rgba p = zelvan_test::readPixel(x, y);
+    return {p.r, p.g, p.b, 255};
+}
+
+// RGBA of the frame's lower-left width x height pixels, bottom row first.
+Bytes readFrame(int width, int height) {
+    Bytes frame(std::size_t(width) * height * 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, frame.data());
+    return frame;
+}
+
+// The image as drawn one to one over black, unturned, in RGBA rows from the top: its texels.
+Bytes drawnTexels(const zelvan::Image& image) {
+    const std::uint32_t width = image.width(), height = image.height();
+    Bytes texels(std::size_t{width} * height * 4);
+    for (std::uint32_t top = 0; top < height; top += kSurfaceHeight)
+        for (std::uint32_t left = 0; left < width; left += kSurfaceWidth) {
+            zelvan_test::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
+            // Unturned at scale 1, with image pixel (left, top) at the frame's top-left pixel. Not
+            // place(): the image may be a pyramid's level, placed by the pyramid.
+            ZelvanScale(image.handle(), 1, 1, false);
+            ZelvanRotate(image.handle(), 0, 0, 0);
+            ZelvanTranslate(image.handle(), -float(left), float(kSurfaceHeight + top) - float(height), 0);
+            image.draw();
+            const Bytes frame = readFrame(kSurfaceWidth, kSurfaceHeight);
+            for (std::uint32_t y = top; y < std::min(height, top + kSurfaceHeight); ++y)
+                std::copy_n(&frame[((kSurfaceHeight - 1 - (y - top)) * std::size_t{kSurfaceWidth}) * 4],
+                            std::min(width - left, std::uint32_t(kSurfaceWidth)) * 4,
+                            &texels[(std::size_t{y} * width + left) * 4]);
+        }
+    return texels;
+}
+
+using CxxInterface = GlTest;
+
+TEST_F(CxxInterface, HandlesAreDestroyedOnceWhereverTheirOwnerIsMoved) {
+    zelvan::Image kept;
+    {
+        zelvan::Image first(8, 8);
+        ASSERT_EQ(first.handle(), 1u);
+        zelvan::Image second(std::move(first));
+        kept = std::move(second);
+        EXPECT_FALSE(first);
+        EXPECT_FALSE(second);
+    }  // the moved-from objects must leave handle 1 to `kept`
+    zelvan::Image other(8, 8);
+    EXPECT_EQ(other.handle(), 2u);
+    kept = zelvan::Image();
+    EXPECT_EQ(zelvan::Image(8, 8).handle(), 1u);
+    {
+        zelvan::Pyramid pyramid(5, 3);  // 5 x 3, 3 x 2, 2 x 1, 1 x 1: handles 1, 3, 4, 5
+        EXPECT_EQ(pyramid.levels(), 4u);
+        zelvan::Pyramid moved(std::move(pyramid));
+        EXPECT_EQ(moved.level(3).handle(), 5u);
+    }
+    EXPECT_EQ(zelvan::Image(8, 8).handle(), 1u);
+    EXPECT_EQ(zelvan::Image(8, 8).handle(), 1u);
+    {
+        zelvan::Library library;
+        EXPECT_TRUE(library);
+    }
+    EXPECT_FALSE(zelvan::Image(8, 8)) << "the Library did not shut the library down";
+}
+
+TEST_F(CxxInterface, UploadsRefuseWhatDoesNotHoldTheImageAndUploadNothing) {
+    const std::uint32_t width = 600, height = 700;  // 2 x 2 blocks
+    const Bytes red = picture(width, height, [](std::uint32_t, std::uint32_t) { return kRed; });
+    const std::size_t pitch = width * 4;
+    zelvan::Image image(width, height);
+    EXPECT_FALSE(image.upload(red.data(), pitch - 4, red.size()));
+    EXPECT_FALSE(image.upload(red.data(), pitch, red.size() - 1));
+    EXPECT_FALSE(image.upload(red.data(), (std::size_t{1} << 32) + pitch, SIZE_MAX));  // int32 pitch
+    EXPECT_FALSE(image.upload(nullptr, pitch, red.size()));
+    EXPECT_FALSE(image.uploadRows(256, red.data(), pitch, 264));  // not on a block row
+    EXPECT_FALSE(image.uploadRows(0, red.data(), pitch, 500));    // neither a band of 512 nor the bottom
+    EXPECT_FALSE(image.uploadRows(512, red.data(), pitch, 512));  // past the bottom
+
+    zelvan_test::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
+    zelvan::Placement placement = zelvan::fit(width, height, kSurfaceWidth, kSurfaceHeight);
+    image.place(placement);
+    const std::array<std::array<int, 2>, 4> blockCentres{{{100, 400}, {450, 400}, {100, 60}, {450, 60}}};
+    image.draw();
+    for (auto [x, y] : blockCentres) EXPECT_EQ(pixelAt(x, y), kWhite) << "a block got a texture";
+    ASSERT_TRUE(image.upload(red.data(), pitch, red.size()));
+    image.draw();
+    for (auto [x, y] : blockCentres) EXPECT_EQ(pixelAt(x, y), kRed);
+}
+
+// Opaque squares of 64 x 64 pixels, each its own colour: every level down to 1/64 holds the same
+// squares, halved, so level k's pixel (x, y) is the image's pixel (x << k, y << k).
+Rgba squareColour(std::uint32_t x, std::uint32_t y) {
+    const std::uint32_t i = (x / 64) * 7 + (y / 64) * 13;
+    return {std::uint8_t(i * 37), std::uint8_t(i * 91 + 50), std::uint8_t(255 - i * 23), 255};
+}
+
+TEST_F(CxxInterface, BandsOfRowsGiveTheTexelsOfOneUpload) {
+    const std::uint32_t width = 1301, height = 1100;  // odd, three bands: 512, 512 and 76 rows
+    const Bytes pixels = picture(width, height, squareColour);
+    const std::size_t pitch = width * 4;
+    zelvan::Image whole(width, height), banded(width, height);
+    zelvan::Pyramid wholePyramid(width, height), bandedPyramid(width, height);
+    ASSERT_TRUE(whole.upload(pixels.data(), pitch, pixels.size()));
+    ASSERT_TRUE(wholePyramid.upload(pixels.data(), pitch, pixels.size()));
+    for (std::uint32_t row = 0; row < height; row += 512) {
+        const std::uint32_t rows = std::min(512u, height - row);
+        ASSERT_TRUE(banded.uploadRows(row, &pixels[row * pitch], pitch, rows));
+        ASSERT_TRUE(bandedPyramid.uploadRows(row, &pixels[row * pitch], pitch, rows));
+        if (row > 0) {  // row 0 starts the building again; any other band must follow the one before
+            EXPECT_FALSE(bandedPyramid.uploadRows(row, &pixels[row * pitch], pitch, rows))
+                << "band out of turn";
+        }
+    }
+    EXPECT_EQ(drawnTexels(banded), drawnTexels(whole));
+    ASSERT_EQ(bandedPyramid.levels(), 12u);  // 1301 x 1100 down to 1 x 1
+    for (std::size_t k = 0; k <= 6; ++k) {
+        const zelvan::Image& level = bandedPyramid.level(k);
+        Bytes expected = picture(level.width(), level.height(), [k](std::uint32_t x, std::uint32_t y) {
+            return squareColour(x << k, y << k);
+        });
+        for (std::size_t i = 0; i < expected.size(); i += 4) std::swap(expected[i], expected[i + 2]);  // RGBA
+        EXPECT_TRUE(drawnTexels(level) == expected) << "level " << k << " built in bands";
+        EXPECT_TRUE(drawnTexels(wholePyramid.level(k)) == expected) << "level " << k << " built at once";
+    }
+}
+
+TEST_F(CxxInterface, PlacementPutsTheCentrePixelAtTheRequestedPoint) {
+    // 41 x 31 at 6 units per pixel: a red centre pixel, a green one 10 pixels to its right, blue around.
+    const std::uint32_t width = 41, height = 31;
+    const Bytes pixels = picture(width, height, [](std::uint32_t x, std::uint32_t y) {
+        return y != 15 ? kBlue : x == 20 ? kRed : x == 30 ? kGreen : kBlue;
+    });
+    zelvan::Image image(width, height);
+    ASSERT_TRUE(image.upload(pixels.data(), width * 4, pixels.size()));
+    const double r = std::sqrt(0.5);
+    struct Turn {
+        double x, y, z;         // degrees
+        double greenX, greenY;  // where the green pixel's centre goes, relative to the centre
+    };
+    const Turn turns[] = {{0, 0, 0, 60, 0},  {0, 0, 30, 60 * std::sqrt(0.75), 30},
+                          {0, 0, 90, 0, 60}, {0, 0, -135, -60 * r, -60 * r},
+                          {0, 60, 0, 30, 0}, {45, 0, 90, 0, 60 * r},
+                          {180, 0, 0, 60, 0}};
+    for (const Turn& turn : turns) {
+        zelvan_test::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        glOrtho(0, kSurfaceWidth, 0, kSurfaceHeight, -1000, 1000);  // room for the tilted image
+        glMatrixMode(GL_MODELVIEW);
+        zelvan::Placement placement;
+        placement.centreX = 250.5;
+        placement.centreY = 260.5;
+        placement.scaleX = placement.scaleY = 6;
+        placement.rotateX = turn.x, placement.rotateY = turn.y, placement.rotateZ = turn.z;
+        image.place(placement);
+        image.draw();
+        EXPECT_EQ(pixelAt(250, 260), kRed) << turn.x << ", " << turn.y << ", " << turn.z;
+        EXPECT_EQ(pixelAt(int(std::floor(250.5 + turn.greenX)), int(std::floor(260.5 + turn.greenY))), kGreen)
+            << turn.x << ", " << turn.y << ", " << turn.z;
+    }
+    const zelvan::Placement fitted = zelvan::fit(1000, 700, 800, 600);
+    EXPECT_DOUBLE_EQ(fitted.scaleX * 1000, 800);
+    EXPECT_DOUBLE_EQ(fitted.scaleY * 700, 560);
+    EXPECT_EQ(fitted.centreX, 400);
+    EXPECT_EQ(fitted.centreY, 300);
+    EXPECT_DOUBLE_EQ(zelvan::fit(700, 1000, 800, 600).scaleX * 1000, 600);
+}
+
+// How many of the frame's lower-left side x side pixels have red, green and blue all within
+// `tolerance` of `grey`.
+std::size_t greyPixels(int side, int grey, int tolerance) {
+    const Bytes frame = readFrame(side, side);
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < frame.size(); i += 4)
+        count += std::abs(frame[i] - grey) <= tolerance && std::abs(frame[i + 1] - grey) <= tolerance &&
+                 std::abs(frame[i + 2] - grey) <= tolerance;
+    return count;
+}
+
+TEST_F(CxxInterface, PyramidDrawsAFineCheckerboardAtOneEighthAsEvenGrey) {
+    // Black and white averaged in linear light: half the light, sRGB 188.
+    const std::uint32_t side = 2048;
+    const Bytes checkers = picture(side, side, [](std::uint32_t x, std::uint32_t y) {
+        return (x + y) % 2 ? kWhite : Rgba{0, 0, 0, 255};
+    });
+    zelvan::Image image(side, side);
+    zelvan::Pyramid pyramid(side, side);
+    ASSERT_TRUE(image.upload(checkers.data(), side * 4, checkers.size()));
+    ASSERT_TRUE(pyramid.upload(checkers.data(), side * 4, checkers.size()));
+    const zelvan::Placement placement = zelvan::fit(side, side, 256, 256);  // 1/8
+    image.place(placement);
+    pyramid.place(placement);
+    EXPECT_EQ(pyramid.levelFor(1.0), 3u);
+
+    zelvan_test::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
+    pyramid.draw();
+    EXPECT_EQ(greyPixels(256, 188, 1), 256u * 256u);
+    zelvan_test::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
+    image.draw();
+    EXPECT_LT(greyPixels(256, 188, 40), 256u * 256u / 2) << "the image alone should show no grey";
+}
+
+TEST_F(CxxInterface, PyramidAtOneToOneOrLargerIsPixelIdenticalToTheImage) {
+    const std::uint32_t width = 700, height = 600;
+    const Bytes pixels = picture(width, height, [](std::uint32_t x, std::uint32_t y) {
+        return Rgba{std::uint8_t(x * 7 + y), std::uint8_t(x ^ y), std::uint8_t(y * 3),
+                    std::uint8_t(x * y + 100)};
+    });
+    zelvan::Image image(width, height);
+    zelvan::Pyramid pyramid(width, height);
+    ASSERT_TRUE(image.upload(pixels.data(), width * 4, pixels.size()));
+    ASSERT_TRUE(pyramid.upload(pixels.data(), width * 4, pixels.size()));
+    for (const double scale : {1.0, 1.7}) {
+        zelvan::Placement placement;
+        placement.centreX = 250, placement.centreY = 270;
+        placement.scaleX = placement.scaleY = scale;
+        placement.rotateZ = 10 * scale;
+        placement.alpha = 200;
+        image.place(placement);
+        pyramid.place(placement);
+        zelvan_test::setUpOrtho(kSurfaceWidth, kSurfaceHeight, 0.2f, 0.4f, 0.6f);
+        image.draw();
+        const Bytes imageFrame = readFrame(kSurfaceWidth, kSurfaceHeight);
+        zelvan_test::setUpOrtho(kSurfaceWidth, kSurfaceHeight, 0.2f, 0.4f, 0.6f);
+        pyramid.draw();
+        EXPECT_TRUE(readFrame(kSurfaceWidth, kSurfaceHeight) == imageFrame) << "scale " << scale;
+    }
+}
+
+TEST_F(CxxInterface, PyramidLevelsTakeNoColourFromTransparentPixels) {
+    // Columns of opaque white between transparent black: half-transparent white one level down, so
+    // drawn over white the picture stays white.
+    const std::uint32_t side = 64;
+    const Bytes stripes = picture(side, side, [](std::uint32_t x, std::uint32_t) {
+        return x % 2 ? Rgba{0, 0, 0, 0} : kWhite;
+    });
+    zelvan::Pyramid pyramid(side, side);
+    ASSERT_TRUE(pyramid.upload(stripes.data(), side * 4, stripes.size()));
+    pyramid.place(zelvan::fit(side, side, side / 2, side / 2));  // level 1, one to one
+    zelvan_test::setUpOrtho(kSurfaceWidth, kSurfaceHeight, 1, 1, 1);
+    pyramid.draw();
+    EXPECT_EQ(greyPixels(side / 2, 255, 1), std::size_t{side / 2} * (side / 2));
+    zelvan_test::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
+    pyramid.draw();
+    EXPECT_EQ(greyPixels(side / 2, 128, 1), std::size_t{side / 2} * (side / 2)) << "alpha should be one half";
+}
+
+}  // namespace
