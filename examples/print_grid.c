@@ -42,10 +42,11 @@ int main(int argc, char** argv) {
         for (uint32_t col = 0; col < cols && col < 8; ++col) {
             uint32_t x, y, w, h;
             if (ZelvanGetBlockDem(image, row, col, &x, &y, &w, &h))
-                printf("  block (%lu, %lu): at (%lu, %lu), %lu x %lu\n", (unsigned long)row, (unsigned long)col,
-                       (unsigned long)x, (unsigned long)y, (unsigned long)w, (unsigned long)h);
+                printf("  block (%lu, %lu): at (%lu, %lu), %lu x %lu\n", (unsigned long)row,
+                       (unsigned long)col, (unsigned long)x, (unsigned long)y, (unsigned long)w,
+                       (unsigned long)h);
         }
     ZelvanDestroy(image);
-    ZelvanShutdown();  /* no texture was uploaded, so no OpenGL context is needed */
+    ZelvanShutdown(); /* no texture was uploaded, so no OpenGL context is needed */
     return 0;
 }

@@ -95,7 +95,7 @@ std::string GlContext::Native::open(int width, int height) {
     eglGetConfigAttrib(display, config, EGL_MAX_PBUFFER_WIDTH, &maxWidth);
     eglGetConfigAttrib(display, config, EGL_MAX_PBUFFER_HEIGHT, &maxHeight);
     if ((maxWidth > 0 && width > maxWidth) || (maxHeight > 0 && height > maxHeight))
-        return "a " + sizeText(width, height) + " pbuffer is larger than this OpenGL allows (" +
+        return "a " + sizeText(width, height) + " frame is larger than this OpenGL allows (" +
                sizeText(maxWidth, maxHeight) + ")";
     const EGLint surfaceAttributes[] = {EGL_WIDTH, width, EGL_HEIGHT, height, EGL_NONE};
     surface = eglCreatePbufferSurface(display, config, surfaceAttributes);
