@@ -9,6 +9,8 @@ packages=(
   libpng-dev libjpeg-dev libcli11-dev                  # zelvan-render
   libglfw3-dev xvfb xauth                              # zelvan-view and its smoke test
   clang libclang-rt-14-dev valgrind                    # fuzzing, sanitizers, memcheck
+  mesa-vulkan-drivers                                  # zink over lavapipe (scripts/test-drivers.sh)
+  g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64 googletest wine64  # Windows build and tests under Wine
 )
 
 missing=()

@@ -1,6 +1,11 @@
 #pragma once
 // A real OpenGL context for tests: EGL on Mesa's surfaceless platform with a pbuffer.
+// On Windows: WGL on a shown window, read back from its back buffer (gl_context_wgl.cpp).
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <EGL/egl.h>
+#endif
 
 #include <cstdint>
 #include <string>
@@ -17,16 +22,26 @@ public:
     GlContext(const GlContext&) = delete;
     GlContext& operator=(const GlContext&) = delete;
 
+#ifdef _WIN32
+    bool isValid() const { return context_ != nullptr; }
+#else
     bool isValid() const { return context_ != EGL_NO_CONTEXT; }
+#endif
     const std::string& error() const { return error_; }
     bool makeCurrent();
     int width() const { return width_; }
     int height() const { return height_; }
 
 private:
+#ifdef _WIN32
+    HWND window_ = nullptr;
+    HDC deviceContext_ = nullptr;
+    HGLRC context_ = nullptr;
+#else
     EGLDisplay display_ = EGL_NO_DISPLAY;
     EGLSurface surface_ = EGL_NO_SURFACE;
     EGLContext context_ = EGL_NO_CONTEXT;
+#endif
     int width_, height_;
     std::string error_;
 };
