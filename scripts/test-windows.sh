@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 build=${ZELVAN_WINDOWS_BUILD_DIR:-build/mingw}
 
 if [ -z "${ZELVAN_UNDER_XVFB:-}" ]; then
-  cmake -S . -B "$build" --toolchain cmake/toolchains/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  cmake --no-warn-unused-cli -S . -B "$build" --toolchain cmake/toolchains/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
     -DZELVAN_WARNINGS_AS_ERRORS=ON -DZELVAN_BUILD_EXAMPLES=OFF >/dev/null
   cmake --build "$build" -j "$(nproc)"
   # Wine's windows need an X display; the test windows are 512 x 512 with 8-bit RGBA.
@@ -28,4 +28,5 @@ trap '"$wineserver" -k 2>/dev/null || true' EXIT
 "$wine" wineboot --init >/dev/null 2>&1
 
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+tr -d '\r' <"$build/Testing/Temporary/LastTest.log" | grep -o "^GL_RENDERER: .*" | sort | uniq -c
 bash tests/package/windows.sh "$build" "$wine"
