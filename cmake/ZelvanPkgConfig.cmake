@@ -18,9 +18,9 @@ function(zelvan_write_pkg_config output)
     endif()
   endforeach()
 
-  # A static libzelvan leaves libGL (Requires.private) and its C++ runtime to the final link. The
-  # runtime is what the C++ compiler links implicitly and the C compiler does not: libstdc++ and
-  # libm with GCC.
+  # A static libzelvan leaves libGL (Requires.private; opengl32 on Windows) and its C++ runtime to the
+  # final link. The runtime is what the C++ compiler links implicitly and the C compiler does not:
+  # libstdc++ and libm with GCC.
   set(runtime ${CMAKE_CXX_IMPLICIT_LINK_LIBRARIES})
   list(REMOVE_ITEM runtime ${CMAKE_C_IMPLICIT_LINK_LIBRARIES})
   list(REMOVE_DUPLICATES runtime)
@@ -32,6 +32,13 @@ function(zelvan_write_pkg_config output)
     string(APPEND ZELVAN_PC_LIBS_PRIVATE " ${library}")
   endforeach()
   string(STRIP "${ZELVAN_PC_LIBS_PRIVATE}" ZELVAN_PC_LIBS_PRIVATE)
+  # OpenGL has a pkg-config module (gl) on Linux and the BSDs; on Windows it is opengl32, always there.
+  if(WIN32)
+    set(ZELVAN_PC_REQUIRES_PRIVATE "")
+    string(PREPEND ZELVAN_PC_LIBS_PRIVATE "-lopengl32 ")
+  else()
+    set(ZELVAN_PC_REQUIRES_PRIVATE gl)
+  endif()
 
   set(ZELVAN_PC_CFLAGS "")
   if(NOT BUILD_SHARED_LIBS)

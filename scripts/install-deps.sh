@@ -10,6 +10,8 @@ packages=(
   libglfw3-dev xvfb xauth                              # zelvan-view and its smoke test
   clang libclang-rt-14-dev valgrind                    # fuzzing, sanitizers, memcheck
   clang-format                                         # the format check
+  mesa-vulkan-drivers                                  # zink over lavapipe (scripts/test-drivers.sh)
+  g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64 googletest wine64  # Windows build and tests under Wine
 )
 
 missing=()

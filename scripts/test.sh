@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks the formatting, then builds and runs every test: the warnings-as-errors build (which must
-# make every program README promises), then the sanitizer build, then the slower checks below.
+# make every program README promises; on llvmpipe, then on other Mesa drivers), the sanitizer build,
+# the package tests, the Windows build under Wine, memcheck, fuzzing, benchmarks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -31,6 +32,9 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 ctest --test-dir build/ci --output-on-failure -j "$jobs"
 
+echo "== the library's tests on softpipe, zink over lavapipe and an emulated OpenGL 1.1 =="
+bash scripts/test-drivers.sh build/ci
+
 echo "== address and undefined-behaviour sanitizers =="
 cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DZELVAN_WARNINGS_AS_ERRORS=ON -DZELVAN_SANITIZE=ON
 cmake --build build/asan -j "$jobs"
@@ -41,6 +45,9 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 
 echo "== install and use: pkg-config, find_package, add_subdirectory, FetchContent =="
 bash tests/package/run.sh
+
+echo "== Windows: MinGW-w64 cross build in build/mingw, tests and a package user under Wine =="
+bash scripts/test-windows.sh
 
 echo "== valgrind memcheck =="
 cmake --build build/ci --target zelvan_memcheck

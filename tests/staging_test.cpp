@@ -1,7 +1,11 @@
 // The one-pass staging buffer against the plain three-step algorithm, 64-bit row offsets, and an
 // upload whose staging buffer cannot be allocated.
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/mman.h>
+#endif
 
 #include <climits>
 #include <vector>
@@ -27,6 +31,24 @@ Block blockOf(std::uint32_t width, std::uint32_t height) {
     block.textureHeight = zelvan::nextPowerOfTwo(height);
     return block;
 }
+
+// Address space that faults on access until parts of it are made writable.
+#ifdef _WIN32
+void* reserve(std::size_t span) { return VirtualAlloc(nullptr, span, MEM_RESERVE, PAGE_NOACCESS); }
+bool makeWritable(void* start, std::size_t size) {
+    return VirtualAlloc(start, size, MEM_COMMIT, PAGE_READWRITE) != nullptr;
+}
+void release(void* start, std::size_t) { VirtualFree(start, 0, MEM_RELEASE); }
+#else
+void* reserve(std::size_t span) {
+    void* start = mmap(nullptr, span, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    return start == MAP_FAILED ? nullptr : start;
+}
+bool makeWritable(void* start, std::size_t size) {
+    return mprotect(start, size, PROT_READ | PROT_WRITE) == 0;
+}
+void release(void* start, std::size_t span) { munmap(start, span); }
+#endif
 
 TEST(PrepareStaging, MatchesTheThreeStepAlgorithm) {
     for (std::uint32_t width : {1u, 3u, 17u, 100u, 511u, 512u})
@@ -54,12 +76,12 @@ TEST(PrepareStaging, ReachesRowsBeyondTwoGigabytes) {
     const std::int32_t pitch = INT32_MAX;
     const Block block = blockOf(2, 4);
     const std::size_t page = 4096, span = 3 * std::size_t{INT32_MAX} + 3 * page;
-    void* reserved = mmap(nullptr, span, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    ASSERT_NE(reserved, MAP_FAILED);
+    void* reserved = reserve(span);
+    ASSERT_NE(reserved, nullptr);
     auto* base = static_cast<std::uint8_t*>(reserved);
     for (std::size_t r = 0; r < block.height; ++r) {
         const std::size_t offset = r * std::size_t{INT32_MAX};
-        ASSERT_EQ(mprotect(base + offset / page * page, 2 * page, PROT_READ | PROT_WRITE), 0);
+        ASSERT_TRUE(makeWritable(base + offset / page * page, 2 * page));
         for (std::size_t i = 0; i < 8; ++i) base[offset + i] = static_cast<std::uint8_t>(r * 16 + i);
     }
     std::vector<std::uint8_t> staging(std::size_t{block.textureWidth} * block.textureHeight * 4);
@@ -67,7 +89,7 @@ TEST(PrepareStaging, ReachesRowsBeyondTwoGigabytes) {
     EXPECT_EQ(staging, referenceStaging(block, base, pitch));
     EXPECT_EQ(staging[2 * 8 + 2], 32);  // row 2, pixel 0, red: the source's byte 0 of row 2
     EXPECT_EQ(staging[3 * 8 + 2], 48);  // row 3, more than 4 GiB from row 0
-    munmap(reserved, span);
+    release(reserved, span);
 }
 
 class UploadWithoutMemory : public zelvan_test::GlTest {};

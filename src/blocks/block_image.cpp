@@ -1,9 +1,9 @@
 #include "block_image.h"
 
-#include <GL/gl.h>
-
 #include <new>
 #include <stdexcept>
+
+#include "opengl.h"
 
 namespace zelvan {
 

@@ -1,9 +1,9 @@
 #include "draw.h"
 
-#include <GL/gl.h>
-
 #include <cmath>
 #include <limits>
+
+#include "opengl.h"
 
 namespace zelvan {
 

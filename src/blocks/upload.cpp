@@ -1,11 +1,10 @@
 #include "upload.h"
 
-#include <GL/gl.h>
-
 #include <cstring>
 #include <memory>
 #include <new>
 
+#include "opengl.h"
 #include "swizzle.h"
 
 namespace zelvan {

@@ -1,7 +1,11 @@
 #include "gl_recorder.h"
 
 #include <GL/gl.h>
+#ifdef _WIN32
+#include "gl_import_redirect.h"
+#else
 #include <dlfcn.h>
+#endif
 
 #include <cmath>
 #include <cstdio>
@@ -76,7 +80,11 @@ void record(const char* name, std::initializer_list<Arg> args) {
 
 template <typename Fn>
 Fn real(const char* name) {
+#ifdef _WIN32
+    void* symbol = realGlFunction(name);
+#else
     void* symbol = dlsym(RTLD_NEXT, name);
+#endif
     if (symbol == nullptr) {
         std::fprintf(stderr, "GL recorder: no real %s\n", name);
         std::abort();
@@ -87,6 +95,9 @@ Fn real(const char* name) {
 }  // namespace
 
 GlRecorder::GlRecorder() {
+#ifdef _WIN32
+    redirectGlImports();
+#endif
     log().clear();
     recording = true;
 }
@@ -116,14 +127,28 @@ using zelvan_test::real;
 using zelvan_test::record;
 using namespace zelvan_test::enum_names;
 
+#ifdef _WIN32
+// Windows binds each module's OpenGL calls through its import table, which the first recorder points
+// at these wrappers (gl_import_redirect.cpp); they need names of their own.
+#define ZT_WRAPPER(name) recorded_##name
+#define ZT_LIST_WRAPPER(name)                          \
+    [[maybe_unused]] static const bool listed_##name = \
+        zelvan_test::listWrapper(#name, reinterpret_cast<void*>(&recorded_##name));
+#else
+// The test binary exports the entry points under their own names; libzelvan binds to these.
+#define ZT_WRAPPER(name) name
+#define ZT_LIST_WRAPPER(name)
+#endif
+
 // Each wrapper logs the call with its arguments, enums by name, and forwards it.
 #define ZT_UNPACK(...) __VA_ARGS__
 #define ZT_FORWARD(name, signature, params, args)                \
-    extern "C" void name signature {                             \
+    extern "C" void ZT_WRAPPER(name) signature {                 \
         record(#name, {ZT_UNPACK args});                         \
         static auto fn = real<void(APIENTRY*) signature>(#name); \
         fn params;                                               \
-    }
+    }                                                            \
+    ZT_LIST_WRAPPER(name)
 
 ZT_FORWARD(glGenTextures, (GLsizei n, GLuint* textures), (n, textures), (n))
 ZT_FORWARD(glBindTexture, (GLenum target, GLuint texture), (target, texture),
@@ -165,7 +190,7 @@ ZT_FORWARD(glNormal3f, (GLfloat x, GLfloat y, GLfloat z), (x, y, z), (x, y, z))
 ZT_FORWARD(glTexCoord2f, (GLfloat s, GLfloat t), (s, t), (s, t))
 ZT_FORWARD(glVertex3f, (GLfloat x, GLfloat y, GLfloat z), (x, y, z), (x, y, z))
 
-extern "C" GLenum glGetError(void) {
+extern "C" GLenum ZT_WRAPPER(glGetError)(void) {
     static auto fn = real<GLenum(APIENTRY*)(void)>("glGetError");
     GLenum code = forcedError;
     if (code == 0 && injectedError != 0) {
@@ -176,3 +201,4 @@ extern "C" GLenum glGetError(void) {
     record("glGetError", {});
     return code;
 }
+ZT_LIST_WRAPPER(glGetError)

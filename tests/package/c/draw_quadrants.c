@@ -4,17 +4,72 @@
  *
  * It links EGL and libzelvan but not libGL: its one OpenGL call, glReadPixels, comes from
  * eglGetProcAddress, so libGL has to reach the link through zelvan's own package metadata.
+ * On Windows it draws into the back buffer of a 16 x 16 window instead, through WGL, and links
+ * opengl32 itself (WGL lives there).
  */
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
+#endif
 #include <GL/gl.h>
 #include <stdio.h>
 #include <zelvan.h>
 
 #define SIDE 16
 
+#ifndef GLAPIENTRY
+#define GLAPIENTRY APIENTRY
+#endif
 typedef void(GLAPIENTRY* ReadPixelsFn)(GLint, GLint, GLsizei, GLsizei, GLenum, GLenum, void*);
 
+#ifdef _WIN32
+struct Context {
+    HWND window;
+    HDC deviceContext;
+    HGLRC context;
+};
+
+static const char* openContext(struct Context* gl) {
+    WNDCLASSA windowClass = {0};
+    PIXELFORMATDESCRIPTOR format = {0};
+    int index;
+
+    windowClass.style = CS_OWNDC;
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hInstance = GetModuleHandleA(NULL);
+    windowClass.lpszClassName = "draw_quadrants";
+    if (!RegisterClassA(&windowClass)) return "cannot register the window class";
+    /* A pop-up window has no frame: its client area is SIDE x SIDE. */
+    gl->window = CreateWindowExA(0, "draw_quadrants", "draw_quadrants", WS_POPUP | WS_VISIBLE, 0, 0, SIDE,
+                                 SIDE, NULL, NULL, windowClass.hInstance, NULL);
+    if (gl->window == NULL) return "cannot create a window";
+    gl->deviceContext = GetDC(gl->window);
+    format.nSize = sizeof format;
+    format.nVersion = 1;
+    format.dwFlags = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER;
+    format.iPixelType = PFD_TYPE_RGBA;
+    format.cColorBits = 32;
+    index = ChoosePixelFormat(gl->deviceContext, &format);
+    if (index == 0 || !SetPixelFormat(gl->deviceContext, index, &format))
+        return "no RGBA pixel format for OpenGL windows";
+    gl->context = wglCreateContext(gl->deviceContext);
+    if (gl->context == NULL) return "cannot create an OpenGL context";
+    if (!wglMakeCurrent(gl->deviceContext, gl->context)) return "cannot make the context current";
+    return NULL;
+}
+
+/* Reads the back buffer, where the image is drawn: a double-buffered window's default read buffer. */
+static ReadPixelsFn readPixelsFunction(void) { return glReadPixels; }
+
+static void closeContext(struct Context* gl) {
+    wglMakeCurrent(NULL, NULL);
+    wglDeleteContext(gl->context);
+    ReleaseDC(gl->window, gl->deviceContext);
+    DestroyWindow(gl->window);
+}
+#else
 struct Context {
     EGLDisplay display;
     EGLSurface surface;
@@ -54,6 +109,16 @@ static const char* openContext(struct Context* gl) {
     return NULL;
 }
 
+static ReadPixelsFn readPixelsFunction(void) { return (ReadPixelsFn)eglGetProcAddress("glReadPixels"); }
+
+static void closeContext(struct Context* gl) {
+    eglMakeCurrent(gl->display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    eglDestroyContext(gl->display, gl->context);
+    eglDestroySurface(gl->display, gl->surface);
+    eglTerminate(gl->display);
+}
+#endif
+
 /* Uploads the image block by block, as the header's typical use shows. */
 static ZelvanHandle createImage(const uint8_t* pixels, uint32_t width, uint32_t height) {
     const int32_t pitch = (int32_t)(width * 4);
@@ -80,7 +145,7 @@ int main(void) {
                     {12, 12, {0, 255, 0, 255}},
                     {4, 4, {0, 0, 255, 255}},
                     {12, 4, {255, 255, 255, 255}}};
-    struct Context gl = {EGL_NO_DISPLAY, EGL_NO_SURFACE, EGL_NO_CONTEXT};
+    struct Context gl;
     const char* error = openContext(&gl);
     ReadPixelsFn readPixels = NULL;
     ZelvanHandle image;
@@ -91,7 +156,7 @@ int main(void) {
         fprintf(stderr, "draw_quadrants: %s\n", error);
         return 1;
     }
-    readPixels = (ReadPixelsFn)eglGetProcAddress("glReadPixels");
+    readPixels = readPixelsFunction();
     if (readPixels == NULL || ZelvanInit() != 1) {
         fprintf(stderr, "draw_quadrants: cannot start\n");
         return 1;
@@ -120,10 +185,7 @@ int main(void) {
 
     ZelvanDestroy(image);
     ZelvanShutdown();
-    eglMakeCurrent(gl.display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-    eglDestroyContext(gl.display, gl.context);
-    eglDestroySurface(gl.display, gl.surface);
-    eglTerminate(gl.display);
+    closeContext(&gl);
     if (failures == 0) printf("draw_quadrants: ok\n");
     return failures == 0 ? 0 : 1;
 }
