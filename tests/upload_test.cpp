@@ -1,6 +1,5 @@
 // Uploading a block: texels read back from the texture the call leaves bound, the rejected calls,
 // the caller's unpack state and pending errors, and texture ownership.
-#include <EGL/egl.h>
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
@@ -8,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "gl_context.h"
 #include "gl_recorder.h"
 #include "gl_test_environment.h"
 #include "texels.h"
@@ -244,13 +244,11 @@ TEST_F(Upload, AContextThatReportsErrorsForeverFailsTheUploadWithoutHanging) {
 TEST_F(Upload, ReportsFailureWithoutAContextOrWhenOpenGlRefusesTheTexture) {
     const ZelvanHandle h = ZelvanCreate(2, 1);
     const uint8_t red[8] = {0, 0, 255, 255, 0, 0, 255, 255}, blue[8] = {255, 0, 0, 255, 255, 0, 0, 255};
-    EGLDisplay display = eglGetCurrentDisplay();
-    EGLSurface surface = eglGetCurrentSurface(EGL_DRAW);
-    EGLContext context = eglGetCurrentContext();
-    ASSERT_TRUE(eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT));
-    const bool withoutContext = ZelvanSetBlockPtr(h, 0, 0, red, 8);
-    ASSERT_TRUE(eglMakeCurrent(display, surface, surface, context));
-    EXPECT_FALSE(withoutContext);
+    {
+        const zelvan_test::NoCurrentContext none;
+        ASSERT_TRUE(none.released());
+        EXPECT_FALSE(ZelvanSetBlockPtr(h, 0, 0, red, 8));
+    }
     ASSERT_TRUE(ZelvanSetBlockPtr(h, 0, 0, red, 8));
     const GLuint kept = boundTexture();
 

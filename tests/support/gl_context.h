@@ -33,4 +33,20 @@ private:
     std::string error_;
 };
 
+// While it lives, no OpenGL context is current on this thread, as in a program that has none; the
+// context that was current comes back when it goes.
+class NoCurrentContext {
+public:
+    NoCurrentContext();
+    ~NoCurrentContext();
+    NoCurrentContext(const NoCurrentContext&) = delete;
+    NoCurrentContext& operator=(const NoCurrentContext&) = delete;
+    bool released() const { return released_; }
+
+private:
+    struct Saved;  // the window system's handles of the context that was current
+    std::unique_ptr<Saved> saved_;
+    bool released_ = false;
+};
+
 }  // namespace zelvan_test

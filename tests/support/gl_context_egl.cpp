@@ -119,4 +119,21 @@ bool GlContext::makeCurrent() {
            eglMakeCurrent(native_->display, native_->surface, native_->surface, native_->context) == EGL_TRUE;
 }
 
+struct NoCurrentContext::Saved {
+    EGLDisplay display = eglGetCurrentDisplay();
+    EGLSurface draw = eglGetCurrentSurface(EGL_DRAW);
+    EGLSurface read = eglGetCurrentSurface(EGL_READ);
+    EGLContext context = eglGetCurrentContext();
+};
+
+NoCurrentContext::NoCurrentContext() : saved_(std::make_unique<Saved>()) {
+    released_ = saved_->display == EGL_NO_DISPLAY ||
+                eglMakeCurrent(saved_->display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT) == EGL_TRUE;
+}
+
+NoCurrentContext::~NoCurrentContext() {
+    if (saved_->display != EGL_NO_DISPLAY)
+        eglMakeCurrent(saved_->display, saved_->draw, saved_->read, saved_->context);
+}
+
 }  // namespace zelvan_test

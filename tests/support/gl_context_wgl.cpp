@@ -100,4 +100,17 @@ bool GlContext::makeCurrent() {
     return native_ != nullptr && wglMakeCurrent(native_->deviceContext, native_->context) != FALSE;
 }
 
+struct NoCurrentContext::Saved {
+    HDC deviceContext = wglGetCurrentDC();
+    HGLRC context = wglGetCurrentContext();
+};
+
+NoCurrentContext::NoCurrentContext() : saved_(std::make_unique<Saved>()) {
+    released_ = wglMakeCurrent(nullptr, nullptr) != FALSE;
+}
+
+NoCurrentContext::~NoCurrentContext() {
+    if (saved_->context != nullptr) wglMakeCurrent(saved_->deviceContext, saved_->context);
+}
+
 }  // namespace zelvan_test

@@ -4,6 +4,17 @@
 
 #include <cstddef>
 
+// Values after OpenGL 1.1 that a caller's code may pass, and that an OpenGL 1.1 header (Windows') lacks.
+#ifndef GL_CLAMP_TO_EDGE
+#define GL_CLAMP_TO_EDGE 0x812F
+#endif
+#ifndef GL_BGR
+#define GL_BGR 0x80E0
+#endif
+#ifndef GL_BGRA
+#define GL_BGRA 0x80E1
+#endif
+
 namespace zelvan_test::enum_names {
 
 namespace {
