@@ -18,12 +18,9 @@ namespace zelvan_demo {
 
 namespace {
 
-std::unique_ptr<std::uint8_t[]> allocateBuffer(std::uint64_t bytes, const TiffFile& file) {
-    if (bytes == 0) file.failWithLibtiffError();
-    if (bytes > kMaxTiffChunkBytes)
-        file.fail("its strips or tiles are too large (" + std::to_string(bytes) + " bytes)");
+std::unique_ptr<std::uint8_t[]> allocate(std::uint64_t bytes, const TiffFile& file) {
     std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[bytes]);
-    if (!buffer) file.fail("not enough memory for a strip or tile of " + std::to_string(bytes) + " bytes");
+    if (!buffer) file.fail("not enough memory for " + std::to_string(bytes) + " bytes of pixels");
     return buffer;
 }
 
@@ -81,11 +78,12 @@ private:
             TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &tileWidth_);
             TIFFGetField(tiff, TIFFTAG_TILELENGTH, &tileHeight_);
             chunkPitch_ = TIFFTileRowSize64(tiff);
-            chunk_ = allocateBuffer(TIFFTileSize64(tiff), file_);
+            chunkBytes_ = TIFFTileSize64(tiff);
+            if (tileWidth_ == 0 || tileHeight_ == 0) file_.fail("its tiles have no size");
             extent = transposed_ ? tileWidth_ : tileHeight_;
         } else {
             chunkPitch_ = TIFFScanlineSize64(tiff);
-            chunk_ = allocateBuffer(chunkPitch_, file_);
+            chunkBytes_ = chunkPitch_;
             std::uint32_t rowsPerStrip = storedHeight_;
             TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
             // Upwards, a window that starts on a strip boundary costs nothing more; if the strips are
@@ -94,6 +92,9 @@ private:
             rereads = transposed_ || std::uint64_t{extent} * pitch_ > windowBytes;
             if (rereads && std::uint64_t{extent} * pitch_ > windowBytes * 16) extent = 1;
         }
+        if (chunkBytes_ == 0) file_.failWithLibtiffError();
+        if (chunkBytes_ > kMaxTiffChunkBytes)
+            file_.fail("its strips or tiles are too large (" + std::to_string(chunkBytes_) + " bytes)");
         // Windows that each cost a pass over the file are made larger, within an eighth of memory.
         const std::uint64_t budget =
             rereads ? std::min(windowBytes * 16, memoryLimitBytes() / 8) : windowBytes;
@@ -101,12 +102,13 @@ private:
         windowSpan_ = std::uint32_t(std::min<std::uint64_t>(extents * extent, height_));
         checkImageFits(width_, windowSpan_, file_.name());
         windowCount_ = (height_ - 1) / windowSpan_ + 1;
-        window_.reset(new (std::nothrow) std::uint8_t[pitch_ * windowSpan_]);
-        if (!window_) file_.fail("not enough memory for a band of " + std::to_string(windowSpan_) + " rows");
     }
 
     // Decodes the stored rows or columns [first, last) that make the next output rows.
     void fillNextWindow() {
+        // Allocated at the first read, so that opening a file stays cheap whatever it claims.
+        if (!window_) window_ = allocate(pitch_ * windowSpan_, file_);
+        if (!chunk_) chunk_ = allocate(chunkBytes_, file_);
         const std::uint32_t index = flipY_ ? windowCount_ - 1 - windowsDone_ : windowsDone_;
         const std::uint32_t first = index * windowSpan_, last = std::min(first + windowSpan_, height_);
         windowStart_ = flipY_ ? height_ - last : first;
@@ -122,16 +124,20 @@ private:
         const std::uint32_t across = transposed_ ? tileWidth_ : tileHeight_;
         const std::uint32_t other = transposed_ ? tileHeight_ : tileWidth_;
         const std::uint32_t otherExtent = transposed_ ? storedHeight_ : storedWidth_;
-        for (std::uint32_t band = first / across * across; band < last; band += across)
-            for (std::uint32_t along = 0; along < otherExtent; along += other) {
-                const std::uint32_t x = transposed_ ? band : along, y = transposed_ ? along : band;
+        // 64-bit steps: a tile beside the last may start beyond 32 bits.
+        for (std::uint64_t band = first / across * across; band < last; band += across)
+            for (std::uint64_t along = 0; along < otherExtent; along += other) {
+                const auto x = std::uint32_t(transposed_ ? band : along),
+                           y = std::uint32_t(transposed_ ? along : band);
                 const std::uint32_t tile = TIFFComputeTile(file_.get(), x, y, 0, 0);
                 file_.checkWithinFile(tile, "tile");
                 file_.clearError();
                 if (TIFFReadEncodedTile(file_.get(), tile, chunk_.get(), tmsize_t(-1)) < 0)
                     file_.failWithLibtiffError();
-                std::uint32_t rowEnd = std::min(y + tileHeight_, storedHeight_);
-                std::uint32_t columnEnd = std::min(x + tileWidth_, storedWidth_);
+                auto rowEnd =
+                    std::uint32_t(std::min<std::uint64_t>(std::uint64_t{y} + tileHeight_, storedHeight_));
+                auto columnEnd =
+                    std::uint32_t(std::min<std::uint64_t>(std::uint64_t{x} + tileWidth_, storedWidth_));
                 std::uint32_t rowBegin = y, columnBegin = x;
                 if (transposed_)
                     columnBegin = std::max(columnBegin, first), columnEnd = std::min(columnEnd, last);
@@ -175,7 +181,7 @@ private:
     std::ptrdiff_t step_ = 4;  // from one stored pixel of a row to the next, in the window
     bool tiled_ = false;
     std::uint32_t tileWidth_ = 0, tileHeight_ = 0;
-    std::uint64_t chunkPitch_ = 0;
+    std::uint64_t chunkPitch_ = 0, chunkBytes_ = 0;
     std::unique_ptr<std::uint8_t[]> chunk_;  // one tile or one stored row
     std::uint32_t checkedStrip_ = 0xffffffffu;
     std::uint32_t windowSpan_ = 0, windowCount_ = 0, windowsDone_ = 0;
