@@ -36,13 +36,13 @@ const BadInput kBadInputs[] = {
          writeText(d.file("notes.png"), "not a picture\n");
          return std::vector<std::string>{d.file("notes.png")};
      },
-     "not a PNG or JPEG"},
+     "not a PNG, JPEG or TIFF"},
     {"EmptyFile",
      [](const ScratchDir& d) {
          writeText(d.file("empty.jpg"), "");
          return std::vector<std::string>{d.file("empty.jpg")};
      },
-     "not a PNG or JPEG"},
+     "not a PNG, JPEG or TIFF"},
     {"TruncatedPng", [](const ScratchDir& d) { return withPng(d, 0.5); }, "truncated"},
     {"PngCutInItsHeader", [](const ScratchDir& d) { return withPng(d, 0.02); }, "truncated"},
     {"TruncatedJpeg",
@@ -65,7 +65,7 @@ const BadInput kBadInputs[] = {
          args.push_back(d.file("notes.txt"));
          return args;
      },
-     "not a PNG or JPEG"},
+     "not a PNG, JPEG or TIFF"},
 };
 
 class RenderBadInput : public ::testing::TestWithParam<BadInput> {
