@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "scene.h"
-#include "zelvan.h"
+#include "zelvan.hpp"
 
 namespace zelvan_demo {
 
@@ -57,7 +57,8 @@ void fractalRows(BgraImage& image, std::uint32_t first, std::uint32_t step, cons
 
 // Darkens every other block of the grid the library lays out for an image of this size.
 void shadeAlternateBlocks(BgraImage& image) {
-    const ZelvanHandle probe = ZelvanCreate(image.width, image.height);  // lays out, uploads nothing
+    const zelvan::Image layout(image.width, image.height);  // lays out, uploads nothing
+    const ZelvanHandle probe = layout.handle();
     for (std::uint32_t row = 0; row < ZelvanGetVBlocks(probe); ++row)
         for (std::uint32_t col = (row + 1) % 2; col < ZelvanGetHBlocks(probe); col += 2) {
             std::uint32_t x0 = 0, y0 = 0, w = 0, h = 0;
@@ -68,7 +69,6 @@ void shadeAlternateBlocks(BgraImage& image) {
                     if (i % 4 != 3) p[i] = std::uint8_t(p[i] * 13 / 16);
             }
         }
-    ZelvanDestroy(probe);
 }
 
 }  // namespace

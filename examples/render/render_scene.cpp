@@ -9,8 +9,9 @@
 
 namespace zelvan_demo {
 
-Placement placementFromOptions(const RenderOptions& options, std::uint32_t width, std::uint32_t height) {
-    Placement placement = fitPlacement(width, height, options.width, options.height);
+zelvan::Placement placementFromOptions(const RenderOptions& options, std::uint32_t width,
+                                       std::uint32_t height) {
+    zelvan::Placement placement = zelvan::fit(width, height, options.width, options.height);
     if (!options.fit) placement.scaleX = placement.scaleY = options.scale;
     placement.centreX += options.translateX;
     placement.centreY += options.translateY;
@@ -23,10 +24,11 @@ Placement placementFromOptions(const RenderOptions& options, std::uint32_t width
 
 namespace {
 
-Layer upload(const BgraImage& image, const std::string& name, const Placement& placement) {
-    ProgressLine progress("uploading " + name, "blocks");
-    const ZelvanHandle handle = uploadImage(image, name, progress.callback());
-    return Layer{handle, image.width, image.height, placement};
+Layer upload(const BgraImage& image, const std::string& name, const zelvan::Placement& placement) {
+    ProgressLine progress("uploading " + name, "rows");
+    Layer layer{uploadPicture(image, name, progress.callback()), placement};
+    layer.pyramid.place(placement);
+    return layer;
 }
 
 // The fractal as the options place it, and over it the overlay: a third of the frame wide,
@@ -40,8 +42,8 @@ std::vector<Layer> builtInScene(const RenderOptions& options) {
                                 placementFromOptions(options, fractal.width, fractal.height)));
     }
     const BgraImage overlay = makeOverlayImage(kOverlayWidth, kOverlayHeight);
-    Placement placement =
-        fitPlacement(overlay.width, overlay.height, options.width / 2.2, options.height / 2.2);
+    zelvan::Placement placement =
+        zelvan::fit(overlay.width, overlay.height, options.width / 2.2, options.height / 2.2);
     placement.centreX = options.width / 2.0;
     placement.centreY = options.height / 2.0;
     placement.rotateZ = 20;
@@ -69,12 +71,9 @@ std::vector<Layer> loadScene(const RenderOptions& options) {
 void drawScene(const std::vector<Layer>& layers, const RenderOptions& options) {
     double depth = 1;
     for (const Layer& layer : layers)
-        depth = std::max(depth, depthReach(layer.placement, layer.width, layer.height));
+        depth = std::max(depth, depthReach(layer.placement, layer.pyramid.width(), layer.pyramid.height()));
     beginFrame(options.width, options.height, depth, options.background);
-    for (const Layer& layer : layers) {
-        applyPlacement(layer.handle, layer.placement, layer.width, layer.height);
-        ZelvanDraw(layer.handle);
-    }
+    for (const Layer& layer : layers) layer.pyramid.draw();  // one unit per frame pixel
     glFinish();
 }
 

@@ -8,7 +8,6 @@
 #include "scene.h"
 #include "view_options.h"
 #include "viewer_window.h"
-#include "zelvan.h"
 
 using namespace zelvan_demo;
 
@@ -24,12 +23,6 @@ struct Glfw {
     ~Glfw() { glfwTerminate(); }
 };
 
-// An uploaded image whose textures are deleted while the window's context is still current.
-struct ShownImage {
-    ZelvanHandle handle;
-    ~ShownImage() { ZelvanDestroy(handle); }
-};
-
 BgraImage loadPicture(const ViewOptions& options) {
     if (options.input.empty()) {
         ProgressLine progress("generating the built-in fractal", "rows");
@@ -39,22 +32,23 @@ BgraImage loadPicture(const ViewOptions& options) {
     return loadImageFile(options.input, progress.callback());
 }
 
-ZelvanHandle uploadWithProgress(const BgraImage& picture, const std::string& name) {
-    ProgressLine progress("uploading " + name, "blocks");
-    return uploadImage(picture, name, progress.callback());
+zelvan::Pyramid uploadWithProgress(const BgraImage& picture, const std::string& name) {
+    ProgressLine progress("uploading " + name, "rows");
+    return uploadPicture(picture, name, progress.callback());
 }
 
 void view(const ViewOptions& options) {
     const std::string name = options.input.empty() ? "built-in fractal" : options.input;
     // Started before the window because the built-in fractal asks the library for its block grid;
-    // the image's textures are deleted (ShownImage) before the window closes.
-    LibrarySession library;
+    // the picture's textures are deleted before the window closes.
+    const zelvan::Library library;
+    checkStarted(library);
     // Decoded before the window opens, so a bad file is reported without one flashing up.
     BgraImage picture = loadPicture(options);
     Glfw glfw;
     ViewerWindow window(options.width, options.height, "zelvan-view: " + name);
-    const ShownImage image{uploadWithProgress(picture, name)};
-    window.show(image.handle, picture.width, picture.height);
+    zelvan::Pyramid shown = uploadWithProgress(picture, name);
+    window.show(shown);
     picture.pixels.reset();  // the pixels are in textures now; the memory goes back
     if (options.screenshot.empty())
         window.run();

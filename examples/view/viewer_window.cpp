@@ -39,10 +39,8 @@ ViewerWindow::ViewerWindow(int width, int height, const std::string& title) : ti
 
 ViewerWindow::~ViewerWindow() { glfwDestroyWindow(window_); }
 
-void ViewerWindow::show(ZelvanHandle image, std::uint32_t width, std::uint32_t height) {
-    image_ = image;
-    imageWidth_ = width;
-    imageHeight_ = height;
+void ViewerWindow::show(zelvan::Pyramid& picture) {
+    picture_ = &picture;
     fit();
 }
 
@@ -50,16 +48,16 @@ void ViewerWindow::fit() {
     int width = 0, height = 0;
     glfwGetFramebufferSize(window_, &width, &height);
     const std::uint8_t alpha = view_.alpha;
-    view_ = fitPlacement(imageWidth_, imageHeight_, width, height);
+    view_ = zelvan::fit(picture_->width(), picture_->height(), width, height);
     view_.alpha = alpha;
 }
 
 void ViewerWindow::drawFrame() {
     int width = 0, height = 0;
     glfwGetFramebufferSize(window_, &width, &height);
-    beginFrame(width, height, depthReach(view_, imageWidth_, imageHeight_), kBackground);
-    applyPlacement(image_, view_, imageWidth_, imageHeight_);
-    ZelvanDraw(image_);
+    beginFrame(width, height, depthReach(view_, picture_->width(), picture_->height()), kBackground);
+    picture_->place(view_);
+    picture_->draw();  // one unit per framebuffer pixel
 }
 
 void ViewerWindow::run() {

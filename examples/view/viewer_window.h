@@ -1,9 +1,8 @@
 #pragma once
-// The viewer's window: GLFW input turned into view changes, and one library image drawn per frame.
+// The viewer's window: GLFW input turned into view changes, and one picture drawn per frame.
 #include <string>
 
 #include "scene.h"
-#include "zelvan.h"
 
 struct GLFWwindow;
 
@@ -17,8 +16,9 @@ public:
     ViewerWindow(const ViewerWindow&) = delete;
     ViewerWindow& operator=(const ViewerWindow&) = delete;
 
-    // The image to show, already uploaded in this window's context; fitted at once.
-    void show(ZelvanHandle image, std::uint32_t width, std::uint32_t height);
+    // The picture to show, uploaded in this window's context and outliving the window's use of
+    // it; fitted at once.
+    void show(zelvan::Pyramid& picture);
     // Draws and handles input until the window closes.
     void run();
     // Draws `frames` frames and writes the last one to a PNG file at `path`.
@@ -36,9 +36,8 @@ private:
 
     GLFWwindow* window_ = nullptr;
     std::string title_;
-    ZelvanHandle image_ = 0;
-    std::uint32_t imageWidth_ = 0, imageHeight_ = 0;
-    Placement view_;
+    zelvan::Pyramid* picture_ = nullptr;
+    zelvan::Placement view_;
     bool dragging_ = false;
     double lastX_ = 0, lastY_ = 0;
 };
