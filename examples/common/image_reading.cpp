@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -55,17 +54,6 @@ std::unique_ptr<BandSource> openBandSource(const std::string& path) {
     if (isJpeg(start, length)) return openJpegBands(std::move(file), path);
     if (isTiff(start, length)) return openTiffBands(path);
     throw DemoError(path + ": not a PNG, JPEG or TIFF image");
-}
-
-BgraImage loadImageFile(const std::string& path, const ProgressFn& rowsDone) {
-    const std::unique_ptr<BandSource> source = openBandSource(path);
-    BgraImage image = allocateImage(source->width(), source->height(), path);
-    constexpr std::uint32_t kBand = 512;
-    for (std::uint32_t y = 0; y < image.height; y += kBand) {
-        source->readRows(image.row(y), image.pitch(), kBand);
-        if (rowsDone) rowsDone(std::min(y + kBand, image.height), image.height);
-    }
-    return image;
 }
 
 std::uint64_t memoryLimitBytes() {

@@ -14,23 +14,6 @@ void checkStarted(const zelvan::Library& library) {
     if (!library) throw DemoError("the Zelvan library could not be initialised");
 }
 
-zelvan::Pyramid uploadPicture(const BgraImage& image, const std::string& name, const ProgressFn& rowsDone) {
-    checkImageFits(image.width, image.height, name);  // also checks the pitch fits in 32 bits
-    zelvan::Pyramid pyramid(image.width, image.height);
-    if (!pyramid)
-        throw DemoError(name + ": the library cannot hold a " + std::to_string(image.width) + " x " +
-                        std::to_string(image.height) + " image");
-    constexpr std::uint32_t kBand = 512;  // the library's block height
-    for (std::uint32_t y = 0; y < image.height; y += kBand) {
-        const std::uint32_t rows = std::min(kBand, image.height - y);
-        if (!pyramid.uploadRows(y, image.row(y), image.pitch(), rows))
-            throw DemoError(name + ": the library could not take rows " + std::to_string(y) + " to " +
-                            std::to_string(y + rows - 1));
-        if (rowsDone) rowsDone(y + rows, image.height);
-    }
-    return pyramid;
-}
-
 double depthReach(const zelvan::Placement& placement, std::uint32_t imageWidth, std::uint32_t imageHeight) {
     // The centre stays in the plane; no point of the image is further from it than half the diagonal.
     return std::fabs(placement.centreZ) +
