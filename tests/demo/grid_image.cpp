@@ -11,13 +11,11 @@
 namespace demo_test {
 
 void GridImage::rowRgba(std::uint32_t y, std::uint8_t* rgba) const {
-    const auto green = std::uint8_t(std::uint64_t{y} * 256 / height);
     for (std::uint32_t x = 0; x < width; ++x, rgba += 4) {
         const bool line = onLine(x, y);
-        const auto red = std::uint8_t(std::uint64_t{x} * 256 / width);
-        rgba[0] = line ? std::uint8_t{255} : red;
-        rgba[1] = line ? std::uint8_t{255} : green;
-        rgba[2] = line ? std::uint8_t{255} : std::uint8_t{64};
+        rgba[0] = line ? std::uint8_t{255} : red(x);
+        rgba[1] = line ? std::uint8_t{255} : green(y);
+        rgba[2] = line ? std::uint8_t{255} : kBlue;
         rgba[3] = 255;
     }
 }

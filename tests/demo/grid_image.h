@@ -14,9 +14,12 @@ struct GridImage {
     static constexpr std::uint32_t kSpacing = 1000, kLineWidth = 3;
     std::uint32_t width = 0, height = 0;
 
-    bool onLine(std::uint32_t x, std::uint32_t y) const {
-        return x % kSpacing < kLineWidth || y % kSpacing < kLineWidth;
-    }
+    static bool onLine(std::uint32_t v) { return v % kSpacing < kLineWidth; }
+    bool onLine(std::uint32_t x, std::uint32_t y) const { return onLine(x) || onLine(y); }
+    // The gradient beside the lines: red across, green down, blue 64.
+    std::uint8_t red(std::uint32_t x) const { return std::uint8_t(std::uint64_t{x} * 256 / width); }
+    std::uint8_t green(std::uint32_t y) const { return std::uint8_t(std::uint64_t{y} * 256 / height); }
+    static constexpr std::uint8_t kBlue = 64;
     // Row y as red-green-blue-alpha bytes, 4 x width of them.
     void rowRgba(std::uint32_t y, std::uint8_t* rgba) const;
 };
