@@ -5,6 +5,7 @@
 #include <fstream>
 #include <functional>
 
+#include "grid_image.h"
 #include "picture_files.h"
 #include "run_program.h"
 
@@ -52,6 +53,18 @@ const BadInput kBadInputs[] = {
          return std::vector<std::string>{d.file("in.jpg")};
      },
      "truncated"},
+    {"TiledTiffWithDamagedTiles",
+     [](const ScratchDir& d) {
+         TiffLayout layout;  // its header is fine: the damage shows on the decoding thread
+         layout.width = 1500, layout.height = 1100, layout.tileSize = 512;
+         layout.compression = COMPRESSION_ADOBE_DEFLATE;
+         writeGridTiff(d.file("in.tif"), layout, GridKind::Rgb);
+         std::fstream file(d.file("in.tif"), std::ios::in | std::ios::out | std::ios::binary);
+         file.seekp(16);  // into the first tile's compressed data
+         for (int i = 0; i < 200; ++i) file.put(char(i * 37));
+         return std::vector<std::string>{d.file("in.tif")};
+     },
+     "cannot decode this TIFF file"},
     {"PngLargerThanMemory",
      [](const ScratchDir& d) {
          writePngClaimingSize(d.file("huge.png"), 1000000, 1000000);  // 4 TB of pixels
