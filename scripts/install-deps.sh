@@ -6,7 +6,7 @@ packages=(
   cmake g++ make pkg-config git
   libgl-dev libegl-dev libegl-mesa0 libgl1-mesa-dri   # OpenGL 1.1 and Mesa's surfaceless EGL
   libgtest-dev libbenchmark-dev                        # tests and benchmarks
-  libpng-dev libjpeg-dev libcli11-dev                  # zelvan-render
+  libpng-dev libjpeg-dev libtiff-dev libcli11-dev      # zelvan-render and zelvan-view
   libglfw3-dev xvfb xauth                              # zelvan-view and its smoke test
   clang libclang-rt-14-dev valgrind                    # fuzzing, sanitizers, memcheck
   clang-format                                         # the format check

@@ -52,8 +52,9 @@ bash scripts/test-windows.sh
 echo "== valgrind memcheck =="
 cmake --build build/ci --target zelvan_memcheck
 
-echo "== fuzzing smoke run (one minute, clang build in build/fuzz) =="
-bash fuzz/smoke.sh 60
+echo "== fuzzing smoke runs (one minute of calls, half a minute of TIFF files; clang build in build/fuzz) =="
+bash fuzz/smoke.sh 60 call
+bash fuzz/smoke.sh 30 tiff
 
 echo "== benchmark smoke run (one iteration each, Release build in build/bench-smoke) =="
 cmake -S . -B build/bench-smoke -DCMAKE_BUILD_TYPE=Release -DZELVAN_WARNINGS_AS_ERRORS=ON \

@@ -3,8 +3,9 @@
 #include <thread>
 #include <vector>
 
+#include "program.h"
 #include "scene.h"
-#include "zelvan.h"
+#include "zelvan.hpp"
 
 namespace zelvan_demo {
 
@@ -35,12 +36,16 @@ double escapeTime(double cx, double cy) {
     return -1;
 }
 
-void fractalRows(BgraImage& image, std::uint32_t first, std::uint32_t step, const ProgressFn* rowsDone) {
+// Rows of the fractal, `width` pixels across and `height` high, in a band: the band's row i is
+// picture row firstRow + i, and this worker makes every step-th of them from `offset` on.
+void fractalRows(std::uint32_t width, std::uint32_t height, std::uint32_t firstRow, std::uint8_t* band,
+                 std::size_t pitch, std::uint32_t rows, std::uint32_t offset, std::uint32_t step) {
     // The view -2.6 .. 1.3 across, centred on the imaginary axis, keeping pixels square.
-    const double left = -2.6, pixel = 3.9 / image.width, top = pixel * image.height / 2;
-    for (std::uint32_t y = first; y < image.height; y += step) {
-        std::uint8_t* p = image.row(y);
-        for (std::uint32_t x = 0; x < image.width; ++x, p += 4) {
+    const double left = -2.6, pixel = 3.9 / width, top = pixel * height / 2;
+    for (std::uint32_t i = offset; i < rows; i += step) {
+        std::uint8_t* p = band + i * pitch;
+        const std::uint32_t y = firstRow + i;
+        for (std::uint32_t x = 0; x < width; ++x, p += 4) {
             const double t = escapeTime(left + x * pixel, top - y * pixel);
             if (t < 0) {
                 putPixel(p, 0.02, 0.02, 0.06);
@@ -51,50 +56,87 @@ void fractalRows(BgraImage& image, std::uint32_t first, std::uint32_t step, cons
             putPixel(p, 0.5 + 0.5 * std::cos(2 * kPi * (s + 0.00)),
                      0.5 + 0.5 * std::cos(2 * kPi * (s + 0.10)), 0.5 + 0.5 * std::cos(2 * kPi * (s + 0.20)));
         }
-        if (rowsDone != nullptr && *rowsDone) (*rowsDone)(y + 1, image.height);
     }
 }
 
-// Darkens every other block of the grid the library lays out for an image of this size.
-void shadeAlternateBlocks(BgraImage& image) {
-    const ZelvanHandle probe = ZelvanCreate(image.width, image.height);  // lays out, uploads nothing
-    for (std::uint32_t row = 0; row < ZelvanGetVBlocks(probe); ++row)
-        for (std::uint32_t col = (row + 1) % 2; col < ZelvanGetHBlocks(probe); col += 2) {
-            std::uint32_t x0 = 0, y0 = 0, w = 0, h = 0;
-            ZelvanGetBlockDem(probe, row, col, &x0, &y0, &w, &h);
-            for (std::uint32_t y = y0; y < y0 + h; ++y) {
-                std::uint8_t* p = image.row(y) + std::size_t{x0} * 4;
-                for (std::uint32_t i = 0; i < w * 4; ++i)
-                    if (i % 4 != 3) p[i] = std::uint8_t(p[i] * 13 / 16);
-            }
-        }
-    ZelvanDestroy(probe);
+// Where the library's blocks start along one side of an image, and the end.
+std::vector<std::uint32_t> blockStarts(const zelvan::Image& layout, bool columns) {
+    std::vector<std::uint32_t> starts;
+    const ZelvanHandle handle = layout.handle();
+    const std::uint32_t count = columns ? ZelvanGetHBlocks(handle) : ZelvanGetVBlocks(handle);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint32_t x = 0, y = 0;
+        ZelvanGetBlockDem(handle, columns ? 0 : i, columns ? i : 0, &x, &y, nullptr, nullptr);
+        starts.push_back(columns ? x : y);
+    }
+    starts.push_back(columns ? layout.width() : layout.height());
+    return starts;
 }
 
-}  // namespace
-
-BgraImage makeFractalImage(std::uint32_t width, std::uint32_t height, const ProgressFn& rowsDone) {
-    BgraImage image = allocateImage(width, height, "the built-in fractal");
-    // Rows interleaved over the cores; only the first worker reports, as a fair sample.
-    const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
-    std::vector<std::thread> threads;
-    for (unsigned i = 1; i < workers; ++i)
-        threads.emplace_back(fractalRows, std::ref(image), i, workers, nullptr);
-    fractalRows(image, 0, workers, &rowsDone);
-    for (std::thread& thread : threads) thread.join();
-    shadeAlternateBlocks(image);
-    return image;
+// The block of `starts` holding position v.
+std::size_t blockOf(const std::vector<std::uint32_t>& starts, std::uint32_t v) {
+    return std::size_t(std::upper_bound(starts.begin(), starts.end(), v) - starts.begin()) - 1;
 }
 
-BgraImage makeOverlayImage(std::uint32_t width, std::uint32_t height) {
-    BgraImage image = allocateImage(width, height, "the built-in overlay");
-    const double border = std::min(width, height) / 40.0;
-    const double cx = width / 2.0, cy = height / 2.0, radius = std::hypot(cx, cy);
-    for (std::uint32_t y = 0; y < height; ++y) {
-        std::uint8_t* p = image.row(y);
-        for (std::uint32_t x = 0; x < width; ++x, p += 4) {
+// The fractal made band by band as it is read, its rows spread over the cores.
+class FractalSource final : public BandSource {
+public:
+    FractalSource(std::uint32_t width, std::uint32_t height) : width_(width), height_(height) {
+        const zelvan::Image layout(width, height);  // lays out, uploads nothing
+        if (!layout) throw DemoError("the library cannot lay out the built-in fractal");
+        columnStarts_ = blockStarts(layout, true);
+        rowStarts_ = blockStarts(layout, false);
+    }
+    std::uint32_t width() const override { return width_; }
+    std::uint32_t height() const override { return height_; }
+
+    std::uint32_t readRows(std::uint8_t* dst, std::size_t pitch, std::uint32_t rows) override {
+        rows = std::min(rows, height_ - next_);
+        const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+        std::vector<std::thread> threads;
+        for (unsigned i = 1; i < workers; ++i)
+            threads.emplace_back(fractalRows, width_, height_, next_, dst, pitch, rows, i, workers);
+        fractalRows(width_, height_, next_, dst, pitch, rows, 0, workers);
+        for (std::thread& thread : threads) thread.join();
+        for (std::uint32_t i = 0; i < rows; ++i) shadeAlternateBlocks(dst + i * pitch, next_ + i);
+        next_ += rows;
+        return rows;
+    }
+
+private:
+    // Darkens every other block of the library's grid in row y, so the blocks show.
+    void shadeAlternateBlocks(std::uint8_t* row, std::uint32_t y) const {
+        const std::size_t blockRow = blockOf(rowStarts_, y);
+        for (std::size_t col = (blockRow + 1) % 2; col + 1 < columnStarts_.size(); col += 2)
+            for (std::uint32_t x = columnStarts_[col]; x < columnStarts_[col + 1]; ++x)
+                for (int c = 0; c < 3; ++c) row[x * 4 + c] = std::uint8_t(row[x * 4 + c] * 13 / 16);
+    }
+
+    std::uint32_t width_, height_, next_ = 0;
+    std::vector<std::uint32_t> columnStarts_, rowStarts_;
+};
+
+// The overlay: a colour wheel in rings inside a white border, made row by row as it is read.
+class OverlaySource final : public BandSource {
+public:
+    OverlaySource(std::uint32_t width, std::uint32_t height) : width_(width), height_(height) {}
+    std::uint32_t width() const override { return width_; }
+    std::uint32_t height() const override { return height_; }
+
+    std::uint32_t readRows(std::uint8_t* dst, std::size_t pitch, std::uint32_t rows) override {
+        rows = std::min(rows, height_ - next_);
+        for (std::uint32_t i = 0; i < rows; ++i) overlayRow(dst + i * pitch, next_ + i);
+        next_ += rows;
+        return rows;
+    }
+
+private:
+    void overlayRow(std::uint8_t* p, std::uint32_t y) const {
+        const double border = std::min(width_, height_) / 40.0;
+        const double cx = width_ / 2.0, cy = height_ / 2.0, radius = std::hypot(cx, cy);
+        for (std::uint32_t x = 0; x < width_; ++x, p += 4) {
             const double dx = x + 0.5 - cx, dy = y + 0.5 - cy;
-            if (std::min({x + 0.5, width - x - 0.5, y + 0.5, height - y - 0.5}) < border) {
+            if (std::min({x + 0.5, width_ - x - 0.5, y + 0.5, height_ - y - 0.5}) < border) {
                 putPixel(p, 1, 1, 1);
                 continue;
             }
@@ -105,7 +147,18 @@ BgraImage makeOverlayImage(std::uint32_t width, std::uint32_t height) {
                      ring * (0.5 + 0.5 * std::cos(2 * kPi * (hue + 1.0 / 3))));
         }
     }
-    return image;
+
+    std::uint32_t width_, height_, next_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<BandSource> fractalSource(std::uint32_t width, std::uint32_t height) {
+    return std::make_unique<FractalSource>(width, height);
+}
+
+std::unique_ptr<BandSource> overlaySource(std::uint32_t width, std::uint32_t height) {
+    return std::make_unique<OverlaySource>(width, height);
 }
 
 }  // namespace zelvan_demo

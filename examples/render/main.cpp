@@ -16,7 +16,8 @@ void render(const RenderOptions& options) {
     // Claimed first, so an unwritable path fails before seconds of decoding.
     OutputFile output(options.output);
     HeadlessContext context(options.width, options.height);
-    LibrarySession library;
+    const zelvan::Library library;
+    checkStarted(library);
     const auto layers = loadScene(options);
     drawScene(layers, options);
     writePng(output.stream(), readFrame(options.width, options.height), options.output);

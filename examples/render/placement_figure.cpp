@@ -40,9 +40,11 @@ std::vector<std::uint8_t> pictureBgra(std::uint8_t r, std::uint8_t g, std::uint8
     return bgra;
 }
 
-ZelvanHandle uploadImage(const std::vector<std::uint8_t>& bgra) {
-    const ZelvanHandle image = ZelvanCreate(kImageWidth, kImageHeight);
-    if (image == 0 || !ZelvanSetBlockPtr(image, 0, 0, bgra.data(), kImageWidth * 4))
+// The figure shows where the C interface puts an image, so it places the images with the C
+// functions (about the bottom-left corner), not by the centre as zelvan::Image::place does.
+zelvan::Image uploadImage(const std::vector<std::uint8_t>& bgra) {
+    zelvan::Image image(kImageWidth, kImageHeight);
+    if (!image.upload(bgra.data(), std::size_t{kImageWidth} * 4, bgra.size()))
         throw DemoError("the figure's image could not be uploaded");
     return image;
 }
@@ -91,7 +93,8 @@ void drawTranslationPath(double degrees, double tx, double ty) {
 void drawFigure(const std::string& path) {
     OutputFile output(path);
     HeadlessContext context(kWidth, kHeight);
-    LibrarySession library;
+    const zelvan::Library library;
+    checkStarted(library);
     beginFrame(kWidth, kHeight, 1, Rgb{247, 248, 250});
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
@@ -103,18 +106,18 @@ void drawFigure(const std::string& path) {
     drawGrid();
 
     // 1: the default placement, corner at the origin.
-    const ZelvanHandle plain = uploadImage(pictureBgra(150, 180, 230));
-    ZelvanDraw(plain);
+    const zelvan::Image plain = uploadImage(pictureBgra(150, 180, 230));
+    plain.draw();
     // 2: turned 30 degrees about that corner, half transparent.
-    const ZelvanHandle turned = uploadImage(pictureBgra(170, 220, 170));
-    ZelvanRotate(turned, 0, 0, 30);
-    ZelvanAlpha(turned, 170);
-    ZelvanDraw(turned);
+    const zelvan::Image turned = uploadImage(pictureBgra(170, 220, 170));
+    ZelvanRotate(turned.handle(), 0, 0, 30);
+    ZelvanAlpha(turned.handle(), 170);
+    turned.draw();
     // 3: turned 30 degrees, then translated by (300, 100) in the turned frame.
-    const ZelvanHandle moved = uploadImage(pictureBgra(230, 190, 150));
-    ZelvanRotate(moved, 0, 0, 30);
-    ZelvanTranslate(moved, 300, 100, 0);
-    ZelvanDraw(moved);
+    const zelvan::Image moved = uploadImage(pictureBgra(230, 190, 150));
+    ZelvanRotate(moved.handle(), 0, 0, 30);
+    ZelvanTranslate(moved.handle(), 300, 100, 0);
+    moved.draw();
     drawTranslationPath(30, 300, 100);
 
     writePng(output.stream(), readFrame(kWidth, kHeight), path);

@@ -47,7 +47,7 @@ ParseResult parseRenderOptions(int argc, const char* const* argv, RenderOptions&
     std::vector<double> translate, rotate;
     double scale = 0;
 
-    app.add_option("images", options.inputs, "PNG or JPEG files, drawn in order (later ones on top)");
+    app.add_option("images", options.inputs, "PNG, JPEG or TIFF files, drawn in order (later ones on top)");
     app.add_option("-o,--output", options.output, "the PNG file to write")->capture_default_str();
     commandLine.addFrameSize(options.width, options.height,
                              "the frame's size in pixels, WIDTHxHEIGHT (each 1 to 16384 and within what the "

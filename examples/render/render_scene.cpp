@@ -3,14 +3,15 @@
 #include <GL/gl.h>
 
 #include <algorithm>
+#include <utility>
 
-#include "image_reading.h"
-#include "scene.h"
+#include "progress.h"
 
 namespace zelvan_demo {
 
-Placement placementFromOptions(const RenderOptions& options, std::uint32_t width, std::uint32_t height) {
-    Placement placement = fitPlacement(width, height, options.width, options.height);
+zelvan::Placement placementFromOptions(const RenderOptions& options, std::uint32_t width,
+                                       std::uint32_t height) {
+    zelvan::Placement placement = zelvan::fit(width, height, options.width, options.height);
     if (!options.fit) placement.scaleX = placement.scaleY = options.scale;
     placement.centreX += options.translateX;
     placement.centreY += options.translateY;
@@ -23,58 +24,49 @@ Placement placementFromOptions(const RenderOptions& options, std::uint32_t width
 
 namespace {
 
-Layer upload(const BgraImage& image, const std::string& name, const Placement& placement) {
-    ProgressLine progress("uploading " + name, "blocks");
-    const ZelvanHandle handle = uploadImage(image, name, progress.callback());
-    return Layer{handle, image.width, image.height, placement};
+StreamedPicture load(std::unique_ptr<BandSource> source, const std::string& name) {
+    StreamedPicture picture(std::move(source), name);
+    ProgressLine progress("loading " + name, "rows");
+    picture.finish(progress.callback());
+    return picture;
 }
 
 // The fractal as the options place it, and over it the overlay: a third of the frame wide,
 // turned 20 degrees and half transparent.
-std::vector<Layer> builtInScene(const RenderOptions& options) {
-    std::vector<Layer> layers;
-    {
-        ProgressLine progress("generating the built-in fractal", "rows");
-        const BgraImage fractal = makeFractalImage(kFractalWidth, kFractalHeight, progress.callback());
-        layers.push_back(upload(fractal, "the built-in fractal",
-                                placementFromOptions(options, fractal.width, fractal.height)));
-    }
-    const BgraImage overlay = makeOverlayImage(kOverlayWidth, kOverlayHeight);
-    Placement placement =
-        fitPlacement(overlay.width, overlay.height, options.width / 2.2, options.height / 2.2);
+std::vector<StreamedPicture> builtInScene(const RenderOptions& options) {
+    std::vector<StreamedPicture> pictures;
+    pictures.push_back(load(fractalSource(kFractalWidth, kFractalHeight), "the built-in fractal"));
+    pictures.back().place(placementFromOptions(options, kFractalWidth, kFractalHeight));
+    pictures.push_back(load(overlaySource(kOverlayWidth, kOverlayHeight), "the built-in overlay"));
+    zelvan::Placement placement =
+        zelvan::fit(kOverlayWidth, kOverlayHeight, options.width / 2.2, options.height / 2.2);
     placement.centreX = options.width / 2.0;
     placement.centreY = options.height / 2.0;
     placement.rotateZ = 20;
     placement.alpha = 128;
-    layers.push_back(upload(overlay, "the built-in overlay", placement));
-    return layers;
+    pictures.back().place(placement);
+    return pictures;
 }
 
 }  // namespace
 
-std::vector<Layer> loadScene(const RenderOptions& options) {
+std::vector<StreamedPicture> loadScene(const RenderOptions& options) {
     if (options.inputs.empty()) return builtInScene(options);
-    std::vector<Layer> layers;
+    std::vector<StreamedPicture> pictures;
     for (const std::string& path : options.inputs) {
-        BgraImage image;
-        {
-            ProgressLine progress("decoding " + path, "rows");
-            image = loadImageFile(path, progress.callback());
-        }
-        layers.push_back(upload(image, path, placementFromOptions(options, image.width, image.height)));
+        pictures.push_back(load(openBandSource(path), path));
+        StreamedPicture& picture = pictures.back();
+        picture.place(placementFromOptions(options, picture.width(), picture.height()));
     }
-    return layers;
+    return pictures;
 }
 
-void drawScene(const std::vector<Layer>& layers, const RenderOptions& options) {
+void drawScene(const std::vector<StreamedPicture>& pictures, const RenderOptions& options) {
     double depth = 1;
-    for (const Layer& layer : layers)
-        depth = std::max(depth, depthReach(layer.placement, layer.width, layer.height));
+    for (const StreamedPicture& picture : pictures)
+        depth = std::max(depth, depthReach(picture.placement(), picture.width(), picture.height()));
     beginFrame(options.width, options.height, depth, options.background);
-    for (const Layer& layer : layers) {
-        applyPlacement(layer.handle, layer.placement, layer.width, layer.height);
-        ZelvanDraw(layer.handle);
-    }
+    for (const StreamedPicture& picture : pictures) picture.draw();
     glFinish();
 }
 

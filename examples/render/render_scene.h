@@ -1,28 +1,22 @@
 #pragma once
 // What zelvan-render draws: the images named on the command line, or the built-in scene.
-#include <cstdint>
 #include <vector>
 
 #include "render_options.h"
 #include "scene.h"
-#include "zelvan.h"
+#include "streamed_picture.h"
 
 namespace zelvan_demo {
 
-struct Layer {
-    ZelvanHandle handle;
-    std::uint32_t width, height;
-    Placement placement;
-};
-
 // The placement the options ask for: fitted or scaled, centred, then moved, turned and faded.
-Placement placementFromOptions(const RenderOptions& options, std::uint32_t width, std::uint32_t height);
+zelvan::Placement placementFromOptions(const RenderOptions& options, std::uint32_t width,
+                                       std::uint32_t height);
 
-// Decodes (or generates) and uploads every layer, freeing each image's pixels once its blocks are
-// in textures. Throws DemoError. Needs ZelvanInit and the context current.
-std::vector<Layer> loadScene(const RenderOptions& options);
+// Streams every picture in, each decoded on a thread of its own while this one uploads it, and
+// places it. Throws DemoError. Needs a zelvan::Library and the context current.
+std::vector<StreamedPicture> loadScene(const RenderOptions& options);
 
-// Clears the frame to the background and draws the layers in order.
-void drawScene(const std::vector<Layer>& layers, const RenderOptions& options);
+// Clears the frame to the background and draws the pictures in order.
+void drawScene(const std::vector<StreamedPicture>& pictures, const RenderOptions& options);
 
 }  // namespace zelvan_demo

@@ -1,14 +1,17 @@
-// zelvan-view: shows a PNG or JPEG of any size through Zelvan in a window. Run with --help.
+// zelvan-view: shows a PNG, JPEG or TIFF of any size through Zelvan in a window, from the moment it
+// starts loading. Run with --help.
 #include <GLFW/glfw3.h>
 
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "image_reading.h"
 #include "program.h"
 #include "scene.h"
+#include "streamed_picture.h"
 #include "view_options.h"
 #include "viewer_window.h"
-#include "zelvan.h"
 
 using namespace zelvan_demo;
 
@@ -24,42 +27,27 @@ struct Glfw {
     ~Glfw() { glfwTerminate(); }
 };
 
-// An uploaded image whose textures are deleted while the window's context is still current.
-struct ShownImage {
-    ZelvanHandle handle;
-    ~ShownImage() { ZelvanDestroy(handle); }
-};
-
-BgraImage loadPicture(const ViewOptions& options) {
-    if (options.input.empty()) {
-        ProgressLine progress("generating the built-in fractal", "rows");
-        return makeFractalImage(kFractalWidth, kFractalHeight, progress.callback());
-    }
-    ProgressLine progress("decoding " + options.input, "rows");
-    return loadImageFile(options.input, progress.callback());
-}
-
-ZelvanHandle uploadWithProgress(const BgraImage& picture, const std::string& name) {
-    ProgressLine progress("uploading " + name, "blocks");
-    return uploadImage(picture, name, progress.callback());
-}
+// Strips of 2048 pixels: four blocks, a step of about 20 ms of uploading on llvmpipe.
+constexpr std::uint32_t kStripWidth = 2048;
 
 void view(const ViewOptions& options) {
     const std::string name = options.input.empty() ? "built-in fractal" : options.input;
+    // Opened before the window, so a file that is missing or no picture is reported without one
+    // flashing up.
+    std::unique_ptr<BandSource> source = options.input.empty() ? nullptr : openBandSource(options.input);
     // Started before the window because the built-in fractal asks the library for its block grid;
-    // the image's textures are deleted (ShownImage) before the window closes.
-    LibrarySession library;
-    // Decoded before the window opens, so a bad file is reported without one flashing up.
-    BgraImage picture = loadPicture(options);
+    // the picture's textures are deleted before the window closes.
+    const zelvan::Library library;
+    checkStarted(library);
+    if (!source) source = fractalSource(kFractalWidth, kFractalHeight);
     Glfw glfw;
     ViewerWindow window(options.width, options.height, "zelvan-view: " + name);
-    const ShownImage image{uploadWithProgress(picture, name)};
-    window.show(image.handle, picture.width, picture.height);
-    picture.pixels.reset();  // the pixels are in textures now; the memory goes back
+    StreamedPicture picture(std::move(source), name, kStripWidth);
+    window.show(picture);
     if (options.screenshot.empty())
         window.run();
     else
-        window.screenshot(options.frames, options.screenshot);
+        window.screenshot(options.frames, options.screenshot, options.loadedRows);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #pragma once
 // zelvan-view's command line.
+#include <cstdint>
 #include <string>
 
 #include "command_line.h"
@@ -9,9 +10,11 @@ namespace zelvan_demo {
 struct ViewOptions {
     std::string input;  // empty: the built-in fractal
     int width = 1024, height = 768;
-    // For tests: draw this many frames, save the last as a PNG and quit.
+    // For tests: load `loadedRows` rows (0: all), draw this many frames, save the last as a PNG and
+    // quit.
     std::string screenshot;
     int frames = 3;
+    std::uint32_t loadedRows = 0;
 };
 
 // Fills `options`; Done when --help was printed. Throws DemoError with a one-line message.

@@ -16,6 +16,9 @@ namespace {
 constexpr Rgb kBackground{0x1c, 0x20, 0x26};
 constexpr double kWheelStep = 1.15, kKeyZoomStep = 1.25, kTurnStep = 15;
 constexpr int kOpacityStep = 16;
+// The uploading a frame does while the picture streams in: about a frame and a half at 60 Hz, so
+// that pan and zoom keep answering.
+constexpr double kUploadSeconds = 0.025;
 
 ViewerWindow& owner(GLFWwindow* window) {
     return *static_cast<ViewerWindow*>(glfwGetWindowUserPointer(window));
@@ -39,10 +42,8 @@ ViewerWindow::ViewerWindow(int width, int height, const std::string& title) : ti
 
 ViewerWindow::~ViewerWindow() { glfwDestroyWindow(window_); }
 
-void ViewerWindow::show(ZelvanHandle image, std::uint32_t width, std::uint32_t height) {
-    image_ = image;
-    imageWidth_ = width;
-    imageHeight_ = height;
+void ViewerWindow::show(StreamedPicture& picture) {
+    picture_ = &picture;
     fit();
 }
 
@@ -50,29 +51,53 @@ void ViewerWindow::fit() {
     int width = 0, height = 0;
     glfwGetFramebufferSize(window_, &width, &height);
     const std::uint8_t alpha = view_.alpha;
-    view_ = fitPlacement(imageWidth_, imageHeight_, width, height);
+    view_ = zelvan::fit(picture_->width(), picture_->height(), width, height);
     view_.alpha = alpha;
 }
 
 void ViewerWindow::drawFrame() {
     int width = 0, height = 0;
     glfwGetFramebufferSize(window_, &width, &height);
-    beginFrame(width, height, depthReach(view_, imageWidth_, imageHeight_), kBackground);
-    applyPlacement(image_, view_, imageWidth_, imageHeight_);
-    ZelvanDraw(image_);
+    beginFrame(width, height, depthReach(view_, picture_->width(), picture_->height()), kBackground);
+    picture_->place(view_);
+    picture_->draw();
+}
+
+// Uploads strips of bands for about kUploadSeconds; false when none was decoded yet.
+bool ViewerWindow::uploadSome() {
+    const double start = glfwGetTime();
+    bool any = false;
+    while (glfwGetTime() - start < kUploadSeconds && picture_->uploadNext(false)) any = true;
+    showProgress();
+    return any;
+}
+
+void ViewerWindow::showProgress() {
+    const int percent = picture_->complete() ? 100 : int(picture_->progress() * 100);
+    if (percent == shownPercent_) return;
+    shownPercent_ = percent;
+    const std::string title =
+        percent == 100 ? title_ : title_ + " (loading, " + std::to_string(percent) + "%)";
+    glfwSetWindowTitle(window_, title.c_str());
 }
 
 void ViewerWindow::run() {
     glfwSwapInterval(1);
     while (!glfwWindowShouldClose(window_)) {
+        const bool uploaded = !picture_->complete() && uploadSome();
         drawFrame();
         glfwSwapBuffers(window_);
-        glfwWaitEvents();  // nothing moves unless the user does something
+        if (picture_->complete())
+            glfwWaitEvents();  // nothing moves unless the user does something
+        else
+            glfwWaitEventsTimeout(uploaded ? 0 : 0.005);  // a moment for the decoder when it is behind
     }
 }
 
-void ViewerWindow::screenshot(int frames, const std::string& path) {
+void ViewerWindow::screenshot(int frames, const std::string& path, std::uint32_t rows) {
     OutputFile output(path);
+    while (picture_->rowsUploaded() < (rows == 0 ? picture_->height() : rows) && picture_->uploadNext(true)) {
+    }
     glfwSwapInterval(0);
     for (int frame = 1; frame <= frames; ++frame) {
         glfwPollEvents();

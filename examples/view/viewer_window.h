@@ -1,9 +1,11 @@
 #pragma once
-// The viewer's window: GLFW input turned into view changes, and one library image drawn per frame.
+// The viewer's window: GLFW input turned into view changes, and one picture drawn per frame. While
+// the picture streams in, each frame uploads a few blocks of it between looks at the input, and
+// the title shows how far it has come.
 #include <string>
 
 #include "scene.h"
-#include "zelvan.h"
+#include "streamed_picture.h"
 
 struct GLFWwindow;
 
@@ -17,15 +19,19 @@ public:
     ViewerWindow(const ViewerWindow&) = delete;
     ViewerWindow& operator=(const ViewerWindow&) = delete;
 
-    // The image to show, already uploaded in this window's context; fitted at once.
-    void show(ZelvanHandle image, std::uint32_t width, std::uint32_t height);
-    // Draws and handles input until the window closes.
+    // The picture to show, streaming into this window's context (or already in it) and outliving
+    // the window's use of it; fitted at once.
+    void show(StreamedPicture& picture);
+    // Draws, uploads and handles input until the window closes.
     void run();
-    // Draws `frames` frames and writes the last one to a PNG file at `path`.
-    void screenshot(int frames, const std::string& path);
+    // Uploads until `rows` rows of the picture are in (all when 0), then draws `frames` frames and
+    // writes the last one to a PNG file at `path`.
+    void screenshot(int frames, const std::string& path, std::uint32_t rows);
 
 private:
     void drawFrame();
+    bool uploadSome();
+    void showProgress();
     void fit();
     void onKey(int key, int action);
     void onButton(int button, int action);
@@ -36,9 +42,9 @@ private:
 
     GLFWwindow* window_ = nullptr;
     std::string title_;
-    ZelvanHandle image_ = 0;
-    std::uint32_t imageWidth_ = 0, imageHeight_ = 0;
-    Placement view_;
+    StreamedPicture* picture_ = nullptr;
+    int shownPercent_ = -1;  // in the title; -1 before loading shows
+    zelvan::Placement view_;
     bool dragging_ = false;
     double lastX_ = 0, lastY_ = 0;
 };

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <functional>
 
+#include "grid_image.h"
 #include "picture_files.h"
 #include "run_program.h"
 
@@ -36,13 +37,13 @@ const BadInput kBadInputs[] = {
          writeText(d.file("notes.png"), "not a picture\n");
          return std::vector<std::string>{d.file("notes.png")};
      },
-     "not a PNG or JPEG"},
+     "not a PNG, JPEG or TIFF"},
     {"EmptyFile",
      [](const ScratchDir& d) {
          writeText(d.file("empty.jpg"), "");
          return std::vector<std::string>{d.file("empty.jpg")};
      },
-     "not a PNG or JPEG"},
+     "not a PNG, JPEG or TIFF"},
     {"TruncatedPng", [](const ScratchDir& d) { return withPng(d, 0.5); }, "truncated"},
     {"PngCutInItsHeader", [](const ScratchDir& d) { return withPng(d, 0.02); }, "truncated"},
     {"TruncatedJpeg",
@@ -52,6 +53,18 @@ const BadInput kBadInputs[] = {
          return std::vector<std::string>{d.file("in.jpg")};
      },
      "truncated"},
+    {"TiledTiffWithDamagedTiles",
+     [](const ScratchDir& d) {
+         TiffLayout layout;  // its header is fine: the damage shows on the decoding thread
+         layout.width = 1500, layout.height = 1100, layout.tileSize = 512;
+         layout.compression = COMPRESSION_ADOBE_DEFLATE;
+         writeGridTiff(d.file("in.tif"), layout, GridKind::Rgb);
+         std::fstream file(d.file("in.tif"), std::ios::in | std::ios::out | std::ios::binary);
+         file.seekp(16);  // into the first tile's compressed data
+         for (int i = 0; i < 200; ++i) file.put(char(i * 37));
+         return std::vector<std::string>{d.file("in.tif")};
+     },
+     "cannot decode this TIFF file"},
     {"PngLargerThanMemory",
      [](const ScratchDir& d) {
          writePngClaimingSize(d.file("huge.png"), 1000000, 1000000);  // 4 TB of pixels
@@ -65,7 +78,7 @@ const BadInput kBadInputs[] = {
          args.push_back(d.file("notes.txt"));
          return args;
      },
-     "not a PNG or JPEG"},
+     "not a PNG, JPEG or TIFF"},
 };
 
 class RenderBadInput : public ::testing::TestWithParam<BadInput> {

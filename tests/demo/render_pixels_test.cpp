@@ -59,6 +59,17 @@ TEST_F(RenderPixels, FitAndScaleEnlargeEachPixelToASquare) {
     }
 }
 
+TEST_F(RenderPixels, ZoomedOutPictureShowsTheAverageOfItsPixelsNotMoire) {
+    // A 1-pixel black and white checkerboard at 1/8 averages, in linear light, to sRGB grey 188.
+    Picture checkerboard(512, 512);
+    for (std::uint32_t y = 0; y < 512; ++y)
+        for (std::uint32_t x = 0; x < 512; ++x)
+            if ((x + y) % 2 != 0) checkerboard.at(x, y) = {255, 255, 255, 255};
+    const Picture out = render({input(checkerboard), "--size", "64x64"});
+    ASSERT_EQ(out.pixels.size(), 64u * 64u);
+    for (const Rgba& pixel : out.pixels) ASSERT_LE(colourDistance(pixel, {188, 188, 188, 255}), 1);
+}
+
 TEST_F(RenderPixels, SmallerImageIsCentredOnTheBackgroundAndTranslatedRightAndUp) {
     const Picture picture(16, 8, {200, 100, 50, 255});
     const Rgba background{0x10, 0x20, 0x30, 255};

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -65,7 +66,10 @@ ProgramRun runProgram(const std::vector<std::string>& argv, const std::string& s
     pid_t child = 0;
     if (posix_spawnp(&child, args[0], &actions, nullptr, args.data(), env.data()) == 0) {
         int status = 0;
-        if (waitpid(child, &status, 0) == child && WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
+        rusage usage{};
+        if (wait4(child, &status, 0, &usage) == child && WIFEXITED(status))
+            run.exitCode = WEXITSTATUS(status);
+        run.peakResidentBytes = std::uint64_t(usage.ru_maxrss) * 1024;
     }
     posix_spawn_file_actions_destroy(&actions);
     run.out = slurp(outPath);

@@ -1,5 +1,6 @@
 #pragma once
 // Runs a demo program as a child process, as a user would from a shell.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,7 @@ namespace demo_test {
 struct ProgramRun {
     int exitCode = -1;  // -1: did not exit normally (a crash, for instance)
     std::string out, err;
+    std::uint64_t peakResidentBytes = 0;  // the most memory the program held at once
 };
 
 // Runs argv[0] with the arguments; stdout and stderr are collected through files beside `scratch`.

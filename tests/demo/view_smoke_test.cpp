@@ -10,11 +10,10 @@ using namespace demo_test;
 
 namespace {
 
-TEST(ViewSmoke, ShowsTheImageFittedInTheWindow) {
-    ScratchDir scratch;
-    // Several blocks wide and high, partial ones included: 1300 x 900 in a 640 x 480 window is
-    // fitted to 640 x 443, leaving bands of background above and below.
-    writePng(scratch.file("in.png"), quadrants(1300, 900));
+// Shows `picture` in a 640 x 480 window under a virtual X server, loading `rows` of its rows (0: all),
+// and returns the window's last frame.
+Picture screenshot(const ScratchDir& scratch, const Picture& picture, std::uint32_t rows = 0) {
+    writePng(scratch.file("in.png"), picture);
     // Under AddressSanitizer the leak check is left out for the viewer: glfwTerminate unloads
     // Mesa's GLX driver, and the few blocks it keeps then belong to no module a suppression can
     // name. zelvan_render_test checks the code the two programs share with leak checking on.
@@ -23,13 +22,23 @@ TEST(ViewSmoke, ShowsTheImageFittedInTheWindow) {
         std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") + ":detect_leaks=0";
     const ProgramRun run =
         runProgram({XVFB_RUN_PATH, "-a", "-s", "-screen 0 800x600x24", ZELVAN_VIEW_PATH, "--size", "640x480",
-                    "--screenshot", scratch.file("shot.png"), "--frames", "3", scratch.file("in.png")},
+                    "--screenshot", scratch.file("shot.png"), "--frames", "3", "--loaded-rows",
+                    std::to_string(rows), scratch.file("in.png")},
                    scratch.path(), {leakCheckOff});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    const Picture shot = readPng(scratch.file("shot.png"));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    return run.exitCode == 0 ? readPng(scratch.file("shot.png")) : Picture{};
+}
+
+const Rgba kBackground{0x1c, 0x20, 0x26, 255};
+
+TEST(ViewSmoke, ShowsTheImageFittedInTheWindow) {
+    ScratchDir scratch;
+    // Several blocks wide and high, partial ones included: 1300 x 900 in a 640 x 480 window is
+    // fitted to 640 x 443, leaving bands of background above and below.
+    const Picture shot = screenshot(scratch, quadrants(1300, 900));
     ASSERT_EQ(shot.width, 640u);
     ASSERT_EQ(shot.height, 480u);
-    const Rgba background{0x1c, 0x20, 0x26, 255};
+    const Rgba background = kBackground;
     EXPECT_EQ(shot.at(320, 5), background);
     EXPECT_EQ(shot.at(320, 474), background);
     EXPECT_EQ(shot.at(160, 130), (Rgba{255, 0, 0, 255}));
@@ -37,6 +46,22 @@ TEST(ViewSmoke, ShowsTheImageFittedInTheWindow) {
     EXPECT_EQ(shot.at(160, 350), (Rgba{0, 0, 255, 255}));
     EXPECT_EQ(shot.at(480, 350), (Rgba{255, 255, 255, 255}));
     EXPECT_EQ(shot.at(1, 300), (Rgba{0, 0, 255, 255}));  // the image reaches the window's sides
+}
+
+TEST(ViewSmoke, WhileLoadingShowsTheRowsUploadedAndHidesTheRest) {
+    ScratchDir scratch;
+    // 2600 x 3000, two strips wide, fitted at 0.16 into x 112..528: 1024 rows in (164 window rows)
+    // are drawn from level 1, the finest of the levels that fill in under level 3, the level for
+    // the scale, which holds no row yet. Below them only the background, never white blocks.
+    const Picture shot = screenshot(scratch, quadrants(2600, 3000), 1024);
+    ASSERT_EQ(shot.width, 640u);
+    for (const std::uint32_t y : {10u, 150u}) {
+        EXPECT_EQ(shot.at(216, y), (Rgba{255, 0, 0, 255})) << y;
+        EXPECT_EQ(shot.at(424, y), (Rgba{0, 255, 0, 255})) << y;
+    }
+    for (const std::uint32_t y : {170u, 300u, 470u})
+        for (const std::uint32_t x : {120u, 216u, 424u, 520u})
+            EXPECT_EQ(shot.at(x, y), kBackground) << x << ", " << y;
 }
 
 TEST(ViewSmoke, ABadFileIsReportedInOneLineBeforeAnyWindowOpens) {

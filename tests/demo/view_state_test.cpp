@@ -14,14 +14,14 @@ void expectSamePoint(ImagePoint a, ImagePoint b) {
     EXPECT_NEAR(a.y, b.y, 1e-6);
 }
 
-Placement turnedView() {
-    Placement view = fitPlacement(kWidth, kHeight, 800, 600);
+zelvan::Placement turnedView() {
+    zelvan::Placement view = zelvan::fit(kWidth, kHeight, 800, 600);
     view.rotateZ = 30;
     return view;
 }
 
 TEST(ViewState, FitShowsTheWholeImageCentredAcrossTheNarrowerSide) {
-    const Placement view = fitPlacement(kWidth, kHeight, 800, 600);
+    const zelvan::Placement view = zelvan::fit(kWidth, kHeight, 800, 600);
     expectSamePoint(imagePointAt(view, kWidth, kHeight, 0, 300), {0, 250});       // left edge, middle
     expectSamePoint(imagePointAt(view, kWidth, kHeight, 800, 300), {1000, 250});  // right edge
     expectSamePoint(imagePointAt(view, kWidth, kHeight, 400, 500),
@@ -30,7 +30,7 @@ TEST(ViewState, FitShowsTheWholeImageCentredAcrossTheNarrowerSide) {
 
 TEST(ViewState, ZoomKeepsTheImagePointUnderTheCursor) {
     for (const double factor : {2.0, 0.3, 1e9, 1e-9}) {
-        Placement view = turnedView();
+        zelvan::Placement view = turnedView();
         const ImagePoint before = imagePointAt(view, kWidth, kHeight, 123, 456);
         zoomAbout(view, 123, 456, factor);
         expectSamePoint(imagePointAt(view, kWidth, kHeight, 123, 456), before);
@@ -41,7 +41,7 @@ TEST(ViewState, ZoomKeepsTheImagePointUnderTheCursor) {
 }
 
 TEST(ViewState, TurnKeepsThePivotAndTurnsEverythingElseAboutIt) {
-    Placement view = turnedView();
+    zelvan::Placement view = turnedView();
     const ImagePoint pivot = imagePointAt(view, kWidth, kHeight, 400, 100);
     const ImagePoint above = imagePointAt(view, kWidth, kHeight, 400, 150);
     turnAbout(view, 400, 100, 90);
@@ -56,7 +56,7 @@ TEST(ViewState, TurnKeepsThePivotAndTurnsEverythingElseAboutIt) {
 }
 
 TEST(ViewState, PanMovesEveryImagePointByTheDrag) {
-    Placement view = turnedView();
+    zelvan::Placement view = turnedView();
     const ImagePoint a = imagePointAt(view, kWidth, kHeight, 10, 20),
                      b = imagePointAt(view, kWidth, kHeight, 700, 500);
     pan(view, 35, -12);
@@ -65,7 +65,7 @@ TEST(ViewState, PanMovesEveryImagePointByTheDrag) {
 }
 
 TEST(ViewState, OpacityStaysWithinItsRange) {
-    Placement view;
+    zelvan::Placement view;
     changeOpacity(view, 16);
     EXPECT_EQ(view.alpha, 255);
     changeOpacity(view, -100);

@@ -1,0 +1,77 @@
+#pragma once
+// A picture streamed from a BandSource into zelvan::Pyramid textures and drawn while it arrives.
+// Bands come from a BandQueue (decoded on a thread of its own) and go up as they arrive; the picture
+// may be cut into column strips, each a pyramid of its own, so that one step of the upload is a
+// few blocks and a window can keep answering its user between steps. draw shows the level whose
+// texels are the smallest that still cover a screen pixel. While loading, it shows the rows
+// uploaded so far at that level (finer levels filling the rows it has not reached yet) and hides
+// the rest: never a block without its pixels.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "band_queue.h"
+#include "progress.h"
+#include "zelvan.hpp"
+
+namespace zelvan_demo {
+
+// The bytes of texture memory a width x height pyramid takes: each level's blocks in textures of
+// power-of-two sides, 4 bytes per texel. About 4/3 of width x height x 4.
+std::uint64_t pyramidTextureBytes(std::uint32_t width, std::uint32_t height);
+
+// The memory a width x height picture needs while it streams in: its textures, the band buffers,
+// and a band's worth of pyramid rows waiting to form bands.
+std::uint64_t streamingBytes(std::uint32_t width, std::uint32_t height);
+
+class StreamedPicture {
+public:
+    // Checks that streamingBytes fit in memory, makes the pyramids (strips of stripWidth pixels, a
+    // multiple of 512; 0 for one strip) and starts decoding. Throws DemoError naming `name`.
+    // Needs a zelvan::Library; the context must be current for everything but the queries.
+    StreamedPicture(std::unique_ptr<BandSource> source, const std::string& name,
+                    std::uint32_t stripWidth = 0);
+
+    std::uint32_t width() const { return width_; }
+    std::uint32_t height() const { return height_; }
+    // The part uploaded, 0 to 1, counted in strips of bands.
+    double progress() const;
+    // Rows of the picture uploaded in every strip, from the top.
+    std::uint32_t rowsUploaded() const { return strips_.back().rows; }
+    bool complete() const { return rowsUploaded() == height_; }
+
+    // Uploads the next strip of the next band (and the level rows it completes). With `wait` it
+    // waits for the band to be decoded; without, it returns false when it is not decoded yet.
+    // False once complete. Throws DemoError for a damaged file or a band the library refuses.
+    bool uploadNext(bool wait);
+    // Uploads everything still to come, telling `rowsDone`.
+    void finish(const ProgressFn& rowsDone = {});
+
+    // Where the picture goes: by its centre, turned about it, as zelvan::Pyramid::place takes it.
+    void place(const zelvan::Placement& placement);
+    const zelvan::Placement& placement() const { return placement_; }
+    // Draws into the current model-view matrix, one unit per screen pixel (glOrtho over the
+    // viewport), leaving the matrix as it was. Uses clip planes 0 and 1 while loading.
+    void draw() const;
+
+private:
+    struct Strip {
+        std::uint32_t left, width;
+        zelvan::Pyramid pyramid;
+        std::uint32_t rows = 0;  // uploaded
+    };
+    std::size_t levelShown() const;
+    double rowsCovered(const Strip& strip, std::size_t level) const;
+    void drawRows(const Strip& strip, std::size_t level, double top, double bottom) const;
+
+    std::string name_;
+    std::uint32_t width_, height_;
+    std::vector<Strip> strips_;
+    std::unique_ptr<BandQueue> queue_;  // after the strips: decoding starts once they exist
+    Band band_;                         // the band being uploaded strip by strip
+    std::size_t nextStrip_ = 0;         // its strip to upload next
+    zelvan::Placement placement_;
+};
+
+}  // namespace zelvan_demo
