@@ -41,7 +41,7 @@ cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1 \
 LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build/asan --output-on-failure -j "$jobs"
+  ctest --test-dir build/asan --output-on-failure -j "$jobs" -LE scale  # the giant pictures run once, above
 
 echo "== install and use: pkg-config, find_package, add_subdirectory, FetchContent =="
 bash tests/package/run.sh
