@@ -13,5 +13,5 @@ if [ $# -eq 0 ]; then
   echo "Wrote $PWD/zelvan-demo.png"
 fi
 if [ -x "$build/examples/zelvan-view" ]; then
-  echo "To look around a picture of your own: $build/examples/zelvan-view PICTURE.png (or .jpg)"
+  echo "To look around a picture of your own: $build/examples/zelvan-view PICTURE.png (or .jpg, .tif)"
 fi
