@@ -34,8 +34,8 @@ std::string size(std::uint32_t width, std::uint32_t height) {
     return std::to_string(width) + " x " + std::to_string(height);
 }
 
-}  // namespace
-
+// The bytes of texture memory a width x height pyramid takes: each level's blocks in textures of
+// power-of-two sides, 4 bytes per texel. About 4/3 of width x height x 4.
 std::uint64_t pyramidTextureBytes(std::uint32_t width, std::uint32_t height) {
     std::uint64_t bytes = paddedSide(width) * paddedSide(height) * 4;
     while (width > 1 || height > 1) {
@@ -46,9 +46,13 @@ std::uint64_t pyramidTextureBytes(std::uint32_t width, std::uint32_t height) {
     return bytes;
 }
 
+// The memory a width x height picture needs while it streams in: its textures, the band buffers,
+// and a band's worth of pyramid rows waiting to form bands.
 std::uint64_t streamingBytes(std::uint32_t width, std::uint32_t height) {
     return pyramidTextureBytes(width, height) + (kBandBuffers + 1) * std::uint64_t{kBandRows} * width * 4;
 }
+
+}  // namespace
 
 StreamedPicture::StreamedPicture(std::unique_ptr<BandSource> source, const std::string& name,
                                  std::uint32_t stripWidth)

@@ -17,19 +17,11 @@
 
 namespace zelvan_demo {
 
-// The bytes of texture memory a width x height pyramid takes: each level's blocks in textures of
-// power-of-two sides, 4 bytes per texel. About 4/3 of width x height x 4.
-std::uint64_t pyramidTextureBytes(std::uint32_t width, std::uint32_t height);
-
-// The memory a width x height picture needs while it streams in: its textures, the band buffers,
-// and a band's worth of pyramid rows waiting to form bands.
-std::uint64_t streamingBytes(std::uint32_t width, std::uint32_t height);
-
 class StreamedPicture {
 public:
-    // Checks that streamingBytes fit in memory, makes the pyramids (strips of stripWidth pixels, a
-    // multiple of 512; 0 for one strip) and starts decoding. Throws DemoError naming `name`.
-    // Needs a zelvan::Library; the context must be current for everything but the queries.
+    // Checks that the textures and the bands fit in memory, makes the pyramids (strips of stripWidth pixels,
+    // a multiple of 512; 0 for one strip) and starts decoding. Throws DemoError naming `name`. Needs a
+    // zelvan::Library; the context must be current for everything but the queries.
     StreamedPicture(std::unique_ptr<BandSource> source, const std::string& name,
                     std::uint32_t stripWidth = 0);
 
