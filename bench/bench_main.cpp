@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
     }
     int count = static_cast<int>(args.size());
 
-    zelvan_test::GlContext context(1024, 1024);
+    zelvan_support::GlContext context(1024, 1024);
     if (!context.isValid()) {
         std::fprintf(stderr, "zelvan_bench: no OpenGL context: %s\n", context.error().c_str());
         return 1;

@@ -64,7 +64,7 @@ void drawVersusLoop(benchmark::State& state) {
             textures.push_back(static_cast<GLuint>(name));
         }
     ZelvanScale(handle, kViewSide, kViewSide, true);
-    zelvan_test::setUpOrtho(kViewSide, kViewSide);
+    zelvan_support::setUpOrtho(kViewSide, kViewSide);
     // The renderer prepares a texture on its first use; neither entrant should pay for that.
     ZelvanDraw(handle);
     handWrittenDraw(textures);

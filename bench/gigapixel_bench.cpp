@@ -74,7 +74,7 @@ double inFreshProcess(const std::function<double()>& work) {
         close(channel[0]);
         double seconds = -1;
         try {
-            zelvan_test::GlContext context(kFrame, kFrame);
+            zelvan_support::GlContext context(kFrame, kFrame);
             const zelvan::Library library;
             if (context.isValid() && library) seconds = work();
         } catch (const std::exception& error) {

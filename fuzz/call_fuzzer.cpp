@@ -25,7 +25,7 @@
 #include "zelvan.h"
 
 using namespace zelvan_fuzz;
-using zelvan_test::boundTexture;
+using zelvan_support::boundTexture;
 
 namespace {
 
@@ -46,7 +46,7 @@ constexpr std::size_t kMaxOffset = 15;
 constexpr std::size_t kPixelBytes = kMaxOffset + 511 * (2048 + kMaxExtraPitch) + 2048;
 
 const std::vector<std::uint8_t>& pixelMemory() {
-    static const std::vector<std::uint8_t> bytes = zelvan_test::patternBytes(kPixelBytes, 0);
+    static const std::vector<std::uint8_t> bytes = zelvan_support::patternBytes(kPixelBytes, 0);
     return bytes;
 }
 
@@ -413,14 +413,14 @@ private:
     // deleted, an accepted one replaces the block's previous texture.
     std::vector<std::string> expectedUploadCalls(const ModelBlock& block, std::uint32_t name,
                                                  bool refused) const {
-        zelvan_test::UploadCalls upload;
+        zelvan_support::UploadCalls upload;
         upload.pendingErrors = pendingError_ ? 1 : 0;
         upload.texture = name;
         upload.textureWidth = block.textureWidth;
         upload.textureHeight = block.textureHeight;
         upload.refused = refused;
         upload.replaced = block.texture;
-        return zelvan_test::expectedUploadCalls(upload);
+        return zelvan_support::expectedUploadCalls(upload);
     }
 
     void alpha() {
@@ -462,7 +462,7 @@ private:
 
     FuzzedDataProvider& in_;
     Model model_;
-    zelvan_test::GlRecorder recorder_;
+    zelvan_support::GlRecorder recorder_;
     std::set<std::uint32_t> namesSeen_;
     bool pendingError_ = false;
     int step_ = 0;
@@ -476,9 +476,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     setenv("EGL_PLATFORM", "surfaceless", 0);
     // Kept for the whole process and never torn down: Mesa's teardown orphans a few blocks that
     // its JIT code allocated, which the leak checker would blame on the last input.
-    static const auto* context = new zelvan_test::GlContext(64, 64);
+    static const auto* context = new zelvan_support::GlContext(64, 64);
     if (!context->isValid()) fail("no OpenGL context: %s", context->error().c_str());
-    zelvan_test::setUpOrtho(64, 64);
+    zelvan_support::setUpOrtho(64, 64);
     return 0;
 }
 

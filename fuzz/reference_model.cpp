@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "draw_calls.h"
+
 namespace zelvan_fuzz {
 
 namespace {
@@ -16,27 +18,7 @@ std::uint32_t powerOfTwoAtLeast(std::uint32_t n) {
     return p;
 }
 
-// The GL recorder's notation: enums by name, integers as "%.0f", floats as "%.9g" (a NaN's sign
-// is ignored).
-std::string num(double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.0f", value);
-    return text;
-}
-std::string flt(float value) {
-    if (std::isnan(value)) return "nan";
-    char text[64];
-    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
-    return text;
-}
-std::string call(const char* name, std::initializer_list<std::string> args) {
-    std::string text = std::string(name) + "(";
-    bool first = true;
-    for (const std::string& arg : args) {
-        text += (first ? "" : ", ") + arg;
-        first = false;
-    }
-    return text + ")";
+return text + ")";
 }
 
 void collectTextures(ModelImage& image, std::vector<std::uint32_t>& deleted) {
@@ -112,54 +94,23 @@ float scaleFor(float value, std::uint32_t pixels, bool asSize) {
 }
 
 std::vector<std::string> expectedDrawCalls(const ModelImage& image) {
-    std::vector<std::string> calls;
-    if (image.width == 0 || image.height == 0) return calls;
-    const std::string zero = flt(0.0f), one = flt(1.0f);
-    calls = {
-        call("glPushMatrix", {}),
-        call("glEnable", {"GL_BLEND"}),
-        call("glEnable", {"GL_TEXTURE_2D"}),
-        call("glBlendFunc", {"GL_SRC_ALPHA", "GL_ONE_MINUS_SRC_ALPHA"}),
-        call("glColor4ub", {num(255), num(255), num(255), num(image.alpha)}),
-        call("glTexEnvi", {"GL_TEXTURE_ENV", "GL_TEXTURE_ENV_MODE", "GL_MODULATE"}),
-        call("glRotatef", {flt(image.rotation.x), one, zero, zero}),
-        call("glRotatef", {flt(image.rotation.y), zero, one, zero}),
-        call("glRotatef", {flt(image.rotation.z), zero, zero, one}),
-        call("glTranslatef",
-             {flt(image.translation.x),
-              flt(static_cast<float>(static_cast<double>(image.height) * image.sy + image.translation.y)),
-              flt(image.translation.z)})};
-    for (std::uint32_t row = 0; row < image.vBlocks; ++row) {
-        calls.push_back(call("glPushMatrix", {}));
-        for (std::uint32_t col = 0; col < image.hBlocks; ++col) {
-            const ModelBlock& b = image.blocks[std::size_t{row} * image.hBlocks + col];
-            const float s = static_cast<float>(b.width) / static_cast<float>(b.textureWidth);
-            const float t = static_cast<float>(b.height) / static_cast<float>(b.textureHeight);
-            const float w = static_cast<float>(b.width) * image.sx;
-            const float h = static_cast<float>(b.height) * image.sy;
-            const std::vector<std::string> quad = {call("glBindTexture", {"GL_TEXTURE_2D", num(b.texture)}),
-                                                   call("glBegin", {"GL_QUADS"}),
-                                                   call("glNormal3f", {zero, zero, one}),
-                                                   call("glTexCoord2f", {zero, zero}),
-                                                   call("glVertex3f", {zero, zero, zero}),
-                                                   call("glTexCoord2f", {flt(s), zero}),
-                                                   call("glVertex3f", {flt(w), zero, zero}),
-                                                   call("glTexCoord2f", {flt(s), flt(t)}),
-                                                   call("glVertex3f", {flt(w), flt(-h), zero}),
-                                                   call("glTexCoord2f", {zero, flt(t)}),
-                                                   call("glVertex3f", {zero, flt(-h), zero}),
-                                                   call("glEnd", {}),
-                                                   call("glTranslatef", {flt(w), zero, zero})};
-            calls.insert(calls.end(), quad.begin(), quad.end());
-        }
-        calls.push_back(call("glPopMatrix", {}));
-        const float step =
-            static_cast<float>(image.blocks[std::size_t{row} * image.hBlocks].height) * image.sy;
-        calls.push_back(call("glTranslatef", {zero, flt(-step), zero}));
-    }
-    calls.push_back(call("glDisable", {"GL_TEXTURE_2D"}));
-    calls.push_back(call("glPopMatrix", {}));
-    return calls;
+    zelvan_support::DrawnImage drawn;
+    drawn.width = image.width;
+    drawn.height = image.height;
+    drawn.hBlocks = image.hBlocks;
+    drawn.vBlocks = image.vBlocks;
+    for (const ModelBlock& b : image.blocks)
+        drawn.blocks.push_back({b.width, b.height, b.textureWidth, b.textureHeight, b.texture});
+    drawn.translation[0] = image.translation.x;
+    drawn.translation[1] = image.translation.y;
+    drawn.translation[2] = image.translation.z;
+    drawn.rotation[0] = image.rotation.x;
+    drawn.rotation[1] = image.rotation.y;
+    drawn.rotation[2] = image.rotation.z;
+    drawn.scaleX = image.sx;
+    drawn.scaleY = image.sy;
+    drawn.alpha = image.alpha;
+    return zelvan_support::expectedDrawCalls(drawn);
 }
 
 }  // namespace zelvan_fuzz

@@ -28,7 +28,7 @@ void applyUnpackState(const UnpackState& state) {
 std::string checkUploadedTexture(const ModelBlock& block, const std::uint8_t* pixels, std::int32_t pitch,
                                  std::uint32_t probeX, std::uint32_t probeY) {
     int width = 0, height = 0;
-    const std::vector<std::uint8_t> texels = zelvan_test::readBoundTexture(&width, &height);
+    const std::vector<std::uint8_t> texels = zelvan_support::readBoundTexture(&width, &height);
     char why[160];
     if (static_cast<std::uint32_t>(width) != block.textureWidth ||
         static_cast<std::uint32_t>(height) != block.textureHeight) {

@@ -38,7 +38,7 @@ Bytes picture(std::uint32_t width, std::uint32_t height,
 }
 
 Rgba pixelAt(int x, int y) {
-    const zelvan_test::Rgba p = zelvan_test::readPixel(x, y);
+    const zelvan_support::Rgba p = zelvan_support::readPixel(x, y);
     return {p.r, p.g, p.b, 255};
 }
 
@@ -56,7 +56,7 @@ Bytes drawnTexels(const zelvan::Image& image) {
     Bytes texels(std::size_t{width} * height * 4);
     for (std::uint32_t top = 0; top < height; top += kSurfaceHeight)
         for (std::uint32_t left = 0; left < width; left += kSurfaceWidth) {
-            zelvan_test::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
+            zelvan_support::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
             // Unturned at scale 1, with image pixel (left, top) at the frame's top-left pixel. Not
             // place(): the image may be a pyramid's level, placed by the pyramid.
             ZelvanScale(image.handle(), 1, 1, false);
@@ -116,7 +116,7 @@ TEST_F(CxxInterface, UploadsRefuseWhatDoesNotHoldTheImageAndUploadNothing) {
     EXPECT_FALSE(image.uploadRows(0, red.data(), pitch, 500));    // neither a band of 512 nor the bottom
     EXPECT_FALSE(image.uploadRows(512, red.data(), pitch, 512));  // past the bottom
 
-    zelvan_test::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
+    zelvan_support::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
     zelvan::Placement placement = zelvan::fit(width, height, kSurfaceWidth, kSurfaceHeight);
     image.place(placement);
     const std::array<std::array<int, 2>, 4> blockCentres{{{100, 400}, {450, 400}, {100, 60}, {450, 60}}};
@@ -182,7 +182,7 @@ TEST_F(CxxInterface, PlacementPutsTheCentrePixelAtTheRequestedPoint) {
                           {0, 60, 0, 30, 0}, {45, 0, 90, 0, 60 * r},
                           {180, 0, 0, 60, 0}};
     for (const Turn& turn : turns) {
-        zelvan_test::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
+        zelvan_support::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
         glMatrixMode(GL_PROJECTION);
         glLoadIdentity();
         glOrtho(0, kSurfaceWidth, 0, kSurfaceHeight, -1000, 1000);  // room for the tilted image
@@ -232,10 +232,10 @@ TEST_F(CxxInterface, PyramidDrawsAFineCheckerboardAtOneEighthAsEvenGrey) {
     pyramid.place(placement);
     EXPECT_EQ(pyramid.levelFor(1.0), 3u);
 
-    zelvan_test::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
+    zelvan_support::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
     pyramid.draw();
     EXPECT_EQ(greyPixels(256, 188, 1), 256u * 256u);
-    zelvan_test::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
+    zelvan_support::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
     image.draw();
     EXPECT_LT(greyPixels(256, 188, 40), 256u * 256u / 2) << "the image alone should show no grey";
 }
@@ -258,10 +258,10 @@ TEST_F(CxxInterface, PyramidAtOneToOneOrLargerIsPixelIdenticalToTheImage) {
         placement.alpha = 200;
         image.place(placement);
         pyramid.place(placement);
-        zelvan_test::setUpOrtho(kSurfaceWidth, kSurfaceHeight, 0.2f, 0.4f, 0.6f);
+        zelvan_support::setUpOrtho(kSurfaceWidth, kSurfaceHeight, 0.2f, 0.4f, 0.6f);
         image.draw();
         const Bytes imageFrame = readFrame(kSurfaceWidth, kSurfaceHeight);
-        zelvan_test::setUpOrtho(kSurfaceWidth, kSurfaceHeight, 0.2f, 0.4f, 0.6f);
+        zelvan_support::setUpOrtho(kSurfaceWidth, kSurfaceHeight, 0.2f, 0.4f, 0.6f);
         pyramid.draw();
         EXPECT_TRUE(readFrame(kSurfaceWidth, kSurfaceHeight) == imageFrame) << "scale " << scale;
     }
@@ -277,10 +277,10 @@ TEST_F(CxxInterface, PyramidLevelsTakeNoColourFromTransparentPixels) {
     zelvan::Pyramid pyramid(side, side);
     ASSERT_TRUE(pyramid.upload(stripes.data(), side * 4, stripes.size()));
     pyramid.place(zelvan::fit(side, side, side / 2, side / 2));  // level 1, one to one
-    zelvan_test::setUpOrtho(kSurfaceWidth, kSurfaceHeight, 1, 1, 1);
+    zelvan_support::setUpOrtho(kSurfaceWidth, kSurfaceHeight, 1, 1, 1);
     pyramid.draw();
     EXPECT_EQ(greyPixels(side / 2, 255, 1), std::size_t{side / 2} * (side / 2));
-    zelvan_test::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
+    zelvan_support::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
     pyramid.draw();
     EXPECT_EQ(greyPixels(side / 2, 128, 1), std::size_t{side / 2} * (side / 2)) << "alpha should be one half";
 }

@@ -11,12 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "draw_calls.h"
 #include "gl_recorder.h"
 #include "gl_test_environment.h"
 #include "texels.h"
 #include "zelvan.h"
 
-namespace zelvan_test {
+namespace zelvan_support {
 
 // Colours compare by red, green and blue: the framebuffer's alpha depends on the blend.
 bool operator==(const Rgba& a, const Rgba& b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
@@ -24,17 +25,19 @@ std::ostream& operator<<(std::ostream& out, const Rgba& c) {
     return out << "(" << int{c.r} << ", " << int{c.g} << ", " << int{c.b} << ")";
 }
 
-}  // namespace zelvan_test
+}  // namespace zelvan_support
 
 namespace {
 
-using zelvan_test::boundTexture;
-using zelvan_test::GlRecorder;
+using zelvan_support::boundTexture;
+using zelvan_support::DrawnImage;
+using zelvan_support::expectedDrawCalls;
+using zelvan_support::GlRecorder;
+using zelvan_support::readPixel;
+using zelvan_support::Rgba;
 using zelvan_test::GlTest;
 using zelvan_test::kSurfaceHeight;
 using zelvan_test::kSurfaceWidth;
-using zelvan_test::readPixel;
-using zelvan_test::Rgba;
 
 constexpr Rgba kBackground{51, 102, 153, 255};  // the clear colour (0.2, 0.4, 0.6)
 constexpr Rgba kRed{255, 0, 0, 255}, kGreen{0, 255, 0, 255}, kBlue{0, 0, 255, 255},
@@ -75,7 +78,7 @@ class Draw : public GlTest {
 protected:
     void SetUp() override {
         GlTest::SetUp();
-        zelvan_test::setUpOrtho(kSurfaceWidth, kSurfaceHeight, 0.2f, 0.4f, 0.6f, 1.0f);
+        zelvan_support::setUpOrtho(kSurfaceWidth, kSurfaceHeight, 0.2f, 0.4f, 0.6f, 1.0f);
         glDisable(GL_BLEND);
     }
 };
@@ -207,7 +210,7 @@ TEST_F(Draw, TurnedAndScaledSeamsShowNeighbouringPixels) {
     } views[] = {{-17, 0.41f}, {7, 0.37f}, {30, 0.4f}, {45, 0.33f}, {90, 0.45f}, {30, 2.9f}, {-17, 0.61f}};
     for (const auto& view : views) {
         SCOPED_TRACE(testing::Message() << view.degrees << " degrees at scale " << view.scale);
-        zelvan_test::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
+        zelvan_support::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
         // The image's centre at the frame's centre: the translation applies in the turned frame.
         const double a = view.degrees * 3.14159265358979 / 180, centre = kSurfaceWidth / 2.0;
         const double half = side * view.scale / 2.0;
@@ -318,7 +321,7 @@ TEST_F(Draw, LeavesTheDocumentedStateAndTouchesNothingElse) {
 
     // The last block's texture is bound: it holds the image's bottom-right pixels.
     int tw = 0, th = 0;
-    const std::vector<uint8_t> texels = zelvan_test::readBoundTexture(&tw, &th);
+    const std::vector<uint8_t> texels = zelvan_support::readBoundTexture(&tw, &th);
     EXPECT_EQ(tw, 128);
     EXPECT_EQ(th, 32);
     ASSERT_FALSE(texels.empty());
@@ -373,27 +376,6 @@ TEST_F(Draw, SettersMakeNoOpenGlCall) {
     EXPECT_TRUE(recorder.calls().empty());
 }
 
-std::string num(float value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
-    return text;
-}
-
-std::vector<std::string> quad(GLuint texture, float s, float t, float w, float h) {
-    return {"glBindTexture(GL_TEXTURE_2D, " + std::to_string(texture) + ")",
-            "glBegin(GL_QUADS)",
-            "glNormal3f(0, 0, 1)",
-            "glTexCoord2f(0, 0)",
-            "glVertex3f(0, 0, 0)",
-            "glTexCoord2f(" + num(s) + ", 0)",
-            "glVertex3f(" + num(w) + ", 0, 0)",
-            "glTexCoord2f(" + num(s) + ", " + num(t) + ")",
-            "glVertex3f(" + num(w) + ", " + num(-h) + ", 0)",
-            "glTexCoord2f(0, " + num(t) + ")",
-            "glVertex3f(0, " + num(-h) + ", 0)",
-            "glEnd()"};
-}
-
 TEST_F(Draw, MakesTheExactCallSequence) {
     // 600 x 530: blocks 512 x 512, 88 x 512, 512 x 18, 88 x 18 in textures 512, 128 wide, 512, 32 high.
     const ZelvanHandle h = ZelvanCreate(600, 530);
@@ -416,32 +398,25 @@ TEST_F(Draw, MakesTheExactCallSequence) {
     GlRecorder recorder;
     ZelvanDraw(h);
 
-    const float s1 = 88.0f / 128.0f, t1 = 18.0f / 32.0f, h0 = 512.0f * sy, h1 = 18.0f * sy;
-    std::vector<std::string> expected = {"glPushMatrix()",
-                                         "glEnable(GL_BLEND)",
-                                         "glEnable(GL_TEXTURE_2D)",
-                                         "glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA)",
-                                         "glColor4ub(255, 255, 255, 200)",
-                                         "glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE)",
-                                         "glRotatef(10, 1, 0, 0)",
-                                         "glRotatef(20, 0, 1, 0)",
-                                         "glRotatef(30, 0, 0, 1)",
-                                         "glTranslatef(5, " + num(top) + ", 7)",
-                                         "glPushMatrix()"};
-    const auto append = [&](const std::vector<std::string>& calls) {
-        expected.insert(expected.end(), calls.begin(), calls.end());
-    };
-    append(quad(names[0][0], 1, 1, 256, h0));
-    append({"glTranslatef(256, 0, 0)"});
-    append(quad(names[0][1], s1, 1, 44, h0));
-    append({"glTranslatef(44, 0, 0)", "glPopMatrix()", "glTranslatef(0, " + num(-h0) + ", 0)",
-            "glPushMatrix()"});
-    append(quad(names[1][0], 1, t1, 256, h1));
-    append({"glTranslatef(256, 0, 0)"});
-    append(quad(names[1][1], s1, t1, 44, h1));
-    append({"glTranslatef(44, 0, 0)", "glPopMatrix()", "glTranslatef(0, " + num(-h1) + ", 0)",
-            "glDisable(GL_TEXTURE_2D)", "glPopMatrix()"});
-    EXPECT_EQ(recorder.calls(), expected);
+    DrawnImage expected;
+    expected.width = 600;
+    expected.height = 530;
+    expected.hBlocks = expected.vBlocks = 2;
+    expected.blocks = {{512, 512, 512, 512, names[0][0]},
+                       {88, 512, 128, 512, names[0][1]},
+                       {512, 18, 512, 32, names[1][0]},
+                       {88, 18, 128, 32, names[1][1]}};
+    expected.translation[0] = 5;
+    expected.translation[1] = ty;
+    expected.translation[2] = 7;
+    expected.rotation[0] = 10;
+    expected.rotation[1] = 20;
+    expected.rotation[2] = 30;
+    expected.scaleX = 0.5f;
+    expected.scaleY = sy;
+    expected.alpha = 200;
+    const std::vector<std::string> calls = expectedDrawCalls(expected);
+    EXPECT_EQ(recorder.calls(), calls);
 }
 
 TEST_F(Draw, BlocksNeverUploadedAreDrawnWithTextureZero) {

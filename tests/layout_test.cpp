@@ -120,7 +120,7 @@ TEST_F(ReleaseTextures, DeletesEveryTextureAndKeepsGeometry) {
     image.blocks[0].texture = names[0];
     image.blocks[1].texture = names[1];
 
-    zelvan_test::GlRecorder recorder;
+    zelvan_support::GlRecorder recorder;
     zelvan::releaseTextures(image);
     EXPECT_EQ(recorder.calls(),
               (std::vector<std::string>{"glDeleteTextures(1, " + std::to_string(names[0]) + ")",
@@ -136,7 +136,7 @@ TEST_F(ReleaseTextures, DeletesEveryTextureAndKeepsGeometry) {
 
 TEST_F(ReleaseTextures, MakesNoCallForAnImageNeverUploaded) {
     BlockImage image = layoutBlocks(1300, 700, 512, 512);
-    zelvan_test::GlRecorder recorder;
+    zelvan_support::GlRecorder recorder;
     zelvan::releaseTextures(image);
     EXPECT_TRUE(recorder.calls().empty());
 }

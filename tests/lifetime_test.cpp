@@ -14,8 +14,8 @@
 
 namespace {
 
-using zelvan_test::boundTexture;
-using zelvan_test::GlRecorder;
+using zelvan_support::boundTexture;
+using zelvan_support::GlRecorder;
 using zelvan_test::GlTest;
 
 struct Dem {

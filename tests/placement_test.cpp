@@ -84,7 +84,7 @@ TEST_F(DrawImage, MakesNoCallForABlockListThatDoesNotMatchTheGrid) {
     longer.blocks.push_back(longer.blocks.back());
     BlockImage empty = layoutBlocks(0, 700, 512, 512);
 
-    zelvan_test::GlRecorder recorder;
+    zelvan_support::GlRecorder recorder;
     zelvan::drawImage(shorter);
     zelvan::drawImage(longer);
     zelvan::drawImage(empty);
@@ -100,7 +100,7 @@ TEST_F(DrawImage, StepsDownByTheFirstBlockOfEachRow) {
     image.blockAt(0, 1).height = 300;  // never produced by the layout: tells the two blocks apart
     for (zelvan::Block& block : image.blocks) block.x = block.y = 12345;
 
-    zelvan_test::GlRecorder recorder;
+    zelvan_support::GlRecorder recorder;
     zelvan::drawImage(image);
     std::vector<std::string> translations;
     for (const std::string& call : recorder.calls())

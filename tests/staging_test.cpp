@@ -20,7 +20,7 @@
 namespace {
 
 using zelvan::Block;
-using zelvan_test::patternBytes;
+using zelvan_support::patternBytes;
 using zelvan_test::referenceStaging;
 
 Block blockOf(std::uint32_t width, std::uint32_t height) {
@@ -102,7 +102,7 @@ TEST_F(UploadWithoutMemory, ReturnsFalseAndChangesNothing) {
     image.blocks[0].texture = 77;
     const std::uint32_t pixel = 0;
 
-    zelvan_test::GlRecorder recorder;
+    zelvan_support::GlRecorder recorder;
     EXPECT_FALSE(zelvan::uploadBlock(image, 0, 0, &pixel, 4));
     EXPECT_TRUE(recorder.calls().empty());
     EXPECT_EQ(image.blocks[0].texture, 77u);

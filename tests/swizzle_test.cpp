@@ -20,7 +20,7 @@
 namespace {
 
 using zelvan::SwapKernel;
-using zelvan_test::patternBytes;
+using zelvan_support::patternBytes;
 using zelvan_test::referenceStaging;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -139,7 +139,7 @@ TEST_F(UploadTexels, WidePitchBlockReadsBackAsReference) {
     ASSERT_NE(handle, 0u);
     ASSERT_TRUE(ZelvanSetBlockPtr(handle, 0, 0, image.data() + 1, kPitch));
     int width = 0, height = 0;
-    const Bytes texels = zelvan_test::readBoundTexture(&width, &height);
+    const Bytes texels = zelvan_support::readBoundTexture(&width, &height);
     ASSERT_EQ(width, 512);
     ASSERT_EQ(height, 256);
     const zelvan::Block block{0, 0, 0, kWidth, kHeight, 512, 256};

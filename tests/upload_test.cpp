@@ -16,11 +16,11 @@
 
 namespace {
 
-using zelvan_test::boundTexture;
-using zelvan_test::GlRecorder;
+using zelvan_support::boundTexture;
+using zelvan_support::GlRecorder;
 using zelvan_test::GlTest;
-using zelvan_test::patternBytes;
-using zelvan_test::readBoundTexture;
+using zelvan_support::patternBytes;
+using zelvan_support::readBoundTexture;
 
 // Checks the bound texture: texel (x, y) for x < width, y < height is source pixel (x, y) of
 // rows pitch bytes apart, as red-green-blue-alpha; every other texel is 0x40 in each byte.
@@ -212,19 +212,19 @@ TEST_F(Upload, MakesTheCallsInOrder) {
 
     GlRecorder recorder;
     ASSERT_TRUE(ZelvanSetBlockPtr(h, 0, 0, pixels.data(), 12));
-    zelvan_test::UploadCalls upload;
+    zelvan_support::UploadCalls upload;
     upload.pendingErrors = 1;
     upload.texture = boundTexture();
     upload.textureWidth = 4;
     upload.textureHeight = 8;
-    EXPECT_EQ(recorder.calls(), zelvan_test::expectedUploadCalls(upload));
+    EXPECT_EQ(recorder.calls(), zelvan_support::expectedUploadCalls(upload));
 
     recorder.clear();
     ASSERT_TRUE(ZelvanSetBlockPtr(h, 0, 0, pixels.data(), 12));
     upload.pendingErrors = 0;  // nothing pending this time
     upload.replaced = upload.texture;
     upload.texture = boundTexture();
-    EXPECT_EQ(recorder.calls(), zelvan_test::expectedUploadCalls(upload));
+    EXPECT_EQ(recorder.calls(), zelvan_support::expectedUploadCalls(upload));
 }
 
 TEST_F(Upload, AContextThatReportsErrorsForeverFailsTheUploadWithoutHanging) {
@@ -245,7 +245,7 @@ TEST_F(Upload, ReportsFailureWithoutAContextOrWhenOpenGlRefusesTheTexture) {
     const ZelvanHandle h = ZelvanCreate(2, 1);
     const uint8_t red[8] = {0, 0, 255, 255, 0, 0, 255, 255}, blue[8] = {255, 0, 0, 255, 255, 0, 0, 255};
     {
-        const zelvan_test::NoCurrentContext none;
+        const zelvan_support::NoCurrentContext none;
         ASSERT_TRUE(none.released());
         EXPECT_FALSE(ZelvanSetBlockPtr(h, 0, 0, red, 8));
     }
@@ -265,9 +265,9 @@ TEST_F(Upload, ReportsFailureWithoutAContextOrWhenOpenGlRefusesTheTexture) {
     EXPECT_FALSE(glIsTexture(refused)) << "the refused texture is deleted";
     EXPECT_TRUE(glIsTexture(kept));
 
-    zelvan_test::setUpOrtho(zelvan_test::kSurfaceWidth, zelvan_test::kSurfaceHeight);
+    zelvan_support::setUpOrtho(zelvan_test::kSurfaceWidth, zelvan_test::kSurfaceHeight);
     ZelvanDraw(h);
-    const zelvan_test::Rgba left = zelvan_test::readPixel(0, 0), right = zelvan_test::readPixel(1, 0);
+    const zelvan_support::Rgba left = zelvan_support::readPixel(0, 0), right = zelvan_support::readPixel(1, 0);
     EXPECT_EQ(std::vector<int>({left.r, left.b, right.r, right.b}), std::vector<int>({255, 0, 255, 0}))
         << "the block still draws its earlier picture";
 }

@@ -1,6 +1,6 @@
 #pragma once
 // An OpenGL context without a window, with a pbuffer of the frame's size: the GlContext the tests
-// use too (tests/support/gl_context.h), whose failure becomes the program's one-line message.
+// use too (support/gl_context.h), whose failure becomes the program's one-line message.
 #include "gl_context.h"
 #include "program.h"
 
@@ -14,7 +14,7 @@ public:
     }
 
 private:
-    zelvan_test::GlContext context_;
+    zelvan_support::GlContext context_;
 };
 
 }  // namespace zelvan_demo

@@ -17,7 +17,7 @@
 #include "texels.h"
 #include "zelvan.h"
 
-using zelvan_test::boundTexture;
+using zelvan_support::boundTexture;
 using zelvan_test::FailingAllocator;
 using zelvan_test::GlTest;
 

@@ -20,7 +20,7 @@ std::string glText(GLenum name) {
 }  // namespace
 
 void GlEnvironment::SetUp() {
-    context_ = std::make_unique<GlContext>(kSurfaceWidth, kSurfaceHeight);
+    context_ = std::make_unique<zelvan_support::GlContext>(kSurfaceWidth, kSurfaceHeight);
     ASSERT_TRUE(context_->isValid()) << "no OpenGL context: " << context_->error();
     // Which OpenGL the tests run on. scripts/test-drivers.sh chooses one through Mesa's environment
     // and names it here, so that a run that silently fell back to another fails.

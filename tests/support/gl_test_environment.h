@@ -17,7 +17,7 @@ public:
     void TearDown() override { context_.reset(); }
 
 private:
-    std::unique_ptr<GlContext> context_;
+    std::unique_ptr<zelvan_support::GlContext> context_;
 };
 
 // Base fixture: the context is current, the library is initialised and shut down per test, and no

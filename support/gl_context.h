@@ -9,7 +9,7 @@
 // Not used here: kept so that tests which take readPixel and friends from this header still build.
 #include "gl_pixels.h"
 
-namespace zelvan_test {
+namespace zelvan_support {
 
 class GlContext {
 public:
@@ -49,4 +49,4 @@ private:
     bool released_ = false;
 };
 
-}  // namespace zelvan_test
+}  // namespace zelvan_support

@@ -2,7 +2,7 @@
 // The names the GL call recorder prints for enum arguments, one set per kind of argument: one value
 // means different things in different places (GL_ONE, GL_LINES and GL_CLIENT_PIXEL_STORE_BIT are 1).
 
-namespace zelvan_test {
+namespace zelvan_support {
 
 // A set of names: the name of value in this set, or nullptr when it has none here.
 using EnumNames = const char* (*)(unsigned value);
@@ -29,4 +29,4 @@ EnumNames textureParameterValueNames(unsigned pname);
 EnumNames textureEnvValueNames(unsigned pname);
 
 }  // namespace enum_names
-}  // namespace zelvan_test
+}  // namespace zelvan_support

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace zelvan_test {
+namespace zelvan_support {
 
 // count bytes in which neighbours, and bytes a row or a pixel apart, differ, so a byte read from the
 // wrong place does not match by chance; another seed gives other bytes.
@@ -15,4 +15,4 @@ std::vector<std::uint8_t> patternBytes(std::size_t count, unsigned seed);
 
 GLuint boundTexture();
 
-}  // namespace zelvan_test
+}  // namespace zelvan_support

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace zelvan_test {
+namespace zelvan_support {
 
 class GlRecorder {
 public:
@@ -32,4 +32,4 @@ public:
     void failAfter(const char* call, unsigned code);
 };
 
-}  // namespace zelvan_test
+}  // namespace zelvan_support

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace zelvan_test {
+namespace zelvan_support {
 
 // RGBA bytes of pixel (x, y) of the current framebuffer, y from the bottom.
 struct Rgba {
@@ -19,4 +19,4 @@ std::vector<std::uint8_t> readBoundTexture(int* width = nullptr, int* height = n
 // identity model-view, clear colour, cleared framebuffer.
 void setUpOrtho(int width, int height, float r = 0, float g = 0, float b = 0, float a = 1);
 
-}  // namespace zelvan_test
+}  // namespace zelvan_support

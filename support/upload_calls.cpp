@@ -1,6 +1,6 @@
 #include "upload_calls.h"
 
-namespace zelvan_test {
+namespace zelvan_support {
 
 std::vector<std::string> expectedUploadCalls(const UploadCalls& upload) {
     std::vector<std::string> calls(static_cast<std::size_t>(upload.pendingErrors) + 1, "glGetError()");
@@ -31,4 +31,4 @@ std::vector<std::string> expectedUploadCalls(const UploadCalls& upload) {
     return calls;
 }
 
-}  // namespace zelvan_test
+}  // namespace zelvan_support

@@ -10,7 +10,7 @@
 
 #include "gl_context.h"
 
-namespace zelvan_test {
+namespace zelvan_support {
 
 namespace {
 
@@ -113,4 +113,4 @@ NoCurrentContext::~NoCurrentContext() {
     if (saved_->context != nullptr) wglMakeCurrent(saved_->deviceContext, saved_->context);
 }
 
-}  // namespace zelvan_test
+}  // namespace zelvan_support

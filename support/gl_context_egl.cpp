@@ -8,7 +8,7 @@
 
 #include "gl_context.h"
 
-namespace zelvan_test {
+namespace zelvan_support {
 
 namespace {
 
@@ -136,4 +136,4 @@ NoCurrentContext::~NoCurrentContext() {
         eglMakeCurrent(saved_->display, saved_->draw, saved_->read, saved_->context);
 }
 
-}  // namespace zelvan_test
+}  // namespace zelvan_support

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace zelvan_test {
+namespace zelvan_support {
 
 struct UploadCalls {
     int pendingErrors = 0;      // errors left unread before the call: one more glGetError each
@@ -17,4 +17,4 @@ struct UploadCalls {
 
 std::vector<std::string> expectedUploadCalls(const UploadCalls& upload);
 
-}  // namespace zelvan_test
+}  // namespace zelvan_support

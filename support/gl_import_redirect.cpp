@@ -7,7 +7,7 @@
 
 #include "zelvan.h"
 
-namespace zelvan_test {
+namespace zelvan_support {
 
 namespace {
 
@@ -72,4 +72,4 @@ void redirectGlImports() {
     (void)redirected;
 }
 
-}  // namespace zelvan_test
+}  // namespace zelvan_support

@@ -3,7 +3,7 @@
 // functions through its import address table, so the recorder's wrappers are written into the
 // opengl32.dll entries of the test program and of the module that holds the library.
 
-namespace zelvan_test {
+namespace zelvan_support {
 
 // Puts a wrapper for the named OpenGL function on the list; returns true, for static initialisers.
 bool listWrapper(const char* name, void* wrapper);
@@ -14,4 +14,4 @@ void redirectGlImports();
 // The function that opengl32.dll exports under this name, or null.
 void* realGlFunction(const char* name);
 
-}  // namespace zelvan_test
+}  // namespace zelvan_support

@@ -2,7 +2,7 @@
 
 #include <GL/gl.h>
 
-namespace zelvan_test {
+namespace zelvan_support {
 
 Rgba readPixel(int x, int y) {
     Rgba pixel{};
@@ -35,4 +35,4 @@ void setUpOrtho(int width, int height, float r, float g, float b, float a) {
     glClear(GL_COLOR_BUFFER_BIT);
 }
 
-}  // namespace zelvan_test
+}  // namespace zelvan_support

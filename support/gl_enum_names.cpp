@@ -15,7 +15,7 @@
 #define GL_BGRA 0x80E1
 #endif
 
-namespace zelvan_test::enum_names {
+namespace zelvan_support::enum_names {
 
 namespace {
 
@@ -178,4 +178,4 @@ const char* pixelTypeName(unsigned value) {
     return find(names, value);
 }
 
-}  // namespace zelvan_test::enum_names
+}  // namespace zelvan_support::enum_names

@@ -14,7 +14,7 @@
 
 #include "gl_enum_names.h"
 
-namespace zelvan_test {
+namespace zelvan_support {
 
 namespace {
 
@@ -118,14 +118,14 @@ void GlRecorder::clear() { log().clear(); }
 void GlRecorder::pause() { recording = false; }
 void GlRecorder::resume() { recording = true; }
 
-}  // namespace zelvan_test
+}  // namespace zelvan_support
 
-using zelvan_test::forcedError;
-using zelvan_test::injectedError;
-using zelvan_test::named;
-using zelvan_test::real;
-using zelvan_test::record;
-using namespace zelvan_test::enum_names;
+using zelvan_support::forcedError;
+using zelvan_support::injectedError;
+using zelvan_support::named;
+using zelvan_support::real;
+using zelvan_support::record;
+using namespace zelvan_support::enum_names;
 
 #ifdef _WIN32
 // Windows binds each module's OpenGL calls through its import table, which the first recorder points
@@ -133,7 +133,7 @@ using namespace zelvan_test::enum_names;
 #define ZT_WRAPPER(name) recorded_##name
 #define ZT_LIST_WRAPPER(name)                          \
     [[maybe_unused]] static const bool listed_##name = \
-        zelvan_test::listWrapper(#name, reinterpret_cast<void*>(&recorded_##name));
+        zelvan_support::listWrapper(#name, reinterpret_cast<void*>(&recorded_##name));
 #else
 // The test binary exports the entry points under their own names; libzelvan binds to these.
 #define ZT_WRAPPER(name) name

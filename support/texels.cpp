@@ -1,6 +1,6 @@
 #include "texels.h"
 
-namespace zelvan_test {
+namespace zelvan_support {
 
 std::vector<std::uint8_t> patternBytes(std::size_t count, unsigned seed) {
     std::vector<std::uint8_t> bytes(count);
@@ -16,4 +16,4 @@ GLuint boundTexture() {
     return static_cast<GLuint>(name);
 }
 
-}  // namespace zelvan_test
+}  // namespace zelvan_support
