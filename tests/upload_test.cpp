@@ -18,9 +18,9 @@ namespace {
 
 using zelvan_support::boundTexture;
 using zelvan_support::GlRecorder;
-using zelvan_test::GlTest;
 using zelvan_support::patternBytes;
 using zelvan_support::readBoundTexture;
+using zelvan_test::GlTest;
 
 // Checks the bound texture: texel (x, y) for x < width, y < height is source pixel (x, y) of
 // rows pitch bytes apart, as red-green-blue-alpha; every other texel is 0x40 in each byte.
@@ -267,7 +267,8 @@ TEST_F(Upload, ReportsFailureWithoutAContextOrWhenOpenGlRefusesTheTexture) {
 
     zelvan_support::setUpOrtho(zelvan_test::kSurfaceWidth, zelvan_test::kSurfaceHeight);
     ZelvanDraw(h);
-    const zelvan_support::Rgba left = zelvan_support::readPixel(0, 0), right = zelvan_support::readPixel(1, 0);
+    const zelvan_support::Rgba left = zelvan_support::readPixel(0, 0),
+                               right = zelvan_support::readPixel(1, 0);
     EXPECT_EQ(std::vector<int>({left.r, left.b, right.r, right.b}), std::vector<int>({255, 0, 255, 0}))
         << "the block still draws its earlier picture";
 }
