@@ -93,6 +93,10 @@ extern "C" {
 #define ZELVAN_VERSION_MINOR 2
 #define ZELVAN_VERSION_PATCH 0
 
+/** The side of a full block, in pixels: images are cut into blocks of at most
+ *  ZELVAN_BLOCK_SIZE x ZELVAN_BLOCK_SIZE, and only the last column and row may be smaller. */
+#define ZELVAN_BLOCK_SIZE 512
+
 /** Names an image. Issued from 1 upwards, lowest free value first; 0 never names an image. */
 typedef uint32_t ZelvanHandle;
 

@@ -87,7 +87,33 @@ private:
 
 namespace detail {
 
-constexpr std::uint32_t kBlockSide = 512;  // the library's block height: bands start at its multiples
+constexpr std::uint32_t kBlockSide = ZELVAN_BLOCK_SIZE;  // bands start at multiples of the block height
+
+/* The levels to draw for a picture with levelCount half-size levels, seen at `pixels` screen pixels
+ * per pixel of level 0 in the direction shrunk most. Drawing only the finer of the two nearest levels
+ * skips some of its pixels (a 1-pixel line can vanish); only the coarser one blurs. So the coarser is
+ * drawn opaque and the finer over it at finerOpacity, which goes from 1 where the finer level is
+ * drawn at one screen pixel per pixel to 0 where the coarser one is. finer == coarser when one level
+ * alone is right: at pixels >= 1 (or not a number) level 0, exact; below the last level, the last. */
+struct LevelBlend {
+    std::size_t finer = 0, coarser = 0;
+    double finerOpacity = 1;
+};
+
+inline LevelBlend levelsFor(double pixels, std::size_t levelCount) noexcept {
+    LevelBlend blend;
+    if (levelCount == 0 || !(pixels < 1)) return blend;
+    const std::size_t last = levelCount - 1;
+    const double k = pixels > 0 ? std::log2(1 / pixels) : static_cast<double>(last);
+    if (!(k < static_cast<double>(last))) {
+        blend.finer = blend.coarser = last;
+        return blend;
+    }
+    blend.finer = static_cast<std::size_t>(k);
+    blend.coarser = blend.finer + 1;
+    blend.finerOpacity = 1 - (k - std::floor(k));
+    return blend;
+}
 
 struct Vec3 {
     double x, y, z;

@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "zelvan.h"
+
 namespace zelvan {
 
 struct Float3 {
@@ -42,7 +44,7 @@ struct BlockImage {
     }
 };
 
-constexpr std::uint32_t kBlockSize = 512;
+constexpr std::uint32_t kBlockSize = ZELVAN_BLOCK_SIZE;
 
 // Smallest power of two >= n (1 for n = 0). Only called with values below the block size.
 std::uint32_t nextPowerOfTwo(std::uint32_t n);
