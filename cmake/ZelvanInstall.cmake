@@ -1,4 +1,4 @@
-# Install rules: the headers (zelvan.h, and zelvan.hpp, header-only C++), the library, the CMake
+# Install rules: the headers (zelvan.h, and the header-only C++ zelvan*.hpp), the library, the CMake
 # package (Zelvan::zelvan) and zelvan.pc.
 # The object library zelvan_core is an internal build step: its objects are inside libzelvan, so it
 # is neither installed nor exported.
@@ -9,8 +9,9 @@ set(ZELVAN_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/Zelvan" CACHE STRING
 set(ZELVAN_PKGCONFIG_DIR "${CMAKE_INSTALL_LIBDIR}/pkgconfig" CACHE STRING
     "Where zelvan.pc goes, relative to the prefix")
 
-install(FILES "${PROJECT_SOURCE_DIR}/include/zelvan.h" "${PROJECT_SOURCE_DIR}/include/zelvan.hpp"
-        DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}" COMPONENT Zelvan_Development)
+install(DIRECTORY "${PROJECT_SOURCE_DIR}/include/"
+        DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}" COMPONENT Zelvan_Development
+        FILES_MATCHING PATTERN "zelvan*.h" PATTERN "zelvan*.hpp")
 install(TARGETS zelvan EXPORT ZelvanTargets
   RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT Zelvan_Runtime
   LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT Zelvan_Runtime
