@@ -1,7 +1,6 @@
 #pragma once
-// Keeps C++ exceptions inside the library: the exported functions run their work through guarded,
-// which turns anything thrown into the function's null result.
-#include <functional>
+// Keeps C++ exceptions inside the library: the exported functions that allocate with operator new
+// (ZelvanInit, ZelvanCreate) run through guarded, which turns anything thrown into their null result.
 #include <utility>
 
 namespace zelvan {
@@ -10,7 +9,7 @@ namespace zelvan {
 template <typename Result, typename Fn, typename... Args>
 Result guarded(Result nullResult, Fn&& fn, Args&&... args) noexcept {
     try {
-        return static_cast<Result>(std::invoke(std::forward<Fn>(fn), std::forward<Args>(args)...));
+        return static_cast<Result>(std::forward<Fn>(fn)(std::forward<Args>(args)...));
     } catch (...) {
         return nullResult;
     }

@@ -1,8 +1,9 @@
-// The whole C interface: the fourteen exported functions, each one call. The registry finds the
-// image a handle names, the block code works on it, and guarded keeps every exception inside.
+// The whole C interface: the fourteen exported functions. Each finds the image a handle names
+// (findImage: null without an instance or a stored record) and hands it to the block code. Only
+// ZelvanInit and ZelvanCreate allocate memory that can run out with an exception; guarded turns
+// that into their null result. Everything else is noexcept all the way down (uploads allocate
+// their staging buffer with nothrow new).
 #include "zelvan.h"
-
-#include <functional>
 
 #include "blocks/block_image.h"
 #include "blocks/draw.h"
@@ -11,29 +12,6 @@
 #include "registry/image_registry.h"
 
 using namespace zelvan;
-
-namespace {
-
-// Returns fn(image, args...) for the image handle names (fn may also be a member of BlockImage);
-// nullResult when no instance or no stored image answers, or when fn throws.
-template <typename Result, typename Fn, typename... Args>
-Result withImage(ZelvanHandle handle, Result nullResult, Fn fn, Args... args) noexcept {
-    return guarded(nullResult, [&]() -> Result {
-        BlockImage* image = findImage(handle);
-        return image != nullptr ? static_cast<Result>(std::invoke(fn, *image, args...)) : nullResult;
-    });
-}
-
-// Runs fn(image, args...) on the image handle names; nothing happens when none answers.
-template <typename Fn, typename... Args>
-void onImage(ZelvanHandle handle, Fn fn, Args... args) noexcept {
-    withImage(handle, false, [&](BlockImage& image) {
-        std::invoke(fn, image, args...);
-        return true;
-    });
-}
-
-}  // namespace
 
 extern "C" {
 
@@ -46,25 +24,39 @@ ZelvanHandle ZelvanZeroHandle(void) { return 0; }
 ZelvanHandle ZelvanCreate(uint32_t width, uint32_t height) { return guarded(0u, createImage, width, height); }
 void ZelvanDestroy(ZelvanHandle handle) { destroyImage(handle); }
 
-uint32_t ZelvanGetHBlocks(ZelvanHandle handle) { return withImage(handle, 0u, &BlockImage::hBlocks); }
-uint32_t ZelvanGetVBlocks(ZelvanHandle handle) { return withImage(handle, 0u, &BlockImage::vBlocks); }
+uint32_t ZelvanGetHBlocks(ZelvanHandle handle) {
+    const BlockImage* image = findImage(handle);
+    return image != nullptr ? image->hBlocks : 0;
+}
+uint32_t ZelvanGetVBlocks(ZelvanHandle handle) {
+    const BlockImage* image = findImage(handle);
+    return image != nullptr ? image->vBlocks : 0;
+}
 bool ZelvanGetBlockDem(ZelvanHandle handle, uint32_t row, uint32_t col, uint32_t* x, uint32_t* y,
                        uint32_t* width, uint32_t* height) {
-    return withImage(handle, false, blockDimensions, row, col, x, y, width, height);
+    const BlockImage* image = findImage(handle);
+    return image != nullptr && blockDimensions(*image, row, col, x, y, width, height);
 }
 
 bool ZelvanSetBlockPtr(ZelvanHandle handle, uint32_t row, uint32_t col, const void* pixels, int32_t pitch) {
-    return withImage(handle, false, uploadBlock, row, col, pixels, pitch);
+    BlockImage* image = findImage(handle);
+    return image != nullptr && uploadBlock(*image, row, col, pixels, pitch);
 }
 
-void ZelvanAlpha(ZelvanHandle handle, uint8_t alpha) { onImage(handle, setAlpha, alpha); }
+void ZelvanAlpha(ZelvanHandle handle, uint8_t alpha) {
+    if (BlockImage* image = findImage(handle)) setAlpha(*image, alpha);
+}
 void ZelvanScale(ZelvanHandle handle, float x, float y, bool asSize) {
-    onImage(handle, setScale, x, y, asSize);
+    if (BlockImage* image = findImage(handle)) setScale(*image, x, y, asSize);
 }
-void ZelvanRotate(ZelvanHandle handle, float x, float y, float z) { onImage(handle, setRotation, x, y, z); }
+void ZelvanRotate(ZelvanHandle handle, float x, float y, float z) {
+    if (BlockImage* image = findImage(handle)) setRotation(*image, x, y, z);
+}
 void ZelvanTranslate(ZelvanHandle handle, float x, float y, float z) {
-    onImage(handle, setTranslation, x, y, z);
+    if (BlockImage* image = findImage(handle)) setTranslation(*image, x, y, z);
 }
-void ZelvanDraw(ZelvanHandle handle) { onImage(handle, drawImage); }
+void ZelvanDraw(ZelvanHandle handle) {
+    if (const BlockImage* image = findImage(handle)) drawImage(*image);
+}
 
 }  // extern "C"
