@@ -11,7 +11,7 @@
 #include "contest.h"
 #include "hand_uploaders.h"
 #include "suites.h"
-#include "zelvan.hpp"
+#include "zelvan_pyramid.hpp"
 
 namespace zelvan_bench {
 

@@ -1,4 +1,4 @@
-// examples/minimal.c in C++ through zelvan.hpp: a GLFW window with a projection of one unit per
+// examples/minimal.c in C++ through zelvan_pyramid.hpp: a GLFW window with a projection of one unit per
 // window pixel, a picture made in memory (1600 x 1000 pixels), fitted into the window at three
 // quarters of the size that fits and turned 15 degrees about its centre. It is drawn through a
 // Pyramid, which shows it zoomed out without moire. Escape or closing the window ends it.
@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <vector>
-#include <zelvan.hpp>
+#include <zelvan_pyramid.hpp>
 
 namespace {
 

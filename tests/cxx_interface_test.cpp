@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "gl_test_environment.h"
-#include "zelvan.hpp"
+#include "zelvan_pyramid.hpp"
 
 namespace {
 

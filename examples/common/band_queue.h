@@ -1,8 +1,8 @@
 #pragma once
-// A picture decoded on a thread of its own, a band of 512 rows (the library's block height) at a
-// time, into a ring of three band buffers: the thread that owns the OpenGL context takes each band
-// in turn, uploads it and gives its buffer back. So decoding overlaps uploading, and memory holds
-// three bands of the picture, never more.
+// A picture decoded on a thread of its own, a band of ZELVAN_BLOCK_SIZE rows (the library's block height) at
+// a time, into a ring of three band buffers: the thread that owns the OpenGL context takes each band in turn,
+// uploads it and gives its buffer back. So decoding overlaps uploading, and memory holds three bands of the
+// picture, never more.
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -14,10 +14,11 @@
 #include <vector>
 
 #include "image_reading.h"
+#include "zelvan.h"
 
 namespace zelvan_demo {
 
-constexpr std::uint32_t kBandRows = 512;
+constexpr std::uint32_t kBandRows = ZELVAN_BLOCK_SIZE;
 constexpr unsigned kBandBuffers = 3;
 
 // Rows [firstRow, firstRow + rows) of the picture, tightly packed (pitch width * 4).

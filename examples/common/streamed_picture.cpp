@@ -19,9 +19,9 @@ constexpr std::size_t kFillLevels = 2;
 
 // A side as the library lays it out: whole blocks, then the last one in a power-of-two texture.
 std::uint64_t paddedSide(std::uint32_t side) {
-    std::uint64_t partial = side % 512, texture = partial == 0 ? 0 : 1;
+    std::uint64_t partial = side % ZELVAN_BLOCK_SIZE, texture = partial == 0 ? 0 : 1;
     while (texture < partial) texture *= 2;
-    return std::uint64_t{side} / 512 * 512 + texture;
+    return std::uint64_t{side} / ZELVAN_BLOCK_SIZE * ZELVAN_BLOCK_SIZE + texture;
 }
 
 std::string gigabytes(std::uint64_t bytes) {
@@ -110,13 +110,13 @@ void StreamedPicture::place(const zelvan::Placement& placement) {
 }
 
 // Rows of the full picture that level `level` of the strip holds, from the top. A pyramid makes a
-// level's rows from the uploaded rows of the one above, two into one, and uploads them 512 at a
+// level's rows from the uploaded rows of the one above, two into one, and uploads them a block row at a
 // time, or all that are left once the level is complete.
 double StreamedPicture::rowsCovered(const Strip& strip, std::size_t level) const {
     std::uint32_t rows = strip.rows;
     for (std::size_t k = 1; k <= level; ++k) {
         const std::uint32_t made = rows / 2 + rows % 2, height = strip.pyramid.level(k).height();
-        rows = made == height ? height : made - made % 512;
+        rows = made == height ? height : made - made % ZELVAN_BLOCK_SIZE;
     }
     return double(rows) * height_ / strip.pyramid.level(level).height();
 }

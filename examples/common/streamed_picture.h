@@ -13,15 +13,15 @@
 
 #include "band_queue.h"
 #include "progress.h"
-#include "zelvan.hpp"
+#include "zelvan_pyramid.hpp"
 
 namespace zelvan_demo {
 
 class StreamedPicture {
 public:
     // Checks that the textures and the bands fit in memory, makes the pyramids (strips of stripWidth pixels,
-    // a multiple of 512; 0 for one strip) and starts decoding. Throws DemoError naming `name`. Needs a
-    // zelvan::Library; the context must be current for everything but the queries.
+    // a multiple of ZELVAN_BLOCK_SIZE; 0 for one strip) and starts decoding. Throws DemoError naming `name`.
+    // Needs a zelvan::Library; the context must be current for everything but the queries.
     StreamedPicture(std::unique_ptr<BandSource> source, const std::string& name,
                     std::uint32_t stripWidth = 0);
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks that Zelvan can be used the ways its README promises:
 #  - installed (shared, then static) into a temporary prefix, with the build tree deleted afterwards,
-#    by a C99 program built through pkg-config and a C++ program (zelvan.hpp) built through find_package;
+#    by a C99 program built through pkg-config and a C++ program (zelvan.hpp, zelvan_pyramid.hpp) built through find_package;
 #  - the same for examples/minimal.c and examples/minimal.cpp, run a few frames under Xvfb;
 #  - taken into another CMake project by add_subdirectory and by FetchContent (from a local archive).
 # Every program draws an image through the library in a surfaceless EGL context and checks pixels.
@@ -81,7 +81,9 @@ use_minimal_programs() {
 echo "-- shared library: install, pkg-config, find_package"
 prefix=$work/shared
 install_zelvan "$prefix" -DBUILD_SHARED_LIBS=ON
-[ -f "$prefix/include/zelvan.h" ] && [ -f "$prefix/include/zelvan.hpp" ] || fail "zelvan.h or zelvan.hpp is not installed"
+for header in zelvan.h zelvan.hpp zelvan_pyramid.hpp; do
+  [ -f "$prefix/include/$header" ] || fail "$header is not installed"
+done
 library=$(find "$prefix" -name 'libzelvan.so.*.*.*')  # libzelvan.so.MAJOR.MINOR.PATCH
 [ -n "$library" ] || fail "no libzelvan.so.MAJOR.MINOR.PATCH is installed"
 soname=$(readelf -d "$library" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')

@@ -1,5 +1,6 @@
-// A C++ user of Zelvan::zelvan through zelvan.hpp: draws the seam between the two block columns of a
-// 514 x 2 image, one image pixel per framebuffer pixel, and checks the four pixels around it.
+// A C++ user of Zelvan::zelvan through zelvan.hpp and zelvan_pyramid.hpp: draws the seam between the
+// two block columns of a 514 x 2 image, one image pixel per framebuffer pixel, as an Image and as a
+// Pyramid (level 0 at that scale), and checks the four pixels around it.
 //
 // It links EGL and Zelvan::zelvan but not libGL: its one OpenGL call, glReadPixels, comes from
 // eglGetProcAddress, so libGL has to reach the link through Zelvan::zelvan.
@@ -12,11 +13,13 @@
 #include <cstdio>
 #include <vector>
 #include <zelvan.hpp>
+#include <zelvan_pyramid.hpp>
 
 namespace {
 
 constexpr int kSide = 16;
 using ReadPixelsFn = void(GLAPIENTRY*)(GLint, GLint, GLsizei, GLsizei, GLenum, GLenum, void*);
+using ClearFn = void(GLAPIENTRY*)(GLbitfield);
 using Rgba = std::array<std::uint8_t, 4>;
 
 class Pbuffer {
@@ -91,15 +94,18 @@ std::vector<std::uint8_t> seamImage(std::uint32_t width) {
 int main() {
     Pbuffer pbuffer;
     const auto readPixels = reinterpret_cast<ReadPixelsFn>(eglGetProcAddress("glReadPixels"));
+    const auto clear = reinterpret_cast<ClearFn>(eglGetProcAddress("glClear"));
     const zelvan::Library library;
-    if (!pbuffer.isCurrent() || readPixels == nullptr || !library) {
+    if (!pbuffer.isCurrent() || readPixels == nullptr || clear == nullptr || !library) {
         std::fprintf(stderr, "draw_seam: no surfaceless EGL context or no library instance\n");
         return 1;
     }
     const std::uint32_t width = 514;
     const std::vector<std::uint8_t> pixels = seamImage(width);
     zelvan::Image image(width, 2);
-    if (ZelvanGetHBlocks(image.handle()) != 2 || !image.upload(pixels.data(), width * 4, pixels.size())) {
+    zelvan::Pyramid pyramid(width, 2);
+    if (ZelvanGetHBlocks(image.handle()) != 2 || !image.upload(pixels.data(), width * 4, pixels.size()) ||
+        !pyramid.upload(pixels.data(), width * 4, pixels.size())) {
         std::fprintf(stderr, "draw_seam: cannot create or upload the image\n");
         return 1;
     }
@@ -111,7 +117,7 @@ int main() {
     placement.centreX = -1.0 - 504 * 0.125 + width * 0.125 / 2;
     placement.centreY = -1.0 + 2 * 0.125 / 2;
     image.place(placement);
-    image.draw();
+    pyramid.place(placement);
 
     struct Probe {
         int x, y;
@@ -122,14 +128,21 @@ int main() {
                             {7, 0, {0, 255, 0, 255}},
                             {8, 0, {255, 255, 255, 255}}};
     int failures = 0;
-    for (const Probe& probe : probes) {
-        Rgba got{};
-        readPixels(probe.x, probe.y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, got.data());
-        if (got != probe.rgba) {
-            std::fprintf(stderr, "draw_seam: pixel (%d, %d) is %d %d %d %d, expected %d %d %d %d\n", probe.x,
-                         probe.y, got[0], got[1], got[2], got[3], probe.rgba[0], probe.rgba[1], probe.rgba[2],
-                         probe.rgba[3]);
-            ++failures;
+    for (const char* drawn : {"image", "pyramid"}) {
+        clear(GL_COLOR_BUFFER_BIT);
+        if (drawn[0] == 'i')
+            image.draw();
+        else
+            pyramid.draw(16.0 / 2.0);  // framebuffer pixels per unit: level 0, one texel per pixel
+        for (const Probe& probe : probes) {
+            Rgba got{};
+            readPixels(probe.x, probe.y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, got.data());
+            if (got != probe.rgba) {
+                std::fprintf(stderr, "draw_seam: %s pixel (%d, %d) is %d %d %d %d, expected %d %d %d %d\n",
+                             drawn, probe.x, probe.y, got[0], got[1], got[2], got[3], probe.rgba[0],
+                             probe.rgba[1], probe.rgba[2], probe.rgba[3]);
+                ++failures;
+            }
         }
     }
     if (failures == 0) std::printf("draw_seam: ok\n");
