@@ -430,4 +430,18 @@ TEST_F(Draw, BlocksNeverUploadedAreDrawnWithTextureZero) {
     EXPECT_EQ(calls[16], "glTexCoord2f(0.625, 0)");  // 10 of 16 texels
 }
 
+TEST_F(Draw, BlocksNeverUploadedDrawWhiteAtTheImagesOpacityWhateverTheCurrentColour) {
+    const ZelvanHandle h = ZelvanCreate(100, 50);
+    ZelvanTranslate(h, 20, 30, 0);
+    ZelvanAlpha(h, 128);
+    glColor4ub(255, 0, 0, 255);  // the caller's colour, which the draw replaces
+    ZelvanDraw(h);
+    const Rgba half = readPixel(70, 55);
+    const double a = 128.0 / 255.0;
+    EXPECT_NEAR(half.r, 255 * a + 51 * (1 - a), 2.0);
+    EXPECT_NEAR(half.g, 255 * a + 102 * (1 - a), 2.0);
+    EXPECT_NEAR(half.b, 255 * a + 153 * (1 - a), 2.0);
+    EXPECT_EQ(readPixel(19, 55), kBackground);
+}
+
 }  // namespace

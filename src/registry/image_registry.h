@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <map>
 
-#include "../blocks/block_image.h"
+#include "blocks/block_image.h"
 #include "handle_pool.h"
 
 namespace zelvan {
