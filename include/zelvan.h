@@ -2,6 +2,31 @@
  * @file zelvan.h
  * Zelvan: draws very large raster images inside the caller's OpenGL 1.1 context.
  *
+ * The fourteen functions, each described in full further down:
+ *
+ *   The library instance
+ *     int          ZelvanInit(void);
+ *     int          ZelvanShutdown(void);
+ *     ZelvanHandle ZelvanZeroHandle(void);
+ *   Images
+ *     ZelvanHandle ZelvanCreate(uint32_t width, uint32_t height);
+ *     void         ZelvanDestroy(ZelvanHandle handle);
+ *   The block grid
+ *     uint32_t     ZelvanGetHBlocks(ZelvanHandle handle);
+ *     uint32_t     ZelvanGetVBlocks(ZelvanHandle handle);
+ *     bool         ZelvanGetBlockDem(ZelvanHandle handle, uint32_t row, uint32_t col,
+ *                                    uint32_t* x, uint32_t* y, uint32_t* width, uint32_t* height);
+ *   Pixels
+ *     bool         ZelvanSetBlockPtr(ZelvanHandle handle, uint32_t row, uint32_t col,
+ *                                    const void* pixels, int32_t pitch);
+ *   Placement
+ *     void         ZelvanAlpha(ZelvanHandle handle, uint8_t alpha);
+ *     void         ZelvanScale(ZelvanHandle handle, float x, float y, bool asSize);
+ *     void         ZelvanRotate(ZelvanHandle handle, float x, float y, float z);
+ *     void         ZelvanTranslate(ZelvanHandle handle, float x, float y, float z);
+ *   Drawing
+ *     void         ZelvanDraw(ZelvanHandle handle);
+ *
  * An image of any size is cut into a grid of blocks of at most 512 x 512 pixels; each block lives in
  * a power-of-two RGBA texture of its own. Every image also carries a placement (translation, three
  * rotation angles, scale, opacity) and is drawn as one alpha-blended textured quad per block.
@@ -39,7 +64,10 @@
  * (but for ZelvanScale's size, see there) and passed to OpenGL when drawing.
  *
  * OpenGL: the caller creates the context and makes it current; Zelvan never creates, makes current
- * or destroys one. "Context current" below means the caller's context, the one that owns the
+ * or destroys one. It must be a compatibility-profile context (any OpenGL 1.x or 2.x context is
+ * one): Zelvan draws with glBegin/glEnd and the fixed-function matrices. Under a core profile every
+ * ZelvanSetBlockPtr returns false and ZelvanDraw draws nothing (leaving GL_INVALID_OPERATION
+ * pending). "Context current" below means the caller's context, the one that owns the
  * images' textures, is current on the calling thread. Only ZelvanSetBlockPtr, ZelvanDraw,
  * ZelvanDestroy and ZelvanShutdown (and, in one case, ZelvanCreate) call OpenGL; the others work
  * without any context.
@@ -60,7 +88,9 @@
  *   a degrees about Z: with c = cos(a) and s = sin(a),
  *       ZelvanRotate(img, 0, 0, a);
  *       ZelvanTranslate(img, cx * c + cy * s - w / 2, cy * c - cx * s - h / 2, 0);
- * - Blocks never uploaded are drawn all the same, as untextured quads in the current colour.
+ * - Blocks never uploaded are drawn all the same, with texture object 0 bound: white at the image's
+ *   opacity, whatever the current colour was (ZelvanDraw sets it), unless the caller gave texture
+ *   object 0 an image.
  * - A destroyed handle is given again by the next ZelvanCreate, so an old copy of it then names
  *   the new image.
  */
@@ -357,7 +387,8 @@ ZELVAN_API void ZelvanTranslate(ZelvanHandle handle, float x, float y, float z);
 
 /**
  * Draws the image into the current matrix as one blended, textured quad per block, first pixel
- * row at the top. Blocks never uploaded are drawn as untextured quads in the current colour.
+ * row at the top. Blocks never uploaded are drawn with texture object 0 bound, which has no image
+ * unless the caller gave it one: white quads at the image's opacity, whatever colour was current.
  *
  * The caller's OpenGL state afterwards: GL_BLEND enabled, GL_TEXTURE_2D disabled, blend function
  * (GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA), texture environment mode GL_MODULATE, current colour
