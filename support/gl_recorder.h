@@ -21,7 +21,7 @@ public:
     // is a number.
     const std::vector<std::string>& calls() const;
     void clear();
-    // Stops recording for the rest of the scope (the test's own GL calls are then not logged).
+    // pause() stops recording until resume() (the test's own GL calls in between are not logged).
     void pause();
     void resume();
     // From now on glGetError returns code on every call without asking OpenGL, as a lost context
