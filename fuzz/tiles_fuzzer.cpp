@@ -1,0 +1,340 @@
+// libFuzzer target: the tile view over a procedural source, driven by arbitrary sequences of placements
+// (turns, huge and tiny scales, NaN), frames, budgets, invalidations, failing reads and failing uploads.
+// It draws into the null OpenGL of null_gl.cpp, which keeps the live textures and their bytes and allows
+// calls from this thread only. After every draw: the stacks balanced, the texture bytes within the budget,
+// the view's figures equal to the textures OpenGL holds, its counts never lower than before, and no read
+// outside the source's levels. At the end: every texture deleted.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <thread>
+
+#include "null_gl.h"
+#include "procedural_tiles.h"
+#include "zelvan_tiles.hpp"
+
+namespace {
+
+namespace null_gl = zelvan_fuzz::null_gl;
+using zelvan_support::ProceduralTiles;
+
+[[noreturn]] __attribute__((format(printf, 1, 2))) void fail(const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    std::fprintf(stderr, "zelvan fuzz: ");
+    std::vfprintf(stderr, format, args);
+    std::fprintf(stderr, "\n");
+    va_end(args);
+    std::abort();
+}
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr std::uint32_t kMaxSide = std::numeric_limits<std::uint32_t>::max();
+
+class TilesRun {
+public:
+    explicit TilesRun(FuzzedDataProvider& in) : in_(in) {}
+
+    void run() {
+        null_gl::reset(std::this_thread::get_id());
+        if (ZelvanInit() != 1) fail("ZelvanInit failed");
+        const std::uint32_t width = pickSide(), height = pickSide();
+        zelvan_support::ProceduralTilesOptions sourceOptions;
+        sourceOptions.pattern = static_cast<zelvan_support::TilePattern>(in_.ConsumeIntegralInRange(0, 2));
+        sourceOptions.cell = in_.ConsumeIntegralInRange<std::uint32_t>(1, 300);
+        sourceOptions.preferredTile = {pickTileSide(), pickTileSide()};
+        source_ = std::make_unique<ProceduralTiles>(width, height, sourceOptions);
+        options_.budgetBytes = pickBytes();
+        options_.workers = 1;  // few threads, and the same order of reads from run to run
+        options_.uploadBytesPerFrame = pickBytes();
+        options_.retries = in_.ConsumeIntegralInRange(0u, 3u);
+        budget_ = options_.budgetBytes;
+        {
+            zelvan::TileView view(*source_, options_);
+            const bool valid = width != 0 && height != 0;
+            if (bool(view) != valid)
+                fail("a %u x %u source gives %s view", width, height, valid ? "an empty" : "a");
+            if (view && (view.width() != width || view.height() != height))
+                fail("view of %u x %u for a %u x %u source", view.width(), view.height(), width, height);
+            const int steps = in_.ConsumeIntegralInRange(1, 24);
+            for (int step = 0; step < steps && in_.remaining_bytes() > 0; ++step) runOne(view);
+            settle(view);
+        }
+        if (null_gl::liveTextures() != 0)
+            fail("%zu textures (%zu bytes) still alive after the view went", null_gl::liveTextures(),
+                 null_gl::liveBytes());
+        ZelvanShutdown();
+    }
+
+private:
+    void runOne(zelvan::TileView& view) {
+        switch (in_.ConsumeIntegralInRange(0, 11)) {
+            case 0:
+            case 1:
+                view.place(pickPlacement());
+                break;
+            case 2:
+                view.setBudget(budget_ = pickBytes());
+                break;
+            case 3:
+                invalidate(view);
+                break;
+            case 4:
+                source_->setFailures(pickFailures());
+                break;
+            case 5:
+                source_->bumpGeneration();
+                if (in_.ConsumeBool()) view.invalidate(0, 0, kMaxSide, kMaxSide);
+                break;
+            case 6:
+                // An upload soon fails in OpenGL (out of memory): the library refuses it, the view copes.
+                null_gl::failTexImage(null_gl::texImages() + in_.ConsumeIntegralInRange<std::uint64_t>(1, 4));
+                break;
+            case 7:
+                settle(view);
+                break;
+            default:
+                draw(view, pickFrame());
+                if (in_.ConsumeIntegralInRange(0, 3) != 0) settle(view);
+                break;
+        }
+        checkStats(view, false);
+    }
+
+    // ---- choices ----
+    std::uint32_t pickSide() {
+        switch (in_.ConsumeIntegralInRange(0, 7)) {
+            case 0:
+                return in_.PickValueInArray<std::uint32_t>(
+                    {1000000, 1u << 20, (1u << 31) + 1, kMaxSide - 1, kMaxSide});
+            case 1:
+                return in_.PickValueInArray<std::uint32_t>({0, 1, 2, 3, 255, 256, 257, 511, 512, 513});
+            default:
+                return in_.ConsumeIntegralInRange<std::uint32_t>(1, 3000);
+        }
+    }
+
+    std::uint32_t pickTileSide() {
+        switch (in_.ConsumeIntegralInRange(0, 7)) {
+            case 0:
+                return 0;
+            case 1:
+                return in_.PickValueInArray<std::uint32_t>({1, 3, 511, 512, 513, 1024, 65536, kMaxSide});
+            default:  // small tiles keep each read and upload cheap
+                return in_.PickValueInArray<std::uint32_t>({8, 16, 32, 64});
+        }
+    }
+
+    std::size_t pickBytes() {
+        switch (in_.ConsumeIntegralInRange(0, 5)) {
+            case 0:
+                return in_.PickValueInArray<std::size_t>(
+                    {0, 1, 4095, 4096, 16384, std::numeric_limits<std::size_t>::max()});
+            case 1:
+                return in_.ConsumeIntegral<std::size_t>();
+            default:
+                return in_.ConsumeIntegralInRange<std::size_t>(0, std::size_t{8} << 20);
+        }
+    }
+
+    double pickDouble(double typicalLow, double typicalHigh) {
+        switch (in_.ConsumeIntegralInRange(0, 9)) {
+            case 0:
+                return in_.PickValueInArray<double>(
+                    {0.0, -0.0, kNaN, kInf, -kInf, 1e-300, -1e300, 1e300, 1e-40});
+            case 1: {
+                double value;
+                const std::uint64_t bits = in_.ConsumeIntegral<std::uint64_t>();
+                std::memcpy(&value, &bits, sizeof value);
+                return value;
+            }
+            default:
+                return in_.ConsumeFloatingPointInRange(typicalLow, typicalHigh);
+        }
+    }
+
+    // Scales mostly powers of two from tiny (a 2^32 picture seen whole) to huge (a pixel filling the frame).
+    double pickScale() {
+        if (in_.ConsumeIntegralInRange(0, 4) == 0) return pickDouble(-4, 4);
+        return std::ldexp(in_.ConsumeFloatingPointInRange(1.0, 2.0), in_.ConsumeIntegralInRange(-34, 12));
+    }
+
+    zelvan::Placement pickPlacement() {
+        zelvan::Placement p;
+        p.centreX = pickDouble(-300, 600);
+        p.centreY = pickDouble(-300, 600);
+        p.centreZ = in_.ConsumeIntegralInRange(0, 7) == 0 ? pickDouble(-1, 1) : 0;
+        p.scaleX = pickScale();
+        p.scaleY = in_.ConsumeBool() ? p.scaleX : pickScale();
+        p.rotateZ = in_.ConsumeBool()                       ? 0
+                    : in_.ConsumeIntegralInRange(0, 3) == 0 ? pickDouble(-720, 720)
+                                                            : 90.0 * in_.ConsumeIntegralInRange(-4, 4);
+        if (in_.ConsumeIntegralInRange(0, 5) == 0) {
+            p.rotateX = pickDouble(-90, 90);
+            p.rotateY = pickDouble(-90, 90);
+        }
+        p.alpha = in_.ConsumeIntegral<std::uint8_t>();
+        return p;
+    }
+
+    // Mostly a window of up to 300 x 300 screen pixels; sometimes anything.
+    zelvan::Frame pickFrame() {
+        zelvan::Frame f;
+        if (in_.ConsumeIntegralInRange(0, 5) == 0) {
+            f.left = pickDouble(-1e4, 1e4);
+            f.right = pickDouble(-1e4, 1e4);
+            f.bottom = pickDouble(-1e4, 1e4);
+            f.top = pickDouble(-1e4, 1e4);
+            f.pixelsPerUnit = pickDouble(-4, 4);
+            return f;
+        }
+        f.pixelsPerUnit = in_.ConsumeBool() ? 1.0 : std::ldexp(1.0, in_.ConsumeIntegralInRange(-8, 8));
+        const double w = in_.ConsumeIntegralInRange(1, 300) / f.pixelsPerUnit;
+        const double h = in_.ConsumeIntegralInRange(1, 300) / f.pixelsPerUnit;
+        f.left = in_.ConsumeFloatingPointInRange(-300.0, 300.0);
+        f.bottom = in_.ConsumeFloatingPointInRange(-300.0, 300.0);
+        f.right = f.left + w;
+        f.top = f.bottom + h;
+        return f;
+    }
+
+    zelvan_support::TileFailures pickFailures() {
+        zelvan_support::TileFailures f;
+        switch (in_.ConsumeIntegralInRange(0, 4)) {
+            case 0:
+                break;  // none
+            case 1:
+                f.readNumber = source_->reads() + in_.ConsumeIntegralInRange<std::uint64_t>(1, 8);
+                break;
+            case 2:
+                f.level = in_.ConsumeIntegralInRange<std::size_t>(0, source_->levelCount());
+                f.region = {in_.ConsumeIntegral<std::uint32_t>() >> in_.ConsumeIntegralInRange(0, 31),
+                            in_.ConsumeIntegral<std::uint32_t>() >> in_.ConsumeIntegralInRange(0, 31),
+                            in_.ConsumeIntegral<std::uint32_t>(), in_.ConsumeIntegral<std::uint32_t>()};
+                break;
+            default:
+                f.fraction = in_.ConsumeProbability<double>();
+                f.seed = in_.ConsumeIntegral<std::uint64_t>();
+                break;
+        }
+        return f;
+    }
+
+    void invalidate(zelvan::TileView& view) {
+        const std::uint32_t w = view.width(), h = view.height();
+        if (in_.ConsumeBool() || w == 0 || h == 0) {
+            view.invalidate(in_.ConsumeIntegral<std::uint32_t>(), in_.ConsumeIntegral<std::uint32_t>(),
+                            in_.ConsumeIntegral<std::uint32_t>(), in_.ConsumeIntegral<std::uint32_t>());
+            return;
+        }
+        const std::uint32_t x = in_.ConsumeIntegralInRange<std::uint32_t>(0, w - 1);
+        const std::uint32_t y = in_.ConsumeIntegralInRange<std::uint32_t>(0, h - 1);
+        view.invalidate(x, y, in_.ConsumeIntegralInRange<std::uint32_t>(0, w - x),
+                        in_.ConsumeIntegralInRange<std::uint32_t>(0, h - y));
+    }
+
+    // ---- drawing and checks ----
+    void draw(zelvan::TileView& view, const zelvan::Frame& frame) {
+        null_gl::resetPeak();
+        const std::size_t before = null_gl::liveBytes();
+        view.draw(frame);
+        if (!null_gl::balanced())
+            fail("a draw left a matrix or client-attribute stack pushed, or glBegin open");
+        // Uploads never take the textures past the budget (a lowered budget may leave more from before).
+        if (null_gl::peakBytes() > before && null_gl::peakBytes() > budget_)
+            fail("%zu texture bytes held during a draw, over the budget of %zu", null_gl::peakBytes(),
+                 budget_);
+        checkStats(view, true);
+    }
+
+    // Waits until no read is queued or running, as a program between frames might; or until reads stop
+    // coming, when the view holds as many read tiles as it may before a draw uploads them.
+    void settle(zelvan::TileView& view) {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        auto lastChange = std::chrono::steady_clock::now();
+        std::uint64_t reads = source_->reads();
+        for (;;) {
+            const zelvan::TileStats s = view.stats();
+            if (s.readsPending == 0) break;
+            const auto now = std::chrono::steady_clock::now();
+            if (source_->reads() != reads) {
+                reads = source_->reads();
+                lastChange = now;
+            } else if (now - lastChange > std::chrono::milliseconds(20) && s.requests == reads) {
+                break;  // every read started has ended: the rest wait for room
+            }
+            if (now > giveUp) fail("reads still pending after 5 s");
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+        const zelvan::TileStats s = checkStats(view, false);
+        // Every read the source saw was started by the view.
+        if (s.requests != source_->reads())
+            fail("%llu reads started by the view's count, %llu seen by the source",
+                 static_cast<unsigned long long>(s.requests),
+                 static_cast<unsigned long long>(source_->reads()));
+    }
+
+    zelvan::TileStats checkStats(const zelvan::TileView& view, bool afterDraw) {
+        const zelvan::TileStats s = view.stats();
+        if (source_->badRequests() != 0) {
+            for (const zelvan_support::TileRead& r : source_->readLog())
+                if (!r.ok && r.level < source_->levelCount() &&
+                    (std::uint64_t{r.x} + r.width > source_->levelSize(r.level).width ||
+                     std::uint64_t{r.y} + r.height > source_->levelSize(r.level).height || r.width == 0 ||
+                     r.height == 0))
+                    fail("read of %u x %u at (%u, %u) of level %zu (%u x %u)", r.width, r.height, r.x, r.y,
+                         r.level, source_->levelSize(r.level).width, source_->levelSize(r.level).height);
+            fail("a read outside the source's levels, or with a null buffer or a short pitch");
+        }
+        if (s.residentBytes != null_gl::liveBytes())
+            fail("residentBytes %zu, but the textures hold %zu bytes", s.residentBytes, null_gl::liveBytes());
+        if ((s.tilesResident == 0) != (null_gl::liveTextures() == 0) ||
+            s.tilesResident > null_gl::liveTextures())
+            fail("tilesResident %zu with %zu live textures", s.tilesResident, null_gl::liveTextures());
+        if (afterDraw && s.residentBytes > budget_)
+            fail("%zu texture bytes resident after a draw, over the budget of %zu", s.residentBytes, budget_);
+        if (s.uploads < last_.uploads || s.requests < last_.requests || s.readsFailed < last_.readsFailed ||
+            s.readsGivenUp < last_.readsGivenUp)
+            fail("a count went down: uploads %llu -> %llu, requests %llu -> %llu, failed %llu -> %llu",
+                 static_cast<unsigned long long>(last_.uploads), static_cast<unsigned long long>(s.uploads),
+                 static_cast<unsigned long long>(last_.requests), static_cast<unsigned long long>(s.requests),
+                 static_cast<unsigned long long>(last_.readsFailed),
+                 static_cast<unsigned long long>(s.readsFailed));
+        if (s.readsGivenUp > s.readsFailed) fail("more tiles given up than reads failed");
+        // Failures are the source's reads that failed and the uploads OpenGL refused, counted once each.
+        if (s.readsFailed > source_->failedReads() + null_gl::failedTexImages())
+            fail("%llu failures counted, of %llu failed reads and %llu failed uploads",
+                 static_cast<unsigned long long>(s.readsFailed),
+                 static_cast<unsigned long long>(source_->failedReads()),
+                 static_cast<unsigned long long>(null_gl::failedTexImages()));
+        if (s.tilesResident > s.uploads)
+            fail("%zu tiles resident from %llu uploads", s.tilesResident,
+                 static_cast<unsigned long long>(s.uploads));
+        if (view && s.level >= source_->levelCount())
+            fail("level %zu drawn of %zu", s.level, source_->levelCount());
+        last_ = s;
+        return s;
+    }
+
+    FuzzedDataProvider& in_;
+    std::unique_ptr<ProceduralTiles> source_;
+    zelvan::TileViewOptions options_;
+    std::size_t budget_ = 0;
+    zelvan::TileStats last_;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider in(data, size);
+    TilesRun(in).run();
+    return 0;
+}
