@@ -1,0 +1,45 @@
+# The optional parts (tests, examples, benchmarks, fuzzers) and what they need.
+#
+# Each ZELVAN_BUILD_<part> is AUTO, ON or OFF. AUTO builds whatever of the part its dependencies allow
+# and leaves out the rest with one configure line naming the missing Debian package; ON (asked for, as
+# with -DZELVAN_BUILD_BENCHMARKS=ON) makes a missing dependency a configure error; OFF leaves the part
+# out. The tests and the examples default to AUTO at top level, the others to OFF.
+
+# zelvan_part_option(<name> <help> <default>)
+function(zelvan_part_option name help default)
+  set(${name} ${default} CACHE STRING "${help}: AUTO, ON or OFF")
+  set_property(CACHE ${name} PROPERTY STRINGS AUTO ON OFF)
+endfunction()
+
+# zelvan_find_mode(<part> <out var>): REQUIRED for a part asked for, QUIET for one left to AUTO.
+function(zelvan_find_mode part out)
+  string(TOUPPER "${${part}}" value)
+  if(value STREQUAL "AUTO")
+    set(${out} QUIET PARENT_SCOPE)
+  else()
+    set(${out} REQUIRED PARENT_SCOPE)
+  endif()
+endfunction()
+
+# zelvan_all_found(<out var> "<what is left out>" <Package> <Debian package> ...): sets <out var> to
+# whether every <Package>_FOUND is true; if one is not, says in one line which packages are missing and
+# what is not built without them.
+function(zelvan_all_found out what)
+  set(missing)
+  set(debian)
+  while(ARGN)
+    list(POP_FRONT ARGN package package_debian)
+    if(NOT ${package}_FOUND)
+      list(APPEND missing ${package})
+      list(APPEND debian ${package_debian})
+    endif()
+  endwhile()
+  if(missing)
+    list(JOIN missing ", " missing)
+    list(JOIN debian " " debian)
+    message(STATUS "${missing} not found (Debian: ${debian}): ${what} not built")
+    set(${out} FALSE PARENT_SCOPE)
+  else()
+    set(${out} TRUE PARENT_SCOPE)
+  endif()
+endfunction()
