@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ make pkg-config git
+  cmake g++ make ninja-build pkg-config git            # ninja: scripts/check-configure.sh
   libgl-dev libegl-dev libegl-mesa0 libgl1-mesa-dri   # OpenGL 1.1 and Mesa's surfaceless EGL
   libgtest-dev libbenchmark-dev                        # tests and benchmarks
   libpng-dev libjpeg-dev libtiff-dev libcli11-dev      # zelvan-render and zelvan-view

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the formatting, then builds and runs every test: the warnings-as-errors build (which must
-# make every program README promises; on llvmpipe, then on other Mesa drivers), the sanitizer build,
-# the package tests, the Windows build under Wine, memcheck, fuzzing, benchmarks.
+# make every program README promises; on llvmpipe, then on other Mesa drivers), the configure without
+# each optional dependency, the sanitizer build, the package tests, the Windows build under Wine,
+# memcheck, fuzzing, benchmarks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -31,6 +32,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   exit 1
 fi
 ctest --test-dir build/ci --output-on-failure -j "$jobs"
+
+echo "== configure without each optional dependency (build/configure-check) =="
+bash scripts/check-configure.sh
 
 echo "== the library's tests on softpipe, zink over lavapipe and an emulated OpenGL 1.1 =="
 bash scripts/test-drivers.sh build/ci

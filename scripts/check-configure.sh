@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Configures Zelvan once without each optional dependency, as on a machine that lacks it: the
+# configure must succeed, say in its one line which Debian package is missing, and what is left must
+# build. Every part is AUTO, so every part is tried. Then, asked for explicitly, a part whose
+# dependency is missing must fail the configure.
+#   scripts/check-configure.sh [build dir]   (default build/configure-check)
+# The configurations share one build directory (Ninja; build type None, without optimisation or debug
+# information, the quickest to compile): a target that one of them leaves unchanged is not compiled
+# again, one whose compilation changes is. Together they build everything once.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/configure-check}
+jobs=$(($(nproc) < 2 ? $(nproc) : 2))
+
+# <find_package name>:<Debian package named in the line>. CMake's FindPNG needs ZLIB, so without
+# ZLIB it is PNG that is missing (libpng-dev brings zlib1g-dev). EGL is a component of CMake's OpenGL
+# package: it is left out by emptying its library's cache entry instead.
+optional=(
+  PNG:libpng-dev JPEG:libjpeg-dev TIFF:libtiff-dev ZLIB:libpng-dev CLI11:libcli11-dev
+  GTest:libgtest-dev benchmark:libbenchmark-dev glfw3:libglfw3-dev EGL:libegl-dev
+)
+generator=()
+[ -f "$build/CMakeCache.txt" ] || generator=(-G Ninja)
+
+# configure_without <name> [cmake option]...: configures with only <name> missing; output in $log.
+configure_without() {
+  local name=$1 entry options=()
+  shift
+  for entry in "${optional[@]}"; do
+    local package=${entry%%:*} disabled=OFF
+    [ "$package" = "$name" ] && disabled=ON
+    [ "$package" = EGL ] || options+=("-DCMAKE_DISABLE_FIND_PACKAGE_$package=$disabled")
+  done
+  if [ "$name" = EGL ]; then options+=(-DOPENGL_egl_LIBRARY=); else options+=(-UOPENGL_egl_LIBRARY); fi
+  log=$build/configure-without-$name.log
+  cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=None -DZELVAN_WARNINGS_AS_ERRORS=ON \
+    -DZELVAN_BUILD_TESTS=AUTO -DZELVAN_BUILD_EXAMPLES=AUTO -DZELVAN_BUILD_BENCHMARKS=AUTO \
+    "${options[@]}" "$@" >"$log" 2>&1
+}
+
+mkdir -p "$build"
+failures=()
+for entry in "${optional[@]}"; do
+  name=${entry%%:*} debian=${entry#*:}
+  start=$SECONDS
+  if ! configure_without "$name"; then
+    failures+=("$name: configure failed ($log)")
+    continue
+  fi
+  generator=()
+  line=$(grep -E -- "^-- .* not found \(Debian: [^)]*\b$debian\b[^)]*\): .* not built$" "$log" || true)
+  if [ -z "$line" ]; then
+    failures+=("$name: no line saying what is not built without $debian ($log)")
+  fi
+  if ! cmake --build "$build" -j "$jobs" >"$build/build-without-$name.log" 2>&1; then
+    failures+=("$name: what is left does not build ($build/build-without-$name.log)")
+    grep -A20 -m3 '^FAILED' "$build/build-without-$name.log" >&2 || true
+  fi
+  echo "without $name ($((SECONDS - start)) s):"
+  printf '%s\n' "$line" | sed 's/^-- /  /'
+done
+
+# Asked for explicitly, a part fails the configure when its dependency is missing.
+for asked in "ZELVAN_BUILD_BENCHMARKS benchmark" "ZELVAN_BUILD_TESTS GTest" "ZELVAN_BUILD_EXAMPLES TIFF"; do
+  set -- $asked
+  if configure_without "$2" "-D$1=ON"; then
+    failures+=("-D$1=ON without $2: the configure succeeded")
+  else
+    echo "-D$1=ON without $2: the configure fails, as it should"
+  fi
+done
+
+if [ ${#failures[@]} -gt 0 ]; then
+  printf 'check-configure: %s\n' "${failures[@]}" >&2
+  exit 1
+fi
+echo "check-configure: every optional dependency can be missing"
