@@ -2,7 +2,8 @@
 # Checks that Zelvan can be used the ways its README promises:
 #  - installed (shared, then static) into a temporary prefix, with the build tree deleted afterwards,
 #    by a C99 program built through pkg-config and a C++ program (zelvan.hpp, zelvan_pyramid.hpp) built through find_package;
-#  - the same for examples/minimal.c and examples/minimal.cpp, run a few frames under Xvfb;
+#  - the same for examples/minimal.c and examples/minimal.cpp, run a few frames under Xvfb, and for the
+#    toolkit examples (examples/sdl2, qt, imgui), each built alone against the prefix;
 #  - taken into another CMake project by add_subdirectory and by FetchContent (from a local archive).
 # Every program draws an image through the library in a surfaceless EGL context and checks pixels.
 set -euo pipefail
@@ -78,6 +79,28 @@ use_minimal_programs() {
   rm -rf "$build" "$work/zelvan-minimal-c"
 }
 
+# use_toolkit_examples <prefix>: examples/sdl2, examples/qt and examples/imgui, each configured alone
+# through find_package and run under Xvfb with --check; a missing toolkit is left out with its one line.
+use_toolkit_examples() {
+  local prefix=$1 toolkit build
+  if ! command -v xvfb-run >/dev/null; then
+    echo "   toolkit examples skipped: they need xvfb-run (Debian xvfb)"
+    return
+  fi
+  for toolkit in sdl2 qt imgui; do
+    [ -f "$source_dir/examples/$toolkit/CMakeLists.txt" ] || continue
+    build=$work/toolkit-$toolkit
+    quietly cmake -S "$source_dir/examples/$toolkit" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$prefix"
+    if grep -q " not found (Debian " "$work/log"; then
+      echo "   $(sed -n 's/^-- \(.* not found (Debian .*\)/\1/p' "$work/log")"
+    else
+      quietly cmake --build "$build" -j "$jobs"
+      quietly env -u EGL_PLATFORM xvfb-run -a -s "-screen 0 800x600x24" "$build/zelvan-$toolkit" --check
+    fi
+    rm -rf "$build"
+  done
+}
+
 echo "-- shared library: install, pkg-config, find_package"
 prefix=$work/shared
 install_zelvan "$prefix" -DBUILD_SHARED_LIBS=ON
@@ -94,6 +117,7 @@ use_with_pkg_config "$prefix"
 use_with_cmake "$work/cxx-shared" -DCMAKE_PREFIX_PATH="$prefix"
 grep -q "^Zelvan_DIR:PATH=$prefix/" "$work/cxx-shared/CMakeCache.txt" || fail "find_package found another Zelvan"
 use_minimal_programs "$prefix"
+use_toolkit_examples "$prefix"
 rm -rf "$prefix" "$work/cxx-shared"
 
 echo "-- static library: install, pkg-config --static, find_package"
