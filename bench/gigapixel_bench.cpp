@@ -115,7 +115,7 @@ double uploadOnly(const Decoded& decoded) {
         const std::uint32_t rows = std::min(kBandRows, decoded.height - row);
         std::memcpy(band.get(), decoded.bands[i].get(), pitch * rows);
         const double start = zelvan_bench::now();
-        ok = pyramid.uploadRows(row, band.get(), pitch, rows);
+        ok = pyramid.uploadRows(row, rows, band.get(), pitch, pitch * kBandRows);
         seconds += zelvan_bench::now() - start;
     }
     seconds += zelvan_bench::timedGl([&] { drawFitted(pyramid); });
@@ -131,7 +131,8 @@ double serialLoad(const std::string& path) {
     std::unique_ptr<std::uint8_t[]> band(new std::uint8_t[pitch * kBandRows]);
     bool ok = true;
     for (std::uint32_t row = 0; row < source->height() && ok; row += kBandRows)
-        ok = pyramid.uploadRows(row, band.get(), pitch, source->readRows(band.get(), pitch, kBandRows));
+        ok = pyramid.uploadRows(row, source->readRows(band.get(), pitch, kBandRows), band.get(), pitch,
+                                pitch * kBandRows);
     drawFitted(pyramid);
     glFinish();
     return ok ? zelvan_bench::now() - start : -1;

@@ -22,7 +22,8 @@ bool uploadPyramid(zelvan::Pyramid& pyramid, const SourceImage& image, std::uint
     if (bandRows == 0) return pyramid.upload(image.bytes.data(), image.pitch, image.bytes.size());
     bool ok = true;
     for (std::uint32_t row = 0; row < image.height && ok; row += bandRows)
-        ok = pyramid.uploadRows(row, image.at(0, row), image.pitch, std::min(bandRows, image.height - row));
+        ok = pyramid.uploadRows(row, std::min(bandRows, image.height - row), image.at(0, row), image.pitch,
+                                image.bytes.size() - std::size_t{row} * image.pitch);
     return ok;
 }
 

@@ -17,8 +17,11 @@
  * with another call into Zelvan.
  * OpenGL: the caller's context must be current wherever zelvan.h needs it: uploads, draws, and the
  * destructors of Library, Image and Pyramid (which delete textures).
- * Lifetime: let every Image and Pyramid go before the Library. Once the library is shut down their
- * handles name nothing, and after a new ZelvanInit the same numbers may name other images.
+ * Lifetime: let every Image and Pyramid go before the Library. One that outlives it names nothing:
+ * its uploads return false, its operator bool is false, and it leaves alone the images of a later
+ * instance (see Image).
+ * OpenGL profile: a compatibility-profile context (or one of OpenGL 1.x/2.x), as zelvan.h needs:
+ * under a core profile every upload returns false and draw draws nothing.
  */
 #ifndef ZELVAN_HPP
 #define ZELVAN_HPP
@@ -68,9 +71,15 @@ inline Placement fit(std::uint32_t imageWidth, std::uint32_t imageHeight, double
  */
 class Library {
 public:
-    Library() noexcept : ready_(ZelvanInit() == 1) {}
+    Library() noexcept : ready_(ZelvanInit() == 1) {
+        // Images made before this instance (by a ZelvanInit of the caller's own) are not its images.
+        if (ready_ && live()++ == 0) ++generation();
+    }
     ~Library() {
-        if (ready_) ZelvanShutdown();
+        if (!ready_) return;
+        ZelvanShutdown();
+        --live();
+        ++generation();
     }
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
@@ -78,7 +87,20 @@ public:
     /* True when the instance exists. */
     explicit operator bool() const noexcept { return ready_; }
 
+    /* Counts the instances Library has made and shut down: an Image remembers the count it was made
+     * under and names nothing once it has changed, so that a handle outliving its Library never
+     * reaches an image of a later instance that was given the same number. */
+    static std::uint64_t& generation() noexcept {
+        static std::uint64_t count = 0;
+        return count;
+    }
+
 private:
+    static unsigned& live() noexcept {
+        static unsigned count = 0;
+        return count;
+    }
+
     bool ready_;
 };
 
@@ -91,7 +113,8 @@ constexpr std::uint32_t kBlockSide = ZELVAN_BLOCK_SIZE;  // bands start at multi
  * skips some of its pixels (a 1-pixel line can vanish); only the coarser one blurs. So the coarser is
  * drawn opaque and the finer over it at finerOpacity, which goes from 1 where the finer level is
  * drawn at one screen pixel per pixel to 0 where the coarser one is. finer == coarser when one level
- * alone is right: at pixels >= 1 (or not a number) level 0, exact; below the last level, the last. */
+ * alone is right: at pixels >= 1 (or not a number) level 0, exact; at exactly one screen pixel per
+ * pixel of a level, that level; below the last level, the last. */
 struct LevelBlend {
     std::size_t finer = 0, coarser = 0;
     double finerOpacity = 1;
@@ -106,9 +129,12 @@ inline LevelBlend levelsFor(double pixels, std::size_t levelCount) noexcept {
         blend.finer = blend.coarser = last;
         return blend;
     }
-    blend.finer = static_cast<std::size_t>(k);
-    blend.coarser = blend.finer + 1;
-    blend.finerOpacity = 1 - (k - std::floor(k));
+    blend.finer = blend.coarser = static_cast<std::size_t>(k);
+    const double fraction = k - std::floor(k);
+    if (fraction > 0) {
+        blend.coarser = blend.finer + 1;
+        blend.finerOpacity = 1 - fraction;
+    }
     return blend;
 }
 
@@ -152,6 +178,20 @@ inline bool bandFits(std::uint32_t width, std::uint32_t height, std::uint32_t fi
            (rowCount % kBlockSide == 0 || end == height);
 }
 
+/* The block columns (or rows) of a side, as ZelvanGetHBlocks and ZelvanGetVBlocks count them. */
+constexpr std::uint32_t blocksAlong(std::uint32_t side) noexcept {
+    return side / kBlockSide + (side % kBlockSide != 0);
+}
+
+/* A side of the textures that hold a side of an image: whole blocks, then the last block's part in
+ * the power of two that holds it (zelvan.h). */
+constexpr std::uint64_t textureSide(std::uint32_t side) noexcept {
+    const std::uint32_t part = side % kBlockSide;
+    std::uint64_t last = part == 0 ? 0 : 1;
+    while (last < part) last *= 2;
+    return std::uint64_t{side} - part + last;
+}
+
 /* Whether bytes bytes hold height rows of width pixels, pitch bytes apart (pitch already checked). */
 inline bool bufferHolds(std::uint32_t width, std::uint32_t height, std::size_t pitch,
                         std::size_t bytes) noexcept {
@@ -164,6 +204,14 @@ inline bool bufferHolds(std::uint32_t width, std::uint32_t height, std::size_t p
  * One Zelvan image, owned: its handle is destroyed (ZelvanDestroy) with the object. Move-only; a
  * moved-from Image is empty. An empty Image (default, or refused by the library) accepts every call
  * and does nothing: uploads return false, place and draw do nothing.
+ *
+ * An Image that outlives the instance it was made in (its Library destroyed, or ZelvanShutdown
+ * called) names nothing any more: operator bool is false, uploads return false, and place, draw and
+ * the destructor leave alone whatever image a later instance gave the same handle. This is certain
+ * when the instances come and go through Library (each Image remembers Library::generation()). When
+ * the caller calls ZelvanShutdown and ZelvanInit itself, the Image can only ask the library whether
+ * its handle still has the grid it was made with: that catches a handle naming nothing, but not one
+ * given to a new image of the same grid, nor the end of an image of width or height 0.
  */
 class Image {
 public:
@@ -173,7 +221,8 @@ public:
     /* An image of width x height pixels, nothing uploaded yet (ZelvanCreate). Empty when the library
      * refuses: no instance, or a size whose block list does not fit in memory.
      * OpenGL: as ZelvanCreate (normally not needed). */
-    Image(std::uint32_t width, std::uint32_t height) noexcept : handle_(ZelvanCreate(width, height)) {
+    Image(std::uint32_t width, std::uint32_t height) noexcept
+        : handle_(ZelvanCreate(width, height)), generation_(Library::generation()) {
         if (handle_ != 0) {
             width_ = width;
             height_ = height;
@@ -184,64 +233,77 @@ public:
     Image(Image&& other) noexcept
         : handle_(std::exchange(other.handle_, 0)),
           width_(std::exchange(other.width_, 0)),
-          height_(std::exchange(other.height_, 0)) {}
+          height_(std::exchange(other.height_, 0)),
+          generation_(other.generation_) {}
     Image& operator=(Image&& other) noexcept {
         if (this != &other) {
             reset();
             handle_ = std::exchange(other.handle_, 0);
             width_ = std::exchange(other.width_, 0);
             height_ = std::exchange(other.height_, 0);
+            generation_ = other.generation_;
         }
         return *this;
     }
     Image(const Image&) = delete;
     Image& operator=(const Image&) = delete;
 
-    /* Destroys the image now (ZelvanDestroy); the object is empty afterwards.
+    /* Destroys the image now (ZelvanDestroy, unless its instance is gone); the object is empty
+     * afterwards.
      * OpenGL: the context that owns the textures must be current. */
     void reset() noexcept {
-        if (handle_ != 0) ZelvanDestroy(handle_);
+        if (named()) ZelvanDestroy(handle_);
         handle_ = 0;
         width_ = height_ = 0;
     }
 
-    /* True unless empty. */
-    explicit operator bool() const noexcept { return handle_ != 0; }
+    /* True while the handle names the image made for this object: not empty, and its instance not
+     * shut down (see above for what can be told). */
+    explicit operator bool() const noexcept { return named(); }
     /* The handle, for the functions of zelvan.h; 0 when empty. The image stays owned by this object. */
     ZelvanHandle handle() const noexcept { return handle_; }
     /* Size in pixels; 0 when empty. */
     std::uint32_t width() const noexcept { return width_; }
     std::uint32_t height() const noexcept { return height_; }
 
+    /* The bytes of texture memory a width x height image holds once every block is uploaded: each
+     * block in an RGBA texture of power-of-two sides. */
+    static constexpr std::uint64_t textureBytes(std::uint32_t width, std::uint32_t height) noexcept {
+        return detail::textureSide(width) * detail::textureSide(height) * 4;
+    }
+
     /*
      * Uploads every block from one buffer: height rows of width pixels, each pixel blue, green, red,
      * alpha in memory, rows pitch bytes apart, bytes the size of the buffer.
      * Returns: true when every block was uploaded (at once for an image of width or height 0). False
-     * with nothing uploaded when the image is empty, pixels is null, pitch < width * 4,
-     * pitch > INT32_MAX or bytes < (height - 1) * pitch + width * 4. False also when a block's upload
-     * fails; the blocks before it then hold the new pixels and the later ones the old.
-     * OpenGL: context current. Leaves a texture bound, as ZelvanSetBlockPtr does.
+     * with nothing uploaded when the image names nothing (empty, or its instance gone), pixels is
+     * null, pitch < width * 4, pitch > INT32_MAX or bytes < (height - 1) * pitch + width * 4. False
+     * also when a block's upload fails; the blocks before it then hold the new pixels and the later
+     * ones the old.
+     * OpenGL: context current (a compatibility-profile one: under a core profile every block's upload
+     * fails). Leaves a texture bound, as ZelvanSetBlockPtr does.
      */
     bool upload(const void* pixels, std::size_t pitch, std::size_t bytes) noexcept {
-        if (handle_ == 0) return false;
+        if (!named()) return false;
         if (width_ == 0 || height_ == 0) return true;
-        return detail::bandFits(width_, height_, 0, pixels, pitch, height_) &&
-               detail::bufferHolds(width_, height_, pitch, bytes) && uploadRows(0, pixels, pitch, height_);
+        return uploadRows(0, height_, pixels, pitch, bytes);
     }
 
     /*
      * Uploads the blocks of rows [firstRow, firstRow + rowCount), for images that never sit whole in
-     * memory. firstRow is a multiple of 512; rowCount is a multiple of 512 or reaches the bottom row.
-     * pixels addresses the first pixel of row firstRow; rowCount rows follow, pitch bytes apart, so
-     * (rowCount - 1) * pitch + width * 4 bytes are read.
+     * memory. firstRow is a multiple of ZELVAN_BLOCK_SIZE; rowCount is a multiple of it or reaches the
+     * bottom row. pixels addresses the first pixel of row firstRow; rowCount rows follow, pitch bytes
+     * apart, in a buffer of bytes bytes, of which (rowCount - 1) * pitch + width * 4 are read.
      * Returns: true when every block of those rows was uploaded. False with nothing uploaded when the
-     * image is empty, pixels is null, the rows are not as above, pitch < width * 4 or
-     * pitch > INT32_MAX; false also when a block's upload fails (the blocks before it are uploaded).
-     * OpenGL: context current.
+     * image names nothing, pixels is null, the rows are not as above, pitch < width * 4,
+     * pitch > INT32_MAX or bytes is short of what is read; false also when a block's upload fails
+     * (the blocks before it are uploaded).
+     * OpenGL: context current, as for upload.
      */
-    bool uploadRows(std::uint32_t firstRow, const void* pixels, std::size_t pitch,
-                    std::uint32_t rowCount) noexcept {
-        if (handle_ == 0 || !detail::bandFits(width_, height_, firstRow, pixels, pitch, rowCount))
+    bool uploadRows(std::uint32_t firstRow, std::uint32_t rowCount, const void* pixels, std::size_t pitch,
+                    std::size_t bytes) noexcept {
+        if (!detail::bandFits(width_, height_, firstRow, pixels, pitch, rowCount) ||
+            !detail::bufferHolds(width_, rowCount, pitch, bytes) || !named())
             return false;
         const auto* band = static_cast<const unsigned char*>(pixels);
         const std::uint32_t columns = ZelvanGetHBlocks(handle_);
@@ -261,7 +323,7 @@ public:
     /* Places the image by its centre: scale, turn, translation and opacity as the placement says.
      * OpenGL: not needed. */
     void place(const Placement& placement) noexcept {
-        if (handle_ == 0) return;
+        if (!named()) return;
         const detail::Vec3 corner = detail::cornerTranslation(placement, width_, height_);
         ZelvanScale(handle_, static_cast<float>(placement.scaleX), static_cast<float>(placement.scaleY),
                     false);
@@ -273,14 +335,24 @@ public:
     }
 
     /* Draws the image into the current matrix (ZelvanDraw, with its effects on OpenGL state).
-     * OpenGL: context current. */
+     * Blocks never uploaded are drawn as white quads (at the placement's opacity), whatever the
+     * current colour: ZelvanDraw sets the colour to white for the texels to keep theirs.
+     * OpenGL: context current, a compatibility-profile one (under a core profile nothing is drawn). */
     void draw() const noexcept {
-        if (handle_ != 0) ZelvanDraw(handle_);
+        if (named()) ZelvanDraw(handle_);
     }
 
 private:
+    /* Whether the handle still names this object's image (see the class comment). */
+    bool named() const noexcept {
+        return handle_ != 0 && generation_ == Library::generation() &&
+               ZelvanGetHBlocks(handle_) == detail::blocksAlong(width_) &&
+               ZelvanGetVBlocks(handle_) == detail::blocksAlong(height_);
+    }
+
     ZelvanHandle handle_ = 0;
     std::uint32_t width_ = 0, height_ = 0;
+    std::uint64_t generation_ = 0;  // Library::generation() when the image was made
 };
 
 }  // namespace zelvan

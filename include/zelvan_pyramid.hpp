@@ -94,11 +94,18 @@ inline void halveRows(const unsigned char* top, const unsigned char* bottom, std
         averagePixels(t, out, top);
 }
 
-/* Rows of one level made but not yet uploaded: at most one band of 512. */
+/* Rows of one level made but not yet uploaded: at most one band of kBlockSide. */
 struct Carry {
     std::unique_ptr<unsigned char[]> rows;  // left uninitialised: every byte is written before it is read
     std::uint32_t count = 0;                // rows held
     std::uint32_t nextRow = 0;              // the level's row the first of them goes to
+};
+
+/* What one level's blocks hold, by rows from the top: [0, uploaded) the pixels of the latest
+ * building; [uploaded, clearFrom) anything (nothing yet, an earlier building's pixels, a failed
+ * band's); [clearFrom, height) transparent texels. Both are multiples of kBlockSide or the height. */
+struct LevelRows {
+    std::uint32_t uploaded = 0, clearFrom = 0;
 };
 
 }  // namespace detail
@@ -106,12 +113,19 @@ struct Carry {
 /*
  * An image with half-size levels down to 1 x 1 (sides rounded up), each level a Zelvan image of its
  * own: about one third more texture memory than the image alone. Each level averages 2 x 2 pixels
- * of the one above in linear light, colour weighted by alpha. draw picks the level for the scale on
- * screen, so an image drawn small shows the average of its pixels instead of a moire of some of them.
+ * of the one above in linear light, colour weighted by alpha. draw shows the two levels nearest the
+ * scale on screen, blended, so an image drawn small shows the average of its pixels instead of a
+ * moire of some of them, and no line of it vanishes.
  * Move-only; a moved-from Pyramid is empty. An empty Pyramid accepts every call and does nothing.
+ * Like an Image, a Pyramid that outlives its Library names nothing: operator bool is false and
+ * uploads return false.
  */
 class Pyramid {
 public:
+    /* While the levels stream in, draw fills the rows the levels for the scale have not reached with
+     * up to this many finer levels; each costs four times the blocks of the one above it. */
+    static constexpr std::size_t kFillLevels = 2;
+
     /* An empty pyramid. */
     Pyramid() noexcept = default;
 
@@ -121,14 +135,17 @@ public:
     Pyramid(std::uint32_t width, std::uint32_t height) noexcept {
         try {
             std::vector<Image> levels;
-            levels.emplace_back(width, height);
-            while (levels.back() && width != 0 && height != 0 && (width > 1 || height > 1)) {
-                width = width / 2 + width % 2;
-                height = height / 2 + height % 2;
-                levels.emplace_back(width, height);
+            const std::size_t count = levelCount(width, height);
+            levels.reserve(count);
+            for (std::size_t k = 0; k < count; ++k) {
+                levels.emplace_back(levelSide(width, k), levelSide(height, k));
+                if (!levels.back()) return;
             }
-            if (levels.back()) levels_ = std::move(levels);
+            rows_.resize(count);
+            for (std::size_t k = 0; k < count; ++k) rows_[k].clearFrom = levels[k].height();
+            levels_ = std::move(levels);
         } catch (...) {  // std::bad_alloc: the levels made so far go with `levels`
+            rows_.clear();
         }
     }
 
@@ -137,54 +154,92 @@ public:
     Pyramid(const Pyramid&) = delete;
     Pyramid& operator=(const Pyramid&) = delete;
 
-    /* True unless empty. */
-    explicit operator bool() const noexcept { return !levels_.empty(); }
+    /* The number of levels of a width x height pyramid, the full image included: 1 + ceil(log2) of
+     * the longer side; 1 for a side of 0. */
+    static std::size_t levelCount(std::uint32_t width, std::uint32_t height) noexcept {
+        std::size_t count = 1;
+        for (std::uint32_t side = std::max(width, height); width != 0 && height != 0 && side > 1; ++count)
+            side = side / 2 + side % 2;
+        return count;
+    }
+    /* A side of level k for a side of the full image: halved k times, rounded up each time. */
+    static constexpr std::uint32_t levelSide(std::uint32_t side, std::size_t k) noexcept {
+        for (; k > 0 && side > 1; --k) side = side / 2 + side % 2;
+        return side;
+    }
+    /* The bytes of texture memory every level of a width x height pyramid holds once uploaded. */
+    static std::uint64_t textureBytes(std::uint32_t width, std::uint32_t height) noexcept {
+        std::uint64_t bytes = 0;
+        for (std::size_t k = 0, count = levelCount(width, height); k < count; ++k)
+            bytes += Image::textureBytes(levelSide(width, k), levelSide(height, k));
+        return bytes;
+    }
+
+    /* True unless empty or its instance is gone (as for Image). */
+    explicit operator bool() const noexcept {
+        return !levels_.empty() && std::all_of(levels_.begin(), levels_.end(),
+                                               [](const Image& level) { return static_cast<bool>(level); });
+    }
     /* Size of the full image in pixels; 0 when empty. */
     std::uint32_t width() const noexcept { return levels_.empty() ? 0 : levels_[0].width(); }
     std::uint32_t height() const noexcept { return levels_.empty() ? 0 : levels_[0].height(); }
     /* Number of levels, the full image included; 0 when empty. */
     std::size_t levels() const noexcept { return levels_.size(); }
-    /* Level k (0 is the full image), or an empty Image when there is no level k. */
+    /* Level k (0 is the full image), or an empty Image when there is no level k. Drawn by itself, a
+     * level shows blocks not uploaded yet as white quads. */
     const Image& level(std::size_t k) const noexcept {
         static const Image none;
         return k < levels_.size() ? levels_[k] : none;
+    }
+    /* How many rows of level k, from the top, hold the pixels of the latest upload: the band rows
+     * uploaded so far, and of each level below the rows made from them, which go up a band of
+     * ZELVAN_BLOCK_SIZE rows at a time, or all that are left once the band reaching the bottom is in.
+     * The level's height once complete; 0 before any upload, when there is no level k, or for
+     * rows [0, ...) of a building started again at row 0 and not uploaded yet. */
+    std::uint32_t rowsUploaded(std::size_t k) const noexcept {
+        return k < rows_.size() ? rows_[k].uploaded : 0;
+    }
+    /* True when every level holds the pixels of the latest building, complete. */
+    bool complete() const noexcept {
+        return !levels_.empty() && rowsUploaded(levels_.size() - 1) == levels_.back().height();
     }
 
     /*
      * Uploads the image and builds every level, from one buffer as Image::upload takes it.
      * Returns: true when every level was uploaded. False with nothing uploaded when the pyramid is
-     * empty or the buffer is refused as Image::upload refuses it, or when memory for the building
-     * runs out; false also when a block's upload fails.
-     * OpenGL: context current.
+     * empty, its instance is gone, or the buffer is refused as Image::upload refuses it, or when
+     * memory for the building runs out; false also when a block's upload fails.
+     * OpenGL: context current (a compatibility-profile one, as for Image).
      */
     bool upload(const void* pixels, std::size_t pitch, std::size_t bytes) noexcept {
-        if (levels_.empty()) return false;
+        if (!*this) return false;
         if (width() == 0 || height() == 0) return true;
-        return detail::bandFits(width(), height(), 0, pixels, pitch, height()) &&
-               detail::bufferHolds(width(), height(), pitch, bytes) && uploadRows(0, pixels, pitch, height());
+        return uploadRows(0, height(), pixels, pitch, bytes);
     }
 
     /*
-     * Uploads rows [firstRow, firstRow + rowCount) as Image::uploadRows does and builds the levels
-     * below from them, band by band: no level is ever held whole in memory, only up to 512 of its
-     * rows while they wait to form a band. Bands go from the top down: firstRow 0 starts a building
-     * (dropping one left unfinished), every later band starts where the one before ended, and the band
-     * that reaches the bottom finishes every level.
+     * Uploads rows [firstRow, firstRow + rowCount) as Image::uploadRows does (bytes the size of the
+     * buffer) and builds the levels below from them, band by band: no level is ever held whole in
+     * memory, only up to ZELVAN_BLOCK_SIZE of its rows while they wait to form a band. Bands go from
+     * the top down: firstRow 0 starts a building (dropping one left unfinished), every later band
+     * starts where the one before ended, and the band that reaches the bottom finishes every level.
      * Returns: true when the band and the level rows it completed were uploaded. False with nothing
-     * uploaded when the pyramid is empty, the band is refused as Image::uploadRows refuses it, it
-     * does not start where the previous one ended, or memory for the building runs out; false also
-     * when a block's upload fails, which ends the building (start again at row 0).
+     * uploaded when the pyramid is empty or its instance gone, the band is refused as
+     * Image::uploadRows refuses it, it does not start where the previous one ended, or memory for the
+     * building runs out; false also when a block's upload fails, which ends the building (start
+     * again at row 0).
      * OpenGL: context current.
      */
-    bool uploadRows(std::uint32_t firstRow, const void* pixels, std::size_t pitch,
-                    std::uint32_t rowCount) noexcept {
-        if (levels_.empty() || !detail::bandFits(width(), height(), firstRow, pixels, pitch, rowCount))
+    bool uploadRows(std::uint32_t firstRow, std::uint32_t rowCount, const void* pixels, std::size_t pitch,
+                    std::size_t bytes) noexcept {
+        if (levels_.empty() || !detail::bandFits(width(), height(), firstRow, pixels, pitch, rowCount) ||
+            !detail::bufferHolds(width(), rowCount, pitch, bytes) || !*this)
             return false;
         const bool continues = building_ && firstRow == nextRow_;
         if (firstRow != 0 && !continues) return false;
         if (firstRow == 0 && !startBuilding()) return false;
-        bool ok = levels_[0].uploadRows(firstRow, pixels, pitch, rowCount) &&
-                  reduce(0, static_cast<const unsigned char*>(pixels), pitch, rowCount);
+        const bool ok = uploadLevelRows(0, firstRow, rowCount, pixels, pitch, bytes) &&
+                        reduce(0, static_cast<const unsigned char*>(pixels), pitch, rowCount);
         nextRow_ = firstRow + rowCount;
         if (!ok || nextRow_ == height()) stopBuilding();
         return ok;
@@ -206,30 +261,96 @@ public:
     }
 
     /*
-     * The level draw picks: k = floor(log2(1 / s)), clamped to the levels there are, where
-     * s = min(|scaleX|, |scaleY|) * |pixelsPerUnit| is the number of screen pixels per image pixel in
-     * the direction shrunk most. Level 0 when s >= 1 (or s is not a number).
+     * The finer of the levels draw shows: k = floor(log2(1 / s)), clamped to the levels there are,
+     * where s = min(|scaleX|, |scaleY|) * |pixelsPerUnit| is the number of screen pixels per image
+     * pixel in the direction shrunk most; level 0 when s >= 1 (or s is not a number). Unless s is
+     * exactly 2^-k, draw blends level k + 1 under it (detail::levelsFor).
      */
-    std::size_t levelFor(double pixelsPerUnit) const noexcept {
-        if (levels_.empty()) return 0;
-        const double s =
-            std::min(std::fabs(placement_.scaleX), std::fabs(placement_.scaleY)) * std::fabs(pixelsPerUnit);
-        const std::size_t last = levels_.size() - 1;
-        if (!(s < 1)) return 0;
-        if (!(s > 0)) return last;
-        const double k = std::floor(std::log2(1 / s));
-        return k >= static_cast<double>(last) ? last : static_cast<std::size_t>(k);
-    }
+    std::size_t levelFor(double pixelsPerUnit) const noexcept { return blendFor(pixelsPerUnit).finer; }
 
-    /* Draws the level for the scale on screen, pixelsPerUnit being the screen pixels per unit of the
-     * current matrix and projection (1 under glOrtho over the viewport's pixels). At s >= 1 this is
-     * level 0, drawn exactly as an Image with the same placement.
-     * OpenGL: context current. */
+    /*
+     * Draws the picture for the scale on screen, pixelsPerUnit being the screen pixels per unit of
+     * the current matrix and projection (1 under glOrtho over the viewport's pixels). At s >= 1 this
+     * is level 0, drawn exactly as an Image with the same placement. Smaller, the level coarser than
+     * s is drawn at the placement's opacity and the finer one over it at a part of that opacity
+     * (detail::levelsFor): the frame stays close to the picture box-filtered at s, and a line one
+     * pixel wide never vanishes, as it can when a level finer than the screen is sampled alone.
+     * While the levels stream in, only rows uploaded are drawn, and up to kFillLevels finer levels
+     * fill the rows the coarser ones have not reached. So that no block without its pixels shows
+     * (white, as the library draws it), the first such draw gives each block below the rows uploaded
+     * of the levels drawn a transparent texture: about one upload of those levels' blocks, paid only
+     * by callers who draw before the upload is complete. Where levels overlap while loading, a
+     * translucent picture shows them one over the other.
+     * OpenGL: context current, a compatibility-profile one (see Image::draw). Leaves OpenGL state as
+     * ZelvanDraw does.
+     */
     void draw(double pixelsPerUnit = 1.0) const noexcept {
-        if (!levels_.empty()) levels_[levelFor(pixelsPerUnit)].draw();
+        if (!*this) return;
+        const detail::LevelBlend blend = blendFor(pixelsPerUnit);
+        const auto finerAlpha = static_cast<std::uint8_t>(std::lround(placement_.alpha * blend.finerOpacity));
+        if (isComplete(blend.coarser) && isComplete(blend.finer)) {
+            drawLevel(blend.coarser, placement_.alpha);
+            if (blend.finer != blend.coarser) drawLevel(blend.finer, finerAlpha);
+            return;
+        }
+        // Finest first: each coarser level covers the rows it has.
+        for (std::size_t k = blend.coarser - std::min(blend.coarser, kFillLevels); k < blend.coarser; ++k)
+            drawUploadedRows(k, placement_.alpha);
+        drawUploadedRows(blend.coarser, placement_.alpha);
+        if (blend.finer != blend.coarser) drawUploadedRows(blend.finer, finerAlpha);
     }
 
 private:
+    detail::LevelBlend blendFor(double pixelsPerUnit) const noexcept {
+        const double s =
+            std::min(std::fabs(placement_.scaleX), std::fabs(placement_.scaleY)) * std::fabs(pixelsPerUnit);
+        return detail::levelsFor(s, levels_.size());
+    }
+
+    bool isComplete(std::size_t k) const noexcept { return rows_[k].uploaded == levels_[k].height(); }
+
+    /* Draws level k at opacity alpha, leaving it at the placement's opacity. */
+    void drawLevel(std::size_t k, std::uint8_t alpha) const noexcept {
+        if (alpha == 0) return;
+        const ZelvanHandle handle = levels_[k].handle();
+        if (alpha != placement_.alpha) ZelvanAlpha(handle, alpha);
+        levels_[k].draw();
+        if (alpha != placement_.alpha) ZelvanAlpha(handle, placement_.alpha);
+    }
+
+    /* Draws the rows of level k uploaded so far, once the blocks below them are transparent. */
+    void drawUploadedRows(std::size_t k, std::uint8_t alpha) const noexcept {
+        if (rows_[k].uploaded == 0 || !clearBelowUploaded(k)) return;
+        drawLevel(k, alpha);
+    }
+
+    /* Gives every block of level k between its uploaded rows and its transparent ones a texture of
+     * transparent texels. ZelvanSetBlockPtr takes a pitch of 1, rows overlapping, so one block row
+     * of zeros holds every block. */
+    bool clearBelowUploaded(std::size_t k) const noexcept {
+        static const unsigned char zeros[detail::kBlockSide * 4 + detail::kBlockSide - 1] = {};
+        detail::LevelRows& rows = rows_[k];
+        const ZelvanHandle handle = levels_[k].handle();
+        const std::uint32_t columns = ZelvanGetHBlocks(handle);
+        const std::uint32_t end = detail::blocksAlong(rows.clearFrom);
+        for (std::uint32_t row = rows.uploaded / detail::kBlockSide; row < end; ++row)
+            for (std::uint32_t col = 0; col < columns; ++col)
+                if (!ZelvanSetBlockPtr(handle, row, col, zeros, 1)) return false;
+        rows.clearFrom = rows.uploaded;
+        return true;
+    }
+
+    /* Uploads rows of level k, keeping account of what its blocks hold. */
+    bool uploadLevelRows(std::size_t k, std::uint32_t firstRow, std::uint32_t rowCount, const void* pixels,
+                         std::size_t pitch, std::size_t bytes) noexcept {
+        detail::LevelRows& rows = rows_[k];
+        const std::uint32_t end = firstRow + rowCount;
+        rows.clearFrom = std::max(rows.clearFrom, end);  // pixels now, or part of them after a failure
+        if (!levels_[k].uploadRows(firstRow, rowCount, pixels, pitch, bytes)) return false;
+        rows.uploaded = end;
+        return true;
+    }
+
     bool startBuilding() noexcept {
         try {
             carries_.resize(levels_.size());
@@ -237,6 +358,7 @@ private:
             stopBuilding();
             return false;
         }
+        for (detail::LevelRows& rows : rows_) rows.uploaded = 0;
         for (std::size_t k = 1; k < levels_.size(); ++k) {
             const Image& level = levels_[k];
             const std::size_t rows = std::min(level.height(), detail::kBlockSide);
@@ -271,7 +393,8 @@ private:
             ++carry.count;
             if (carry.count < detail::kBlockSide && carry.nextRow + carry.count < next.height()) continue;
             const std::uint32_t band = carry.count;
-            if (!levels_[k + 1].uploadRows(carry.nextRow, carry.rows.get(), nextPitch, band)) return false;
+            if (!uploadLevelRows(k + 1, carry.nextRow, band, carry.rows.get(), nextPitch, band * nextPitch))
+                return false;
             carry.nextRow += band;
             carry.count = 0;
             if (!reduce(k + 1, carry.rows.get(), nextPitch, band)) return false;
@@ -280,7 +403,8 @@ private:
     }
 
     std::vector<Image> levels_;
-    std::vector<detail::Carry> carries_;  // per level (0 unused), only while building
+    mutable std::vector<detail::LevelRows> rows_;  // per level; draw makes blocks transparent
+    std::vector<detail::Carry> carries_;           // per level (0 unused), only while building
     Placement placement_;
     std::uint32_t nextRow_ = 0;  // the row of the full image the next band starts at
     bool building_ = false;

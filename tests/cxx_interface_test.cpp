@@ -112,9 +112,16 @@ TEST_F(CxxInterface, UploadsRefuseWhatDoesNotHoldTheImageAndUploadNothing) {
     EXPECT_FALSE(image.upload(red.data(), pitch, red.size() - 1));
     EXPECT_FALSE(image.upload(red.data(), (std::size_t{1} << 32) + pitch, SIZE_MAX));  // int32 pitch
     EXPECT_FALSE(image.upload(nullptr, pitch, red.size()));
-    EXPECT_FALSE(image.uploadRows(256, red.data(), pitch, 264));  // not on a block row
-    EXPECT_FALSE(image.uploadRows(0, red.data(), pitch, 500));    // neither a band of 512 nor the bottom
-    EXPECT_FALSE(image.uploadRows(512, red.data(), pitch, 512));  // past the bottom
+    EXPECT_FALSE(image.uploadRows(256, 264, red.data(), pitch, red.size()));  // not on a block row
+    EXPECT_FALSE(
+        image.uploadRows(0, 500, red.data(), pitch, red.size()));  // neither a band of 512 nor the bottom
+    EXPECT_FALSE(image.uploadRows(512, 512, red.data(), pitch, red.size()));  // past the bottom
+    // A band of the bottom 188 rows from a buffer one byte short of them.
+    const std::size_t bottomBand = 187 * pitch + width * 4;
+    EXPECT_FALSE(image.uploadRows(512, 188, &red[512 * pitch], pitch, bottomBand - 1));
+    zelvan::Pyramid pyramid(width, height);
+    ASSERT_TRUE(pyramid.uploadRows(0, 512, red.data(), pitch, 512 * pitch));
+    EXPECT_FALSE(pyramid.uploadRows(512, 188, &red[512 * pitch], pitch, bottomBand - 1));
 
     zelvan_support::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
     zelvan::Placement placement = zelvan::fit(width, height, kSurfaceWidth, kSurfaceHeight);
@@ -125,6 +132,81 @@ TEST_F(CxxInterface, UploadsRefuseWhatDoesNotHoldTheImageAndUploadNothing) {
     ASSERT_TRUE(image.upload(red.data(), pitch, red.size()));
     image.draw();
     for (auto [x, y] : blockCentres) EXPECT_EQ(pixelAt(x, y), kRed);
+}
+
+TEST_F(CxxInterface, ImagesThatOutliveTheirLibraryNameNothingAndLeaveLaterImagesAlone) {
+    zelvan::Image raw(600, 40);  // made in the fixture's instance, which ends without a Library
+    ASSERT_TRUE(raw);
+    ZelvanShutdown();
+    EXPECT_FALSE(raw);
+    const Bytes blue = picture(600, 40, [](std::uint32_t, std::uint32_t) { return kBlue; });
+    const std::size_t pitch = 600 * 4;
+    zelvan::Image image, flat;
+    zelvan::Pyramid pyramid;
+    {
+        zelvan::Library library;
+        image = zelvan::Image(600, 40);
+        flat = zelvan::Image(0, 7);  // no blocks: the library's answers cannot tell it is gone
+        pyramid = zelvan::Pyramid(600, 40);
+        ASSERT_TRUE(image && flat && pyramid);
+    }
+    EXPECT_FALSE(image);
+    EXPECT_FALSE(flat);
+    EXPECT_FALSE(pyramid);
+    EXPECT_FALSE(image.upload(blue.data(), pitch, blue.size()));
+    EXPECT_FALSE(image.uploadRows(0, 40, blue.data(), pitch, blue.size()));
+    EXPECT_FALSE(flat.upload(blue.data(), pitch, blue.size()));
+    EXPECT_FALSE(pyramid.upload(blue.data(), pitch, blue.size()));
+    EXPECT_FALSE(pyramid.uploadRows(0, 40, blue.data(), pitch, blue.size()));
+
+    // A new instance gives the same handle numbers to new images of the same size.
+    zelvan::Library library;
+    zelvan::Image later(600, 40);
+    ASSERT_EQ(later.handle(), image.handle());
+    ASSERT_TRUE(later.upload(blue.data(), pitch, blue.size()));
+    EXPECT_FALSE(image.upload(blue.data(), pitch, blue.size())) << "uploaded into a later image";
+    zelvan::Placement away;
+    away.centreX = -1000;
+    image.place(away);
+    later.place(zelvan::fit(600, 40, kSurfaceWidth, kSurfaceHeight));
+    image = zelvan::Image();  // must not destroy `later`
+    pyramid = zelvan::Pyramid();
+    EXPECT_NE(zelvan::Image(8, 8).handle(), later.handle()) << "a later image's handle was given back";
+    zelvan_support::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
+    later.draw();
+    EXPECT_EQ(pixelAt(256, 256), kBlue) << "a later image was moved";
+}
+
+TEST_F(CxxInterface, PyramidDrawnWhileStreamingShowsOnlyTheRowsUploaded) {
+    // 600 x 5120 fitted at 1/10 into 60 x 512: levels 3 and 4 for the scale. After 5 of 10 bands
+    // only level 2 holds rows (512 of them, the picture's top 2048 rows): the top 204 rows of the
+    // frame. Nothing else may show, least of all the white of blocks without pixels.
+    const std::uint32_t width = 600, height = 5120;
+    const Bytes pixels = picture(width, height, [](std::uint32_t, std::uint32_t) { return kBlue; });
+    const std::size_t pitch = width * 4;
+    constexpr Rgba kBlack{0, 0, 0, 255};
+    zelvan::Pyramid pyramid(width, height);
+    pyramid.place(zelvan::fit(width, height, kSurfaceWidth, kSurfaceHeight));
+    for (std::uint32_t row = 0; row < 5 * 512; row += 512)
+        ASSERT_TRUE(pyramid.uploadRows(row, 512, &pixels[row * pitch], pitch, pixels.size() - row * pitch));
+    EXPECT_EQ(pyramid.rowsUploaded(0), 2560u);
+    EXPECT_EQ(pyramid.rowsUploaded(2), 512u);
+    EXPECT_EQ(pyramid.rowsUploaded(3), 0u);
+    const auto expectColumn = [&](int shownFrom, const char* when) {
+        for (int y = 0; y < kSurfaceHeight; y += 3)
+            for (const int x : {230, 256, 282})
+                ASSERT_EQ(pixelAt(x, y), y >= shownFrom ? kBlue : kBlack)
+                    << "(" << x << ", " << y << ") " << when;
+    };
+    zelvan_support::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
+    pyramid.draw();
+    expectColumn(512 - 204, "while streaming");
+    for (std::uint32_t row = 5 * 512; row < height; row += 512)
+        ASSERT_TRUE(pyramid.uploadRows(row, 512, &pixels[row * pitch], pitch, pixels.size() - row * pitch));
+    EXPECT_TRUE(pyramid.complete());
+    zelvan_support::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
+    pyramid.draw();
+    expectColumn(0, "complete");
 }
 
 // Opaque squares of 64 x 64 pixels, each its own colour: every level down to 1/64 holds the same
@@ -144,10 +226,11 @@ TEST_F(CxxInterface, BandsOfRowsGiveTheTexelsOfOneUpload) {
     ASSERT_TRUE(wholePyramid.upload(pixels.data(), pitch, pixels.size()));
     for (std::uint32_t row = 0; row < height; row += 512) {
         const std::uint32_t rows = std::min(512u, height - row);
-        ASSERT_TRUE(banded.uploadRows(row, &pixels[row * pitch], pitch, rows));
-        ASSERT_TRUE(bandedPyramid.uploadRows(row, &pixels[row * pitch], pitch, rows));
+        const std::size_t bytes = pixels.size() - row * pitch;
+        ASSERT_TRUE(banded.uploadRows(row, rows, &pixels[row * pitch], pitch, bytes));
+        ASSERT_TRUE(bandedPyramid.uploadRows(row, rows, &pixels[row * pitch], pitch, bytes));
         if (row > 0) {  // row 0 starts the building again; any other band must follow the one before
-            EXPECT_FALSE(bandedPyramid.uploadRows(row, &pixels[row * pitch], pitch, rows))
+            EXPECT_FALSE(bandedPyramid.uploadRows(row, rows, &pixels[row * pitch], pitch, bytes))
                 << "band out of turn";
         }
     }

@@ -2,10 +2,10 @@
 // A picture streamed from a BandSource into zelvan::Pyramid textures and drawn while it arrives.
 // Bands come from a BandQueue (decoded on a thread of its own) and go up as they arrive; the picture
 // may be cut into column strips, each a pyramid of its own, so that one step of the upload is a
-// few blocks and a window can keep answering its user between steps. draw shows the level whose
-// texels are the smallest that still cover a screen pixel. While loading, it shows the rows
-// uploaded so far at that level (finer levels filling the rows it has not reached yet) and hides
-// the rest: never a block without its pixels.
+// few blocks and a window can keep answering its user between steps. draw shows each pyramid as
+// zelvan::Pyramid::draw does: the two levels nearest the scale blended, and while loading only the
+// rows uploaded (finer levels filling the rows the coarser ones have not reached yet), never a
+// block without its pixels.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -30,7 +30,7 @@ public:
     // The part uploaded, 0 to 1, counted in strips of bands.
     double progress() const;
     // Rows of the picture uploaded in every strip, from the top.
-    std::uint32_t rowsUploaded() const { return strips_.back().rows; }
+    std::uint32_t rowsUploaded() const { return strips_.back().pyramid.rowsUploaded(0); }
     bool complete() const { return rowsUploaded() == height_; }
 
     // Uploads the next strip of the next band (and the level rows it completes). With `wait` it
@@ -44,18 +44,14 @@ public:
     void place(const zelvan::Placement& placement);
     const zelvan::Placement& placement() const { return placement_; }
     // Draws into the current model-view matrix, one unit per screen pixel (glOrtho over the
-    // viewport), leaving the matrix as it was. Uses clip planes 0 and 1 while loading.
+    // viewport), leaving the matrix as it was.
     void draw() const;
 
 private:
     struct Strip {
         std::uint32_t left, width;
         zelvan::Pyramid pyramid;
-        std::uint32_t rows = 0;  // uploaded
     };
-    std::size_t levelShown() const;
-    double rowsCovered(const Strip& strip, std::size_t level) const;
-    void drawRows(const Strip& strip, std::size_t level, double top, double bottom) const;
 
     std::string name_;
     std::uint32_t width_, height_;
