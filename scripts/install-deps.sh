@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libbenchmark-dev                        # tests and benchmarks
   libpng-dev libjpeg-dev libtiff-dev libcli11-dev      # zelvan-render and zelvan-view
   libglfw3-dev xvfb xauth                              # zelvan-view and its smoke test
-  libsdl2-dev qt6-base-dev libimgui-dev                # examples/sdl2, examples/qt, examples/imgui
+  libsdl2-dev qt6-base-dev libqt6opengl6-dev libimgui-dev  # examples/sdl2, examples/qt, examples/imgui
   clang libclang-rt-14-dev valgrind                    # fuzzing, sanitizers, memcheck
   clang-format                                         # the format check
   mesa-vulkan-drivers                                  # zink over lavapipe (scripts/test-drivers.sh)
