@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Configures Zelvan once without each optional dependency, as on a machine that lacks it: the
 # configure must succeed, say in its one line which Debian package is missing, and what is left must
-# build. Every part is AUTO, so every part is tried. Then, asked for explicitly, a part whose
-# dependency is missing must fail the configure.
+# build. Every part is AUTO, so every part is tried (the fuzzers need clang: with another compiler
+# they say so and are left out). Then, asked for explicitly, a part whose dependency is missing must
+# fail the configure.
 #   scripts/check-configure.sh [build dir]   (default build/configure-check)
 # The configurations share one build directory (Ninja; build type None, without optimisation or debug
 # information, the quickest to compile): a target that one of them leaves unchanged is not compiled
@@ -17,7 +18,7 @@ jobs=$(($(nproc) < 2 ? $(nproc) : 2))
 # package: it is left out by emptying its library's cache entry instead.
 optional=(
   PNG:libpng-dev JPEG:libjpeg-dev TIFF:libtiff-dev ZLIB:libpng-dev CLI11:libcli11-dev
-  GTest:libgtest-dev benchmark:libbenchmark-dev glfw3:libglfw3-dev EGL:libegl-dev
+  GTest:libgtest-dev benchmark:libbenchmark-dev glfw3:libglfw3-dev SDL2:libsdl2-dev EGL:libegl-dev
 )
 generator=()
 [ -f "$build/CMakeCache.txt" ] || generator=(-G Ninja)
@@ -35,7 +36,7 @@ configure_without() {
   log=$build/configure-without-$name.log
   cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=None -DZELVAN_WARNINGS_AS_ERRORS=ON \
     -DZELVAN_BUILD_TESTS=AUTO -DZELVAN_BUILD_EXAMPLES=AUTO -DZELVAN_BUILD_BENCHMARKS=AUTO \
-    "${options[@]}" "$@" >"$log" 2>&1
+    -DZELVAN_BUILD_FUZZERS=AUTO "${options[@]}" "$@" >"$log" 2>&1
 }
 
 mkdir -p "$build"
