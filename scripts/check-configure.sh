@@ -23,16 +23,17 @@ optional=(
 generator=()
 [ -f "$build/CMakeCache.txt" ] || generator=(-G Ninja)
 
-# configure_without <name> [cmake option]...: configures with only <name> missing; output in $log.
+# configure_without <name>|all [cmake option]...: configures with only <name> missing, or with every
+# optional dependency missing (a machine with a compiler, CMake and OpenGL alone); output in $log.
 configure_without() {
   local name=$1 entry options=()
   shift
   for entry in "${optional[@]}"; do
     local package=${entry%%:*} disabled=OFF
-    [ "$package" = "$name" ] && disabled=ON
+    [ "$package" = "$name" ] || [ "$name" = all ] && disabled=ON
     [ "$package" = EGL ] || options+=("-DCMAKE_DISABLE_FIND_PACKAGE_$package=$disabled")
   done
-  if [ "$name" = EGL ]; then options+=(-DOPENGL_egl_LIBRARY=); else options+=(-UOPENGL_egl_LIBRARY); fi
+  if [ "$name" = EGL ] || [ "$name" = all ]; then options+=(-DOPENGL_egl_LIBRARY=); else options+=(-UOPENGL_egl_LIBRARY); fi
   log=$build/configure-without-$name.log
   cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=None -DZELVAN_WARNINGS_AS_ERRORS=ON \
     -DZELVAN_BUILD_TESTS=AUTO -DZELVAN_BUILD_EXAMPLES=AUTO -DZELVAN_BUILD_BENCHMARKS=AUTO \
@@ -60,6 +61,14 @@ for entry in "${optional[@]}"; do
   echo "without $name ($((SECONDS - start)) s):"
   printf '%s\n' "$line" | sed 's/^-- /  /'
 done
+
+start=$SECONDS
+if ! configure_without all; then
+  failures+=("all: configure failed ($log)")
+elif ! cmake --build "$build" -j "$jobs" >"$build/build-without-all.log" 2>&1; then
+  failures+=("all: what is left does not build ($build/build-without-all.log)")
+fi
+echo "without any optional dependency ($((SECONDS - start)) s): $(grep -c ' not built$' "$log") lines say what is left out"
 
 # Asked for explicitly, a part fails the configure when its dependency is missing.
 for asked in "ZELVAN_BUILD_BENCHMARKS benchmark" "ZELVAN_BUILD_TESTS GTest" "ZELVAN_BUILD_EXAMPLES TIFF"; do
