@@ -1,0 +1,422 @@
+// The tile view on a real context, frames read back: textures within the budget on every frame of a
+// tour of a 10^6 x 10^6 picture (as OpenGL saw them allocated), exact pixels at scale >= 1, the box
+// filter's average zoomed out, never a hole while tiles load slowly, only the tiles a turned frame
+// meets, invalidation without a flash, failed reads, and sources that make no sense.
+#include <GL/gl.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gl_recorder.h"
+#include "gl_test_environment.h"
+#include "procedural_source.h"
+#include "zelvan_tiles.hpp"
+
+namespace zelvan_support {
+bool operator==(const Rgba& a, const Rgba& b) { return a.r == b.r && a.g == b.g && a.b == b.b && a.a == b.a; }
+}  // namespace zelvan_support
+
+namespace {
+
+using zelvan_support::Rgba;
+using zelvan_test::GlTest;
+using zelvan_test::kSurfaceHeight;
+using zelvan_test::kSurfaceWidth;
+using zelvan_test::ProceduralTiles;
+using zelvan_test::ProceduralTilesOptions;
+using zelvan_test::TilePattern;
+
+constexpr Rgba kBackground{255, 0, 255, 255};  // in none of the patterns
+const zelvan::Frame kFrame{0, 0, kSurfaceWidth, kSurfaceHeight, 1};
+
+std::vector<Rgba> drawFrame(zelvan::TileView& view) {
+    zelvan_support::setUpOrtho(kSurfaceWidth, kSurfaceHeight, 1, 0, 1, 1);
+    view.draw(kFrame);
+    std::vector<Rgba> frame(std::size_t{kSurfaceWidth} * kSurfaceHeight);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, kSurfaceWidth, kSurfaceHeight, GL_RGBA, GL_UNSIGNED_BYTE, frame.data());
+    return frame;
+}
+
+// Draws until the view has every tile it wants (a bound on frames, not on time).
+bool settle(zelvan::TileView& view) {
+    for (int i = 0; i < 3000; ++i) {
+        drawFrame(view);
+        if (view.stats().complete) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
+}
+
+zelvan::Placement placed(double scale, double degrees, double centreX, double centreY,
+                         std::uint8_t alpha = 255) {
+    zelvan::Placement p;
+    p.scaleX = p.scaleY = scale;
+    p.rotateZ = degrees;
+    p.centreX = centreX;
+    p.centreY = centreY;
+    p.alpha = alpha;
+    return p;
+}
+
+// Level-0 pixel under frame pixel (x, y)'s centre, false outside the picture (or within `margin` of its
+// edge).
+bool sourcePixelAt(const zelvan::Placement& p, std::uint32_t width, std::uint32_t height, int x, int y,
+                   double margin, double& u, double& v) {
+    const zelvan::detail::PictureMap m = zelvan::detail::PictureMap::of(p, {width, height});
+    const double det = m.acrossX * m.downY - m.downX * m.acrossY;
+    const double dx = x + 0.5 - m.originX, dy = y + 0.5 - m.originY;
+    u = (dx * m.downY - dy * m.downX) / det;
+    v = (m.acrossX * dy - m.acrossY * dx) / det;
+    return u >= margin && v >= margin && u < width - margin && v < height - margin;
+}
+
+// Texture bytes alive, from the recorded glBindTexture, glTexImage2D and glDeleteTextures calls.
+class TextureLedger {
+public:
+    std::size_t bytes() const { return total_; }
+    void take(zelvan_support::GlRecorder& recorder) {
+        for (const std::string& call : recorder.calls()) {
+            std::vector<std::string> args;
+            std::stringstream list(call.substr(call.find('(') + 1));
+            for (std::string a; std::getline(list, a, ',');) args.push_back(a);
+            if (call.rfind("glBindTexture(", 0) == 0) bound_ = std::stoul(args[1]);
+            if (call.rfind("glTexImage2D(", 0) == 0) {
+                total_ -= textures_[bound_];
+                textures_[bound_] = std::stoul(args[3]) * std::stoul(args[4]) * 4;
+                total_ += textures_[bound_];
+            }
+            if (call.rfind("glDeleteTextures(1,", 0) == 0) {
+                const auto it = textures_.find(std::stoul(args[1]));
+                if (it != textures_.end()) total_ -= it->second, textures_.erase(it);
+            }
+            EXPECT_NE(call.rfind("glDeleteTextures(", 0) == 0 && call.rfind("glDeleteTextures(1,", 0) != 0,
+                      true)
+                << call;
+        }
+        recorder.clear();
+    }
+
+private:
+    std::map<unsigned long, std::size_t> textures_;
+    unsigned long bound_ = 0;
+    std::size_t total_ = 0;
+};
+
+class TileView : public GlTest {};
+
+TEST_F(TileView, TourOfAMillionSquarePictureKeepsTexturesWithinTheBudget) {
+    ProceduralTiles source(1000000, 1000000);
+    zelvan::TileViewOptions options;
+    options.budgetBytes = std::size_t{14} << 20;
+    options.workers = 2;
+    zelvan::TileView view(source, options);
+    ASSERT_TRUE(view);
+    zelvan_support::GlRecorder recorder;
+    TextureLedger ledger;
+    const double fit = kSurfaceWidth / 1e6;
+    for (int frame = 0; frame < 320; ++frame) {
+        const double t = frame / 80.0;  // zoom in, pan, turn, zoom out
+        const double scale = frame < 80    ? fit * std::pow(3 / fit, t)
+                             : frame < 240 ? 3
+                                           : 3 * std::pow(fit / 3, t - 3);
+        const double pan = frame < 80 ? 0 : std::min(frame - 80, 80) * 40.0;
+        const double degrees = frame < 160 ? 0 : std::min(frame - 160, 80) * 1.125;
+        // The centre of the picture moves so that the point (300000, 400000) stays near the frame's centre.
+        const double cx = 256 + (500000 - 300000 - pan) * scale, cy = 256 - (500000 - 400000) * scale;
+        view.place(placed(scale, degrees, cx, cy));
+        drawFrame(view);
+        ledger.take(recorder);
+        const zelvan::TileStats stats = view.stats();
+        ASSERT_LE(ledger.bytes(), options.budgetBytes) << "frame " << frame;
+        ASSERT_EQ(stats.residentBytes, ledger.bytes()) << "frame " << frame;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_GT(view.stats().uploads * (std::size_t{1} << 20), 2 * options.budgetBytes);  // tiles went and came
+    EXPECT_EQ(source.badRequests(), 0u);
+}
+
+TEST_F(TileView, StillViewShowsTheSourceExactlyAndThenUploadsNothing) {
+    ProceduralTilesOptions pattern;
+    pattern.pattern = TilePattern::Coordinates;
+    ProceduralTiles source(3000, 2000, pattern);
+    zelvan::TileView view(source);
+    ASSERT_TRUE(view);
+    for (const double scale : {1.0, 2.0}) {
+        const zelvan::Placement p = placed(scale, 0, 100, 300);  // partial tiles at the right and bottom show
+        view.place(p);
+        ASSERT_TRUE(settle(view));
+        const std::vector<Rgba> frame = drawFrame(view);
+        int wrong = 0;
+        for (int y = 0; y < kSurfaceHeight; ++y)
+            for (int x = 0; x < kSurfaceWidth; ++x) {
+                double u = 0, v = 0;
+                Rgba want = kBackground;
+                unsigned char bgra[4];
+                if (sourcePixelAt(p, 3000, 2000, x, y, 0, u, v)) {
+                    source.pixel(0, static_cast<std::uint32_t>(u), static_cast<std::uint32_t>(v), bgra);
+                    want = {bgra[2], bgra[1], bgra[0], bgra[3]};
+                }
+                if (!(frame[std::size_t(y) * kSurfaceWidth + x] == want) && ++wrong <= 3)
+                    ADD_FAILURE() << "scale " << scale << ": pixel (" << x << ", " << y << ") wrong "
+                                  << int(frame[std::size_t(y) * kSurfaceWidth + x].r) << " "
+                                  << int(frame[std::size_t(y) * kSurfaceWidth + x].g) << " "
+                                  << int(frame[std::size_t(y) * kSurfaceWidth + x].b) << " want "
+                                  << int(want.r) << " " << int(want.g) << " " << int(want.b) << " at " << u
+                                  << " " << v;
+            }
+        EXPECT_EQ(wrong, 0);
+    }
+    const zelvan::TileStats before = view.stats();
+    zelvan_support::GlRecorder recorder;
+    for (int i = 0; i < 20; ++i) {
+        drawFrame(view);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    for (const std::string& call : recorder.calls()) ASSERT_NE(call.rfind("glTexImage2D", 0), 0u) << call;
+    EXPECT_EQ(view.stats().uploads, before.uploads);
+    EXPECT_EQ(view.stats().requests, before.requests);
+}
+
+// Linear light of an sRGB byte, 0 to 1.
+double linear(std::uint8_t v) {
+    const double c = v / 255.0;
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+std::uint8_t encoded(double l) {
+    const double c = l <= 0.0031308 ? l * 12.92 : 1.055 * std::pow(l, 1 / 2.4) - 0.055;
+    return static_cast<std::uint8_t>(std::lround(std::clamp(c, 0.0, 1.0) * 255));
+}
+
+TEST_F(TileView, ZoomedOutFrameIsWithinOneAndAHalfLevelsOfTheBoxFilter) {
+    ProceduralTilesOptions pattern;
+    pattern.pattern = TilePattern::Lines;  // 1-pixel lines, which skipping pixels loses
+    pattern.cell = 7;
+    ProceduralTiles source(4096, 4096, pattern);
+    zelvan::TileView view(source);
+    ASSERT_TRUE(view);
+    const double scale = 0.3;
+    const zelvan::Placement p = placed(scale, 0, 256, 256);
+    view.place(p);
+    ASSERT_TRUE(settle(view));
+    const std::vector<Rgba> frame = drawFrame(view);
+    // The linear-light mean of the level-0 pixels under a square of `side` level-0 pixels about (u, v).
+    const auto box = [&](double u, double v, double side, int channel) {
+        double sum = 0;
+        int n = 0;
+        for (auto y = static_cast<std::uint32_t>(v - side / 2); y < v + side / 2; ++y)
+            for (auto x = static_cast<std::uint32_t>(u - side / 2); x < u + side / 2; ++x, ++n) {
+                unsigned char bgra[4];
+                source.pixel(0, x, y, bgra);
+                sum += linear(bgra[2 - channel]);
+            }
+        return encoded(sum / n);
+    };
+    double drawnError = 0, blurError = 0;
+    int samples = 0;
+    for (int y = 2; y < kSurfaceHeight; y += 5)
+        for (int x = 2; x < kSurfaceWidth; x += 5) {
+            double u = 0, v = 0;
+            if (!sourcePixelAt(p, 4096, 4096, x, y, 16, u, v)) continue;
+            const Rgba& got = frame[std::size_t(y) * kSurfaceWidth + x];
+            const std::uint8_t drawn[3] = {got.r, got.g, got.b};
+            for (int c = 0; c < 3; ++c) {
+                const int exact = box(u, v, 1 / scale, c);
+                drawnError += std::abs(drawn[c] - exact);
+                blurError += std::abs(box(u, v, std::pow(2, 1.5) / scale, c) - exact);
+            }
+            ++samples;
+        }
+    ASSERT_GT(samples, 5000);
+    EXPECT_LE(drawnError, blurError) << "mean error " << drawnError / samples / 3 << ", 1.5 levels' blur "
+                                     << blurError / samples / 3;
+}
+
+TEST_F(TileView, NoHoleWhileTilesLoadSlowly) {
+    for (const int opacity : {255, 128}) {
+        SCOPED_TRACE(testing::Message() << "opacity " << opacity);
+        const auto alpha = static_cast<std::uint8_t>(opacity);
+        ProceduralTilesOptions slow;
+        slow.delay = std::chrono::milliseconds(50);
+        ProceduralTiles source(1000000, 1000000, slow);
+        zelvan::TileViewOptions options;
+        options.workers = 3;
+        zelvan::TileView view(source, options);
+        ASSERT_TRUE(view);
+        bool shown = false;  // the first frame without a hole has come
+        int frames = 0;
+        for (int frame = 0; frame < 140; ++frame) {
+            // Zoom from the whole picture to 2.5 px per pixel about one point, then pan fast.
+            const double fit = 400 / 1e6, t = std::min(frame / 70.0, 1.0);
+            const double scale = fit * std::pow(2.5 / fit, t), pan = std::max(frame - 70, 0) * 150.0;
+            const zelvan::Placement p = placed(scale, frame * 0.2, 256 + (500000 - 123456 - pan) * scale,
+                                               256 - (500000 - 654321) * scale, alpha);
+            view.place(p);
+            const std::vector<Rgba> pixels = drawFrame(view);
+            int holes = 0;
+            for (int y = 0; y < kSurfaceHeight; ++y)
+                for (int x = 0; x < kSurfaceWidth; ++x) {
+                    double u = 0, v = 0;
+                    if (sourcePixelAt(p, 1000000, 1000000, x, y, 1 / scale, u, v) &&
+                        pixels[std::size_t(y) * kSurfaceWidth + x] == kBackground)
+                        ++holes;
+                }
+            if (shown) {
+                EXPECT_EQ(holes, 0) << "frame " << frame;
+            }
+            shown = shown || holes == 0;
+            frames += shown;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        EXPECT_GT(frames, 100);
+    }
+}
+
+TEST_F(TileView, TurnedFrameReadsOnlyTheTilesItMeets) {
+    ProceduralTiles source(20000, 20000);
+    zelvan::TileView view(source);
+    ASSERT_TRUE(view);
+    const zelvan::Placement p = placed(1, 45, 256 - 3000, 256 + 2000);
+    view.place(p);
+    ASSERT_TRUE(settle(view));
+    std::set<std::pair<std::uint32_t, std::uint32_t>> read;
+    for (const auto& r : source.readLog())
+        if (r.level == 0) read.insert({r.x, r.y});
+    const zelvan::detail::PictureMap m = zelvan::detail::PictureMap::of(p, {20000, 20000});
+    std::size_t meeting = 0;
+    for (std::uint32_t ty = 0; ty < 20000; ty += 512)
+        for (std::uint32_t tx = 0; tx < 20000; tx += 512) {
+            const double u[4] = {double(tx), tx + 512.0, tx + 512.0, double(tx)};
+            const double v[4] = {double(ty), double(ty), ty + 512.0, ty + 512.0};
+            double x[4], y[4];
+            for (int i = 0; i < 4; ++i) x[i] = m.x(u[i], v[i]), y[i] = m.y(u[i], v[i]);
+            if (!zelvan::detail::quadMeetsFrame(x, y, kFrame)) continue;
+            ++meeting;
+            EXPECT_EQ(read.count({tx, ty}), 1u) << "tile at " << tx << ", " << ty << " never read";
+        }
+    ASSERT_GT(meeting, 0u);
+    EXPECT_LE(read.size(), meeting * 13 / 10);
+}
+
+TEST_F(TileView, InvalidatedTilesShowTheirOldPixelsUntilTheNewCome) {
+    ProceduralTilesOptions pattern;
+    pattern.pattern = TilePattern::Coordinates;
+    pattern.delay = std::chrono::milliseconds(5);
+    ProceduralTiles source(2048, 2048, pattern);
+    zelvan::TileView view(source);
+    ASSERT_TRUE(view);
+    const zelvan::Placement p = placed(1, 0, 824, -312);  // level-0 pixels (200, 200) to (712, 712)
+    view.place(p);
+    ASSERT_TRUE(settle(view));
+    // The generation each frame pixel shows, -1 for none (a hole or a wrong pixel).
+    const auto generations = [&](const std::vector<Rgba>& frame, std::uint64_t newest,
+                                 std::vector<int>& out) {
+        out.assign(frame.size(), -1);
+        for (int y = 0; y < kSurfaceHeight; ++y)
+            for (int x = 0; x < kSurfaceWidth; ++x) {
+                double u = 0, v = 0;
+                if (!sourcePixelAt(p, 2048, 2048, x, y, 0, u, v)) continue;
+                const auto px = static_cast<std::uint32_t>(u), py = static_cast<std::uint32_t>(v);
+                const Rgba& c = frame[std::size_t(y) * kSurfaceWidth + x];
+                for (std::uint64_t g = 0; g <= newest; ++g) {
+                    const auto flip = static_cast<std::uint8_t>((g * 0x5B) & 0xFF);
+                    if ((c.b ^ flip) == (px & 255) && (c.g ^ flip) == (py & 255) &&
+                        (c.r ^ flip) == ((px >> 8 & 15) | (py >> 8 & 15) << 4))
+                        out[std::size_t(y) * kSurfaceWidth + x] = static_cast<int>(g);
+                }
+            }
+    };
+    // A region updated 30 times a second for a while, then once more and left to settle.
+    std::vector<int> shown;
+    for (int frame = 0; frame < 40; ++frame) {
+        if (frame % 2 == 0) {
+            source.bumpGeneration();
+            view.invalidate(400, 300, 512, 512);
+        }
+        generations(drawFrame(view), source.generation(), shown);
+        ASSERT_EQ(std::count(shown.begin(), shown.end(), -1), 0) << "frame " << frame;
+        std::this_thread::sleep_for(std::chrono::milliseconds(16));
+    }
+    ASSERT_TRUE(settle(view));
+    generations(drawFrame(view), source.generation(), shown);
+    int updated = 0;
+    for (int y = 0; y < kSurfaceHeight; ++y)
+        for (int x = 0; x < kSurfaceWidth; ++x) {
+            double u = 0, v = 0;
+            if (!sourcePixelAt(p, 2048, 2048, x, y, 0, u, v)) continue;
+            const bool inside = u >= 400 && u < 912 && v >= 300 && v < 812;
+            const int g = shown[std::size_t(y) * kSurfaceWidth + x];
+            updated += inside && g == static_cast<int>(source.generation());
+            EXPECT_TRUE(g == static_cast<int>(source.generation()) || (!inside && g >= 0)) << x << ", " << y;
+        }
+    EXPECT_GT(updated, 10000);
+}
+
+TEST_F(TileView, FailedReadsLeaveTheCoarserLevelAndAreGivenUp) {
+    ProceduralTiles source(4096, 4096);
+    zelvan_test::TileFailures failures;
+    failures.level = 0;
+    failures.region = {1024, 1024, 512, 512};
+    source.setFailures(failures);
+    zelvan::TileViewOptions options;
+    options.retries = 2;
+    zelvan::TileView view(source, options);
+    const zelvan::Placement p =
+        placed(1, 0, 256 + 2048 - 1280, 256 - 2048 + 1280);  // the failing tile's centre
+    view.place(p);
+    std::vector<Rgba> frame;
+    for (int i = 0; i < 3000 && !(view.stats().readsGivenUp > 0 && view.stats().readsPending == 0); ++i) {
+        frame = drawFrame(view);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    frame = drawFrame(view);
+    const zelvan::TileStats stats = view.stats();
+    EXPECT_EQ(stats.readsGivenUp, 1u);
+    EXPECT_EQ(stats.readsFailed, 3u);
+    EXPECT_FALSE(stats.complete);
+    EXPECT_EQ(std::count(frame.begin(), frame.end(), kBackground), 0);
+}
+
+// Levels as given, every read succeeding.
+class Levels final : public zelvan::TileSource {
+public:
+    explicit Levels(std::vector<zelvan::TileSize> levels) : levels_(std::move(levels)) {}
+    std::size_t levelCount() const override { return levels_.size(); }
+    zelvan::TileSize levelSize(std::size_t level) const override { return levels_.at(level); }
+    bool read(std::size_t, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t, unsigned char*,
+              std::size_t) override {
+        return true;
+    }
+
+private:
+    std::vector<zelvan::TileSize> levels_;
+};
+
+TEST_F(TileView, SourcesThatMakeNoSenseGiveAnEmptyView) {
+    const std::uint32_t big = 4294967295u;
+    for (const auto& levels :
+         std::vector<std::vector<zelvan::TileSize>>{{},
+                                                    {{0, 0}},
+                                                    {{100, 100}, {101, 50}},
+                                                    {{100, 100}, {50, 0}},
+                                                    std::vector<zelvan::TileSize>(70, {1, 1})}) {
+        Levels source(levels);
+        zelvan::TileView view(source);
+        EXPECT_FALSE(view);
+        view.place(placed(1, 0, 0, 0));
+        view.draw(kFrame);
+        view.invalidate(0, 0, 10, 10);
+        EXPECT_EQ(view.stats().tilesResident, 0u);
+    }
+    Levels largest({{big, big}});
+    EXPECT_TRUE(zelvan::TileView(largest));
+}
+
+}  // namespace
