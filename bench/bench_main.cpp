@@ -1,9 +1,11 @@
 // Runs every suite inside one EGL context (Mesa, surfaceless, a 1024 x 1024 pbuffer) and ends with
-// the table of ratios. Extra flag: --quick, one iteration each. Exits with 1 when a benchmark failed.
+// the table of ratios. Extra flags: --quick, one iteration each; --tour-seconds=N, the length of the tile
+// view's tour (60 s, or 1.5 s under --quick). Exits with 1 when a benchmark failed.
 #include <GL/gl.h>
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -36,9 +38,13 @@ std::string glString(GLenum name) {
 int main(int argc, char** argv) {
     std::vector<char*> args;
     bool quick = false;
+    double tourSeconds = 0;
+    const char tourFlag[] = "--tour-seconds=";
     for (int i = 0; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0)
             quick = true;
+        else if (std::strncmp(argv[i], tourFlag, sizeof tourFlag - 1) == 0)
+            tourSeconds = std::atof(argv[i] + sizeof tourFlag - 1);
         else
             args.push_back(argv[i]);
     }
@@ -53,12 +59,13 @@ int main(int argc, char** argv) {
     benchmark::AddCustomContext("gl_version", glString(GL_VERSION));
     benchmark::AddCustomContext("swap_kernel", kernelName(zelvan::selectedSwapKernel()));
 
-    const zelvan_bench::Pace pace{quick};
+    const zelvan_bench::Pace pace{quick, tourSeconds};
     zelvan_bench::registerStagingBenchmarks(pace);
     zelvan_bench::registerUploadBenchmarks(pace);
     zelvan_bench::registerDrawBenchmarks(pace);
     zelvan_bench::registerCreateBenchmarks(pace);
     zelvan_bench::registerPyramidBenchmarks(pace);
+    zelvan_bench::registerTilesBenchmarks(pace);
     zelvan_bench::registerMachineBenchmarks(pace);
 
     benchmark::Initialize(&count, args.data());

@@ -198,9 +198,10 @@ void registerTilesBenchmarks(const Pace& pace) {
     const double seconds = pace.quick && pace.tourSeconds == 0 ? 1.5
                            : pace.tourSeconds > 0              ? pace.tourSeconds
                                                                : 60;
-    const std::string name = "tiles_tour/" + std::to_string(static_cast<int>(std::lround(seconds))) + "s";
+    char name[48];
+    std::snprintf(name, sizeof name, "tiles_tour/%gs", seconds);
     // One tour, however quick: its length is the parameter.
-    benchmark::RegisterBenchmark(name.c_str(), tour, seconds, 64 * kMiB)
+    benchmark::RegisterBenchmark(name, tour, seconds, 64 * kMiB)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond)
         ->Iterations(1);
