@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <utility>
 #include <zelvan_pyramid.hpp>
 
 namespace {
