@@ -88,7 +88,8 @@ void drawFrame(GLFWwindow* window, zelvan::Pyramid& picture, Controls& controls)
     ImGui_ImplOpenGL2_RenderDrawData(ImGui::GetDrawData());
 }
 
-// Whether the pixel at window coordinates (x, y), y up, is within 3 of red, green, blue.
+// Whether the pixel at window coordinates (x, y), y up, is within 3 of red, green, blue (blue < 0: any).
+// The framebuffer has the window's size here, as under Xvfb; on a high-density screen it is larger.
 bool pixelIs(int x, int y, int red, int green, int blue, const char* what) {
     unsigned char rgba[4] = {};
     glReadPixels(x, y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);

@@ -117,7 +117,8 @@ private:
 
 // Red and green at (x, y), widget coordinates (y down), as the widget draws them now.
 std::pair<int, int> redGreenAt(Viewer& viewer, int x, int y) {
-    const QColor colour = viewer.grabFramebuffer().pixelColor(x, y);
+    const qreal ratio = viewer.devicePixelRatioF();  // the framebuffer counts device pixels
+    const QColor colour = viewer.grabFramebuffer().pixelColor(int(x * ratio), int(y * ratio));
     return {colour.red(), colour.green()};
 }
 
