@@ -91,8 +91,8 @@ use_toolkit_examples() {
     [ -f "$source_dir/examples/$toolkit/CMakeLists.txt" ] || continue
     build=$work/toolkit-$toolkit
     quietly cmake -S "$source_dir/examples/$toolkit" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$prefix"
-    if grep -q " not found (Debian " "$work/log"; then
-      echo "   $(sed -n 's/^-- \(.* not found (Debian .*\)/\1/p' "$work/log")"
+    if grep -q " not found (Debian" "$work/log"; then  # the toolkit's one line, as CMake printed it
+      echo "   $(sed -n 's/^-- \(.* not found (Debian.*\)/\1/p' "$work/log")"
     else
       quietly cmake --build "$build" -j "$jobs"
       quietly env -u EGL_PLATFORM xvfb-run -a -s "-screen 0 800x600x24" "$build/zelvan-$toolkit" --check
