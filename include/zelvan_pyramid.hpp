@@ -249,15 +249,7 @@ public:
      * OpenGL: not needed. */
     void place(const Placement& placement) noexcept {
         placement_ = placement;
-        const auto ratio = [](std::uint32_t full, std::uint32_t part) {
-            return part == full || part == 0 ? 1.0 : static_cast<double>(full) / part;
-        };
-        for (Image& level : levels_) {
-            Placement scaled = placement;
-            scaled.scaleX = placement.scaleX * ratio(width(), level.width());
-            scaled.scaleY = placement.scaleY * ratio(height(), level.height());
-            level.place(scaled);
-        }
+        for (std::size_t k = 0; k < levels_.size(); ++k) levels_[k].place(levelPlacement(k));
     }
 
     /*
@@ -287,17 +279,19 @@ public:
     void draw(double pixelsPerUnit = 1.0) const noexcept {
         if (!*this) return;
         const detail::LevelBlend blend = blendFor(pixelsPerUnit);
-        const auto finerAlpha = static_cast<std::uint8_t>(std::lround(placement_.alpha * blend.finerOpacity));
-        if (isComplete(blend.coarser) && isComplete(blend.finer)) {
-            drawLevel(blend.coarser, placement_.alpha);
-            if (blend.finer != blend.coarser) drawLevel(blend.finer, finerAlpha);
-            return;
+        const bool loading = !isComplete(blend.coarser) || !isComplete(blend.finer);
+        if (loading) {  // finest first: each coarser level covers the rows it has
+            for (std::size_t k = blend.coarser - std::min(blend.coarser, kFillLevels); k < blend.coarser; ++k)
+                drawLevel(k, 1, 0, loading);
         }
-        // Finest first: each coarser level covers the rows it has.
-        for (std::size_t k = blend.coarser - std::min(blend.coarser, kFillLevels); k < blend.coarser; ++k)
-            drawUploadedRows(k, placement_.alpha);
-        drawUploadedRows(blend.coarser, placement_.alpha);
-        if (blend.finer != blend.coarser) drawUploadedRows(blend.finer, finerAlpha);
+        drawLevel(blend.coarser, 1, 0, loading);
+        if (blend.finer == blend.coarser) return;
+        // The finer level twice, half a screen pixel apart diagonally, each at half its share: its
+        // texels, at least half a screen pixel wide, are each sampled by one pass or both, and the
+        // two passes come closer than one to the average over each screen pixel.
+        const double share = blend.finerOpacity / 2, shift = 0.25 / std::fabs(pixelsPerUnit);
+        drawLevel(blend.finer, share / (1 - share), -shift, loading);
+        drawLevel(blend.finer, share, shift, loading);
     }
 
 private:
@@ -309,19 +303,36 @@ private:
 
     bool isComplete(std::size_t k) const noexcept { return rows_[k].uploaded == levels_[k].height(); }
 
-    /* Draws level k at opacity alpha, leaving it at the placement's opacity. */
-    void drawLevel(std::size_t k, std::uint8_t alpha) const noexcept {
-        if (alpha == 0) return;
-        const ZelvanHandle handle = levels_[k].handle();
-        if (alpha != placement_.alpha) ZelvanAlpha(handle, alpha);
-        levels_[k].draw();
-        if (alpha != placement_.alpha) ZelvanAlpha(handle, placement_.alpha);
+    /* Level k's placement: the pyramid's, scaled for the level to cover the full image's area. */
+    Placement levelPlacement(std::size_t k) const noexcept {
+        const auto ratio = [](std::uint32_t full, std::uint32_t part) {
+            return part == full || part == 0 ? 1.0 : static_cast<double>(full) / part;
+        };
+        Placement scaled = placement_;
+        scaled.scaleX *= ratio(width(), levels_[k].width());
+        scaled.scaleY *= ratio(height(), levels_[k].height());
+        return scaled;
     }
 
-    /* Draws the rows of level k uploaded so far, once the blocks below them are transparent. */
-    void drawUploadedRows(std::size_t k, std::uint8_t alpha) const noexcept {
-        if (rows_[k].uploaded == 0 || !clearBelowUploaded(k)) return;
-        drawLevel(k, alpha);
+    /* Draws level k at `opacity` times the placement's, moved by `shift` units right and up; while
+     * loading, only the rows it has uploaded (none, when it has none). Leaves it as placed. */
+    void drawLevel(std::size_t k, double opacity, double shift, bool loading) const noexcept {
+        const auto alpha = static_cast<std::uint8_t>(std::lround(placement_.alpha * std::min(opacity, 1.0)));
+        if (alpha == 0 || (loading && (rows_[k].uploaded == 0 || !clearBelowUploaded(k)))) return;
+        const Image& level = levels_[k];
+        const auto move = [&](double by) {
+            Placement moved = levelPlacement(k);
+            moved.centreX += by;
+            moved.centreY += by;
+            const detail::Vec3 corner = detail::cornerTranslation(moved, level.width(), level.height());
+            ZelvanTranslate(level.handle(), static_cast<float>(corner.x), static_cast<float>(corner.y),
+                            static_cast<float>(corner.z));
+        };
+        if (alpha != placement_.alpha) ZelvanAlpha(level.handle(), alpha);
+        if (shift != 0) move(shift);
+        level.draw();
+        if (shift != 0) move(0);
+        if (alpha != placement_.alpha) ZelvanAlpha(level.handle(), placement_.alpha);
     }
 
     /* Gives every block of level k between its uploaded rows and its transparent ones a texture of

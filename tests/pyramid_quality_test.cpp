@@ -1,0 +1,162 @@
+// Pyramid::draw zoomed out, judged against the picture box-filtered in linear light: drawn at the
+// finer of the two nearest levels alone, 1-pixel lines vanish (the texels are under a screen pixel
+// and nearest sampling skips some); drawn at the coarser alone, it blurs. The pictures hold 1-pixel
+// lines, blue ones down and red ones across, over smooth gradients: blue is a function of x alone,
+// red and green of y alone, so each channel's box filter is a 1-D running sum.
+#include <GL/gl.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+#include "gl_test_environment.h"
+#include "zelvan_pyramid.hpp"
+
+namespace {
+
+using zelvan_test::kSurfaceHeight;
+using zelvan_test::kSurfaceWidth;
+
+double linear(double srgb) {
+    const double c = srgb / 255;
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+double encoded(double l) { return 255 * (l <= 0.0031308 ? l * 12.92 : 1.055 * std::pow(l, 1 / 2.4) - 0.055); }
+
+// Fitted at `scale` into the frame's lower-left 512 x 128 pixels, with lines about 36 frame pixels
+// apart: an odd spacing in picture pixels, so that the lines fall at every phase of each level's
+// texels.
+struct LinePicture {
+    double scale;
+    std::uint32_t width, height, spacing;
+    explicit LinePicture(double s)
+        : scale(s),
+          width(std::uint32_t(std::lround(512 / s))),
+          height(std::uint32_t(std::lround(128 / s))),
+          spacing(std::uint32_t(36 / s) | 1) {}
+    bool onLine(std::uint32_t v) const { return v >= 20 && (v - 20) % spacing == 0; }
+    std::uint8_t blueBehind(std::uint32_t x) const {
+        return std::uint8_t(40 + std::uint64_t{x} * 100 / width);
+    }
+    std::uint8_t redBehind(std::uint32_t y) const {
+        return std::uint8_t(60 + std::uint64_t{y} * 80 / height);
+    }
+    std::uint8_t blue(std::uint32_t x) const { return onLine(x) ? 255 : blueBehind(x); }
+    std::uint8_t red(std::uint32_t y) const { return onLine(y) ? 255 : redBehind(y); }
+    std::uint8_t green(std::uint32_t y) const { return std::uint8_t(30 + std::uint64_t{y} * 180 / height); }
+};
+
+// One channel along one axis in linear light, and its box-filtered value over any span of pixels.
+class Profile {
+public:
+    Profile(std::uint32_t size, const std::function<std::uint8_t(std::uint32_t)>& channel)
+        : value_(size), sum_(size + 1) {
+        for (std::uint32_t i = 0; i < size; ++i) {
+            value_[i] = linear(channel(i));
+            sum_[i + 1] = sum_[i] + value_[i];
+        }
+    }
+    double filtered(double a, double b) const { return encoded((upTo(b) - upTo(a)) / (b - a)); }
+
+private:
+    double upTo(double t) const {
+        const auto i = std::min(std::size_t(t), value_.size() - 1);
+        return sum_[i] + (t - double(i)) * value_[i];
+    }
+    std::vector<double> value_, sum_;
+};
+
+using CxxPyramidQuality = zelvan_test::GlTest;
+
+TEST_F(CxxPyramidQuality, FittedViewsKeepEveryLineAndStayCloseToTheBoxFilter) {
+    for (const double shrink : {10.0, 13.75, 25.0}) {
+        const LinePicture p(1 / shrink);
+        std::vector<std::uint8_t> pixels(std::size_t{p.width} * p.height * 4);
+        for (std::uint32_t y = 0; y < p.height; ++y)
+            for (std::uint32_t x = 0; x < p.width; ++x) {
+                std::uint8_t* px = &pixels[(std::size_t{y} * p.width + x) * 4];
+                px[0] = p.blue(x), px[1] = p.green(y), px[2] = p.red(y), px[3] = 255;
+            }
+        zelvan::Pyramid pyramid(p.width, p.height);
+        ASSERT_TRUE(pyramid.upload(pixels.data(), std::size_t{p.width} * 4, pixels.size()));
+        pixels = {};
+        const double footWidth = p.width * p.scale, footHeight = p.height * p.scale;
+        pyramid.place(zelvan::fit(p.width, p.height, footWidth, footHeight));
+        zelvan_support::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
+        pyramid.draw();
+        std::vector<std::uint8_t> frame(std::size_t{kSurfaceWidth} * kSurfaceHeight * 4);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glReadPixels(0, 0, kSurfaceWidth, kSurfaceHeight, GL_RGBA, GL_UNSIGNED_BYTE, frame.data());
+        const auto at = [&](int x, int y, int c) {
+            return int(frame[(std::size_t(y) * kSurfaceWidth + x) * 4 + c]);
+        };
+
+        using namespace std::placeholders;
+        const Profile red(p.height, std::bind(&LinePicture::red, &p, _1)),
+            green(p.height, std::bind(&LinePicture::green, &p, _1)),
+            blue(p.width, std::bind(&LinePicture::blue, &p, _1)),
+            redBehind(p.height, std::bind(&LinePicture::redBehind, &p, _1)),
+            blueBehind(p.width, std::bind(&LinePicture::blueBehind, &p, _1));
+        // Frame pixels wholly inside the footprint (picture row 0 at its top), and the rest.
+        const int columns = int(footWidth), rows = int(footHeight);
+        const auto x0 = [&](int px) { return px / p.scale; };
+        const auto y0 = [&](int py) { return p.height - (py + 1) / p.scale; };
+        double difference[3] = {};
+        int outsideDrawn = 0;
+        for (int py = 0; py < kSurfaceHeight; ++py)
+            for (int px = 0; px < kSurfaceWidth; ++px) {
+                if (px >= columns || py >= rows) {
+                    const bool edge = px < std::ceil(footWidth) && py < std::ceil(footHeight);
+                    outsideDrawn += !edge && (at(px, py, 0) | at(px, py, 1) | at(px, py, 2)) != 0;
+                    continue;
+                }
+                const double xa = x0(px), xb = x0(px + 1), ya = y0(py), yb = y0(py - 1);
+                difference[0] += std::fabs(at(px, py, 0) - red.filtered(ya, yb));
+                difference[1] += std::fabs(at(px, py, 1) - green.filtered(ya, yb));
+                difference[2] += std::fabs(at(px, py, 2) - blue.filtered(xa, xb));
+            }
+        for (int c = 0; c < 3; ++c) {
+            difference[c] /= double(columns) * rows;
+            EXPECT_LE(difference[c], 1.5) << "channel " << c << " at 1/" << shrink;
+        }
+        EXPECT_EQ(outsideDrawn, 0) << "1/" << shrink;
+
+        // A line is visible when along nine tenths of it the frame column (or row) it falls in, or a
+        // neighbour, rises above the gradient behind by a third of what the box filter shows there.
+        const auto rise = [&](int v, int i, bool down) {
+            return down ? at(v, i, 2) - blueBehind.filtered(x0(v), x0(v + 1))
+                        : at(i, v, 0) - redBehind.filtered(y0(v), y0(v - 1));
+        };
+        const auto visible = [&](double along, bool down) {
+            const int centre = int(along), length = down ? rows : columns, across = down ? columns : rows;
+            const double needed = std::max(2.0, (down ? blue.filtered(x0(centre), x0(centre + 1)) -
+                                                            blueBehind.filtered(x0(centre), x0(centre + 1))
+                                                      : red.filtered(y0(centre), y0(centre - 1)) -
+                                                            redBehind.filtered(y0(centre), y0(centre - 1))) /
+                                                    3);
+            int lit = 0;
+            for (int i = 0; i < length; ++i) {
+                double most = 0;
+                for (int v = std::max(centre - 1, 0); v <= std::min(centre + 1, across - 1); ++v)
+                    most = std::max(most, rise(v, i, down));
+                lit += most >= needed;
+            }
+            return lit * 10 >= length * 9;
+        };
+        int lines = 0, shown = 0;
+        for (std::uint32_t v = 20; v < p.width; v += p.spacing, ++lines)
+            shown += visible((v + 0.5) * p.scale, true);
+        for (std::uint32_t v = 20; v < p.height; v += p.spacing, ++lines)
+            shown += visible(footHeight - (v + 0.5) * p.scale, false);
+        EXPECT_EQ(shown, lines) << "lines visible at 1/" << shrink;
+        std::printf("1/%g: %d of %d lines visible; mean differences %.2f %.2f %.2f\n", shrink, shown, lines,
+                    difference[0], difference[1], difference[2]);
+    }
+}
+
+}  // namespace
