@@ -13,12 +13,15 @@ cd "$(dirname "$0")/.."
 build=${1:-build/configure-check}
 jobs=$(($(nproc) < 2 ? $(nproc) : 2))
 
-# <find_package name>:<Debian package named in the line>. CMake's FindPNG needs ZLIB, so without
+# <find_package name or key of emptied>:<Debian package named in the line>. CMake's FindPNG needs ZLIB, so without
 # ZLIB it is PNG that is missing (libpng-dev brings zlib1g-dev). EGL is a component of CMake's OpenGL
-# package: it is left out by emptying its library's cache entry instead.
+# package, and Dear ImGui is found through pkg-config (which Qt's own find needs too): each is left
+# out by emptying the cache entry of what its find looks for.
+declare -A emptied=([EGL]=OPENGL_egl_LIBRARY [imgui]=ZELVAN_IMGUI_BACKENDS)
 optional=(
   PNG:libpng-dev JPEG:libjpeg-dev TIFF:libtiff-dev ZLIB:libpng-dev CLI11:libcli11-dev
-  GTest:libgtest-dev benchmark:libbenchmark-dev glfw3:libglfw3-dev SDL2:libsdl2-dev EGL:libegl-dev
+  GTest:libgtest-dev benchmark:libbenchmark-dev glfw3:libglfw3-dev SDL2:libsdl2-dev Qt6:qt6-base-dev
+  imgui:libimgui-dev EGL:libegl-dev
 )
 generator=()
 [ -f "$build/CMakeCache.txt" ] || generator=(-G Ninja)
@@ -31,9 +34,12 @@ configure_without() {
   for entry in "${optional[@]}"; do
     local package=${entry%%:*} disabled=OFF
     [ "$package" = "$name" ] || [ "$name" = all ] && disabled=ON
-    [ "$package" = EGL ] || options+=("-DCMAKE_DISABLE_FIND_PACKAGE_$package=$disabled")
+    if [ -n "${emptied[$package]:-}" ]; then
+      if [ $disabled = ON ]; then options+=("-D${emptied[$package]}="); else options+=("-U${emptied[$package]}"); fi
+    else
+      options+=("-DCMAKE_DISABLE_FIND_PACKAGE_$package=$disabled")
+    fi
   done
-  if [ "$name" = EGL ] || [ "$name" = all ]; then options+=(-DOPENGL_egl_LIBRARY=); else options+=(-UOPENGL_egl_LIBRARY); fi
   log=$build/configure-without-$name.log
   cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=None -DZELVAN_WARNINGS_AS_ERRORS=ON \
     -DZELVAN_BUILD_TESTS=AUTO -DZELVAN_BUILD_EXAMPLES=AUTO -DZELVAN_BUILD_BENCHMARKS=AUTO \
@@ -71,7 +77,8 @@ fi
 echo "without any optional dependency ($((SECONDS - start)) s): $(grep -c ' not built$' "$log") lines say what is left out"
 
 # Asked for explicitly, a part fails the configure when its dependency is missing.
-for asked in "ZELVAN_BUILD_BENCHMARKS benchmark" "ZELVAN_BUILD_TESTS GTest" "ZELVAN_BUILD_EXAMPLES TIFF"; do
+for asked in "ZELVAN_BUILD_BENCHMARKS benchmark" "ZELVAN_BUILD_TESTS GTest" "ZELVAN_BUILD_EXAMPLES TIFF" \
+  "ZELVAN_BUILD_EXAMPLES imgui"; do
   set -- $asked
   if configure_without "$2" "-D$1=ON"; then
     failures+=("-D$1=ON without $2: the configure succeeded")
