@@ -432,6 +432,8 @@ private:
 
         void recordFailure(std::uint64_t key) {
             ++stats.readsFailed;
+            if (failures.size() > 65536)
+                failures.clear();  // bounded: tiles the view left start counting again
             if (++failures[key] > options.retries) {
                 failures.erase(key);
                 if (givenUp.size() > 65536) givenUp.clear();  // bounded: given-up tiles are tried again

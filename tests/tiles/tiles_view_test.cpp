@@ -36,9 +36,9 @@ using zelvan_test::TilePattern;
 constexpr Rgba kBackground{255, 0, 255, 255};  // in none of the patterns
 const zelvan::Frame kFrame{0, 0, kSurfaceWidth, kSurfaceHeight, 1};
 
-std::vector<Rgba> drawFrame(zelvan::TileView& view) {
+std::vector<Rgba> drawFrame(zelvan::TileView& view, const zelvan::Frame& f = kFrame) {
     zelvan_support::setUpOrtho(kSurfaceWidth, kSurfaceHeight, 1, 0, 1, 1);
-    view.draw(kFrame);
+    view.draw(f);
     std::vector<Rgba> frame(std::size_t{kSurfaceWidth} * kSurfaceHeight);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, kSurfaceWidth, kSurfaceHeight, GL_RGBA, GL_UNSIGNED_BYTE, frame.data());
@@ -46,9 +46,9 @@ std::vector<Rgba> drawFrame(zelvan::TileView& view) {
 }
 
 // Draws until the view has every tile it wants (a bound on frames, not on time).
-bool settle(zelvan::TileView& view) {
+bool settle(zelvan::TileView& view, const zelvan::Frame& f = kFrame) {
     for (int i = 0; i < 3000; ++i) {
-        drawFrame(view);
+        drawFrame(view, f);
         if (view.stats().complete) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
@@ -82,7 +82,9 @@ bool sourcePixelAt(const zelvan::Placement& p, std::uint32_t width, std::uint32_
 class TextureLedger {
 public:
     std::size_t bytes() const { return total_; }
+    std::size_t uploaded() const { return uploaded_; }  // texture bytes made since the last take
     void take(zelvan_support::GlRecorder& recorder) {
+        uploaded_ = 0;
         for (const std::string& call : recorder.calls()) {
             std::vector<std::string> args;
             std::stringstream list(call.substr(call.find('(') + 1));
@@ -92,6 +94,7 @@ public:
                 total_ -= textures_[bound_];
                 textures_[bound_] = std::stoul(args[3]) * std::stoul(args[4]) * 4;
                 total_ += textures_[bound_];
+                uploaded_ += textures_[bound_];
             }
             if (call.rfind("glDeleteTextures(1,", 0) == 0) {
                 const auto it = textures_.find(std::stoul(args[1]));
@@ -107,7 +110,7 @@ public:
 private:
     std::map<unsigned long, std::size_t> textures_;
     unsigned long bound_ = 0;
-    std::size_t total_ = 0;
+    std::size_t total_ = 0, uploaded_ = 0;
 };
 
 class TileView : public GlTest {};
@@ -117,6 +120,7 @@ TEST_F(TileView, TourOfAMillionSquarePictureKeepsTexturesWithinTheBudget) {
     zelvan::TileViewOptions options;
     options.budgetBytes = std::size_t{14} << 20;
     options.workers = 2;
+    options.uploadBytesPerFrame = std::size_t{2} << 20;
     zelvan::TileView view(source, options);
     ASSERT_TRUE(view);
     zelvan_support::GlRecorder recorder;
@@ -137,6 +141,7 @@ TEST_F(TileView, TourOfAMillionSquarePictureKeepsTexturesWithinTheBudget) {
         const zelvan::TileStats stats = view.stats();
         ASSERT_LE(ledger.bytes(), options.budgetBytes) << "frame " << frame;
         ASSERT_EQ(stats.residentBytes, ledger.bytes()) << "frame " << frame;
+        ASSERT_LE(ledger.uploaded(), options.uploadBytesPerFrame) << "frame " << frame;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     EXPECT_GT(view.stats().uploads * (std::size_t{1} << 20), 2 * options.budgetBytes);  // tiles went and came
@@ -248,6 +253,7 @@ TEST_F(TileView, NoHoleWhileTilesLoadSlowly) {
         ProceduralTiles source(1000000, 1000000, slow);
         zelvan::TileViewOptions options;
         options.workers = 3;
+        options.budgetBytes = std::size_t{24} << 20;  // tiles go as the view moves
         zelvan::TileView view(source, options);
         ASSERT_TRUE(view);
         bool shown = false;  // the first frame without a hole has come
@@ -285,7 +291,8 @@ TEST_F(TileView, TurnedFrameReadsOnlyTheTilesItMeets) {
     ASSERT_TRUE(view);
     const zelvan::Placement p = placed(1, 45, 256 - 3000, 256 + 2000);
     view.place(p);
-    ASSERT_TRUE(settle(view));
+    const zelvan::Frame frame{-1000, -1000, 1500, 1500, 1};  // planned for, larger than the surface
+    ASSERT_TRUE(settle(view, frame));
     std::set<std::pair<std::uint32_t, std::uint32_t>> read;
     for (const auto& r : source.readLog())
         if (r.level == 0) read.insert({r.x, r.y});
@@ -297,12 +304,26 @@ TEST_F(TileView, TurnedFrameReadsOnlyTheTilesItMeets) {
             const double v[4] = {double(ty), double(ty), ty + 512.0, ty + 512.0};
             double x[4], y[4];
             for (int i = 0; i < 4; ++i) x[i] = m.x(u[i], v[i]), y[i] = m.y(u[i], v[i]);
-            if (!zelvan::detail::quadMeetsFrame(x, y, kFrame)) continue;
+            if (!zelvan::detail::quadMeetsFrame(x, y, frame)) continue;
             ++meeting;
             EXPECT_EQ(read.count({tx, ty}), 1u) << "tile at " << tx << ", " << ty << " never read";
         }
     ASSERT_GT(meeting, 0u);
     EXPECT_LE(read.size(), meeting * 13 / 10);
+}
+
+TEST_F(TileView, ViewBeyondTheBudgetDrawsACoarserLevelWhole) {
+    ProceduralTiles source(20000, 20000);
+    zelvan::TileViewOptions options;
+    options.budgetBytes = std::size_t{12} << 20;  // level 0 of the frame needs 36 MiB, level 1 16
+    zelvan::TileView view(source, options);
+    view.place(placed(1, 0, 256, 256));
+    const zelvan::Frame frame{-1000, -1000, 1500, 1500, 1};
+    ASSERT_TRUE(settle(view, frame));
+    EXPECT_GE(view.stats().level, 2u);
+    const std::uint64_t uploads = view.stats().uploads;
+    for (int i = 0; i < 10; ++i) drawFrame(view, frame);
+    EXPECT_EQ(view.stats().uploads, uploads);
 }
 
 TEST_F(TileView, InvalidatedTilesShowTheirOldPixelsUntilTheNewCome) {
