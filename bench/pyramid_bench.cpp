@@ -4,6 +4,8 @@
 // suite, about 14000 faults per 4096 x 4096 image) make both uploads slow and the ratio about 1.6;
 // recycled pages (this suite run alone) leave the Image almost nothing but a copy, and the levels'
 // averaging and their extra third of texture memory then make the ratio 7 to 8.
+#include <GL/gl.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -55,6 +57,52 @@ void pyramidUpload(benchmark::State& state, std::uint32_t width, std::uint32_t h
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * width * height * 4);
 }
 
+// A frame of the pyramid fitted into 512 x 512, one unit per pixel.
+void drawFitted(zelvan::Pyramid& pyramid) {
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(0, 512, 0, 512, -1, 1);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glClear(GL_COLOR_BUFFER_BIT);
+    pyramid.place(zelvan::fit(pyramid.width(), pyramid.height(), 512, 512));
+    pyramid.draw();
+}
+
+// What drawing while streaming in costs: bands of 512 rows with a fitted frame after each, whose
+// first one gives the blocks still without pixels of the levels drawn a transparent texture, against
+// the same bands uploaded without a frame, and against those frames drawn once the upload is done.
+void pyramidDrawnWhileLoading(benchmark::State& state, std::uint32_t width, std::uint32_t height) {
+    SourceImage image(width, height);
+    ZelvanInit();
+    bool ok = true;
+    const auto bands = [&](zelvan::Pyramid& target, bool drawEach) {
+        for (std::uint32_t row = 0; row < height && ok; row += 512) {
+            ok = target.uploadRows(row, std::min(512u, height - row), image.at(0, row), image.pitch,
+                                   image.bytes.size() - std::size_t{row} * image.pitch);
+            if (drawEach) drawFitted(target);
+        }
+    };
+    const Entrant drawn{"drawn", [&] {
+                            zelvan::Pyramid target(width, height);
+                            return timedGl([&] { bands(target, true); });
+                        }};
+    const Entrant undrawn{"bands", [&] {
+                              zelvan::Pyramid target(width, height);
+                              return timedGl([&] { bands(target, false); });
+                          }};
+    const Entrant after{"bands_then_frames", [&] {
+                            zelvan::Pyramid target(width, height);
+                            return timedGl([&] {
+                                bands(target, false);
+                                for (std::uint32_t row = 0; row < height; row += 512) drawFitted(target);
+                            });
+                        }};
+    compete(state, drawn, {undrawn, after});
+    ZelvanShutdown();
+    if (!ok) state.SkipWithError("an upload failed");
+}
+
 }  // namespace
 
 void registerPyramidBenchmarks(const Pace& pace) {
@@ -68,6 +116,9 @@ void registerPyramidBenchmarks(const Pace& pace) {
           Case{"pyramid_opaque/4096x4096", 0, true}})
         pace.apply(benchmark::RegisterBenchmark(c.name, pyramidUpload, 4096u, 4096u, c.bandRows, c.opaque),
                    3.0);
+    pace.apply(benchmark::RegisterBenchmark("pyramid_drawn_while_loading/4096x4096", pyramidDrawnWhileLoading,
+                                            4096u, 4096u),
+               3.0);
 }
 
 }  // namespace zelvan_bench
