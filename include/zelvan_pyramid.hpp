@@ -265,14 +265,16 @@ public:
      * the current matrix and projection (1 under glOrtho over the viewport's pixels). At s >= 1 this
      * is level 0, drawn exactly as an Image with the same placement. Smaller, the level coarser than
      * s is drawn at the placement's opacity and the finer one over it at a part of that opacity
-     * (detail::levelsFor): the frame stays close to the picture box-filtered at s, and a line one
-     * pixel wide never vanishes, as it can when a level finer than the screen is sampled alone.
-     * While the levels stream in, only rows uploaded are drawn, and up to kFillLevels finer levels
-     * fill the rows the coarser ones have not reached. So that no block without its pixels shows
-     * (white, as the library draws it), the first such draw gives each block below the rows uploaded
-     * of the levels drawn a transparent texture: about one upload of those levels' blocks, paid only
-     * by callers who draw before the upload is complete. Where levels overlap while loading, a
-     * translucent picture shows them one over the other.
+     * (detail::levelsFor), twice, half a screen pixel apart: the frame stays close to the picture
+     * box-filtered at s, and a line one pixel wide never vanishes, as it can when a level finer than
+     * the screen is sampled alone. The half-pixel shift is along the caller's x and y axes, which
+     * are the screen's under an unturned glOrtho.
+     * Before any upload nothing is drawn. While the levels stream in, only rows uploaded are drawn,
+     * and up to kFillLevels finer levels fill the rows the coarser ones have not reached. So that no
+     * block without its pixels shows (white, as the library draws it), the first such draw gives each
+     * block below the rows uploaded of the levels drawn a transparent texture: about one upload of
+     * those levels' blocks, paid only by callers who draw before the upload is complete. Where levels
+     * overlap while loading, a translucent picture shows them one over the other.
      * OpenGL: context current, a compatibility-profile one (see Image::draw). Leaves OpenGL state as
      * ZelvanDraw does.
      */
@@ -344,7 +346,7 @@ private:
         const ZelvanHandle handle = levels_[k].handle();
         const std::uint32_t columns = ZelvanGetHBlocks(handle);
         const std::uint32_t end = detail::blocksAlong(rows.clearFrom);
-        for (std::uint32_t row = rows.uploaded / detail::kBlockSide; row < end; ++row)
+        for (std::uint32_t row = detail::blocksAlong(rows.uploaded); row < end; ++row)
             for (std::uint32_t col = 0; col < columns; ++col)
                 if (!ZelvanSetBlockPtr(handle, row, col, zeros, 1)) return false;
         rows.clearFrom = rows.uploaded;
