@@ -1,30 +1,33 @@
 #!/usr/bin/env bash
-# Builds a fuzzer with clang in build/fuzz and fuzzes for the given number of seconds (default 60),
-# starting from its seed corpus:
-#   fuzz/smoke.sh [seconds] [call|tiff]
+# Builds a fuzzer with clang in build/fuzz (or $ZELVAN_FUZZ_BUILD) and fuzzes for the given number of
+# seconds (default 60), starting from its seed corpus:
+#   fuzz/smoke.sh [seconds] [call|tiff|tiles]
 # call (the default) is the library's call-sequence fuzzer, seeded from fuzz/corpus/; tiff is the
-# demo programs' TIFF decoder, seeded from fuzz/tiff_corpus/. New inputs go to fuzz/<name>-run/
-# (not committed); a failing input is written to build/fuzz/ and its path printed.
+# demo programs' TIFF decoder, seeded from fuzz/tiff_corpus/; tiles is the tile view over a null
+# OpenGL, seeded from fuzz/tiles_corpus/. New inputs go to fuzz/<name>-run/ (not committed); a failing
+# input is written to the build directory and its path printed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 case ${2:-call} in
   call) target=zelvan_call_fuzzer seeds=fuzz/corpus run=fuzz/corpus-run ;;
   tiff) target=zelvan_tiff_fuzzer seeds=fuzz/tiff_corpus run=fuzz/tiff_corpus-run ;;
-  *) echo "usage: fuzz/smoke.sh [seconds] [call|tiff]" >&2; exit 2 ;;
+  tiles) target=zelvan_tiles_fuzzer seeds=fuzz/tiles_corpus run=fuzz/tiles_corpus-run ;;
+  *) echo "usage: fuzz/smoke.sh [seconds] [call|tiff|tiles]" >&2; exit 2 ;;
 esac
+build=${ZELVAN_FUZZ_BUILD:-build/fuzz}
 
-CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVAN_BUILD_FUZZERS=ON \
+CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVAN_BUILD_FUZZERS=ON \
   -DZELVAN_BUILD_TESTS=OFF -DZELVAN_BUILD_EXAMPLES=OFF -DZELVAN_WARNINGS_AS_ERRORS=ON >/dev/null
-cmake --build build/fuzz --target "$target" -j "$(nproc)"
+cmake --build "$build" --target "$target" -j "$(nproc)"
 
 mkdir -p "$run"
-log=build/fuzz/$target.log
+log=$build/$target.log
 status=0
 # -timeout: any one input taking this long counts as a hang.
 LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0 \
-  "build/fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=20 -print_final_stats=1 \
-  -artifact_prefix=build/fuzz/ "$run" "$seeds" >"$log" 2>&1 || status=$?
+  "$build/fuzz/$target" -max_total_time="$seconds" -timeout=20 -print_final_stats=1 \
+  -artifact_prefix="$build/" "$run" "$seeds" >"$log" 2>&1 || status=$?
 grep -E '^(Done|stat::number_of_executed_units|stat::new_units_added)' "$log" || true
 if [ "$status" -ne 0 ]; then
   grep -E 'zelvan fuzz:|ERROR|SUMMARY|Test unit written' "$log" | head -20 >&2 || true

@@ -35,6 +35,17 @@ using zelvan_support::ProceduralTiles;
     std::abort();
 }
 
+// ZELVAN_FUZZ_TRACE=1 prints each step, to read what a failing input does.
+__attribute__((format(printf, 1, 2))) void trace(const char* format, ...) {
+    static const bool on = std::getenv("ZELVAN_FUZZ_TRACE") != nullptr;
+    if (!on) return;
+    std::va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    std::fprintf(stderr, "\n");
+    va_end(args);
+}
+
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr std::uint32_t kMaxSide = std::numeric_limits<std::uint32_t>::max();
@@ -57,6 +68,10 @@ public:
         options_.uploadBytesPerFrame = pickBytes();
         options_.retries = in_.ConsumeIntegralInRange(0u, 3u);
         budget_ = options_.budgetBytes;
+        trace("source %u x %u, pattern %d, cell %u, tile %u x %u; budget %zu, upload %zu, retries %u", width,
+              height, static_cast<int>(sourceOptions.pattern), sourceOptions.cell,
+              sourceOptions.preferredTile.width, sourceOptions.preferredTile.height, options_.budgetBytes,
+              options_.uploadBytesPerFrame, options_.retries);
         {
             zelvan::TileView view(*source_, options_);
             const bool valid = width != 0 && height != 0;
@@ -76,19 +91,20 @@ public:
 
 private:
     void runOne(zelvan::TileView& view) {
-        switch (in_.ConsumeIntegralInRange(0, 11)) {
+        switch (in_.ConsumeIntegralInRange(0, 12)) {
             case 0:
             case 1:
-                view.place(pickPlacement());
+                place(view, pickPlacement());
                 break;
             case 2:
                 view.setBudget(budget_ = pickBytes());
+                trace("budget %zu", budget_);
                 break;
             case 3:
                 invalidate(view);
                 break;
             case 4:
-                source_->setFailures(pickFailures());
+                setFailures(pickFailures());
                 break;
             case 5:
                 source_->bumpGeneration();
@@ -100,6 +116,9 @@ private:
                 break;
             case 7:
                 settle(view);
+                break;
+            case 8:
+                expectCompletion(view);
                 break;
             default:
                 draw(view, pickFrame());
@@ -117,8 +136,10 @@ private:
                     {1000000, 1u << 20, (1u << 31) + 1, kMaxSide - 1, kMaxSide});
             case 1:
                 return in_.PickValueInArray<std::uint32_t>({0, 1, 2, 3, 255, 256, 257, 511, 512, 513});
-            default:
+            case 2:
                 return in_.ConsumeIntegralInRange<std::uint32_t>(1, 3000);
+            default:  // mostly a few tiles: the work per input stays small
+                return in_.ConsumeIntegralInRange<std::uint32_t>(1, 700);
         }
     }
 
@@ -188,7 +209,7 @@ private:
     // Mostly a window of up to 300 x 300 screen pixels; sometimes anything.
     zelvan::Frame pickFrame() {
         zelvan::Frame f;
-        if (in_.ConsumeIntegralInRange(0, 5) == 0) {
+        if (in_.ConsumeIntegralInRange(0, 15) == 0) {
             f.left = pickDouble(-1e4, 1e4);
             f.right = pickDouble(-1e4, 1e4);
             f.bottom = pickDouble(-1e4, 1e4);
@@ -230,19 +251,81 @@ private:
 
     void invalidate(zelvan::TileView& view) {
         const std::uint32_t w = view.width(), h = view.height();
+        std::uint32_t x, y, iw, ih;
         if (in_.ConsumeBool() || w == 0 || h == 0) {
-            view.invalidate(in_.ConsumeIntegral<std::uint32_t>(), in_.ConsumeIntegral<std::uint32_t>(),
-                            in_.ConsumeIntegral<std::uint32_t>(), in_.ConsumeIntegral<std::uint32_t>());
-            return;
+            x = in_.ConsumeIntegral<std::uint32_t>();
+            y = in_.ConsumeIntegral<std::uint32_t>();
+            iw = in_.ConsumeIntegral<std::uint32_t>();
+            ih = in_.ConsumeIntegral<std::uint32_t>();
+        } else {
+            x = in_.ConsumeIntegralInRange<std::uint32_t>(0, w - 1);
+            y = in_.ConsumeIntegralInRange<std::uint32_t>(0, h - 1);
+            iw = in_.ConsumeIntegralInRange<std::uint32_t>(0, w - x);
+            ih = in_.ConsumeIntegralInRange<std::uint32_t>(0, h - y);
         }
-        const std::uint32_t x = in_.ConsumeIntegralInRange<std::uint32_t>(0, w - 1);
-        const std::uint32_t y = in_.ConsumeIntegralInRange<std::uint32_t>(0, h - 1);
-        view.invalidate(x, y, in_.ConsumeIntegralInRange<std::uint32_t>(0, w - x),
-                        in_.ConsumeIntegralInRange<std::uint32_t>(0, h - y));
+        trace("invalidate (%u, %u) %u x %u", x, y, iw, ih);
+        view.invalidate(x, y, iw, ih);
+    }
+
+    // With every read and upload succeeding, room enough and a plain placement, frames become complete.
+    void expectCompletion(zelvan::TileView& view) {
+        if (!view) return;
+        trace("expect completion");
+        setFailures({});
+        null_gl::failTexImage(0);
+        view.setBudget(budget_ = std::size_t{256} << 20);
+        // Reads started before may still fail; once they are in, tiles given up are tried again.
+        settle(view);
+        draw(view, zelvan::Frame{});
+        view.invalidate(0, 0, kMaxSide, kMaxSide);
+        zelvan::Placement p;
+        p.centreX = in_.ConsumeFloatingPointInRange(-100.0, 400.0);
+        p.centreY = in_.ConsumeFloatingPointInRange(-100.0, 400.0);
+        p.scaleX = p.scaleY =
+            std::ldexp(in_.ConsumeFloatingPointInRange(1.0, 2.0), in_.ConsumeIntegralInRange(-34, 8));
+        p.rotateZ = in_.ConsumeFloatingPointInRange(-360.0, 360.0);
+        place(view, p);
+        zelvan::Frame f;
+        f.right = in_.ConsumeIntegralInRange(1, 300);
+        f.top = in_.ConsumeIntegralInRange(1, 300);
+        // Each draw uploads at least one tile that has come: a view that neither reads nor uploads for
+        // several frames, the frame incomplete, has stalled. (Hundreds of frames may pass before a frame is
+        // complete when uploadBytesPerFrame is small: the view then need only keep going.)
+        zelvan::TileStats before = view.stats();
+        for (int i = 0, still = 0; i < 300; ++i) {
+            draw(view, f);
+            const zelvan::TileStats s = view.stats();
+            if (s.complete) return;
+            still = s.uploads == before.uploads && s.requests == before.requests ? still + 1 : 0;
+            if (still == 8) break;
+            if (i == 299) return;  // still going
+            before = s;
+            // After a frame without progress, time enough for a worker slow to be scheduled.
+            settle(view, still == 0 ? std::chrono::microseconds(500) : std::chrono::milliseconds(50));
+        }
+        fail(
+            "stalled: 8 frames without a read or an upload, every read and upload succeeding, the frame "
+            "incomplete (scale %g, turn %g, frame %g x %g)",
+            p.scaleX, p.rotateZ, f.right, f.top);
     }
 
     // ---- drawing and checks ----
+    void place(zelvan::TileView& view, const zelvan::Placement& p) {
+        trace("place centre (%g, %g, %g), turn (%g, %g, %g), scale (%g, %g), alpha %d", p.centreX, p.centreY,
+              p.centreZ, p.rotateX, p.rotateY, p.rotateZ, p.scaleX, p.scaleY, p.alpha);
+        view.place(p);
+    }
+
+    void setFailures(const zelvan_support::TileFailures& f) {
+        trace("failures: read %llu, level %zu region (%u, %u) %u x %u, fraction %g seed %llu",
+              static_cast<unsigned long long>(f.readNumber), f.level, f.region.x, f.region.y, f.region.width,
+              f.region.height, f.fraction, static_cast<unsigned long long>(f.seed));
+        source_->setFailures(f);
+    }
+
     void draw(zelvan::TileView& view, const zelvan::Frame& frame) {
+        trace("draw (%g, %g)-(%g, %g) at %g pixels per unit", frame.left, frame.bottom, frame.right,
+              frame.top, frame.pixelsPerUnit);
         null_gl::resetPeak();
         const std::size_t before = null_gl::liveBytes();
         view.draw(frame);
@@ -252,34 +335,44 @@ private:
         if (null_gl::peakBytes() > before && null_gl::peakBytes() > budget_)
             fail("%zu texture bytes held during a draw, over the budget of %zu", null_gl::peakBytes(),
                  budget_);
-        checkStats(view, true);
+        const zelvan::TileStats s = checkStats(view, true);
+        trace(
+            "  level %zu%s, %zu tiles (%zu bytes), %llu uploads, %llu reads, %zu pending, %llu failed, %llu "
+            "given up",
+            s.level, s.complete ? " complete" : "", s.tilesResident, s.residentBytes,
+            static_cast<unsigned long long>(s.uploads), static_cast<unsigned long long>(s.requests),
+            s.readsPending, static_cast<unsigned long long>(s.readsFailed),
+            static_cast<unsigned long long>(s.readsGivenUp));
     }
 
     // Waits until no read is queued or running, as a program between frames might; or until reads stop
-    // coming, when the view holds as many read tiles as it may before a draw uploads them.
-    void settle(zelvan::TileView& view) {
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        auto lastChange = std::chrono::steady_clock::now();
+    // starting while none runs, when the view holds as many read tiles as it may before a draw takes them.
+    void settle(zelvan::TileView& view,
+                std::chrono::steady_clock::duration quiet = std::chrono::microseconds(500)) {
+        const auto start = std::chrono::steady_clock::now();
+        auto lastChange = start;
         std::uint64_t reads = source_->reads();
         for (;;) {
-            const zelvan::TileStats s = view.stats();
-            if (s.readsPending == 0) break;
+            if (view.stats().readsPending == 0) break;
             const auto now = std::chrono::steady_clock::now();
-            if (source_->reads() != reads) {
+            if (source_->reads() != reads || source_->readsInProgress() != 0) {
                 reads = source_->reads();
                 lastChange = now;
-            } else if (now - lastChange > std::chrono::milliseconds(20) && s.requests == reads) {
-                break;  // every read started has ended: the rest wait for room
+            } else if (now - lastChange > quiet) {
+                break;
             }
-            if (now > giveUp) fail("reads still pending after 5 s");
-            std::this_thread::sleep_for(std::chrono::microseconds(50));
+            if (now - start > std::chrono::seconds(5)) fail("reads still pending after 5 s");
+            std::this_thread::sleep_for(std::chrono::microseconds(20));
         }
+        trace("  settled in %.3f ms",
+              std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        const std::uint64_t seenBefore = source_->reads();
         const zelvan::TileStats s = checkStats(view, false);
-        // Every read the source saw was started by the view.
-        if (s.requests != source_->reads())
+        const std::uint64_t seenAfter = source_->reads();
+        // Every read the source saw was started by the view, and, none pending, every one started was seen.
+        if (s.requests < seenBefore || (s.readsPending == 0 && s.requests != seenAfter))
             fail("%llu reads started by the view's count, %llu seen by the source",
-                 static_cast<unsigned long long>(s.requests),
-                 static_cast<unsigned long long>(source_->reads()));
+                 static_cast<unsigned long long>(s.requests), static_cast<unsigned long long>(seenAfter));
     }
 
     zelvan::TileStats checkStats(const zelvan::TileView& view, bool afterDraw) {

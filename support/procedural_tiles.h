@@ -101,11 +101,13 @@ public:
             if (!inside) ++badRequests_;
             if (inside && !ok) ++failed_;
             log_.push_back({level, x, y, width, height, ok ? generation : 0, ok});
+            ++inProgress_;
         }
         if (delay.count() > 0) std::this_thread::sleep_for(delay);
-        if (!ok) return false;
-        fill(level, x, y, width, height, generation, pixels, pitch);
-        return true;
+        if (ok) fill(level, x, y, width, height, generation, pixels, pitch);
+        std::lock_guard<std::mutex> lock(mutex_);
+        --inProgress_;
+        return ok;
     }
 
     // ---- the reference ----
@@ -136,11 +138,12 @@ public:
     }
 
     // ---- counters ----
-    std::uint64_t reads() const { return locked(reads_); }         // every call of read()
-    std::uint64_t failedReads() const { return locked(failed_); }  // failed on purpose
-    std::uint64_t badRequests() const {
-        return locked(badRequests_);
-    }  // outside the level, null, short pitch
+    // Every call of read(); those failed on purpose; those asking for pixels outside the level, into a
+    // null buffer or with a short pitch; those called and not yet returned.
+    std::uint64_t reads() const { return locked(reads_); }
+    std::uint64_t failedReads() const { return locked(failed_); }
+    std::uint64_t badRequests() const { return locked(badRequests_); }
+    std::size_t readsInProgress() const { return locked(inProgress_); }
     std::vector<TileRead> readLog() const {
         std::lock_guard<std::mutex> lock(mutex_);
         return log_;
@@ -289,6 +292,7 @@ private:
     mutable std::mutex mutex_;
     TileFailures failures_;
     std::uint64_t generation_ = 0, reads_ = 0, failed_ = 0, badRequests_ = 0;
+    std::size_t inProgress_ = 0;
     std::vector<TileRead> log_;
 };
 
