@@ -13,10 +13,10 @@ cd "$(dirname "$0")/.."
 build=${1:-build/configure-check}
 jobs=$(($(nproc) < 2 ? $(nproc) : 2))
 
-# <find_package name or key of emptied>:<Debian package named in the line>. CMake's FindPNG needs ZLIB, so without
-# ZLIB it is PNG that is missing (libpng-dev brings zlib1g-dev). EGL is a component of CMake's OpenGL
-# package, and Dear ImGui is found through pkg-config (which Qt's own find needs too): each is left
-# out by emptying the cache entry of what its find looks for.
+# <find_package name, or key of emptied>:<Debian package named in the line>. CMake's FindPNG needs
+# ZLIB, so without ZLIB it is PNG that is missing (libpng-dev brings zlib1g-dev). EGL is a component
+# of CMake's OpenGL package, and Dear ImGui is found through pkg-config (which Qt's own find needs
+# too): each of these is left out by emptying the cache entry of what its find looks for.
 declare -A emptied=([EGL]=OPENGL_egl_LIBRARY [imgui]=ZELVAN_IMGUI_BACKENDS)
 optional=(
   PNG:libpng-dev JPEG:libjpeg-dev TIFF:libtiff-dev ZLIB:libpng-dev CLI11:libcli11-dev
