@@ -73,13 +73,13 @@ class Library {
 public:
     Library() noexcept : ready_(ZelvanInit() == 1) {
         // Images made before this instance (by a ZelvanInit of the caller's own) are not its images.
-        if (ready_ && live()++ == 0) ++generation();
+        if (ready_ && live()++ == 0) ++count();
     }
     ~Library() {
         if (!ready_) return;
         ZelvanShutdown();
         --live();
-        ++generation();
+        ++count();
     }
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
@@ -89,16 +89,20 @@ public:
 
     /* Counts the instances Library has made and shut down: an Image remembers the count it was made
      * under and names nothing once it has changed, so that a handle outliving its Library never
-     * reaches an image of a later instance that was given the same number. */
-    static std::uint64_t& generation() noexcept {
-        static std::uint64_t count = 0;
-        return count;
-    }
+     * reaches an image of a later instance that was given the same number. The count lives in an
+     * inline function, one for the program; where modules hide their symbols from each other (shared
+     * objects built with hidden visibility, Windows DLLs), each keeps its own, and objects are then
+     * guarded only against instances made by Library in their own module. */
+    static std::uint64_t generation() noexcept { return count(); }
 
 private:
+    static std::uint64_t& count() noexcept {
+        static std::uint64_t instances = 0;
+        return instances;
+    }
     static unsigned& live() noexcept {
-        static unsigned count = 0;
-        return count;
+        static unsigned libraries = 0;
+        return libraries;
     }
 
     bool ready_;
