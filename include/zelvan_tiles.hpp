@@ -74,16 +74,20 @@ struct TileStats {
 namespace detail {
 
 /* Reads waiting for a worker, reads under way and tiles read but not yet uploaded, shared between the
- * drawing thread and the workers under one lock. Pixels held for tiles read but not uploaded stay within
- * kHeldBytes (and kHeldTiles), so a slow frame rate cannot let them pile up. */
+ * drawing thread and the workers under one lock. At most kHeldTiles tiles are held at once, each in a
+ * buffer of one whole tile that is kept and reused: what arrived-but-not-uploaded tiles cost stays
+ * bounded whatever the frame rate, and no buffer goes back to the allocator to be fragmented. */
 class TileReader {
 public:
-    static constexpr std::size_t kHeldBytes = std::size_t{32} << 20;
-    static constexpr std::size_t kHeldTiles = 64;
+    static constexpr std::size_t kHeldTiles = 16;
+    static constexpr std::size_t kBufferBytes = std::size_t{kTileSide} * kTileSide * 4;
 
+    using Buffer = std::unique_ptr<unsigned char[]>;
     struct Arrival {
         TileRequest request;
-        std::unique_ptr<unsigned char[]> pixels;  // null when the read failed
+        Buffer pixels;      // null when the read failed
+        bool ok = false;    // the read succeeded
+        bool done = false;  // taken by the drawing thread, to be given back
     };
 
     /* Starts up to `workers` threads; false when not even one could start (the caller then reads itself). */
@@ -92,6 +96,7 @@ public:
         try {
             arrivals_.reserve(kHeldTiles);
             reading_.reserve(kHeldTiles);
+            spare_.reserve(kHeldTiles);
             threads_.reserve(workers);
             for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { work(); });
         } catch (...) {  // std::bad_alloc, std::system_error: fewer workers
@@ -120,10 +125,10 @@ public:
     }
 
     /* Replaces the queue by `wanted` (most urgent last; its old contents come back in it), leaving out
-     * tiles being read or read already: a read no longer wanted is dropped before it starts. Gives back
-     * the holding of `releasedBytes` in `releasedTiles` tiles the caller has let go. */
-    void setQueue(std::vector<TileRequest>& wanted, std::size_t releasedBytes,
-                  std::size_t releasedTiles) noexcept {
+     * tiles being read or read already: a read no longer wanted is dropped before it starts. Takes back
+     * `released` tiles the caller has done with, and their buffers from `buffers`. */
+    void setQueue(std::vector<TileRequest>& wanted, std::size_t released,
+                  std::vector<Buffer>& buffers) noexcept {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             const auto busy = [this](const TileRequest& r) {
@@ -134,8 +139,10 @@ public:
             };
             wanted.erase(std::remove_if(wanted.begin(), wanted.end(), busy), wanted.end());
             queue_.swap(wanted);
-            heldBytes_ -= std::min(heldBytes_, releasedBytes);
-            heldTiles_ -= std::min(heldTiles_, releasedTiles);
+            held_ -= std::min(held_, released);
+            for (Buffer& b : buffers)
+                if (spare_.size() < spare_.capacity()) spare_.push_back(std::move(b));
+            buffers.clear();
         }
         wake_.notify_all();
     }
@@ -143,14 +150,13 @@ public:
     /* Without workers: the most urgent queued read, done on the calling thread. */
     bool readOne(Arrival& out) noexcept {
         TileRequest request;
+        Buffer buffer;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (queue_.empty() || !mayHold(queue_.back())) return false;
-            request = queue_.back();
-            queue_.pop_back();
-            hold(request);
+            if (queue_.empty() || held_ >= kHeldTiles) return false;
+            request = take(buffer);
         }
-        out = read(request);
+        out = read(request, std::move(buffer));
         return true;
     }
 
@@ -162,57 +168,52 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return queue_.size() + reading_.size();
     }
-    /* No read under way, and none read but not let go of. */
+    /* No read under way, and none read but not given back. */
     bool idle() noexcept {
         std::lock_guard<std::mutex> lock(mutex_);
-        return heldTiles_ == 0;
-    }
-
-    static std::size_t pixelBytes(const TileRequest& r) noexcept {
-        return std::size_t{r.rect.width} * r.rect.height * 4;
+        return held_ == 0;
     }
 
 private:
-    bool mayHold(const TileRequest& r) const noexcept {
-        return heldTiles_ == 0 || (heldTiles_ < kHeldTiles && heldBytes_ + pixelBytes(r) <= kHeldBytes);
-    }
-    void hold(const TileRequest& r) noexcept {
-        heldBytes_ += pixelBytes(r);
-        ++heldTiles_;
+    /* The most urgent request, with a spare buffer if there is one (lock held). */
+    TileRequest take(Buffer& buffer) noexcept {
+        const TileRequest request = queue_.back();
+        queue_.pop_back();
+        ++held_;
         ++started_;
+        if (!spare_.empty()) {
+            buffer = std::move(spare_.back());
+            spare_.pop_back();
+        }
+        return request;
     }
 
-    Arrival read(const TileRequest& r) noexcept {
-        Arrival a{r, std::unique_ptr<unsigned char[]>(new (std::nothrow) unsigned char[pixelBytes(r)])};
-        bool ok = false;
+    Arrival read(const TileRequest& r, Buffer buffer) noexcept {
+        if (!buffer) buffer.reset(new (std::nothrow) unsigned char[kBufferBytes]);
+        Arrival a{r, std::move(buffer)};
         if (a.pixels) {
             try {
-                ok = source_->read(r.tile.level, r.rect.x, r.rect.y, r.rect.width, r.rect.height,
-                                   a.pixels.get(), std::size_t{r.rect.width} * 4);
+                a.ok = source_->read(r.tile.level, r.rect.x, r.rect.y, r.rect.width, r.rect.height,
+                                     a.pixels.get(), std::size_t{r.rect.width} * 4);
             } catch (...) {  // a source that throws has failed
             }
         }
-        if (!ok) a.pixels.reset();
         return a;
     }
 
     void work() noexcept {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
-            wake_.wait(lock, [this] {
-                return stopping_ ||
-                       (!queue_.empty() && mayHold(queue_.back()) && reading_.size() < kHeldTiles);
-            });
+            wake_.wait(lock, [this] { return stopping_ || (!queue_.empty() && held_ < kHeldTiles); });
             if (stopping_) return;
-            const TileRequest request = queue_.back();
-            queue_.pop_back();
-            hold(request);
-            reading_.push_back(tileKey(request.tile));  // within the capacity reserved
+            Buffer buffer;
+            const TileRequest request = take(buffer);
+            reading_.push_back(tileKey(request.tile));  // held_ <= kHeldTiles = the capacity reserved
             lock.unlock();
-            Arrival a = read(request);
+            Arrival a = read(request, std::move(buffer));
             lock.lock();
             reading_.erase(std::find(reading_.begin(), reading_.end(), tileKey(request.tile)));
-            arrivals_.push_back(std::move(a));  // held tiles <= kHeldTiles = the capacity reserved
+            arrivals_.push_back(std::move(a));  // within the capacity reserved, as above
         }
     }
 
@@ -222,7 +223,8 @@ private:
     std::vector<TileRequest> queue_;  // most urgent last
     std::vector<Arrival> arrivals_;
     std::vector<std::uint64_t> reading_;
-    std::size_t heldBytes_ = 0, heldTiles_ = 0;
+    std::vector<Buffer> spare_;
+    std::size_t held_ = 0;  // tiles taken from the queue and not yet given back
     std::uint64_t started_ = 0;
     bool stopping_ = false;
     std::vector<std::thread> threads_;
@@ -247,6 +249,7 @@ public:
             state->options = options;
             state->arrived.reserve(detail::TileReader::kHeldTiles);
             state->ready.reserve(detail::TileReader::kHeldTiles);
+            state->buffers.reserve(detail::TileReader::kHeldTiles);
             state->choosePinned();
             unsigned workers = options.workers;
             if (workers == 0) workers = std::max(1u, std::thread::hardware_concurrency()) - 1;
@@ -327,8 +330,9 @@ private:
         bool pinning = false;
         std::unordered_map<std::uint64_t, unsigned> failures;
         std::unordered_set<std::uint64_t> givenUp;
-        std::vector<Arrival> arrived, ready;  // ready: read, waiting for upload
-        std::size_t releasedBytes = 0, releasedTiles = 0;
+        std::vector<Arrival> arrived, ready;              // ready: read, waiting for upload
+        std::size_t released = 0;                         // tiles done with, to give back
+        std::vector<detail::TileReader::Buffer> buffers;  // their buffers
         std::uint64_t frameNumber = 0, epoch = 0;
         struct Invalidation {
             std::uint64_t epoch;
@@ -421,8 +425,8 @@ private:
         }
 
         void release(Arrival& a) {
-            releasedBytes += detail::TileReader::pixelBytes(a.request);
-            ++releasedTiles;
+            ++released;
+            if (a.pixels && buffers.size() < buffers.capacity()) buffers.push_back(std::move(a.pixels));
             a.pixels.reset();
         }
 
@@ -490,6 +494,21 @@ private:
             return true;
         }
 
+        /* Whether an arrival is done with: a failed read counted, a tile no longer wanted dropped, or
+         * uploaded (adding to `uploaded`); false when it must wait for room or for the next frame's share. */
+        bool takeArrival(const Arrival& a, std::size_t& uploaded) {
+            if (!a.ok) {
+                recordFailure(detail::tileKey(a.request.tile));
+                return true;
+            }
+            if (!stillWanted(a.request)) return true;
+            const std::size_t bytes = detail::tileTextureBytes(a.request.rect);
+            if (uploaded > 0 && uploaded + bytes > options.uploadBytesPerFrame) return false;
+            if (!upload(a)) return false;
+            uploaded += bytes;
+            return true;
+        }
+
         /* Uploads what has come, most urgent first, within uploadBytesPerFrame; what finds no room or
          * exceeds this frame's share waits (if still wanted). */
         void uploadArrivals(const Frame& frame, const detail::PictureMap& map) {
@@ -505,31 +524,12 @@ private:
                 return detail::moreUrgent(a.request, b.request);
             });
             std::size_t uploaded = 0;
-            auto keep = ready.begin();
             for (Arrival& a : ready) {
-                const std::uint64_t key = detail::tileKey(a.request.tile);
-                if (!a.pixels) {
-                    recordFailure(key);
-                    release(a);
-                    continue;
-                }
-                if (!stillWanted(a.request)) {
-                    release(a);
-                    continue;
-                }
-                const std::size_t bytes = detail::tileTextureBytes(a.request.rect);
-                if (uploaded > 0 && uploaded + bytes > options.uploadBytesPerFrame) {
-                    *keep++ = std::move(a);
-                    continue;
-                }
-                if (!upload(a)) {
-                    *keep++ = std::move(a);
-                    continue;
-                }
-                uploaded += bytes;
-                release(a);
+                a.done = takeArrival(a, uploaded);  // throws (std::bad_alloc) with `ready` intact
+                if (a.done) release(a);
             }
-            ready.erase(keep, ready.end());
+            ready.erase(std::remove_if(ready.begin(), ready.end(), [](const Arrival& a) { return a.done; }),
+                        ready.end());
         }
 
         /* The tiles of `level` that meet the frame, at most `limit`; false when more. */
@@ -674,7 +674,7 @@ private:
                 std::size_t read = 0;
                 Arrival a;
                 while (read < options.uploadBytesPerFrame && reader.readOne(a)) {
-                    read += detail::TileReader::pixelBytes(a.request);
+                    read += std::size_t{a.request.rect.width} * a.request.rect.height * 4;
                     arrived.push_back(std::move(a));
                 }
                 uploadArrivals(frame, map);
@@ -736,8 +736,8 @@ private:
             addRequests(fine, false, frame, map, nextQueue);
             std::sort(nextQueue.begin(), nextQueue.end(),
                       [](const TileRequest& a, const TileRequest& b) { return detail::moreUrgent(b, a); });
-            reader.setQueue(nextQueue, releasedBytes, releasedTiles);
-            releasedBytes = releasedTiles = 0;
+            reader.setQueue(nextQueue, released, buffers);
+            released = 0;
             if (reader.idle()) invalidations.clear();
 
             stats.level = finer;

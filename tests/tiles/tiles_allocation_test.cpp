@@ -1,0 +1,72 @@
+// Every allocation the drawing thread makes for a tile view, failed in turn: nothing throws or
+// crashes, and once memory is back the view (unless it came out empty) completes and shows the
+// picture exactly, so no failure leaves it stuck (a read held for ever, a tile never asked again).
+#include <GL/gl.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "failing_allocator.h"
+#include "gl_test_environment.h"
+#include "procedural_source.h"
+#include "zelvan_tiles.hpp"
+
+namespace {
+
+using zelvan_test::FailingAllocator;
+
+class TileViewAllocation : public zelvan_test::GlTest {};
+
+TEST_F(TileViewAllocation, EveryFailedAllocationLeavesAViewThatRecovers) {
+    zelvan_test::ProceduralTilesOptions coordinates;
+    coordinates.pattern = zelvan_test::TilePattern::Coordinates;
+    zelvan_test::ProceduralTiles source(1500, 1100, coordinates);
+    zelvan::Placement p;  // level-0 pixel (x, y) on frame pixel (x, 511 - y)
+    p.centreX = 750;
+    p.centreY = 512 - 550;
+    const zelvan::Frame frame{0, 0, zelvan_test::kSurfaceWidth, zelvan_test::kSurfaceHeight, 1};
+    zelvan::TileViewOptions options;
+    options.workers = 1;
+    std::size_t failures = 0;
+    for (std::size_t failAt = 1;; ++failAt) {
+        SCOPED_TRACE(testing::Message() << "allocation " << failAt << " fails");
+        FailingAllocator::start(failAt);
+        zelvan::TileView view(source, options);
+        view.place(p);
+        for (int i = 0; i < 4; ++i) {
+            zelvan_support::setUpOrtho(zelvan_test::kSurfaceWidth, zelvan_test::kSurfaceHeight);
+            view.draw(frame);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        const bool injected = FailingAllocator::injected();
+        FailingAllocator::stop();
+        if (!injected) break;
+        ++failures;
+        if (!view) continue;
+        bool complete = false;
+        for (int i = 0; i < 2000 && !complete; ++i) {
+            zelvan_support::setUpOrtho(zelvan_test::kSurfaceWidth, zelvan_test::kSurfaceHeight);
+            view.draw(frame);
+            complete = view.stats().complete;
+            if (!complete) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ASSERT_TRUE(complete);
+        std::vector<unsigned char> rgba(std::size_t{512} * 512 * 4);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glReadPixels(0, 0, 512, 512, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+        int wrong = 0;
+        for (std::uint32_t y = 0; y < 512; ++y)
+            for (std::uint32_t x = 0; x < 512; ++x) {
+                unsigned char bgra[4];
+                source.pixel(0, x, 511 - y, bgra);
+                const unsigned char* got = &rgba[(std::size_t{y} * 512 + x) * 4];
+                wrong += got[0] != bgra[2] || got[1] != bgra[1] || got[2] != bgra[0];
+            }
+        ASSERT_EQ(wrong, 0);
+    }
+    EXPECT_GT(failures, 20u);
+}
+
+}  // namespace
