@@ -57,19 +57,22 @@ void pyramidUpload(benchmark::State& state, std::uint32_t width, std::uint32_t h
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * width * height * 4);
 }
 
-// A frame of the pyramid fitted into 512 x 512, one unit per pixel.
+constexpr std::uint32_t kBand = ZELVAN_BLOCK_SIZE;  // rows per band: one block row
+constexpr double kFrame = 512;                      // the side of the frame drawn, in pixels
+
+// A frame of the pyramid fitted into kFrame x kFrame, one unit per pixel.
 void drawFitted(zelvan::Pyramid& pyramid) {
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
-    glOrtho(0, 512, 0, 512, -1, 1);
+    glOrtho(0, kFrame, 0, kFrame, -1, 1);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
     glClear(GL_COLOR_BUFFER_BIT);
-    pyramid.place(zelvan::fit(pyramid.width(), pyramid.height(), 512, 512));
+    pyramid.place(zelvan::fit(pyramid.width(), pyramid.height(), kFrame, kFrame));
     pyramid.draw();
 }
 
-// What drawing while streaming in costs: bands of 512 rows with a fitted frame after each, whose
+// What drawing while streaming in costs: bands of kBand rows with a fitted frame after each, whose
 // first one gives the blocks still without pixels of the levels drawn a transparent texture, against
 // the same bands uploaded without a frame, and against those frames drawn once the upload is done.
 void pyramidDrawnWhileLoading(benchmark::State& state, std::uint32_t width, std::uint32_t height) {
@@ -77,8 +80,8 @@ void pyramidDrawnWhileLoading(benchmark::State& state, std::uint32_t width, std:
     ZelvanInit();
     bool ok = true;
     const auto bands = [&](zelvan::Pyramid& target, bool drawEach) {
-        for (std::uint32_t row = 0; row < height && ok; row += 512) {
-            ok = target.uploadRows(row, std::min(512u, height - row), image.at(0, row), image.pitch,
+        for (std::uint32_t row = 0; row < height && ok; row += kBand) {
+            ok = target.uploadRows(row, std::min(kBand, height - row), image.at(0, row), image.pitch,
                                    image.bytes.size() - std::size_t{row} * image.pitch);
             if (drawEach) drawFitted(target);
         }
@@ -95,7 +98,7 @@ void pyramidDrawnWhileLoading(benchmark::State& state, std::uint32_t width, std:
                             zelvan::Pyramid target(width, height);
                             return timedGl([&] {
                                 bands(target, false);
-                                for (std::uint32_t row = 0; row < height; row += 512) drawFitted(target);
+                                for (std::uint32_t row = 0; row < height; row += kBand) drawFitted(target);
                             });
                         }};
     compete(state, drawn, {undrawn, after});
@@ -112,7 +115,7 @@ void registerPyramidBenchmarks(const Pace& pace) {
         bool opaque;
     };
     for (const Case& c :
-         {Case{"pyramid_upload/4096x4096", 0, false}, Case{"pyramid_bands/4096x4096", 512, false},
+         {Case{"pyramid_upload/4096x4096", 0, false}, Case{"pyramid_bands/4096x4096", kBand, false},
           Case{"pyramid_opaque/4096x4096", 0, true}})
         pace.apply(benchmark::RegisterBenchmark(c.name, pyramidUpload, 4096u, 4096u, c.bandRows, c.opaque),
                    3.0);
