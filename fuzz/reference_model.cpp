@@ -5,20 +5,18 @@
 #include <limits>
 
 #include "draw_calls.h"
+#include "zelvan.h"
 
 namespace zelvan_fuzz {
 
 namespace {
 
-constexpr std::uint32_t kBlock = 512;
+constexpr std::uint32_t kBlock = ZELVAN_BLOCK_SIZE;
 
 std::uint32_t powerOfTwoAtLeast(std::uint32_t n) {
     std::uint32_t p = 1;
     while (p < n) p *= 2;
     return p;
-}
-
-return text + ")";
 }
 
 void collectTextures(ModelImage& image, std::vector<std::uint32_t>& deleted) {
