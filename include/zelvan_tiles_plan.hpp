@@ -247,7 +247,8 @@ inline double distanceToCentre(const PictureMap& m, const std::vector<TileSize>&
     const double u = (r.x + r.width / 2.0) * ratio(levels[0].width, levels[t.level].width);
     const double v = (r.y + r.height / 2.0) * ratio(levels[0].height, levels[t.level].height);
     const double dx = m.x(u, v) - (f.left + f.right) / 2, dy = m.y(u, v) - (f.bottom + f.top) / 2;
-    return dx * dx + dy * dy;
+    const double d = dx * dx + dy * dy;
+    return std::isnan(d) ? HUGE_VAL : d;  // a sort must never meet NaN
 }
 
 /* A read to make: tiles of the pinned level first, then coarser levels before finer ones, then nearer

@@ -148,6 +148,27 @@ TEST_F(TileView, TourOfAMillionSquarePictureKeepsTexturesWithinTheBudget) {
     EXPECT_EQ(source.badRequests(), 0u);
 }
 
+// Frame pixels that are not the level-0 pixel under their centre (or the background outside).
+int wrongPixels(ProceduralTiles& source, const zelvan::Placement& p, const std::vector<Rgba>& frame) {
+    int wrong = 0, inside = 0;
+    for (int y = 0; y < kSurfaceHeight; ++y)
+        for (int x = 0; x < kSurfaceWidth; ++x) {
+            double u = 0, v = 0;
+            Rgba want = kBackground;
+            unsigned char bgra[4];
+            if (sourcePixelAt(p, source.width(), source.height(), x, y, 0, u, v)) {
+                ++inside;
+                source.pixel(0, static_cast<std::uint32_t>(u), static_cast<std::uint32_t>(v), bgra);
+                want = {bgra[2], bgra[1], bgra[0], bgra[3]};
+            }
+            if (!(frame[std::size_t(y) * kSurfaceWidth + x] == want) && ++wrong <= 3)
+                ADD_FAILURE() << "pixel (" << x << ", " << y << ") is not source pixel (" << u << ", " << v
+                              << ")";
+        }
+    EXPECT_GT(inside, kSurfaceWidth * kSurfaceHeight / 8);
+    return wrong;
+}
+
 TEST_F(TileView, StillViewShowsTheSourceExactlyAndThenUploadsNothing) {
     ProceduralTilesOptions pattern;
     pattern.pattern = TilePattern::Coordinates;
@@ -155,29 +176,11 @@ TEST_F(TileView, StillViewShowsTheSourceExactlyAndThenUploadsNothing) {
     zelvan::TileView view(source);
     ASSERT_TRUE(view);
     for (const double scale : {1.0, 2.0}) {
+        SCOPED_TRACE(testing::Message() << "scale " << scale);
         const zelvan::Placement p = placed(scale, 0, 100, 300);  // partial tiles at the right and bottom show
         view.place(p);
         ASSERT_TRUE(settle(view));
-        const std::vector<Rgba> frame = drawFrame(view);
-        int wrong = 0;
-        for (int y = 0; y < kSurfaceHeight; ++y)
-            for (int x = 0; x < kSurfaceWidth; ++x) {
-                double u = 0, v = 0;
-                Rgba want = kBackground;
-                unsigned char bgra[4];
-                if (sourcePixelAt(p, 3000, 2000, x, y, 0, u, v)) {
-                    source.pixel(0, static_cast<std::uint32_t>(u), static_cast<std::uint32_t>(v), bgra);
-                    want = {bgra[2], bgra[1], bgra[0], bgra[3]};
-                }
-                if (!(frame[std::size_t(y) * kSurfaceWidth + x] == want) && ++wrong <= 3)
-                    ADD_FAILURE() << "scale " << scale << ": pixel (" << x << ", " << y << ") wrong "
-                                  << int(frame[std::size_t(y) * kSurfaceWidth + x].r) << " "
-                                  << int(frame[std::size_t(y) * kSurfaceWidth + x].g) << " "
-                                  << int(frame[std::size_t(y) * kSurfaceWidth + x].b) << " want "
-                                  << int(want.r) << " " << int(want.g) << " " << int(want.b) << " at " << u
-                                  << " " << v;
-            }
-        EXPECT_EQ(wrong, 0);
+        EXPECT_EQ(wrongPixels(source, p, drawFrame(view)), 0);
     }
     const zelvan::TileStats before = view.stats();
     zelvan_support::GlRecorder recorder;
@@ -188,6 +191,20 @@ TEST_F(TileView, StillViewShowsTheSourceExactlyAndThenUploadsNothing) {
     for (const std::string& call : recorder.calls()) ASSERT_NE(call.rfind("glTexImage2D", 0), 0u) << call;
     EXPECT_EQ(view.stats().uploads, before.uploads);
     EXPECT_EQ(view.stats().requests, before.requests);
+}
+
+TEST_F(TileView, FarCornerOfTheLargestPictureIsExact) {
+    ProceduralTilesOptions pattern;
+    pattern.pattern = TilePattern::Coordinates;
+    const std::uint32_t side = 4294967295u;  // its last tile column and row are 511 pixels
+    ProceduralTiles source(side, side, pattern);
+    zelvan::TileView view(source);
+    ASSERT_TRUE(view);
+    // The picture's bottom-right corner at frame pixel (400, 100).
+    const zelvan::Placement p = placed(1, 0, 400 - side / 2.0, 100 + side / 2.0);
+    view.place(p);
+    ASSERT_TRUE(settle(view));
+    EXPECT_EQ(wrongPixels(source, p, drawFrame(view)), 0);
 }
 
 // Linear light of an sRGB byte, 0 to 1.
@@ -294,7 +311,10 @@ TEST_F(TileView, TurnedFrameReadsOnlyTheTilesItMeets) {
     const zelvan::Frame frame{-1000, -1000, 1500, 1500, 1};  // planned for, larger than the surface
     ASSERT_TRUE(settle(view, frame));
     std::set<std::pair<std::uint32_t, std::uint32_t>> read;
-    for (const auto& r : source.readLog())
+    const std::vector<zelvan_test::TileRead> log = source.readLog();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.front().level, 6u) << "the one-tile level (313 x 313) first";
+    for (const auto& r : log)
         if (r.level == 0) read.insert({r.x, r.y});
     const zelvan::detail::PictureMap m = zelvan::detail::PictureMap::of(p, {20000, 20000});
     std::size_t meeting = 0;
