@@ -286,13 +286,19 @@ public:
             for (std::size_t k = blend.coarser - std::min(blend.coarser, kFillLevels); k < blend.coarser; ++k)
                 drawLevel(k, 1, 0, loading);
         }
-        drawLevel(blend.coarser, 1, 0, loading);
-        if (blend.finer == blend.coarser) return;
+        if (blend.finer == blend.coarser) {
+            drawLevel(blend.coarser, 1, 0, loading);
+            return;
+        }
         // The finer level twice, half a screen pixel apart diagonally, each at half its share: its
         // texels, at least half a screen pixel wide, are each sampled by one pass or both, and the
-        // two passes come closer than one to the average over each screen pixel.
-        const double share = blend.finerOpacity / 2, shift = 0.25 / std::fabs(pixelsPerUnit);
-        drawLevel(blend.finer, share / (1 - share), -shift, loading);
+        // two passes come closer than one to the average over each screen pixel. Each layer's
+        // opacity is its share of the placement's opacity A over what the layers above leave of it,
+        // so that the three together show the picture at A, not more opaque.
+        const double opacity = placement_.alpha / 255.0, share = blend.finerOpacity / 2;
+        const double shift = 0.25 / std::fabs(pixelsPerUnit);
+        drawLevel(blend.coarser, (1 - 2 * share) / (1 - 2 * share * opacity), 0, loading);
+        drawLevel(blend.finer, share / (1 - share * opacity), -shift, loading);
         drawLevel(blend.finer, share, shift, loading);
     }
 

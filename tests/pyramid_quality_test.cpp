@@ -159,4 +159,20 @@ TEST_F(CxxPyramidQuality, FittedViewsKeepEveryLineAndStayCloseToTheBoxFilter) {
     }
 }
 
+TEST_F(CxxPyramidQuality, TwoLevelsTogetherShowThePlacementsOpacity) {
+    // White at opacity 128 over black, fitted at scales between levels: the layers blend to 128/255.
+    const std::vector<std::uint8_t> white(std::size_t{900} * 900 * 4, 255);
+    zelvan::Pyramid pyramid(900, 900);
+    ASSERT_TRUE(pyramid.upload(white.data(), 900 * 4, white.size()));
+    for (const double side : {150.0, 210.0, 320.0, 400.0}) {
+        zelvan::Placement placement = zelvan::fit(900, 900, side, side);
+        placement.alpha = 128;
+        pyramid.place(placement);
+        zelvan_support::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
+        pyramid.draw();
+        EXPECT_NEAR(zelvan_support::readPixel(int(side / 2), int(side / 2)).r, 128, 2)
+            << "fitted to " << side;
+    }
+}
+
 }  // namespace
