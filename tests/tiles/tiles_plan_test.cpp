@@ -1,5 +1,5 @@
 // The tile view's planning without OpenGL: the tiles a frame needs, against a separating-axis test of
-// every tile's turned quad, and the level choice under a budget.
+// every tile's turned quad, for many placements and levels with partial tiles.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -73,27 +73,6 @@ TEST(TilesPlan, VisibleTilesStopAtTheLimit) {
     std::vector<TileIndex> got;
     EXPECT_FALSE(visibleTiles(p, levels, 0, Frame{-256, -256, 256, 256, 1}, 1000, got));
     EXPECT_LE(got.size(), 1000u);
-}
-
-TEST(TilesPlan, LevelsTooLargeForTheBudgetGiveWayToCoarserOnes) {
-    // Each level needs a quarter of the bytes of the one before.
-    const auto bytes = [](std::size_t level) { return (std::size_t{64} << 20) >> (2 * level); };
-    const LevelChoice both = chooseLevels(0.3, 10, std::size_t{64} << 20, bytes);  // levels 1 and 2
-    EXPECT_EQ(both.blend.finer, 1u);
-    EXPECT_EQ(both.blend.coarser, 2u);
-    const LevelChoice tight = chooseLevels(0.3, 10, std::size_t{3} << 20, bytes);
-    EXPECT_EQ(tight.blend.finer, 3u);
-    EXPECT_EQ(tight.blend.coarser, 3u);
-    EXPECT_TRUE(tight.fits);
-    EXPECT_FALSE(chooseLevels(0.3, 3, 1, bytes).fits);
-}
-
-TEST(TilesPlan, NonsenseLevelsAreRefused) {
-    EXPECT_TRUE(levelsMakeSense(halvingLevels(3, 1)));
-    EXPECT_FALSE(levelsMakeSense({}));
-    EXPECT_FALSE(levelsMakeSense({{10, 10}, {0, 5}}));
-    EXPECT_FALSE(levelsMakeSense({{10, 10}, {11, 5}}));
-    EXPECT_FALSE(levelsMakeSense(std::vector<TileSize>(65, TileSize{1, 1})));
 }
 
 }  // namespace

@@ -96,13 +96,10 @@ public:
                 total_ += textures_[bound_];
                 uploaded_ += textures_[bound_];
             }
-            if (call.rfind("glDeleteTextures(1,", 0) == 0) {
+            if (call.rfind("glDeleteTextures(1,", 0) == 0) {  // the library deletes one at a time
                 const auto it = textures_.find(std::stoul(args[1]));
                 if (it != textures_.end()) total_ -= it->second, textures_.erase(it);
             }
-            EXPECT_NE(call.rfind("glDeleteTextures(", 0) == 0 && call.rfind("glDeleteTextures(1,", 0) != 0,
-                      true)
-                << call;
         }
         recorder.clear();
     }
@@ -115,37 +112,59 @@ private:
 
 class TileView : public GlTest {};
 
-TEST_F(TileView, TourOfAMillionSquarePictureKeepsTexturesWithinTheBudget) {
-    ProceduralTiles source(1000000, 1000000);
-    zelvan::TileViewOptions options;
-    options.budgetBytes = std::size_t{14} << 20;
-    options.workers = 2;
-    options.uploadBytesPerFrame = std::size_t{2} << 20;
-    zelvan::TileView view(source, options);
-    ASSERT_TRUE(view);
-    zelvan_support::GlRecorder recorder;
-    TextureLedger ledger;
-    const double fit = kSurfaceWidth / 1e6;
-    for (int frame = 0; frame < 320; ++frame) {
-        const double t = frame / 80.0;  // zoom in, pan, turn, zoom out
-        const double scale = frame < 80    ? fit * std::pow(3 / fit, t)
-                             : frame < 240 ? 3
-                                           : 3 * std::pow(fit / 3, t - 3);
-        const double pan = frame < 80 ? 0 : std::min(frame - 80, 80) * 40.0;
-        const double degrees = frame < 160 ? 0 : std::min(frame - 160, 80) * 1.125;
-        // The centre of the picture moves so that the point (300000, 400000) stays near the frame's centre.
-        const double cx = 256 + (500000 - 300000 - pan) * scale, cy = 256 - (500000 - 400000) * scale;
-        view.place(placed(scale, degrees, cx, cy));
-        drawFrame(view);
-        ledger.take(recorder);
-        const zelvan::TileStats stats = view.stats();
-        ASSERT_LE(ledger.bytes(), options.budgetBytes) << "frame " << frame;
-        ASSERT_EQ(stats.residentBytes, ledger.bytes()) << "frame " << frame;
-        ASSERT_LE(ledger.uploaded(), options.uploadBytesPerFrame) << "frame " << frame;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+// A tour (zoom in, pan, turn, zoom out) with every read 50 ms late: texture bytes as OpenGL allocated
+// them never above the budget nor this frame's upload share, and no hole once the first frame had none.
+TEST_F(TileView, TourOfAMillionSquarePictureStaysInItsBudgetWithoutHoles) {
+    for (const int opacity : {255, 128}) {
+        SCOPED_TRACE(testing::Message() << "opacity " << opacity);
+        ProceduralTilesOptions slow;
+        slow.delay = std::chrono::milliseconds(50);
+        ProceduralTiles source(1000000, 1000000, slow);
+        zelvan::TileViewOptions options;
+        options.budgetBytes = std::size_t{14} << 20;
+        options.workers = 3;
+        options.uploadBytesPerFrame = std::size_t{2} << 20;
+        zelvan::TileView view(source, options);
+        ASSERT_TRUE(view);
+        zelvan_support::GlRecorder recorder;
+        TextureLedger ledger;
+        const double fit = kSurfaceWidth / 1e6;
+        int shown = 0;  // frames since the first without a hole
+        for (int frame = 0; frame < 320; ++frame) {
+            const double t = frame / 80.0;
+            const double scale = frame < 80    ? fit * std::pow(3 / fit, t)
+                                 : frame < 240 ? 3
+                                               : 3 * std::pow(fit / 3, t - 3);
+            const double pan = frame < 80 ? 0 : std::min(frame - 80, 80) * 40.0;
+            const double degrees = frame < 160 ? 0 : std::min(frame - 160, 80) * 1.125;
+            // Level-0 point (300000 + pan, 400000) at the frame's centre.
+            const zelvan::detail::Vec3 offset =
+                zelvan::detail::turned(placed(scale, degrees, 0, 0),
+                                       {(300000 + pan - 500000) * scale, (500000 - 400000) * scale, 0});
+            const zelvan::Placement p =
+                placed(scale, degrees, 256 - offset.x, 256 - offset.y, static_cast<std::uint8_t>(opacity));
+            view.place(p);
+            const std::vector<Rgba> pixels = drawFrame(view);
+            ledger.take(recorder);
+            ASSERT_LE(ledger.bytes(), options.budgetBytes) << "frame " << frame;
+            ASSERT_EQ(view.stats().residentBytes, ledger.bytes()) << "frame " << frame;
+            ASSERT_LE(ledger.uploaded(), options.uploadBytesPerFrame) << "frame " << frame;
+            int holes = 0;
+            for (int y = 0; y < kSurfaceHeight; ++y)
+                for (int x = 0; x < kSurfaceWidth; ++x) {
+                    double u = 0, v = 0;
+                    holes += sourcePixelAt(p, 1000000, 1000000, x, y, 1 / scale, u, v) &&
+                             pixels[std::size_t(y) * kSurfaceWidth + x] == kBackground;
+                }
+            EXPECT_TRUE(shown == 0 || holes == 0) << holes << " holes in frame " << frame;
+            shown += shown > 0 || holes == 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        EXPECT_GT(shown, 300);
+        EXPECT_GT(view.stats().uploads * (std::size_t{1} << 20),
+                  2 * options.budgetBytes);  // tiles went and came
+        EXPECT_EQ(source.badRequests(), 0u);
     }
-    EXPECT_GT(view.stats().uploads * (std::size_t{1} << 20), 2 * options.budgetBytes);  // tiles went and came
-    EXPECT_EQ(source.badRequests(), 0u);
 }
 
 // Frame pixels that are not the level-0 pixel under their centre (or the background outside).
@@ -169,15 +188,17 @@ int wrongPixels(ProceduralTiles& source, const zelvan::Placement& p, const std::
     return wrong;
 }
 
-TEST_F(TileView, StillViewShowsTheSourceExactlyAndThenUploadsNothing) {
+TEST_F(TileView, StillViewOfTheLargestPictureIsExactAndThenUploadsNothing) {
     ProceduralTilesOptions pattern;
     pattern.pattern = TilePattern::Coordinates;
-    ProceduralTiles source(3000, 2000, pattern);
+    const std::uint32_t side = 4294967295u;  // its last tile column and row are 511 pixels
+    ProceduralTiles source(side, side, pattern);
     zelvan::TileView view(source);
     ASSERT_TRUE(view);
     for (const double scale : {1.0, 2.0}) {
         SCOPED_TRACE(testing::Message() << "scale " << scale);
-        const zelvan::Placement p = placed(scale, 0, 100, 300);  // partial tiles at the right and bottom show
+        // The picture's bottom-right corner at frame pixel (400, 100).
+        const zelvan::Placement p = placed(scale, 0, 400 - side * scale / 2, 100 + side * scale / 2);
         view.place(p);
         ASSERT_TRUE(settle(view));
         EXPECT_EQ(wrongPixels(source, p, drawFrame(view)), 0);
@@ -191,20 +212,6 @@ TEST_F(TileView, StillViewShowsTheSourceExactlyAndThenUploadsNothing) {
     for (const std::string& call : recorder.calls()) ASSERT_NE(call.rfind("glTexImage2D", 0), 0u) << call;
     EXPECT_EQ(view.stats().uploads, before.uploads);
     EXPECT_EQ(view.stats().requests, before.requests);
-}
-
-TEST_F(TileView, FarCornerOfTheLargestPictureIsExact) {
-    ProceduralTilesOptions pattern;
-    pattern.pattern = TilePattern::Coordinates;
-    const std::uint32_t side = 4294967295u;  // its last tile column and row are 511 pixels
-    ProceduralTiles source(side, side, pattern);
-    zelvan::TileView view(source);
-    ASSERT_TRUE(view);
-    // The picture's bottom-right corner at frame pixel (400, 100).
-    const zelvan::Placement p = placed(1, 0, 400 - side / 2.0, 100 + side / 2.0);
-    view.place(p);
-    ASSERT_TRUE(settle(view));
-    EXPECT_EQ(wrongPixels(source, p, drawFrame(view)), 0);
 }
 
 // Linear light of an sRGB byte, 0 to 1.
@@ -261,47 +268,6 @@ TEST_F(TileView, ZoomedOutFrameIsWithinOneAndAHalfLevelsOfTheBoxFilter) {
                                      << blurError / samples / 3;
 }
 
-TEST_F(TileView, NoHoleWhileTilesLoadSlowly) {
-    for (const int opacity : {255, 128}) {
-        SCOPED_TRACE(testing::Message() << "opacity " << opacity);
-        const auto alpha = static_cast<std::uint8_t>(opacity);
-        ProceduralTilesOptions slow;
-        slow.delay = std::chrono::milliseconds(50);
-        ProceduralTiles source(1000000, 1000000, slow);
-        zelvan::TileViewOptions options;
-        options.workers = 3;
-        options.budgetBytes = std::size_t{24} << 20;  // tiles go as the view moves
-        zelvan::TileView view(source, options);
-        ASSERT_TRUE(view);
-        bool shown = false;  // the first frame without a hole has come
-        int frames = 0;
-        for (int frame = 0; frame < 140; ++frame) {
-            // Zoom from the whole picture to 2.5 px per pixel about one point, then pan fast.
-            const double fit = 400 / 1e6, t = std::min(frame / 70.0, 1.0);
-            const double scale = fit * std::pow(2.5 / fit, t), pan = std::max(frame - 70, 0) * 150.0;
-            const zelvan::Placement p = placed(scale, frame * 0.2, 256 + (500000 - 123456 - pan) * scale,
-                                               256 - (500000 - 654321) * scale, alpha);
-            view.place(p);
-            const std::vector<Rgba> pixels = drawFrame(view);
-            int holes = 0;
-            for (int y = 0; y < kSurfaceHeight; ++y)
-                for (int x = 0; x < kSurfaceWidth; ++x) {
-                    double u = 0, v = 0;
-                    if (sourcePixelAt(p, 1000000, 1000000, x, y, 1 / scale, u, v) &&
-                        pixels[std::size_t(y) * kSurfaceWidth + x] == kBackground)
-                        ++holes;
-                }
-            if (shown) {
-                EXPECT_EQ(holes, 0) << "frame " << frame;
-            }
-            shown = shown || holes == 0;
-            frames += shown;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        EXPECT_GT(frames, 100);
-    }
-}
-
 TEST_F(TileView, TurnedFrameReadsOnlyTheTilesItMeets) {
     ProceduralTiles source(20000, 20000);
     zelvan::TileView view(source);
@@ -346,58 +312,37 @@ TEST_F(TileView, ViewBeyondTheBudgetDrawsACoarserLevelWhole) {
     EXPECT_EQ(view.stats().uploads, uploads);
 }
 
-TEST_F(TileView, InvalidatedTilesShowTheirOldPixelsUntilTheNewCome) {
+TEST_F(TileView, InvalidatedRegionShowsItsOldPixelsUntilTheNewCome) {
     ProceduralTilesOptions pattern;
     pattern.pattern = TilePattern::Coordinates;
     pattern.delay = std::chrono::milliseconds(5);
     ProceduralTiles source(2048, 2048, pattern);
     zelvan::TileView view(source);
     ASSERT_TRUE(view);
-    const zelvan::Placement p = placed(1, 0, 824, -312);  // level-0 pixels (200, 200) to (712, 712)
+    const zelvan::Placement p = placed(1, 0, 624, -212);  // level-0 pixel (400 + x, 811 - y) at (x, y)
     view.place(p);
     ASSERT_TRUE(settle(view));
-    // The generation each frame pixel shows, -1 for none (a hole or a wrong pixel).
-    const auto generations = [&](const std::vector<Rgba>& frame, std::uint64_t newest,
-                                 std::vector<int>& out) {
-        out.assign(frame.size(), -1);
-        for (int y = 0; y < kSurfaceHeight; ++y)
-            for (int x = 0; x < kSurfaceWidth; ++x) {
-                double u = 0, v = 0;
-                if (!sourcePixelAt(p, 2048, 2048, x, y, 0, u, v)) continue;
-                const auto px = static_cast<std::uint32_t>(u), py = static_cast<std::uint32_t>(v);
-                const Rgba& c = frame[std::size_t(y) * kSurfaceWidth + x];
-                for (std::uint64_t g = 0; g <= newest; ++g) {
-                    const auto flip = static_cast<std::uint8_t>((g * 0x5B) & 0xFF);
-                    if ((c.b ^ flip) == (px & 255) && (c.g ^ flip) == (py & 255) &&
-                        (c.r ^ flip) == ((px >> 8 & 15) | (py >> 8 & 15) << 4))
-                        out[std::size_t(y) * kSurfaceWidth + x] = static_cast<int>(g);
-                }
-            }
-    };
-    // A region updated 30 times a second for a while, then once more and left to settle.
-    std::vector<int> shown;
+    // Updated 30 times a second: each frame pixel is its level-0 pixel of some generation (every byte
+    // of a generation flipped alike), never a hole or a coarser level's pixel.
     for (int frame = 0; frame < 40; ++frame) {
         if (frame % 2 == 0) {
             source.bumpGeneration();
             view.invalidate(400, 300, 512, 512);
         }
-        generations(drawFrame(view), source.generation(), shown);
-        ASSERT_EQ(std::count(shown.begin(), shown.end(), -1), 0) << "frame " << frame;
+        const std::vector<Rgba> pixels = drawFrame(view);
+        int stray = 0;
+        for (std::uint32_t y = 0; y < kSurfaceHeight; ++y)
+            for (std::uint32_t x = 0; x < kSurfaceWidth; ++x) {
+                const std::uint32_t u = 400 + x, v = 811 - y;
+                const Rgba& c = pixels[std::size_t{y} * kSurfaceWidth + x];
+                const std::uint32_t flip = c.b ^ (u & 255);
+                stray += (c.g ^ flip) != (v & 255) || (c.r ^ flip) != ((u >> 8 & 15) | (v >> 8 & 15) << 4);
+            }
+        ASSERT_EQ(stray, 0) << "frame " << frame;
         std::this_thread::sleep_for(std::chrono::milliseconds(16));
     }
     ASSERT_TRUE(settle(view));
-    generations(drawFrame(view), source.generation(), shown);
-    int updated = 0;
-    for (int y = 0; y < kSurfaceHeight; ++y)
-        for (int x = 0; x < kSurfaceWidth; ++x) {
-            double u = 0, v = 0;
-            if (!sourcePixelAt(p, 2048, 2048, x, y, 0, u, v)) continue;
-            const bool inside = u >= 400 && u < 912 && v >= 300 && v < 812;
-            const int g = shown[std::size_t(y) * kSurfaceWidth + x];
-            updated += inside && g == static_cast<int>(source.generation());
-            EXPECT_TRUE(g == static_cast<int>(source.generation()) || (!inside && g >= 0)) << x << ", " << y;
-        }
-    EXPECT_GT(updated, 10000);
+    EXPECT_EQ(wrongPixels(source, p, drawFrame(view)), 0);
 }
 
 TEST_F(TileView, FailedReadsLeaveTheCoarserLevelAndAreGivenUp) {
@@ -441,7 +386,6 @@ private:
 };
 
 TEST_F(TileView, SourcesThatMakeNoSenseGiveAnEmptyView) {
-    const std::uint32_t big = 4294967295u;
     for (const auto& levels :
          std::vector<std::vector<zelvan::TileSize>>{{},
                                                     {{0, 0}},
@@ -456,8 +400,6 @@ TEST_F(TileView, SourcesThatMakeNoSenseGiveAnEmptyView) {
         view.invalidate(0, 0, 10, 10);
         EXPECT_EQ(view.stats().tilesResident, 0u);
     }
-    Levels largest({{big, big}});
-    EXPECT_TRUE(zelvan::TileView(largest));
 }
 
 }  // namespace
