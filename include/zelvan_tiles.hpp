@@ -253,7 +253,9 @@ public:
             state->choosePinned();
             unsigned workers = options.workers;
             if (workers == 0) workers = std::max(1u, std::thread::hardware_concurrency()) - 1;
-            state->reader.start(source, std::max(1u, workers));
+            // No more workers than tiles may be held at once: more would only wait.
+            state->reader.start(
+                source, std::clamp(workers, 1u, static_cast<unsigned>(detail::TileReader::kHeldTiles)));
             state_ = std::move(state);
         } catch (...) {  // std::bad_alloc, or a source that throws: an empty view
         }
@@ -346,7 +348,6 @@ private:
         std::unordered_set<std::uint64_t> wanted;
         std::vector<Piece> pieces;
 
-        const TileSize& size(std::uint32_t level) const { return levels[level]; }
         detail::PixelRect rectOf(const detail::TileIndex& t) const {
             return detail::tileRect(levels[t.level], t.column, t.row);
         }
