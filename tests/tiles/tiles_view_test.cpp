@@ -400,6 +400,9 @@ TEST_F(TileView, SourcesThatMakeNoSenseGiveAnEmptyView) {
         view.invalidate(0, 0, 10, 10);
         EXPECT_EQ(view.stats().tilesResident, 0u);
     }
+    ZelvanShutdown();  // no library instance: no view either
+    ProceduralTiles source(100, 100);
+    EXPECT_FALSE(zelvan::TileView(source));
 }
 
 }  // namespace
