@@ -10,11 +10,23 @@
  *     view.place(zelvan::fit(view.width(), view.height(), 800, 600));
  *     view.draw({0, 0, 800, 600, 1});               // once per frame, under glOrtho(0, 800, 0, 600, ...)
  *
- * While tiles load, the view never shows a hole: the coarsest level it needs is read first and kept
- * resident, and a missing tile is drawn from the nearest resident coarser level, cropped to its area (a
- * quarter of the coarser tile). Threads: every member is called on the thread where the context is
- * current; only the source's read runs elsewhere. Nothing here throws; running out of memory leaves the
- * view empty or drawing less.
+ * Levels: detail::levelsFor's two nearest levels, the coarser opaque and the finer over it at its
+ * opacity, as Pyramid draws them; at scale >= 1 level 0 alone, pixel for pixel. When the two would need
+ * more than half the budget (room for the frame before and for stand-ins), the coarser alone, then
+ * coarser levels still: a view too large for its budget draws blurred, never thrashing.
+ *
+ * While tiles load, the view never shows a hole: the one-tile level is read first and kept resident
+ * (pinned), and a missing tile is drawn from the nearest resident coarser level, cropped to its area (a
+ * quarter of the coarser tile). A translucent picture leaves out a finer piece that a coarser stand-in
+ * covers, so that nothing blends twice; an invalidated tile is drawn until its new pixels are uploaded.
+ *
+ * Memory: textures within budgetBytes on every frame, counted as allocated (power-of-two sides); at
+ * most uploadBytesPerFrame of textures made per draw; read tiles waiting for upload in at most 16
+ * buffers of 1 MiB, kept for the view's life.
+ *
+ * Threads: every member is called on the thread where the context is current; only the source's read
+ * runs elsewhere, on up to 16 workers. Nothing here throws; running out of memory leaves the view empty
+ * or drawing less for a frame.
  */
 #ifndef ZELVAN_TILES_HPP
 #define ZELVAN_TILES_HPP
