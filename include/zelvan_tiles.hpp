@@ -558,6 +558,34 @@ private:
             return bytes;
         }
 
+        /* The tiles of `level` under level-0 pixels (u0, v0)-(u1, v1): columns c0..c1, rows r0..r1. */
+        struct TileRange {
+            std::uint32_t c0, c1, r0, r1;
+            std::uint64_t count() const { return std::uint64_t{c1 - c0 + 1} * (r1 - r0 + 1); }
+        };
+        TileRange tilesUnder(std::uint32_t level, double u0, double v0, double u1, double v1) const {
+            const double sx = ratioX(level) * detail::kTileSide, sy = ratioY(level) * detail::kTileSide;
+            const auto cell = [](double at, std::uint32_t n) {
+                return static_cast<std::uint32_t>(std::clamp(std::floor(at), 0.0, n - 1.0));
+            };
+            const std::uint32_t columns = detail::tilesAcross(levels[level].width);
+            const std::uint32_t rows = detail::tilesAcross(levels[level].height);
+            return {cell(u0 / sx, columns), cell(std::nextafter(u1 / sx, 0.0), columns), cell(v0 / sy, rows),
+                    cell(std::nextafter(v1 / sy, 0.0), rows)};
+        }
+        /* Whether those tiles are resident (or, if `wantedOnly`, those of them this frame wants). */
+        bool residentUnder(std::uint32_t level, double u0, double v0, double u1, double v1,
+                           bool wantedOnly = false) {
+            const TileRange r = tilesUnder(level, u0, v0, u1, v1);
+            if (r.count() > 16) return false;
+            for (std::uint32_t row = r.r0; row <= r.r1; ++row)
+                for (std::uint32_t col = r.c0; col <= r.c1; ++col) {
+                    const std::uint64_t key = detail::tileKey({level, col, row});
+                    if (resident(key) == nullptr && (!wantedOnly || wanted.count(key) != 0)) return false;
+                }
+            return true;
+        }
+
         /* A missing tile drawn from the nearest resident level that covers it: coarser levels first, the
          * pinned level last (finer, when the frame wants a level coarser than it). */
         void addFallback(const detail::TileIndex& t) {
@@ -565,23 +593,10 @@ private:
             const double u0 = r.x * ratioX(t.level), u1 = (r.x + r.width) * ratioX(t.level);
             const double v0 = r.y * ratioY(t.level), v1 = (r.y + r.height) * ratioY(t.level);
             const auto cover = [&](std::uint32_t level) {
-                const double rx = ratioX(level), ry = ratioY(level), side = detail::kTileSide;
-                const TileSize s = levels[level];
-                const auto first = [](double at, std::uint32_t n) {
-                    return static_cast<std::uint32_t>(std::clamp(std::floor(at), 0.0, n - 1.0));
-                };
-                const std::uint32_t c0 = first(u0 / rx / side, detail::tilesAcross(s.width));
-                const std::uint32_t c1 =
-                    first(std::nextafter(u1 / rx / side, 0.0), detail::tilesAcross(s.width));
-                const std::uint32_t r0 = first(v0 / ry / side, detail::tilesAcross(s.height));
-                const std::uint32_t r1 =
-                    first(std::nextafter(v1 / ry / side, 0.0), detail::tilesAcross(s.height));
-                if (std::uint64_t{c1 - c0 + 1} * (r1 - r0 + 1) > 16) return false;
-                for (std::uint32_t row = r0; row <= r1; ++row)
-                    for (std::uint32_t col = c0; col <= c1; ++col)
-                        if (resident(detail::tileKey({level, col, row})) == nullptr) return false;
-                for (std::uint32_t row = r0; row <= r1; ++row)
-                    for (std::uint32_t col = c0; col <= c1; ++col)
+                if (!residentUnder(level, u0, v0, u1, v1)) return false;
+                const TileRange range = tilesUnder(level, u0, v0, u1, v1);
+                for (std::uint32_t row = range.r0; row <= range.r1; ++row)
+                    for (std::uint32_t col = range.c0; col <= range.c1; ++col)
                         addPieces({level, col, row}, u0, v0, u1, v1);
                 return true;
             };
@@ -716,7 +731,13 @@ private:
                 return a.key == b.key && a.quarter == b.quarter;
             };
             pieces.erase(std::unique(pieces.begin(), pieces.end(), same), pieces.end());
+            // Opacities: the finer level at f * A over the coarser at A (1 - f) / (1 - f A), which shows
+            // the picture at the placement's opacity A, as Pyramid draws it; where the finer level is
+            // missing, the coarser alone at A.
             const std::uint8_t alpha = placement.alpha;
+            const double opacity = alpha / 255.0, f = choice.blend.finerOpacity;
+            const auto under =
+                static_cast<std::uint8_t>(std::lround(255 * opacity * (1 - f) / (1 - f * opacity)));
             std::vector<const Piece*> drawn;
             for (const Piece& p : pieces) {
                 // Translucent: a piece that a coarser one already covers would blend twice.
@@ -725,10 +746,12 @@ private:
                            c->u1 >= p.u1 - 1e-6 && c->v1 >= p.v1 - 1e-6;
                 };
                 if (alpha < 255 && std::any_of(drawn.begin(), drawn.end(), covers)) continue;
-                drawPiece(p, alpha);
+                const bool beneath = finer != coarser && p.level == coarser &&
+                                     residentUnder(finer, p.u0, p.v0, p.u1, p.v1, true);
+                drawPiece(p, beneath ? under : alpha);
                 drawn.push_back(&p);
             }
-            const auto fineAlpha = static_cast<std::uint8_t>(std::lround(alpha * choice.blend.finerOpacity));
+            const auto fineAlpha = static_cast<std::uint8_t>(std::lround(alpha * f));
             for (const detail::TileIndex& t : fine) {
                 const Tile* tile = resident(detail::tileKey(t));
                 if (tile == nullptr) {
