@@ -10,8 +10,8 @@
  *     view.place(zelvan::fit(view.width(), view.height(), 800, 600));
  *     view.draw({0, 0, 800, 600, 1});               // once per frame, under glOrtho(0, 800, 0, 600, ...)
  *
- * Levels: detail::levelsFor's two nearest levels, the coarser opaque and the finer over it at its
- * opacity, as Pyramid draws them; at scale >= 1 level 0 alone, pixel for pixel. When the two would need
+ * Levels: detail::levelsFor's two nearest levels, the finer over the coarser at its opacity, the two
+ * together at the placement's opacity; at scale >= 1 level 0 alone, pixel for pixel. When the two would need
  * more than half the budget (room for the frame before and for stand-ins), the coarser alone, then
  * coarser levels still: a view too large for its budget draws blurred, never thrashing.
  *
