@@ -511,7 +511,12 @@ private:
          * uploaded (adding to `uploaded`); false when it must wait for room or for the next frame's share. */
         bool takeArrival(const Arrival& a, std::size_t& uploaded) {
             if (!a.ok) {
-                recordFailure(detail::tileKey(a.request.tile));
+                // A read started before an invalidation of its tile read old pixels: it does not
+                // count against the tile's retries, which the fresh request starts again.
+                if (invalidatedSince(a.request))
+                    ++stats.readsFailed;
+                else
+                    recordFailure(detail::tileKey(a.request.tile));
                 return true;
             }
             if (!stillWanted(a.request)) return true;
