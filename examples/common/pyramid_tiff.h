@@ -1,0 +1,33 @@
+#pragma once
+// A picture written as a pyramidal tiled TIFF: one page per level, each half the size of the one
+// before (sides rounded up) down to 1 x 1, in tiles of kPyramidTile, deflated. The levels are
+// averaged as zelvan::Pyramid averages them, in linear light with colour weighted by alpha
+// (zelvan::detail::halveRows), each streamed from the one above two rows at a time: libvips'
+// own pyramids average the encoded values, which darkens fine detail. Memory stays bounded by
+// libvips' tile buffers, whatever the picture's size.
+#include <cstdint>
+#include <string>
+
+#include "progress.h"
+
+namespace vips {
+class VImage;
+}
+
+namespace zelvan_demo {
+
+class VipsPicture;
+
+constexpr int kPyramidTile = 512;
+
+// Writes `picture` (4 bands of 8-bit samples: red, green, blue, alpha) to `path`, through a
+// temporary file beside it renamed into place at the end, so that an interrupted writing never
+// leaves a file under that name. `name` labels the messages; `pixelsDone` hears of the pixels
+// written, over every level. Throws DemoError with one line.
+void writePyramidTiff(const vips::VImage& picture, const std::string& path, const std::string& name,
+                      const ProgressFn& pixelsDone = {});
+
+// The same for an opened picture's full-size level, its messages naming the picture.
+void writePyramidTiff(const VipsPicture& picture, const std::string& path, const ProgressFn& pixelsDone = {});
+
+}  // namespace zelvan_demo

@@ -1,0 +1,47 @@
+#include "tiled_picture.h"
+
+#include <GL/gl.h>
+
+#include "program.h"
+
+namespace zelvan_demo {
+
+TiledPicture::TiledPicture(std::unique_ptr<zelvan::TileSource> source, const std::string& name,
+                           std::size_t budgetBytes)
+    : name_(name), source_(std::move(source)) {
+    zelvan::TileViewOptions options;
+    options.budgetBytes = budgetBytes;
+    view_ = std::make_unique<zelvan::TileView>(*source_, options);
+    if (!*view_) throw DemoError(name + ": the tile view cannot show this picture's levels");
+}
+
+void TiledPicture::place(const zelvan::Placement& placement) {
+    placement_ = placement;
+    view_->place(placement);
+}
+
+void TiledPicture::draw() {
+    GLint viewport[4] = {};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    view_->draw({0, 0, double(viewport[2]), double(viewport[3]), 1});
+}
+
+bool TiledPicture::complete() const {
+    const zelvan::TileStats s = view_->stats();
+    return s.complete && s.readsPending == 0;
+}
+
+std::string TiledPicture::status() const {
+    const zelvan::TileStats s = view_->stats();
+    std::string text = "level " + std::to_string(s.level);
+    if (!complete()) text += ", " + std::to_string(s.readsPending) + " reads pending";
+    if (s.readsGivenUp > 0) text += ", " + std::to_string(s.readsGivenUp) + " tiles unreadable";
+    return text;
+}
+
+std::string TiledPicture::failure() const {
+    const std::uint64_t lost = view_->stats().readsGivenUp;
+    return lost == 0 ? std::string() : name_ + ": " + std::to_string(lost) + " tiles could not be read";
+}
+
+}  // namespace zelvan_demo

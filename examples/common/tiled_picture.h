@@ -1,0 +1,43 @@
+#pragma once
+// A picture drawn through zelvan::TileView: each frame reads, on the view's workers, only the
+// tiles of the levels it draws, keeping their textures within a budget, so that the first frame
+// comes as soon for a picture of any size as for a small one.
+#include <memory>
+#include <string>
+
+#include "shown_picture.h"
+#include "zelvan_tiles.hpp"
+
+namespace zelvan_demo {
+
+class TiledPicture : public ShownPicture {
+public:
+    // Draws `source`'s levels with textures within `budgetBytes`. Throws DemoError naming `name`
+    // when the view cannot start (its levels make no sense, no library instance).
+    TiledPicture(std::unique_ptr<zelvan::TileSource> source, const std::string& name,
+                 std::size_t budgetBytes);
+
+    std::uint32_t width() const override { return view_->width(); }
+    std::uint32_t height() const override { return view_->height(); }
+    void place(const zelvan::Placement& placement) override;
+    const zelvan::Placement& placement() const override { return placement_; }
+    void draw() override;
+    // Tiles load while frames are drawn: nothing to do between them.
+    bool loadSome(bool) override { return false; }
+    bool complete() const override;
+    // "level 3, 12 reads pending": the finer level drawn, the reads while loading, and the tiles
+    // given up if any.
+    std::string status() const override;
+    std::string failure() const override;
+
+    zelvan::TileStats stats() const { return view_->stats(); }
+    const std::string& name() const { return name_; }
+
+private:
+    std::string name_;
+    std::unique_ptr<zelvan::TileSource> source_;
+    std::unique_ptr<zelvan::TileView> view_;  // after the source it reads
+    zelvan::Placement placement_;
+};
+
+}  // namespace zelvan_demo
