@@ -55,6 +55,19 @@ void CommandLine::addFrameSize(int& width, int& height, const std::string& help)
     app_->add_option("-s,--size", size_, help)->capture_default_str();
 }
 
+void CommandLine::addPictureMemory(std::size_t& budgetMiB, std::string& cacheDirectory) {
+    app_->add_option(
+            "--budget", budgetMiB,
+            "texture memory in MiB for a picture: one whose pyramid needs more is drawn tile by tile, "
+            "from its own levels or from a pyramidal copy written once into the cache")
+        ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 20))
+        ->capture_default_str();
+    app_->add_option("--cache", cacheDirectory,
+                     "where pyramidal copies of pictures too large for the budget are kept, reused while the "
+                     "picture is unchanged")
+        ->capture_default_str();
+}
+
 ParseResult CommandLine::parse(int argc, const char* const* argv) {
     try {
         app_->parse(argc, argv);

@@ -1,6 +1,7 @@
 #pragma once
 // The demo programs' command lines: CLI11, with the frame size option both programs take, parsed so
 // that every mistake is reported in one line. The programs add their other options to app().
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -26,6 +27,10 @@ public:
     // -s,--size WIDTHxHEIGHT (each side 1 to kMaxFrameSide), read into width and height by parse();
     // their values now are the default shown in --help.
     void addFrameSize(int& width, int& height, const std::string& help);
+
+    // --budget MiB (textures of a tiled picture, and the most a streamed one's may take before it is
+    // cached as a pyramidal file instead) and --cache DIR, with their values now as the defaults.
+    void addPictureMemory(std::size_t& budgetMiB, std::string& cacheDirectory);
 
     // Parses the command line. Done when --help was asked for and printed. Throws DemoError with a
     // one-line message for anything CLI11 refuses and for a size that is not WIDTHxHEIGHT.

@@ -8,29 +8,87 @@ namespace zelvan_demo {
 
 namespace {
 
-// Rows of the full picture read at once: a small buffer, however tall the bands asked for.
-constexpr std::uint32_t kFullRows = 32;
+// Rows of the full picture read at a time (even, so that no pair is split), and the buffers of them:
+// a few hundred kilobytes, however tall the bands asked for.
+constexpr std::uint32_t kChunkRows = 64;
+constexpr int kChunks = 4;
 
 }  // namespace
 
 HalvedBands::HalvedBands(std::unique_ptr<BandSource> full)
     : full_(std::move(full)),
       width_(zelvan::Pyramid::levelSide(full_->width(), 1)),
-      height_(zelvan::Pyramid::levelSide(full_->height(), 1)),
-      rows_(std::size_t{kFullRows} * full_->width() * 4) {}
+      height_(zelvan::Pyramid::levelSide(full_->height(), 1)) {
+    for (int i = 0; i < kChunks; ++i)
+        free_.push_back({std::vector<std::uint8_t>(std::size_t{kChunkRows} * full_->width() * 4)});
+    thread_ = std::thread([this] { readAhead(); });
+}
+
+HalvedBands::~HalvedBands() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+}
+
+void HalvedBands::readAhead() {
+    const std::size_t pitch = std::size_t{full_->width()} * 4;
+    for (;;) {
+        Chunk chunk;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait(lock, [this] { return stopping_ || !free_.empty(); });
+            if (stopping_) return;
+            chunk = std::move(free_.front());
+            free_.pop_front();
+        }
+        bool last = false;
+        try {
+            chunk.rows = full_->readRows(chunk.pixels.data(), pitch, kChunkRows);
+            chunk.used = 0;
+            last = chunk.rows < kChunkRows;
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            error_ = std::current_exception();
+            changed_.notify_all();
+            return;
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        ready_.push_back(std::move(chunk));
+        ended_ = last;
+        changed_.notify_all();
+        if (last) return;
+    }
+}
+
+bool HalvedBands::nextChunk() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!current_.pixels.empty()) free_.push_back(std::move(current_));
+    current_ = {};
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return !ready_.empty() || error_ || ended_; });
+    if (!ready_.empty()) {
+        current_ = std::move(ready_.front());
+        ready_.pop_front();
+        return true;
+    }
+    if (error_) std::rethrow_exception(error_);
+    return false;
+}
 
 std::uint32_t HalvedBands::readRows(std::uint8_t* dst, std::size_t pitch, std::uint32_t rows) {
-    const std::size_t fullPitch = std::size_t{full_->width()} * 4;
+    const std::uint32_t fullWidth = full_->width();
+    const std::size_t fullPitch = std::size_t{fullWidth} * 4;
     std::uint32_t done = 0;
     while (done < rows) {
-        const std::uint32_t wanted = std::min(kFullRows, 2 * (rows - done));
-        const std::uint32_t got = full_->readRows(rows_.data(), fullPitch, wanted);
-        for (std::uint32_t r = 0; r < got; r += 2, ++done) {
-            const std::uint8_t* top = rows_.data() + r * fullPitch;
-            zelvan::detail::halveRows(top, r + 1 < got ? top + fullPitch : nullptr, full_->width(),
-                                      dst + done * pitch);
+        if (current_.used >= current_.rows && !nextChunk()) break;  // the bottom
+        for (; done < rows && current_.used < current_.rows; current_.used += 2, ++done) {
+            const std::uint8_t* top = current_.pixels.data() + current_.used * fullPitch;
+            zelvan::detail::halveRows(top, current_.used + 1 < current_.rows ? top + fullPitch : nullptr,
+                                      fullWidth, dst + done * pitch);
         }
-        if (got < wanted) break;  // the bottom
     }
     return done;
 }

@@ -92,7 +92,7 @@ void saveLevel(vips::VImage level, const std::string& path, bool big, Progress& 
                                      ->set("tile", true)
                                      ->set("tile_width", kPyramidTile)
                                      ->set("tile_height", kPyramidTile)
-                                     ->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE)
+                                     ->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_ZSTD)
                                      ->set("predictor", VIPS_FOREIGN_TIFF_PREDICTOR_HORIZONTAL)
                                      ->set("level", 1)
                                      ->set("bigtiff", big)
@@ -119,7 +119,11 @@ void writePyramidTiff(const vips::VImage& picture, const std::string& path, cons
     if (picture.bands() != 4 || picture.format() != VIPS_FORMAT_UCHAR)
         throw DemoError(name + ": the pyramid takes 8-bit red, green, blue and alpha");
     const auto width = std::uint32_t(picture.width()), height = std::uint32_t(picture.height());
-    const std::size_t levels = zelvan::Pyramid::levelCount(width, height);
+    // Down to the first level within one tile, as other readers of pyramidal TIFFs expect.
+    std::size_t levels = 1;
+    while (std::max(zelvan::Pyramid::levelSide(width, levels - 1),
+                    zelvan::Pyramid::levelSide(height, levels - 1)) > std::uint32_t(kPyramidTile))
+        ++levels;
     // Over 3 GB of pixels might compress to more than a 32-bit TIFF can address.
     const bool big = zelvan::Pyramid::textureBytes(width, height) > (std::uint64_t{3} << 30);
     std::uint64_t total = 0;

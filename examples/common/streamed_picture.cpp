@@ -3,6 +3,7 @@
 #include <GL/gl.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <utility>
 
@@ -32,8 +33,9 @@ std::uint64_t streamingBytes(std::uint32_t width, std::uint32_t height) {
 }  // namespace
 
 StreamedPicture::StreamedPicture(std::unique_ptr<BandSource> source, const std::string& name,
-                                 std::uint32_t stripWidth)
-    : name_(name), width_(source->width()), height_(source->height()) {
+                                 std::uint32_t stripWidth, const SkippedLevels& skipped)
+    : name_(name), width_(source->width()), height_(source->height()), skipped_(skipped) {
+    if (skipped_.levels == 0) skipped_ = {width_, height_, 0};
     const std::uint64_t needed = streamingBytes(width_, height_), available = memoryLimitBytes();
     if (needed > available)
         throw DemoError(name + ": a " + size(width_, height_) + " picture needs " + gigabytes(needed) +
@@ -77,18 +79,33 @@ void StreamedPicture::finish(const ProgressFn& rowsDone) {
         if (rowsDone && !band_) rowsDone(rowsUploaded(), height_);
 }
 
+std::string StreamedPicture::status() const {
+    return complete() ? std::string() : "loading, " + std::to_string(int(progress() * 100)) + "%";
+}
+
 void StreamedPicture::place(const zelvan::Placement& placement) {
     placement_ = placement;
-    // Each strip is placed about the origin, unturned; draw moves and turns it into place.
+    // Each strip is placed about the origin, unturned; draw moves and turns it into place. Halved,
+    // the pyramid covers the full picture's area, as the full pyramid's coarser levels do.
     zelvan::Placement own;
-    own.scaleX = placement.scaleX;
-    own.scaleY = placement.scaleY;
+    own.scaleX = placement.scaleX * skipped_.fullWidth / width_;
+    own.scaleY = placement.scaleY * skipped_.fullHeight / height_;
     own.alpha = placement.alpha;
     for (Strip& strip : strips_) strip.pyramid.place(own);
 }
 
 // The pyramids show the rows they hold; the strips sit side by side in the picture's turned frame.
-void StreamedPicture::draw() const {
+void StreamedPicture::draw() {
+    // Halved k times, the pyramid chooses and blends its levels for 2^k times the full picture's
+    // scale, as the full pyramid would for its levels k and below.
+    double pixelsPerUnit = 1;
+    if (skipped_.levels > 0) {
+        const double scale = std::min(std::fabs(placement_.scaleX), std::fabs(placement_.scaleY));
+        const double own = std::min(std::fabs(placement_.scaleX) * skipped_.fullWidth / width_,
+                                    std::fabs(placement_.scaleY) * skipped_.fullHeight / height_);
+        pixelsPerUnit = std::ldexp(scale, int(skipped_.levels)) / own;
+    }
+    const double stripScale = placement_.scaleX * skipped_.fullWidth / width_;
     glPushMatrix();
     glTranslated(placement_.centreX, placement_.centreY, placement_.centreZ);
     glRotated(placement_.rotateX, 1, 0, 0);
@@ -96,8 +113,8 @@ void StreamedPicture::draw() const {
     glRotated(placement_.rotateZ, 0, 0, 1);
     for (const Strip& strip : strips_) {
         glPushMatrix();
-        glTranslated((strip.left + strip.width / 2.0 - width_ / 2.0) * placement_.scaleX, 0, 0);
-        strip.pyramid.draw();
+        glTranslated((strip.left + strip.width / 2.0 - width_ / 2.0) * stripScale, 0, 0);
+        strip.pyramid.draw(pixelsPerUnit);
         glPopMatrix();
     }
     glPopMatrix();

@@ -5,7 +5,9 @@
 // few blocks and a window can keep answering its user between steps. draw shows each pyramid as
 // zelvan::Pyramid::draw does: the two levels nearest the scale blended, and while loading only the
 // rows uploaded (finer levels filling the rows the coarser ones have not reached yet), never a
-// block without its pixels.
+// block without its pixels. Where only coarse levels will be drawn, the source may be the picture
+// already halved (halved_bands.h): the pyramid then holds the full one's levels but the finest,
+// and draws as the full pyramid would.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -13,39 +15,48 @@
 
 #include "band_queue.h"
 #include "progress.h"
+#include "shown_picture.h"
 #include "zelvan_pyramid.hpp"
 
 namespace zelvan_demo {
 
-class StreamedPicture {
+// A full picture of fullWidth x fullHeight whose source is halved `levels` times.
+struct SkippedLevels {
+    std::uint32_t fullWidth = 0, fullHeight = 0;
+    std::size_t levels = 0;
+};
+
+class StreamedPicture : public ShownPicture {
 public:
     // Checks that the textures and the bands fit in memory, makes the pyramids (strips of stripWidth pixels,
     // a multiple of ZELVAN_BLOCK_SIZE; 0 for one strip) and starts decoding. Throws DemoError naming `name`.
     // Needs a zelvan::Library; the context must be current for everything but the queries.
-    StreamedPicture(std::unique_ptr<BandSource> source, const std::string& name,
-                    std::uint32_t stripWidth = 0);
+    StreamedPicture(std::unique_ptr<BandSource> source, const std::string& name, std::uint32_t stripWidth = 0,
+                    const SkippedLevels& skipped = {});
 
-    std::uint32_t width() const { return width_; }
-    std::uint32_t height() const { return height_; }
+    // The full picture's size (the source's unless levels are skipped).
+    std::uint32_t width() const override { return skipped_.fullWidth; }
+    std::uint32_t height() const override { return skipped_.fullHeight; }
     // The part uploaded, 0 to 1, counted in strips of bands.
     double progress() const;
     // Rows of the picture uploaded in every strip, from the top.
     std::uint32_t rowsUploaded() const { return strips_.back().pyramid.rowsUploaded(0); }
-    bool complete() const { return rowsUploaded() == height_; }
+    bool complete() const override { return rowsUploaded() == height_; }
 
     // Uploads the next strip of the next band (and the level rows it completes). With `wait` it
     // waits for the band to be decoded; without, it returns false when it is not decoded yet.
     // False once complete. Throws DemoError for a damaged file or a band the library refuses.
     bool uploadNext(bool wait);
+    bool loadSome(bool wait) override { return uploadNext(wait); }
     // Uploads everything still to come, telling `rowsDone`.
     void finish(const ProgressFn& rowsDone = {});
+    // "loading, 40%"; empty once complete.
+    std::string status() const override;
 
     // Where the picture goes: by its centre, turned about it, as zelvan::Pyramid::place takes it.
-    void place(const zelvan::Placement& placement);
-    const zelvan::Placement& placement() const { return placement_; }
-    // Draws into the current model-view matrix, one unit per screen pixel (glOrtho over the
-    // viewport), leaving the matrix as it was.
-    void draw() const;
+    void place(const zelvan::Placement& placement) override;
+    const zelvan::Placement& placement() const override { return placement_; }
+    void draw() override;
 
 private:
     struct Strip {
@@ -54,7 +65,8 @@ private:
     };
 
     std::string name_;
-    std::uint32_t width_, height_;
+    std::uint32_t width_, height_;  // the source's
+    SkippedLevels skipped_;
     std::vector<Strip> strips_;
     std::unique_ptr<BandQueue> queue_;  // after the strips: decoding starts once they exist
     Band band_;                         // the band being uploaded strip by strip

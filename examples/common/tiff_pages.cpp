@@ -74,7 +74,7 @@ void joinTiffPages(const std::vector<std::string>& pages, const std::string& pat
     const TiffFile out = open(path, big ? "w8" : "w", name);
     std::vector<unsigned char> buffer;
     for (std::size_t page = 0; page < pages.size(); ++page) {
-        const TiffFile in = open(pages[page], "r", name);
+        const TiffFile in = open(pages[page], "rm", name);  // not mapped: the pages would count as resident
         if (!TIFFIsTiled(in.get())) throw DemoError(name + ": " + pages[page] + " is not tiled");
         copyLayout(in.get(), out.get());
         TIFFSetField(out.get(), TIFFTAG_SUBFILETYPE, page == 0 ? 0 : FILETYPE_REDUCEDIMAGE);

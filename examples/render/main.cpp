@@ -1,25 +1,36 @@
 // zelvan-render: draws images (or the built-in scene) through Zelvan without a window and writes
-// the frame to a PNG file. Run with --help for the options.
+// the frame to a PNG file, or writes an image as a pyramidal TIFF. Run with --help for the options.
 
 #include "headless_context.h"
 #include "image_writing.h"
 #include "program.h"
+#include "progress.h"
+#include "pyramid_tiff.h"
 #include "render_options.h"
 #include "render_scene.h"
 #include "scene.h"
+#include "vips_picture.h"
 
 using namespace zelvan_demo;
 
 namespace {
 
+void savePyramid(const RenderOptions& options) {
+    const std::string& input = options.inputs.front();
+    const VipsPicture picture(input);
+    ProgressLine progress("writing the pyramid of " + input, "pixels");
+    writePyramidTiff(picture, options.savePyramid, progress.callback());
+}
+
 void render(const RenderOptions& options) {
+    if (!options.savePyramid.empty()) return savePyramid(options);
     // Claimed first, so an unwritable path fails before seconds of decoding.
     OutputFile output(options.output);
     HeadlessContext context(options.width, options.height);
     const zelvan::Library library;
     checkStarted(library);
-    const auto layers = loadScene(options);
-    drawScene(layers, options);
+    Scene scene = loadScene(options);
+    drawScene(scene, options);
     writePng(output.stream(), readFrame(options.width, options.height), options.output);
     output.commit();
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "program.h"
+#include "pyramid_cache.h"
 
 namespace zelvan_demo {
 
@@ -47,7 +48,10 @@ ParseResult parseRenderOptions(int argc, const char* const* argv, RenderOptions&
     std::vector<double> translate, rotate;
     double scale = 0;
 
-    app.add_option("images", options.inputs, "PNG, JPEG or TIFF files, drawn in order (later ones on top)");
+    app.add_option(
+        "images", options.inputs,
+        "picture files libvips reads (PNG, JPEG, TIFF, pyramidal TIFF, ...), drawn in order (later ones "
+        "on top)");
     app.add_option("-o,--output", options.output, "the PNG file to write")->capture_default_str();
     commandLine.addFrameSize(options.width, options.height,
                              "the frame's size in pixels, WIDTHxHEIGHT (each 1 to 16384 and within what the "
@@ -70,11 +74,24 @@ ParseResult parseRenderOptions(int argc, const char* const* argv, RenderOptions&
         ->check(CLI::Range(0, 255))
         ->capture_default_str();
     app.add_option("-b,--background", background, "the frame's colour, #RRGGBB")->capture_default_str();
+    options.cacheDirectory = defaultCacheDirectory();
+    commandLine.addPictureMemory(options.budgetMiB, options.cacheDirectory);
+    app.add_option(
+        "--save-pyramid", options.savePyramid,
+        "instead of drawing, write the one image given as a pyramidal tiled TIFF (levels averaged in "
+        "linear light) that both programs then draw tile by tile");
+    app.add_option("--timeout", options.timeoutSeconds, "seconds to wait for the tiles a frame draws")
+        ->check(kPositive)
+        ->capture_default_str();
 
     if (commandLine.parse(argc, argv) == ParseResult::Done) return ParseResult::Done;
     if (!parseColour(background, options.background))
         throw DemoError("--background: '" + background + "' is not a colour like #1c2026");
     if (options.output.empty()) throw DemoError("--output: the path is empty");
+    if (app.count("--save-pyramid") > 0 && options.savePyramid.empty())
+        throw DemoError("--save-pyramid: the path is empty");
+    if (!options.savePyramid.empty() && options.inputs.size() != 1)
+        throw DemoError("--save-pyramid: give exactly one image to write");
     if (scale > 0) {
         options.fit = false;
         options.scale = scale;

@@ -1,5 +1,6 @@
 #pragma once
 // zelvan-render's command line.
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,10 @@ struct RenderOptions {
     double rotateX = 0, rotateY = 0, rotateZ = 0;
     int opacity = 255;
     Rgb background{0x1c, 0x20, 0x26};
+    std::size_t budgetMiB = 256;  // texture memory per picture
+    std::string cacheDirectory;   // pyramidal copies of pictures larger than the budget
+    std::string savePyramid;      // write the one image's pyramid here instead of a frame
+    double timeoutSeconds = 300;  // for the tiles of a frame to be read
 };
 
 // Fills `options` from the command line. Done when --help was asked for and printed.

@@ -3,9 +3,15 @@
 #include <GL/gl.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <thread>
 #include <utility>
 
+#include "picture_opening.h"
+#include "program.h"
 #include "progress.h"
+#include "streamed_picture.h"
 
 namespace zelvan_demo {
 
@@ -24,19 +30,19 @@ zelvan::Placement placementFromOptions(const RenderOptions& options, std::uint32
 
 namespace {
 
-StreamedPicture load(std::unique_ptr<BandSource> source, const std::string& name) {
-    StreamedPicture picture(std::move(source), name);
+std::unique_ptr<ShownPicture> load(std::unique_ptr<BandSource> source, const std::string& name) {
+    auto picture = std::make_unique<StreamedPicture>(std::move(source), name);
     ProgressLine progress("loading " + name, "rows");
-    picture.finish(progress.callback());
+    picture->finish(progress.callback());
     return picture;
 }
 
 // The fractal as the options place it, and over it the overlay: a third of the frame wide,
 // turned 20 degrees and half transparent.
-std::vector<StreamedPicture> builtInScene(const RenderOptions& options) {
-    std::vector<StreamedPicture> pictures;
+Scene builtInScene(const RenderOptions& options) {
+    Scene pictures;
     pictures.push_back(load(fractalSource(kFractalWidth, kFractalHeight), "the built-in fractal"));
-    pictures.back().place(placementFromOptions(options, kFractalWidth, kFractalHeight));
+    pictures.back()->place(placementFromOptions(options, kFractalWidth, kFractalHeight));
     pictures.push_back(load(overlaySource(kOverlayWidth, kOverlayHeight), "the built-in overlay"));
     zelvan::Placement placement =
         zelvan::fit(kOverlayWidth, kOverlayHeight, options.width / 2.2, options.height / 2.2);
@@ -44,30 +50,55 @@ std::vector<StreamedPicture> builtInScene(const RenderOptions& options) {
     placement.centreY = options.height / 2.0;
     placement.rotateZ = 20;
     placement.alpha = 128;
-    pictures.back().place(placement);
+    pictures.back()->place(placement);
     return pictures;
+}
+
+void finishLoading(ShownPicture& picture, const std::string& name) {
+    ProgressLine progress("loading " + name, "rows");
+    if (auto* streamed = dynamic_cast<StreamedPicture*>(&picture)) streamed->finish(progress.callback());
 }
 
 }  // namespace
 
-std::vector<StreamedPicture> loadScene(const RenderOptions& options) {
+Scene loadScene(const RenderOptions& options) {
     if (options.inputs.empty()) return builtInScene(options);
-    std::vector<StreamedPicture> pictures;
+    PictureOptions opening;
+    opening.budgetBytes = options.budgetMiB << 20;
+    opening.cacheDirectory = options.cacheDirectory;
+    opening.onlyScale = [&](std::uint32_t width, std::uint32_t height) {
+        const zelvan::Placement placement = placementFromOptions(options, width, height);
+        return std::min(std::fabs(placement.scaleX), std::fabs(placement.scaleY));
+    };
+    Scene pictures;
     for (const std::string& path : options.inputs) {
-        pictures.push_back(load(openBandSource(path), path));
-        StreamedPicture& picture = pictures.back();
+        pictures.push_back(openShownPicture(path, opening));
+        ShownPicture& picture = *pictures.back();
+        finishLoading(picture, path);
         picture.place(placementFromOptions(options, picture.width(), picture.height()));
     }
     return pictures;
 }
 
-void drawScene(const std::vector<StreamedPicture>& pictures, const RenderOptions& options) {
+void drawScene(Scene& pictures, const RenderOptions& options) {
     double depth = 1;
-    for (const StreamedPicture& picture : pictures)
-        depth = std::max(depth, depthReach(picture.placement(), picture.width(), picture.height()));
-    beginFrame(options.width, options.height, depth, options.background);
-    for (const StreamedPicture& picture : pictures) picture.draw();
-    glFinish();
+    for (const auto& picture : pictures)
+        depth = std::max(depth, depthReach(picture->placement(), picture->width(), picture->height()));
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        beginFrame(options.width, options.height, depth, options.background);
+        for (const auto& picture : pictures) picture->draw();
+        glFinish();
+        if (std::all_of(pictures.begin(), pictures.end(), [](const auto& p) { return p->complete(); }))
+            return;
+        for (const auto& picture : pictures)
+            if (const std::string failure = picture->failure(); !failure.empty()) throw DemoError(failure);
+        const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - start;
+        if (waited.count() > options.timeoutSeconds)
+            throw DemoError("the tiles of the frame were not all read within " +
+                            std::to_string(int(options.timeoutSeconds)) + " s (--timeout)");
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));  // the workers read meanwhile
+    }
 }
 
 }  // namespace zelvan_demo

@@ -1,22 +1,28 @@
 #pragma once
 // What zelvan-render draws: the images named on the command line, or the built-in scene.
+#include <memory>
 #include <vector>
 
 #include "render_options.h"
 #include "scene.h"
-#include "streamed_picture.h"
+#include "shown_picture.h"
 
 namespace zelvan_demo {
+
+using Scene = std::vector<std::unique_ptr<ShownPicture>>;
 
 // The placement the options ask for: fitted or scaled, centred, then moved, turned and faded.
 zelvan::Placement placementFromOptions(const RenderOptions& options, std::uint32_t width,
                                        std::uint32_t height);
 
-// Streams every picture in, each decoded on a thread of its own while this one uploads it, and
-// places it. Throws DemoError. Needs a zelvan::Library and the context current.
-std::vector<StreamedPicture> loadScene(const RenderOptions& options);
+// Opens every picture and places it: streamed in (each decoded on a thread of its own while this one
+// uploads it, halved first when the frame draws only coarser levels), or, too large for the
+// budget, drawn tile by tile. Throws DemoError. Needs a zelvan::Library and the context current.
+Scene loadScene(const RenderOptions& options);
 
-// Clears the frame to the background and draws the pictures in order.
-void drawScene(const std::vector<StreamedPicture>& pictures, const RenderOptions& options);
+// Clears the frame to the background and draws the pictures in order, again and again until every
+// tile each draws has been read, the last frame left in the buffer. Throws DemoError when tiles
+// cannot be read or do not come within the options' timeout.
+void drawScene(Scene& pictures, const RenderOptions& options);
 
 }  // namespace zelvan_demo

@@ -1,5 +1,5 @@
-// zelvan-view: shows a PNG, JPEG or TIFF of any size through Zelvan in a window, from the moment it
-// starts loading. Run with --help.
+// zelvan-view: shows a picture of any size through Zelvan in a window, from the moment it starts
+// loading: streamed into pyramid textures, or tile by tile within the texture budget. Run with --help.
 #include <GLFW/glfw3.h>
 
 #include <memory>
@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "image_reading.h"
+#include "picture_opening.h"
 #include "program.h"
 #include "scene.h"
 #include "streamed_picture.h"
@@ -30,24 +31,42 @@ struct Glfw {
 // Strips of 2048 pixels: four blocks, a step of about 20 ms of uploading on llvmpipe.
 constexpr std::uint32_t kStripWidth = 2048;
 
+// The file named, or the built-in fractal; opened before the window, so that a file that is missing
+// or no picture is reported without one flashing up, and a cache being written shows its progress
+// on the terminal first. The context is not needed yet: nothing is uploaded before the first frame.
+std::unique_ptr<ShownPicture> openPicture(const ViewOptions& options) {
+    if (options.input.empty())
+        return std::make_unique<StreamedPicture>(fractalSource(kFractalWidth, kFractalHeight),
+                                                 "built-in fractal", kStripWidth);
+    PictureOptions opening;
+    opening.budgetBytes = options.budgetMiB << 20;
+    opening.cacheDirectory = options.cacheDirectory;
+    opening.stripWidth = kStripWidth;
+    return openShownPicture(options.input, opening);
+}
+
 void view(const ViewOptions& options) {
     const std::string name = options.input.empty() ? "built-in fractal" : options.input;
-    // Opened before the window, so a file that is missing or no picture is reported without one
-    // flashing up.
-    std::unique_ptr<BandSource> source = options.input.empty() ? nullptr : openBandSource(options.input);
-    // Started before the window because the built-in fractal asks the library for its block grid;
-    // the picture's textures are deleted before the window closes.
+    // Started before the window because the built-in fractal and the tile view ask the library for
+    // their blocks; the picture's textures are deleted before the window closes.
     const zelvan::Library library;
     checkStarted(library);
-    if (!source) source = fractalSource(kFractalWidth, kFractalHeight);
+    std::unique_ptr<ShownPicture> picture = openPicture(options);
     Glfw glfw;
     ViewerWindow window(options.width, options.height, "zelvan-view: " + name);
-    StreamedPicture picture(std::move(source), name, kStripWidth);
-    window.show(picture);
-    if (options.screenshot.empty())
-        window.run();
-    else
-        window.screenshot(options.frames, options.screenshot, options.loadedRows);
+    try {
+        window.show(*picture);
+        if (options.tour > 0)
+            window.tour(options.tour);
+        else if (options.screenshot.empty())
+            window.run();
+        else
+            window.screenshot(options.frames, options.screenshot, options.loadedRows);
+    } catch (...) {
+        picture.reset();  // its textures go while the window's context is current
+        throw;
+    }
+    picture.reset();
 }
 
 }  // namespace

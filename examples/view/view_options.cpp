@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "pyramid_cache.h"
+
 namespace zelvan_demo {
 
 ParseResult parseViewOptions(int argc, const char* const* argv, ViewOptions& options) {
@@ -17,10 +19,13 @@ ParseResult parseViewOptions(int argc, const char* const* argv, ViewOptions& opt
         "1 for one image pixel per screen pixel; Escape or Q to quit.");
     app.add_option("image", options.input, "the PNG, JPEG or TIFF file to show");
     commandLine.addFrameSize(options.width, options.height, "the window's size, WIDTHxHEIGHT");
+    options.cacheDirectory = defaultCacheDirectory();
+    commandLine.addPictureMemory(options.budgetMiB, options.cacheDirectory);
     // Hidden (empty group): used by the smoke test under a virtual X server.
     app.add_option("--screenshot", options.screenshot)->group("");
     app.add_option("--frames", options.frames)->check(CLI::Range(1, 1000))->group("");
     app.add_option("--loaded-rows", options.loadedRows)->group("");
+    app.add_option("--tour", options.tour)->check(CLI::Range(1, 100000))->group("");
     return commandLine.parse(argc, argv);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 // zelvan-view's command line.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -15,6 +16,9 @@ struct ViewOptions {
     std::string screenshot;
     int frames = 3;
     std::uint32_t loadedRows = 0;
+    int tour = 0;  // for the benchmark: frames of panning, zooming and turning, then quit
+    std::size_t budgetMiB = 256;
+    std::string cacheDirectory;
 };
 
 // Fills `options`; Done when --help was printed. Throws DemoError with a one-line message.

@@ -1,12 +1,16 @@
 #include "viewer_window.h"
 
 #include <GLFW/glfw3.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "image_writing.h"
 #include "program.h"
 #include "scene.h"
+#include "streamed_picture.h"
 #include "view_state.h"
 
 namespace zelvan_demo {
@@ -19,6 +23,8 @@ constexpr int kOpacityStep = 16;
 // The uploading a frame does while the picture streams in: about a frame and a half at 60 Hz, so
 // that pan and zoom keep answering.
 constexpr double kUploadSeconds = 0.025;
+// How long a screenshot waits for the tiles of its frame.
+constexpr double kTileSeconds = 120;
 
 ViewerWindow& owner(GLFWwindow* window) {
     return *static_cast<ViewerWindow*>(glfwGetWindowUserPointer(window));
@@ -42,7 +48,7 @@ ViewerWindow::ViewerWindow(int width, int height, const std::string& title) : ti
 
 ViewerWindow::~ViewerWindow() { glfwDestroyWindow(window_); }
 
-void ViewerWindow::show(StreamedPicture& picture) {
+void ViewerWindow::show(ShownPicture& picture) {
     picture_ = &picture;
     fit();
 }
@@ -67,17 +73,16 @@ void ViewerWindow::drawFrame() {
 bool ViewerWindow::uploadSome() {
     const double start = glfwGetTime();
     bool any = false;
-    while (glfwGetTime() - start < kUploadSeconds && picture_->uploadNext(false)) any = true;
+    while (glfwGetTime() - start < kUploadSeconds && picture_->loadSome(false)) any = true;
     showProgress();
     return any;
 }
 
 void ViewerWindow::showProgress() {
-    const int percent = picture_->complete() ? 100 : int(picture_->progress() * 100);
-    if (percent == shownPercent_) return;
-    shownPercent_ = percent;
-    const std::string title =
-        percent == 100 ? title_ : title_ + " (loading, " + std::to_string(percent) + "%)";
+    const std::string status = picture_->status();
+    if (status == shownStatus_) return;
+    shownStatus_ = status;
+    const std::string title = status.empty() ? title_ : title_ + " (" + status + ")";
     glfwSetWindowTitle(window_, title.c_str());
 }
 
@@ -87,6 +92,7 @@ void ViewerWindow::run() {
         const bool uploaded = !picture_->complete() && uploadSome();
         drawFrame();
         glfwSwapBuffers(window_);
+        showProgress();
         if (picture_->complete())
             glfwWaitEvents();  // nothing moves unless the user does something
         else
@@ -96,9 +102,22 @@ void ViewerWindow::run() {
 
 void ViewerWindow::screenshot(int frames, const std::string& path, std::uint32_t rows) {
     OutputFile output(path);
-    while (picture_->rowsUploaded() < (rows == 0 ? picture_->height() : rows) && picture_->uploadNext(true)) {
-    }
     glfwSwapInterval(0);
+    if (auto* streamed = dynamic_cast<StreamedPicture*>(picture_)) {
+        while (streamed->rowsUploaded() < (rows == 0 ? picture_->height() : rows) &&
+               streamed->uploadNext(true)) {
+        }
+    } else {
+        const double start = glfwGetTime();
+        while (!picture_->complete() && picture_->failure().empty() && glfwGetTime() - start < kTileSeconds) {
+            glfwPollEvents();
+            drawFrame();
+            glfwSwapBuffers(window_);
+        }
+        if (!picture_->complete())
+            throw DemoError(picture_->failure().empty() ? "the tiles were not all read in time"
+                                                        : picture_->failure());
+    }
     for (int frame = 1; frame <= frames; ++frame) {
         glfwPollEvents();
         drawFrame();
@@ -111,6 +130,41 @@ void ViewerWindow::screenshot(int frames, const std::string& path, std::uint32_t
         glfwSwapBuffers(window_);
     }
     output.commit();
+}
+
+void ViewerWindow::tour(int frames) {
+    glfwSwapInterval(0);
+    int width = 0, height = 0;
+    glfwGetFramebufferSize(window_, &width, &height);
+    const double cx = width / 2.0, cy = height / 2.0;
+    // In to one picture pixel per screen pixel by the middle, out again by the end, panning back and
+    // forth and turning all the while.
+    const double zoom = std::pow(1 / view_.scaleX, 2.0 / frames);
+    double slowest = 0, backgroundFrames = 0;
+    const double start = glfwGetTime();
+    for (int frame = 0; frame < frames; ++frame) {
+        const double begun = glfwGetTime();
+        glfwPollEvents();
+        uploadSome();
+        zoomAbout(view_, cx, cy, frame < frames / 2 ? zoom : 1 / zoom);
+        const double direction = (frame / 60) % 2 == 0 ? 1 : -1;
+        pan(view_, 6 * direction, 3 * direction);
+        turnAbout(view_, cx, cy, 0.5);
+        drawFrame();
+        // A tile never drawn would show the background at the centre, which the picture covers.
+        unsigned char centre[4] = {};
+        glReadPixels(int(cx), int(cy), 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, centre);
+        if (centre[0] == kBackground.r && centre[1] == kBackground.g && centre[2] == kBackground.b)
+            ++backgroundFrames;
+        glfwSwapBuffers(window_);
+        slowest = std::max(slowest, glfwGetTime() - begun);
+    }
+    const double seconds = glfwGetTime() - start;
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("frames %d seconds %.2f fps %.1f slowest_ms %.1f background_frames %.0f peak_rss_mib %.0f\n",
+                frames, seconds, frames / seconds, slowest * 1000, backgroundFrames,
+                double(usage.ru_maxrss) / 1024);
 }
 
 void ViewerWindow::onKey(int key, int action) {

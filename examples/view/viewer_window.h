@@ -5,7 +5,7 @@
 #include <string>
 
 #include "scene.h"
-#include "streamed_picture.h"
+#include "shown_picture.h"
 
 struct GLFWwindow;
 
@@ -19,14 +19,17 @@ public:
     ViewerWindow(const ViewerWindow&) = delete;
     ViewerWindow& operator=(const ViewerWindow&) = delete;
 
-    // The picture to show, streaming into this window's context (or already in it) and outliving
+    // The picture to show, loading into this window's context (or already in it) and outliving
     // the window's use of it; fitted at once.
-    void show(StreamedPicture& picture);
+    void show(ShownPicture& picture);
     // Draws, uploads and handles input until the window closes.
     void run();
-    // Uploads until `rows` rows of the picture are in (all when 0), then draws `frames` frames and
-    // writes the last one to a PNG file at `path`.
+    // Uploads until `rows` rows of a streamed picture are in (all when 0), or draws until every tile
+    // of a tiled one is in, then draws `frames` frames and writes the last one to a PNG file at `path`.
     void screenshot(int frames, const std::string& path, std::uint32_t rows);
+    // Pans, zooms and turns the picture for `frames` frames without waiting for anything, as a
+    // user would, then prints to stdout the frames a second, the slowest frame and the peak memory.
+    void tour(int frames);
 
 private:
     void drawFrame();
@@ -42,8 +45,8 @@ private:
 
     GLFWwindow* window_ = nullptr;
     std::string title_;
-    StreamedPicture* picture_ = nullptr;
-    int shownPercent_ = -1;  // in the title; -1 before loading shows
+    ShownPicture* picture_ = nullptr;
+    std::string shownStatus_ = "-";  // in the title
     zelvan::Placement view_;
     bool dragging_ = false;
     double lastX_ = 0, lastY_ = 0;

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# zelvan-render against vipsthumbnail on the same pictures, in the same run: a fitted view of a
+# 20000 x 20000 PNG (zelvan-render halves the bands in linear light down to the levels the frame
+# draws), and of the same picture as a pyramidal TIFF written by zelvan-render --save-pyramid
+# (drawn through the tile view). Each command runs twice under /usr/bin/time -v; the faster run
+# counts. Prints seconds, peak memory and the ratios. On demand, not in CI: about 3 minutes.
+# Usage: bench/vips_compare.sh [BUILD_DIR] (default build/dev, built with zelvan-render).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/dev}
+render="$build/examples/zelvan-render"
+[[ -x $render ]] || { echo "vips_compare.sh: build zelvan-render in $build first" >&2; exit 1; }
+as_root() { if [[ $EUID -eq 0 ]]; then "$@"; else sudo "$@"; fi; }
+if ! command -v vipsthumbnail >/dev/null || ! command -v vips >/dev/null; then
+  as_root apt-get install -y libvips-tools >/dev/null
+fi
+[[ -x /usr/bin/time ]] || as_root apt-get install -y time >/dev/null
+
+work=${ZELVAN_BENCH_DIR:-/tmp/zelvan-vips-compare}
+side=${ZELVAN_BENCH_SIDE:-20000}
+mkdir -p "$work"
+png="$work/picture-$side.png"
+pyramid="$work/picture-$side.tif"
+if [[ ! -f $png ]]; then
+  # Detail everywhere, like a photograph: sines across and down with a little noise, a 5000-pixel
+  # piece repeated (PNG's window is far shorter than the repeat).
+  piece=$((side / 4))
+  vips sines "$work/a.v" $piece $piece --hfreq 3.1 --vfreq 1.7
+  vips sines "$work/b.v" $piece $piece --hfreq 0.7 --vfreq 5.3
+  vips gaussnoise "$work/n.v" $piece $piece --sigma 0.05 --mean 0
+  vips bandjoin "$work/a.v $work/b.v $work/n.v" "$work/abn.v"
+  vips linear "$work/abn.v" "$work/piece.v" "100 100 400" "128 128 128" --uchar
+  vips replicate "$work/piece.v" "$work/full.v" 4 4
+  vips pngsave "$work/full.v" "$png" --compression 6
+  rm -f "$work"/*.v
+fi
+
+# Runs a command twice; prints "seconds peak_kib" of the faster run.
+measure() {
+  local best_s="" best_kib=""
+  for _ in 1 2; do
+    /usr/bin/time -v "$@" >/dev/null 2>"$work/time.txt" || { cat "$work/time.txt" >&2; exit 1; }
+    local s kib
+    s=$(awk -F': ' '/Elapsed \(wall clock\)/ {n = split($2, t, ":"); v = 0; for (i = 1; i <= n; i++) v = v * 60 + t[i]; print v}' "$work/time.txt")
+    kib=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/time.txt")
+    if [[ -z $best_s ]] || awk "BEGIN {exit !($s < $best_s)}"; then best_s=$s best_kib=$kib; fi
+  done
+  echo "$best_s $best_kib"
+}
+
+export EGL_PLATFORM=surfaceless
+rm -f "$pyramid"
+read -r save_s save_kib < <(measure bash -c "rm -f '$pyramid'; '$render' '$png' --save-pyramid '$pyramid'")
+read -r thumb_png_s thumb_png_kib < <(measure vipsthumbnail "$png" -s 1200x800 -o "$work/thumb-png.png")
+read -r zel_png_s zel_png_kib < <(measure "$render" "$png" --size 1200x800 -o "$work/zelvan-png.png")
+read -r thumb_tif_s thumb_tif_kib < <(measure vipsthumbnail "$pyramid" -s 1200x800 -o "$work/thumb-tif.png")
+read -r zel_tif_s zel_tif_kib < <(measure "$render" "$pyramid" --size 1200x800 -o "$work/zelvan-tif.png")
+
+echo "Machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores, $(uname -sr), load $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "Picture: ${side} x ${side} PNG, $(du -m "$png" | cut -f1) MB; its pyramid, $(du -m "$pyramid" | cut -f1) MB, written by --save-pyramid in ${save_s} s, peak $((save_kib / 1024)) MiB"
+printf '%-34s %9s %9s %12s %12s\n' "fitted into 1200 x 800" "time s" "peak MiB" "time ratio" "memory ratio"
+row() {
+  printf '%-34s %9.2f %9d %12s %12s\n' "$1" "$2" $(($3 / 1024)) "$4" "$5"
+}
+ratio() { awk "BEGIN {printf \"%.2f\", $1 / $2}"; }
+row "vipsthumbnail, PNG" "$thumb_png_s" "$thumb_png_kib" "1" "1"
+row "zelvan-render, PNG" "$zel_png_s" "$zel_png_kib" "$(ratio "$zel_png_s" "$thumb_png_s")" "$(ratio "$zel_png_kib" "$thumb_png_kib")"
+row "vipsthumbnail, pyramidal TIFF" "$thumb_tif_s" "$thumb_tif_kib" "1" "1"
+row "zelvan-render, pyramidal TIFF" "$zel_tif_s" "$zel_tif_kib" "$(ratio "$zel_tif_s" "$thumb_tif_s")" "$(ratio "$zel_tif_kib" "$thumb_tif_kib")"

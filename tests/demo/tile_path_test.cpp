@@ -1,0 +1,137 @@
+// zelvan-render's ways past the texture budget: a frame drawn from halved bands matches the full
+// pyramid's, a picture over the budget is cached once as a pyramid averaged in linear light, and
+// what cannot be written is bad input.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+
+#include "gl_context.h"
+#include "picture_files.h"
+#include "run_program.h"
+#include "scene.h"
+#include "zelvan_pyramid.hpp"
+
+using namespace demo_test;
+
+namespace {
+
+// Colours from a hash of the position: any level or offset that differs shows.
+Picture noise(std::uint32_t width, std::uint32_t height) {
+    Picture picture(width, height);
+    for (std::uint32_t y = 0; y < height; ++y)
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const std::uint32_t h = (x * 73856093u) ^ (y * 19349663u) ^ ((x + y) * 83492791u);
+            picture.at(x, y) = {std::uint8_t(h), std::uint8_t(h >> 8), std::uint8_t(h >> 16), 255};
+        }
+    return picture;
+}
+
+// One-pixel vertical lines, black and white: half the light, 188 in sRGB (128 if averaged encoded).
+Picture lines(std::uint32_t width, std::uint32_t height) {
+    Picture picture(width, height);
+    for (std::uint32_t y = 0; y < height; ++y)
+        for (std::uint32_t x = 0; x < width; ++x)
+            picture.at(x, y) = x % 2 ? Rgba{255, 255, 255, 255} : Rgba{0, 0, 0, 255};
+    return picture;
+}
+
+ProgramRun render(const ScratchDir& scratch, std::vector<std::string> args) {
+    args.insert(args.begin(), ZELVAN_RENDER_PATH);
+    return runProgram(args, scratch.path());
+}
+
+// The frame a full zelvan::Pyramid of `picture` draws fitted, as zelvan-render draws it.
+zelvan_demo::RgbPicture fullPyramidFrame(const Picture& picture, int width, int height) {
+    zelvan_support::GlContext context(width, height);
+    EXPECT_TRUE(context.isValid()) << context.error();
+    const zelvan::Library library;
+    std::vector<std::uint8_t> bgra(picture.pixels.size() * 4);
+    for (std::size_t i = 0; i < picture.pixels.size(); ++i) {
+        const Rgba p = picture.pixels[i];
+        bgra[4 * i] = p.b, bgra[4 * i + 1] = p.g, bgra[4 * i + 2] = p.r, bgra[4 * i + 3] = p.a;
+    }
+    zelvan::Pyramid pyramid(picture.width, picture.height);
+    EXPECT_TRUE(pyramid.upload(bgra.data(), std::size_t{picture.width} * 4, bgra.size()));
+    pyramid.place(zelvan::fit(picture.width, picture.height, width, height));
+    zelvan_demo::beginFrame(width, height, 1, {0x1c, 0x20, 0x26});
+    pyramid.draw();
+    return zelvan_demo::readFrame(width, height);
+}
+
+TEST(TilePath, FrameFromHalvedBandsIsTheFullPyramidsPixelForPixel) {
+    ScratchDir scratch;
+    const Picture picture = noise(3000, 2000);
+    writePng(scratch.file("in.png"), picture);
+    // Fitted at 0.2, levels 2 and 3 are drawn: the bands arrive halved twice.
+    const ProgramRun run =
+        render(scratch, {scratch.file("in.png"), "--size", "600x400", "-o", scratch.file("out.png")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const Picture out = readPng(scratch.file("out.png"));
+    const zelvan_demo::RgbPicture expected = fullPyramidFrame(picture, 600, 400);
+    ASSERT_EQ(out.pixels.size(), std::size_t{600} * 400);
+    std::size_t differing = 0;
+    for (std::size_t i = 0; i < out.pixels.size(); ++i) {
+        const std::uint8_t* e = &expected.rgb[3 * i];
+        differing += out.pixels[i] != Rgba{e[0], e[1], e[2], 255};
+    }
+    EXPECT_EQ(differing, 0u);
+}
+
+TEST(TilePath, PictureOverTheBudgetIsCachedOnceAsALinearLightPyramid) {
+    ScratchDir scratch;
+    writePng(scratch.file("lines.png"), lines(4096, 512));
+    const std::string cache = scratch.file("cache");
+    const std::vector<std::string> args = {
+        scratch.file("lines.png"), "--budget", "2", "--cache", cache, "--scale", "0.5", "--size", "2048x256"};
+    auto withOutput = [&](const std::string& out) {
+        std::vector<std::string> a = args;
+        a.insert(a.end(), {"-o", scratch.file(out)});
+        return a;
+    };
+    const ProgramRun first = render(scratch, withOutput("first.png"));
+    ASSERT_EQ(first.exitCode, 0) << first.err;
+    struct stat before {};
+    const std::string entry = cache + "/" + [&] {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(cache)) names.push_back(e.path().filename());
+        EXPECT_EQ(names.size(), 1u);
+        return names.empty() ? std::string() : names[0];
+    }();
+    ASSERT_EQ(stat(entry.c_str(), &before), 0);
+
+    const ProgramRun second = render(scratch, withOutput("second.png"));
+    ASSERT_EQ(second.exitCode, 0) << second.err;
+    struct stat after {};
+    ASSERT_EQ(stat(entry.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+
+    for (const char* name : {"first.png", "second.png"}) {
+        const Picture out = readPng(scratch.file(name));
+        for (const Rgba& p : out.pixels) ASSERT_NEAR(p.g, 188, 1) << name;
+    }
+}
+
+TEST(TilePath, UnwritableCacheOrPyramidIsBadInput) {
+    ScratchDir scratch;
+    writePng(scratch.file("in.png"), lines(600, 400));
+    const std::vector<std::vector<std::string>> cases = {
+        {scratch.file("in.png"), "--budget", "1", "--cache", "/proc/zelvan-cache", "-o",
+         scratch.file("out.png")},
+        {scratch.file("in.png"), "--save-pyramid", scratch.file("missing/out.tif")},
+        {scratch.file("in.png"), "--save-pyramid", "/proc/out.tif"},
+        {scratch.file("in.png"), "--save-pyramid", scratch.path()},
+    };
+    for (const auto& args : cases) {
+        const ProgramRun run = render(scratch, args);
+        EXPECT_EQ(run.exitCode, 1) << args[2];
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_EQ(run.err.rfind("zelvan-render: ", 0), 0u) << run.err;
+    }
+    EXPECT_EQ(scratch.entries(), std::vector<std::string>{"in.png"});
+}
+
+}  // namespace
