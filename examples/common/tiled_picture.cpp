@@ -6,7 +6,7 @@
 
 namespace zelvan_demo {
 
-TiledPicture::TiledPicture(std::unique_ptr<zelvan::TileSource> source, const std::string& name,
+TiledPicture::TiledPicture(std::unique_ptr<PictureTiles> source, const std::string& name,
                            std::size_t budgetBytes)
     : name_(name), source_(std::move(source)) {
     zelvan::TileViewOptions options;
@@ -41,7 +41,10 @@ std::string TiledPicture::status() const {
 
 std::string TiledPicture::failure() const {
     const std::uint64_t lost = view_->stats().readsGivenUp;
-    return lost == 0 ? std::string() : name_ + ": " + std::to_string(lost) + " tiles could not be read";
+    if (lost == 0) return {};
+    const std::string reason = source_->lastError();
+    return name_ + ": " + std::to_string(lost) + (lost == 1 ? " tile" : " tiles") + " could not be read" +
+           (reason.empty() ? "" : " (" + reason + ")");
 }
 
 }  // namespace zelvan_demo

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "shown_picture.h"
+#include "vips_picture.h"
 #include "zelvan_tiles.hpp"
 
 namespace zelvan_demo {
@@ -14,8 +15,7 @@ class TiledPicture : public ShownPicture {
 public:
     // Draws `source`'s levels with textures within `budgetBytes`. Throws DemoError naming `name`
     // when the view cannot start (its levels make no sense, no library instance).
-    TiledPicture(std::unique_ptr<zelvan::TileSource> source, const std::string& name,
-                 std::size_t budgetBytes);
+    TiledPicture(std::unique_ptr<PictureTiles> source, const std::string& name, std::size_t budgetBytes);
 
     std::uint32_t width() const override { return view_->width(); }
     std::uint32_t height() const override { return view_->height(); }
@@ -35,7 +35,7 @@ public:
 
 private:
     std::string name_;
-    std::unique_ptr<zelvan::TileSource> source_;
+    std::unique_ptr<PictureTiles> source_;
     std::unique_ptr<zelvan::TileView> view_;  // after the source it reads
     zelvan::Placement placement_;
 };

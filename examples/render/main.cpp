@@ -17,7 +17,7 @@ namespace {
 
 void savePyramid(const RenderOptions& options) {
     const std::string& input = options.inputs.front();
-    const VipsPicture picture(input);
+    const VipsPicture picture(input, options.range);
     ProgressLine progress("writing the pyramid of " + input, "pixels");
     writePyramidTiff(picture, options.savePyramid, progress.callback());
 }

@@ -48,10 +48,9 @@ ParseResult parseRenderOptions(int argc, const char* const* argv, RenderOptions&
     std::vector<double> translate, rotate;
     double scale = 0;
 
-    app.add_option(
-        "images", options.inputs,
-        "picture files libvips reads (PNG, JPEG, TIFF, pyramidal TIFF, ...), drawn in order (later ones "
-        "on top)");
+    std::string range;
+    app.add_option("images", options.inputs,
+                   "picture files (any format libvips reads), drawn in order (later ones on top)");
     app.add_option("-o,--output", options.output, "the PNG file to write")->capture_default_str();
     commandLine.addFrameSize(options.width, options.height,
                              "the frame's size in pixels, WIDTHxHEIGHT (each 1 to 16384 and within what the "
@@ -83,6 +82,7 @@ ParseResult parseRenderOptions(int argc, const char* const* argv, RenderOptions&
     app.add_option("--timeout", options.timeoutSeconds, "seconds to wait for the tiles a frame draws")
         ->check(kPositive)
         ->capture_default_str();
+    addRangeOption(app, range);
 
     if (commandLine.parse(argc, argv) == ParseResult::Done) return ParseResult::Done;
     if (!parseColour(background, options.background))
@@ -92,6 +92,7 @@ ParseResult parseRenderOptions(int argc, const char* const* argv, RenderOptions&
         throw DemoError("--save-pyramid: the path is empty");
     if (!options.savePyramid.empty() && options.inputs.size() != 1)
         throw DemoError("--save-pyramid: give exactly one image to write");
+    if (!range.empty()) options.range = parseDisplayRange(range);
     if (scale > 0) {
         options.fit = false;
         options.scale = scale;

@@ -1,5 +1,6 @@
-// zelvan-view: shows a picture of any size through Zelvan in a window, from the moment it starts
-// loading: streamed into pyramid textures, or tile by tile within the texture budget. Run with --help.
+// zelvan-view: shows a picture of any size (any format libvips reads) through Zelvan in a window, from
+// the moment it starts loading: streamed into pyramid textures, or tile by tile within the texture
+// budget. Run with --help.
 #include <GLFW/glfw3.h>
 
 #include <memory>
@@ -13,6 +14,7 @@
 #include "streamed_picture.h"
 #include "view_options.h"
 #include "viewer_window.h"
+#include "vips_picture.h"
 
 using namespace zelvan_demo;
 
@@ -41,6 +43,7 @@ std::unique_ptr<ShownPicture> openPicture(const ViewOptions& options) {
     PictureOptions opening;
     opening.budgetBytes = options.budgetMiB << 20;
     opening.cacheDirectory = options.cacheDirectory;
+    opening.range = options.range;
     opening.stripWidth = kStripWidth;
     return openShownPicture(options.input, opening);
 }
