@@ -8,10 +8,15 @@ namespace zelvan_demo {
 
 namespace {
 
-// Rows of the full picture read at a time (even, so that no pair is split), and the buffers of them:
-// a few hundred kilobytes, however tall the bands asked for.
-constexpr std::uint32_t kChunkRows = 64;
+// The full picture is read in chunks of up to 64 rows (an even number, so that no pair is split) and
+// about 8 MB, however tall the bands asked for and however wide the picture; a few chunks at once.
+constexpr std::size_t kChunkBytes = std::size_t{8} << 20;
 constexpr int kChunks = 4;
+
+std::uint32_t chunkRows(std::uint32_t width) {
+    const std::size_t rows = kChunkBytes / (std::size_t{width} * 4);
+    return std::uint32_t(std::clamp<std::size_t>(rows - rows % 2, 2, 64));
+}
 
 }  // namespace
 
@@ -20,7 +25,8 @@ HalvedBands::HalvedBands(std::unique_ptr<BandSource> full)
       width_(zelvan::Pyramid::levelSide(full_->width(), 1)),
       height_(zelvan::Pyramid::levelSide(full_->height(), 1)) {
     for (int i = 0; i < kChunks; ++i)
-        free_.push_back({std::vector<std::uint8_t>(std::size_t{kChunkRows} * full_->width() * 4)});
+        free_.push_back(
+            {std::vector<std::uint8_t>(std::size_t{chunkRows(full_->width())} * full_->width() * 4)});
     thread_ = std::thread([this] { readAhead(); });
 }
 
@@ -35,6 +41,7 @@ HalvedBands::~HalvedBands() {
 
 void HalvedBands::readAhead() {
     const std::size_t pitch = std::size_t{full_->width()} * 4;
+    const std::uint32_t rowsPerChunk = chunkRows(full_->width());
     for (;;) {
         Chunk chunk;
         {
@@ -46,9 +53,9 @@ void HalvedBands::readAhead() {
         }
         bool last = false;
         try {
-            chunk.rows = full_->readRows(chunk.pixels.data(), pitch, kChunkRows);
+            chunk.rows = full_->readRows(chunk.pixels.data(), pitch, rowsPerChunk);
             chunk.used = 0;
-            last = chunk.rows < kChunkRows;
+            last = chunk.rows < rowsPerChunk;
         } catch (...) {
             std::lock_guard<std::mutex> lock(mutex_);
             error_ = std::current_exception();
