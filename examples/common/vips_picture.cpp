@@ -130,7 +130,7 @@ VipsPicture& VipsPicture::operator=(VipsPicture&&) noexcept = default;
 
 VImage VipsPicture::displayLevel(std::size_t level) const {
     try {
-        return state_->display(level, VIPS_ACCESS_RANDOM);
+        return state_->display(level, VIPS_ACCESS_SEQUENTIAL);  // read once, top to bottom, by a saver
     } catch (const vips::VError& error) {
         failWithVips(name_, error);
     }

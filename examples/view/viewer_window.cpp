@@ -140,7 +140,10 @@ void ViewerWindow::tour(int frames) {
     // In to one picture pixel per screen pixel by the middle, out again by the end, panning back and
     // forth and turning all the while.
     const double zoom = std::pow(1 / view_.scaleX, 2.0 / frames);
-    double slowest = 0, backgroundFrames = 0;
+    // Frames before the picture first shows (its one-tile level not read yet), frames that showed
+    // the background at the centre after that (a hole), the slowest frame after the first.
+    int waiting = -1, holes = 0;
+    double first = 0, slowest = 0;
     const double start = glfwGetTime();
     for (int frame = 0; frame < frames; ++frame) {
         const double begun = glfwGetTime();
@@ -151,20 +154,23 @@ void ViewerWindow::tour(int frames) {
         pan(view_, 6 * direction, 3 * direction);
         turnAbout(view_, cx, cy, 0.5);
         drawFrame();
-        // A tile never drawn would show the background at the centre, which the picture covers.
         unsigned char centre[4] = {};
         glReadPixels(int(cx), int(cy), 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, centre);
-        if (centre[0] == kBackground.r && centre[1] == kBackground.g && centre[2] == kBackground.b)
-            ++backgroundFrames;
+        const bool background =
+            centre[0] == kBackground.r && centre[1] == kBackground.g && centre[2] == kBackground.b;
+        if (!background && waiting < 0) waiting = frame;
+        if (background && waiting >= 0) ++holes;
         glfwSwapBuffers(window_);
-        slowest = std::max(slowest, glfwGetTime() - begun);
+        (frame == 0 ? first : slowest) = std::max(frame == 0 ? first : slowest, glfwGetTime() - begun);
     }
     const double seconds = glfwGetTime() - start;
     struct rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("frames %d seconds %.2f fps %.1f slowest_ms %.1f background_frames %.0f peak_rss_mib %.0f\n",
-                frames, seconds, frames / seconds, slowest * 1000, backgroundFrames,
-                double(usage.ru_maxrss) / 1024);
+    std::printf(
+        "frames %d seconds %.2f fps %.1f first_ms %.1f slowest_ms %.1f frames_before_picture %d holes %d "
+        "peak_rss_mib %.0f\n",
+        frames, seconds, frames / seconds, first * 1000, slowest * 1000, waiting, holes,
+        double(usage.ru_maxrss) / 1024);
 }
 
 void ViewerWindow::onKey(int key, int action) {

@@ -28,7 +28,8 @@ public:
     // of a tiled one is in, then draws `frames` frames and writes the last one to a PNG file at `path`.
     void screenshot(int frames, const std::string& path, std::uint32_t rows);
     // Pans, zooms and turns the picture for `frames` frames without waiting for anything, as a
-    // user would, then prints to stdout the frames a second, the slowest frame and the peak memory.
+    // user would, then prints to stdout the frames a second, the first and the slowest frame, the
+    // frames before the picture showed and those with a hole at the centre after, the peak memory.
     void tour(int frames);
 
 private:
