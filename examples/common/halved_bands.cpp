@@ -10,12 +10,12 @@ namespace {
 
 // The full picture is read in chunks of up to 64 rows (an even number, so that no pair is split) and
 // about 8 MB, however tall the bands asked for and however wide the picture; a few chunks at once.
-constexpr std::size_t kChunkBytes = std::size_t{8} << 20;
+constexpr std::size_t kChunkBytes = std::size_t{2} << 20;
 constexpr int kChunks = 4;
 
 std::uint32_t chunkRows(std::uint32_t width) {
     const std::size_t rows = kChunkBytes / (std::size_t{width} * 4);
-    return std::uint32_t(std::clamp<std::size_t>(rows - rows % 2, 2, 64));
+    return std::uint32_t(std::clamp<std::size_t>(rows - rows % 2, 2, 16));
 }
 
 }  // namespace
