@@ -14,7 +14,10 @@ namespace {
 
 std::unique_ptr<ShownPicture> tiled(const VipsPicture& picture, const std::string& name,
                                     const PictureOptions& options) {
-    return std::make_unique<TiledPicture>(picture.tiles(), name, options.budgetBytes);
+    zelvan::TileViewOptions view;
+    view.budgetBytes = options.budgetBytes;
+    view.uploadBytesPerFrame = options.uploadBytesPerFrame;
+    return std::make_unique<TiledPicture>(picture.tiles(), name, view);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "shown_picture.h"
 #include "vips_picture.h"
+#include "zelvan_tiles.hpp"
 
 namespace zelvan_demo {
 
@@ -21,6 +22,9 @@ struct PictureOptions {
     std::string cacheDirectory;                         // empty: defaultCacheDirectory()
     DisplayRange range;
     std::uint32_t stripWidth = 0;  // StreamedPicture's strips
+    // Tile textures made per frame at most: few where frames must keep coming, any number where
+    // only the finished frame counts.
+    std::size_t uploadBytesPerFrame = zelvan::TileViewOptions{}.uploadBytesPerFrame;
     // The one scale (screen pixels per picture pixel) a picture of the size given will be drawn at,
     // or none when it may be drawn at any.
     std::function<double(std::uint32_t width, std::uint32_t height)> onlyScale;

@@ -7,10 +7,8 @@
 namespace zelvan_demo {
 
 TiledPicture::TiledPicture(std::unique_ptr<PictureTiles> source, const std::string& name,
-                           std::size_t budgetBytes)
+                           const zelvan::TileViewOptions& options)
     : name_(name), source_(std::move(source)) {
-    zelvan::TileViewOptions options;
-    options.budgetBytes = budgetBytes;
     view_ = std::make_unique<zelvan::TileView>(*source_, options);
     if (!*view_) throw DemoError(name + ": the tile view cannot show this picture's levels");
 }

@@ -13,9 +13,10 @@ namespace zelvan_demo {
 
 class TiledPicture : public ShownPicture {
 public:
-    // Draws `source`'s levels with textures within `budgetBytes`. Throws DemoError naming `name`
-    // when the view cannot start (its levels make no sense, no library instance).
-    TiledPicture(std::unique_ptr<PictureTiles> source, const std::string& name, std::size_t budgetBytes);
+    // Draws `source`'s levels as `options` say (textures within their budget). Throws DemoError
+    // naming `name` when the view cannot start (its levels make no sense, no library instance).
+    TiledPicture(std::unique_ptr<PictureTiles> source, const std::string& name,
+                 const zelvan::TileViewOptions& options);
 
     std::uint32_t width() const override { return view_->width(); }
     std::uint32_t height() const override { return view_->height(); }

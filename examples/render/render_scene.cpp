@@ -67,6 +67,7 @@ Scene loadScene(const RenderOptions& options) {
     opening.budgetBytes = options.budgetMiB << 20;
     opening.cacheDirectory = options.cacheDirectory;
     opening.range = options.range;
+    opening.uploadBytesPerFrame = opening.budgetBytes;  // only the last frame is seen
     opening.onlyScale = [&](std::uint32_t width, std::uint32_t height) {
         const zelvan::Placement placement = placementFromOptions(options, width, height);
         return std::min(std::fabs(placement.scaleX), std::fabs(placement.scaleY));
