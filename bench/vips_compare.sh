@@ -2,8 +2,9 @@
 # zelvan-render against vipsthumbnail on the same pictures, in the same run: a fitted view of a
 # 20000 x 20000 PNG (zelvan-render halves the bands in linear light down to the levels the frame
 # draws), and of the same picture as a pyramidal TIFF written by zelvan-render --save-pyramid
-# (drawn through the tile view). Each command runs twice under /usr/bin/time -v; the faster run
-# counts. Prints seconds, peak memory and the ratios. On demand, not in CI: about 3 minutes.
+# (drawn through the tile view). Each command runs three times under /usr/bin/time -v; the fastest
+# run counts. Prints seconds, processor seconds (user and system: steadier than the clock on a shared
+# machine), peak memory and the ratios. On demand, not in CI: about 2 minutes.
 # Usage: bench/vips_compare.sh [BUILD_DIR] (default build/dev, built with zelvan-render).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,35 +36,37 @@ if [[ ! -f $png ]]; then
   rm -f "$work"/*.v
 fi
 
-# Runs a command twice; prints "seconds peak_kib" of the faster run.
+# Runs a command three times; prints "seconds cpu_seconds peak_kib" of the fastest run.
 measure() {
-  local best_s="" best_kib=""
-  for _ in 1 2; do
+  local best_s="" best_cpu="" best_kib=""
+  for _ in 1 2 3; do
     /usr/bin/time -v "$@" >/dev/null 2>"$work/time.txt" || { cat "$work/time.txt" >&2; exit 1; }
-    local s kib
+    local s cpu kib
     s=$(awk -F': ' '/Elapsed \(wall clock\)/ {n = split($2, t, ":"); v = 0; for (i = 1; i <= n; i++) v = v * 60 + t[i]; print v}' "$work/time.txt")
+    cpu=$(awk -F': ' '/User time|System time/ {v += $2} END {print v}' "$work/time.txt")
     kib=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/time.txt")
-    if [[ -z $best_s ]] || awk "BEGIN {exit !($s < $best_s)}"; then best_s=$s best_kib=$kib; fi
+    if [[ -z $best_s ]] || awk "BEGIN {exit !($s < $best_s)}"; then best_s=$s best_cpu=$cpu best_kib=$kib; fi
   done
-  echo "$best_s $best_kib"
+  echo "$best_s $best_cpu $best_kib"
 }
 
 export EGL_PLATFORM=surfaceless
 rm -f "$pyramid"
-read -r save_s save_kib < <(measure bash -c "rm -f '$pyramid'; '$render' '$png' --save-pyramid '$pyramid'")
-read -r thumb_png_s thumb_png_kib < <(measure vipsthumbnail "$png" -s 1200x800 -o "$work/thumb-png.png")
-read -r zel_png_s zel_png_kib < <(measure "$render" "$png" --size 1200x800 -o "$work/zelvan-png.png")
-read -r thumb_tif_s thumb_tif_kib < <(measure vipsthumbnail "$pyramid" -s 1200x800 -o "$work/thumb-tif.png")
-read -r zel_tif_s zel_tif_kib < <(measure "$render" "$pyramid" --size 1200x800 -o "$work/zelvan-tif.png")
+read -r save_s _ save_kib < <(measure bash -c "rm -f '$pyramid'; '$render' '$png' --save-pyramid '$pyramid'")
+read -r thumb_png_s thumb_png_cpu thumb_png_kib < <(measure vipsthumbnail "$png" -s 1200x800 -o "$work/thumb-png.png")
+read -r zel_png_s zel_png_cpu zel_png_kib < <(measure "$render" "$png" --size 1200x800 -o "$work/zelvan-png.png")
+read -r thumb_tif_s thumb_tif_cpu thumb_tif_kib < <(measure vipsthumbnail "$pyramid" -s 1200x800 -o "$work/thumb-tif.png")
+read -r zel_tif_s zel_tif_cpu zel_tif_kib < <(measure "$render" "$pyramid" --size 1200x800 -o "$work/zelvan-tif.png")
 
 echo "Machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores, $(uname -sr), load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "Picture: ${side} x ${side} PNG, $(du -m "$png" | cut -f1) MB; its pyramid, $(du -m "$pyramid" | cut -f1) MB, written by --save-pyramid in ${save_s} s, peak $((save_kib / 1024)) MiB"
-printf '%-34s %9s %9s %12s %12s\n' "fitted into 1200 x 800" "time s" "peak MiB" "time ratio" "memory ratio"
-row() {
-  printf '%-34s %9.2f %9d %12s %12s\n' "$1" "$2" $(($3 / 1024)) "$4" "$5"
-}
+printf '%-31s %7s %6s %9s %7s %7s %7s\n' "fitted into 1200 x 800" "time s" "cpu s" "peak MiB" "time x" "cpu x" "peak x"
 ratio() { awk "BEGIN {printf \"%.2f\", $1 / $2}"; }
-row "vipsthumbnail, PNG" "$thumb_png_s" "$thumb_png_kib" "1" "1"
-row "zelvan-render, PNG" "$zel_png_s" "$zel_png_kib" "$(ratio "$zel_png_s" "$thumb_png_s")" "$(ratio "$zel_png_kib" "$thumb_png_kib")"
-row "vipsthumbnail, pyramidal TIFF" "$thumb_tif_s" "$thumb_tif_kib" "1" "1"
-row "zelvan-render, pyramidal TIFF" "$zel_tif_s" "$zel_tif_kib" "$(ratio "$zel_tif_s" "$thumb_tif_s")" "$(ratio "$zel_tif_kib" "$thumb_tif_kib")"
+row() {  # name seconds cpu kib [baseline seconds cpu kib]
+  printf '%-31s %7.2f %6.2f %9d %7s %7s %7s\n' "$1" "$2" "$3" $(($4 / 1024)) "$(ratio "$2" "${5:-$2}")" \
+    "$(ratio "$3" "${6:-$3}")" "$(ratio "$4" "${7:-$4}")"
+}
+row "vipsthumbnail, PNG" "$thumb_png_s" "$thumb_png_cpu" "$thumb_png_kib"
+row "zelvan-render, PNG" "$zel_png_s" "$zel_png_cpu" "$zel_png_kib" "$thumb_png_s" "$thumb_png_cpu" "$thumb_png_kib"
+row "vipsthumbnail, pyramidal TIFF" "$thumb_tif_s" "$thumb_tif_cpu" "$thumb_tif_kib"
+row "zelvan-render, pyramidal TIFF" "$zel_tif_s" "$zel_tif_cpu" "$zel_tif_kib" "$thumb_tif_s" "$thumb_tif_cpu" "$thumb_tif_kib"
