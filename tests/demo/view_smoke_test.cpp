@@ -12,7 +12,8 @@ namespace {
 
 // Shows `picture` in a 640 x 480 window under a virtual X server, loading `rows` of its rows (0: all),
 // and returns the window's last frame.
-Picture screenshot(const ScratchDir& scratch, const Picture& picture, std::uint32_t rows = 0) {
+Picture screenshot(const ScratchDir& scratch, const Picture& picture, std::uint32_t rows = 0,
+                   const std::vector<std::string>& options = {}) {
     writePng(scratch.file("in.png"), picture);
     // Under AddressSanitizer the leak check is left out for the viewer: glfwTerminate unloads
     // Mesa's GLX driver, and the few blocks it keeps then belong to no module a suppression can
@@ -20,22 +21,43 @@ Picture screenshot(const ScratchDir& scratch, const Picture& picture, std::uint3
     const char* asan = std::getenv("ASAN_OPTIONS");
     const std::string leakCheckOff =
         std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") + ":detect_leaks=0";
-    const ProgramRun run =
-        runProgram({XVFB_RUN_PATH, "-a", "-s", "-screen 0 800x600x24", ZELVAN_VIEW_PATH, "--size", "640x480",
-                    "--screenshot", scratch.file("shot.png"), "--frames", "3", "--loaded-rows",
-                    std::to_string(rows), scratch.file("in.png")},
-                   scratch.path(), {leakCheckOff});
+    std::vector<std::string> args = {XVFB_RUN_PATH,
+                                     "-a",
+                                     "-s",
+                                     "-screen 0 800x600x24",
+                                     ZELVAN_VIEW_PATH,
+                                     "--size",
+                                     "640x480",
+                                     "--screenshot",
+                                     scratch.file("shot.png"),
+                                     "--frames",
+                                     "3",
+                                     "--loaded-rows",
+                                     std::to_string(rows),
+                                     scratch.file("in.png")};
+    args.insert(args.end(), options.begin(), options.end());
+    const ProgramRun run = runProgram(args, scratch.path(), {leakCheckOff});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     return run.exitCode == 0 ? readPng(scratch.file("shot.png")) : Picture{};
 }
 
 const Rgba kBackground{0x1c, 0x20, 0x26, 255};
 
-TEST(ViewSmoke, ShowsTheImageFittedInTheWindow) {
+class ViewFitted : public ::testing::TestWithParam<std::vector<std::string>> {};
+
+// Streamed into a pyramid, and (over a budget of 1 MiB) cached as a pyramidal TIFF and drawn tile by tile.
+INSTANTIATE_TEST_SUITE_P(Ways, ViewFitted,
+                         ::testing::Values(std::vector<std::string>{},
+                                           std::vector<std::string>{"--budget", "1", "--cache", "CACHE"}));
+
+TEST_P(ViewFitted, ShowsTheImageFittedInTheWindow) {
     ScratchDir scratch;
+    std::vector<std::string> options = GetParam();
+    for (std::string& option : options)
+        if (option == "CACHE") option = scratch.file("cache");
     // Several blocks wide and high, partial ones included: 1300 x 900 in a 640 x 480 window is
     // fitted to 640 x 443, leaving bands of background above and below.
-    const Picture shot = screenshot(scratch, quadrants(1300, 900));
+    const Picture shot = screenshot(scratch, quadrants(1300, 900), 0, options);
     ASSERT_EQ(shot.width, 640u);
     ASSERT_EQ(shot.height, 480u);
     const Rgba background = kBackground;
