@@ -33,15 +33,19 @@ std::string TiledPicture::status() const {
     const zelvan::TileStats s = view_->stats();
     std::string text = "level " + std::to_string(s.level);
     if (!complete()) text += ", " + std::to_string(s.readsPending) + " reads pending";
-    if (s.readsGivenUp > 0) text += ", " + std::to_string(s.readsGivenUp) + " tiles unreadable";
+    if (s.readsFailed > 0) text += ", " + std::to_string(s.readsFailed) + " reads of tiles failed";
     return text;
 }
 
 std::string TiledPicture::failure() const {
-    const std::uint64_t lost = view_->stats().readsGivenUp;
+    // Any failed read, not only a tile given up: libvips keeps a tile it failed to decode as black,
+    // and a second read of it succeeds.
+    const std::uint64_t lost = view_->stats().readsFailed;
     if (lost == 0) return {};
-    const std::string reason = source_->lastError();
-    return name_ + ": " + std::to_string(lost) + (lost == 1 ? " tile" : " tiles") + " could not be read" +
+    std::string reason = source_->lastError();
+    for (char& c : reason)
+        if (c == '\n' || c == '\r') c = ' ';  // one line, as the programs promise
+    return name_ + ": " + std::to_string(lost) + (lost == 1 ? " read" : " reads") + " of tiles failed" +
            (reason.empty() ? "" : " (" + reason + ")");
 }
 

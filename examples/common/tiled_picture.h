@@ -26,8 +26,8 @@ public:
     // Tiles load while frames are drawn: nothing to do between them.
     bool loadSome(bool) override { return false; }
     bool complete() const override;
-    // "level 3, 12 reads pending": the finer level drawn, the reads while loading, and the tiles
-    // given up if any.
+    // "level 3, 12 reads pending": the finer level drawn, the reads while loading, and the reads
+    // that failed if any.
     std::string status() const override;
     std::string failure() const override;
 

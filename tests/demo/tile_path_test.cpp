@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 
 #include "gl_context.h"
 #include "picture_files.h"
@@ -132,6 +133,27 @@ TEST(TilePath, UnwritableCacheOrPyramidIsBadInput) {
         EXPECT_EQ(run.err.rfind("zelvan-render: ", 0), 0u) << run.err;
     }
     EXPECT_EQ(scratch.entries(), std::vector<std::string>{"in.png"});
+}
+
+TEST(TilePath, DamagedTilesOfAPyramidAreBadInput) {
+    ScratchDir scratch;
+    writePng(scratch.file("noise.png"), noise(3000, 3000));
+    ASSERT_EQ(
+        render(scratch, {scratch.file("noise.png"), "--save-pyramid", scratch.file("pyramid.tif")}).exitCode,
+        0);
+    {  // garbage over the tiles around level 0's centre, its header intact
+        std::fstream file(scratch.file("pyramid.tif"), std::ios::in | std::ios::out | std::ios::binary);
+        file.seekg(0, std::ios::end);
+        const std::streamoff size = file.tellg();
+        file.seekp(size * 3 / 10);
+        for (std::streamoff i = 0; i < size / 8; ++i) file.put(char(i * 37));
+    }
+    const ProgramRun run = render(scratch, {scratch.file("pyramid.tif"), "--scale", "1", "--size", "600x600",
+                                            "-o", scratch.file("out.png")});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_EQ(run.err.rfind("zelvan-render: " + scratch.file("pyramid.tif") + ": ", 0), 0u) << run.err;
+    EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"noise.png", "pyramid.tif"}));
 }
 
 }  // namespace
