@@ -24,7 +24,7 @@ struct RenderOptions {
     std::string cacheDirectory;   // pyramidal copies of pictures larger than the budget
     std::string savePyramid;      // write the one image's pyramid here instead of a frame
     double timeoutSeconds = 300;  // for the tiles of a frame to be read
-    DisplayRange range;  // how the pictures' samples map to 8 bits
+    DisplayRange range;           // how the pictures' samples map to 8 bits
 };
 
 // Fills `options` from the command line. Done when --help was asked for and printed.
