@@ -10,8 +10,9 @@
  *     view.place(zelvan::fit(view.width(), view.height(), 800, 600));
  *     view.draw({0, 0, 800, 600, 1});               // once per frame, under glOrtho(0, 800, 0, 600, ...)
  *
- * Levels: detail::levelsFor's two nearest levels, the finer over the coarser at its opacity, the two
- * together at the placement's opacity; at scale >= 1 level 0 alone, pixel for pixel. When the two would need
+ * Levels: detail::levelsFor's two nearest levels, drawn as Pyramid draws them (detail::blendLayers: the
+ * finer twice over the coarser, half a screen pixel apart, the layers together at the placement's
+ * opacity); at scale >= 1 level 0 alone, pixel for pixel. When the two would need
  * more than half the budget (room for the frame before and for stand-ins), the coarser alone, then
  * coarser levels still: a view too large for its budget draws blurred, never thrashing.
  *
@@ -623,12 +624,15 @@ private:
             }
         }
 
-        void drawPiece(const Piece& p, std::uint8_t alpha) {
+        /* Draws a piece at `alpha`, moved `shift` units along both axes of the picture's turned frame. */
+        void drawPiece(const Piece& p, std::uint8_t alpha, float shift = 0) {
             Tile* tile = resident(p.key);
             if (tile == nullptr) return;
             const detail::PixelRect r = detail::quarterRect(rectOf(detail::tileOfKey(p.key)), p.quarter);
             Image& image = tile->quarters[p.quarter];
-            image.place(detail::piecePlacement(placement, levels[0], levels[p.level], r, alpha));
+            const Placement at = detail::piecePlacement(placement, levels[0], levels[p.level], r, alpha);
+            image.place(at);
+            if (shift != 0) detail::translateShifted(image.handle(), at, r.width, r.height, shift);
             image.draw();
             tile->lastDrawn = frameNumber;
         }
@@ -736,13 +740,14 @@ private:
                 return a.key == b.key && a.quarter == b.quarter;
             };
             pieces.erase(std::unique(pieces.begin(), pieces.end(), same), pieces.end());
-            // Opacities: the finer level at f * A over the coarser at A (1 - f) / (1 - f A), which shows
-            // the picture at the placement's opacity A, as Pyramid draws it; where the finer level is
-            // missing, the coarser alone at A.
+            // Opacities as Pyramid draws its levels (detail::blendLayers); where the finer level is
+            // missing, the coarser alone at the placement's opacity.
             const std::uint8_t alpha = placement.alpha;
-            const double opacity = alpha / 255.0, f = choice.blend.finerOpacity;
-            const auto under =
-                static_cast<std::uint8_t>(std::lround(255 * opacity * (1 - f) / (1 - f * opacity)));
+            const detail::BlendLayers layers = detail::blendLayers(choice.blend, alpha / 255.0);
+            const auto opacityOf = [alpha](double fraction) {
+                return static_cast<std::uint8_t>(std::lround(alpha * std::clamp(fraction, 0.0, 1.0)));
+            };
+            const std::uint8_t under = opacityOf(layers.coarser);
             std::vector<const Piece*> drawn;
             for (const Piece& p : pieces) {
                 // Translucent: a piece that a coarser one already covers would blend twice.
@@ -756,7 +761,9 @@ private:
                 drawPiece(p, beneath ? under : alpha);
                 drawn.push_back(&p);
             }
-            const auto fineAlpha = static_cast<std::uint8_t>(std::lround(alpha * f));
+            // The finer level's two passes, each whole before the other, so that no piece blends over
+            // a neighbour of its own pass.
+            pieces.clear();
             for (const detail::TileIndex& t : fine) {
                 const Tile* tile = resident(detail::tileKey(t));
                 if (tile == nullptr) {
@@ -764,11 +771,12 @@ private:
                     continue;
                 }
                 complete = complete && !tile->stale;
-                if (fineAlpha == 0) continue;
-                pieces.clear();
                 addPieces(t, 0, 0, HUGE_VAL, HUGE_VAL);
-                for (const Piece& p : pieces) drawPiece(p, fineAlpha);
             }
+            const float shift = detail::finerShift(frame.pixelsPerUnit);
+            for (const auto& pass : {std::make_pair(layers.finerFirst, -shift), {layers.finerSecond, shift}})
+                if (opacityOf(pass.first) != 0)
+                    for (const Piece& p : pieces) drawPiece(p, opacityOf(pass.first), pass.second);
 
             // What to read next: the pinned level, then coarse before fine, nearest the centre first.
             nextQueue.clear();
