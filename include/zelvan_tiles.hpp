@@ -70,6 +70,9 @@ struct TileViewOptions {
     unsigned workers = 0;                              // 0: hardware threads - 1, at least 1
     std::size_t uploadBytesPerFrame = std::size_t{4} << 20;  // at most this much uploaded per draw
     unsigned retries = 2;  // a failed read is tried again this often, then given up
+    // Reads made inside draw(), on the drawing thread, up to uploadBytesPerFrame each frame: for programs
+    // that run no threads, and for runs that must repeat exactly. The view starts no worker.
+    bool readOnDrawingThread = false;
 };
 
 struct TileStats {
@@ -268,7 +271,9 @@ public:
             if (workers == 0) workers = std::max(1u, std::thread::hardware_concurrency()) - 1;
             // No more workers than tiles may be held at once: more would only wait.
             state->reader.start(
-                source, std::clamp(workers, 1u, static_cast<unsigned>(detail::TileReader::kHeldTiles)));
+                source, options.readOnDrawingThread
+                            ? 0
+                            : std::clamp(workers, 1u, static_cast<unsigned>(detail::TileReader::kHeldTiles)));
             state_ = std::move(state);
         } catch (...) {  // std::bad_alloc, or a source that throws: an empty view
         }
@@ -358,7 +363,7 @@ private:
 
         // Per frame, kept to reuse their memory.
         std::vector<detail::TileIndex> coarse, fine, pinnedTiles;
-        std::unordered_set<std::uint64_t> wanted;
+        std::unordered_set<std::uint64_t> wanted, asked;
         std::vector<Piece> pieces;
 
         detail::PixelRect rectOf(const detail::TileIndex& t) const {
@@ -371,13 +376,17 @@ private:
             return detail::ratio(levels[0].height, levels[level].height);
         }
 
-        std::size_t levelBytes(std::size_t k) const {
-            std::size_t bytes = 0;
+        /* Texture bytes of a whole level: its whole tiles, then the narrower ones at the right and bottom. */
+        std::uint64_t levelBytes(std::size_t k) const {
             const TileSize s = levels[k];
-            for (std::uint32_t r = 0; r < detail::tilesAcross(s.height); ++r)
-                for (std::uint32_t c = 0; c < detail::tilesAcross(s.width); ++c)
-                    bytes += detail::tileTextureBytes(detail::tileRect(s, c, r));
-            return bytes;
+            const std::uint64_t columns = s.width / detail::kTileSide, rows = s.height / detail::kTileSide;
+            const std::uint32_t right = s.width % detail::kTileSide, bottom = s.height % detail::kTileSide;
+            const auto bytes = [](std::uint32_t w, std::uint32_t h) {
+                return std::uint64_t{detail::tileTextureBytes({0, 0, w, h})};
+            };
+            const std::uint32_t side = detail::kTileSide;
+            return columns * rows * bytes(side, side) + rows * bytes(right, side) +
+                   columns * bytes(side, bottom) + bytes(right, bottom);
         }
 
         /* The pinned level: the finest whole level within a quarter of the budget and 1 MiB (one tile),
@@ -388,11 +397,11 @@ private:
             const std::size_t cap = std::min(options.budgetBytes / 4, std::size_t{1} << 20);
             for (std::size_t k = 0; k < levels.size(); ++k) {
                 if (std::uint64_t{levels[k].width} * levels[k].height > std::uint64_t{1} << 22) continue;
-                const std::size_t bytes = levelBytes(k);
+                const std::uint64_t bytes = levelBytes(k);
                 if (bytes <= cap) {
                     pinning = true;
                     pinnedLevel = k;
-                    pinnedBytes = bytes;
+                    pinnedBytes = static_cast<std::size_t>(bytes);
                     break;
                 }
             }
@@ -643,12 +652,7 @@ private:
                 const std::uint64_t key = detail::tileKey(t);
                 const Tile* tile = resident(key);
                 if ((tile != nullptr && !tile->stale) || givenUp.count(key) != 0) continue;
-                if (std::any_of(ready.begin(), ready.end(),
-                                [&](const Arrival& a) { return detail::tileKey(a.request.tile) == key; }))
-                    continue;
-                if (std::any_of(out.begin(), out.end(),
-                                [&](const TileRequest& r) { return detail::tileKey(r.tile) == key; }))
-                    continue;
+                if (!asked.insert(key).second) continue;  // read and waiting, or asked for already
                 out.push_back({t, rectOf(t), epoch, pinned, detail::distanceToCentre(map, levels, t, f)});
             }
         }
@@ -707,10 +711,11 @@ private:
             // over it at its opacity.
             reader.collect(arrived);
             uploadArrivals(frame, map);
-            if (!reader.threaded()) {  // no worker could start: read here, within this frame's share
+            if (!reader.threaded()) {  // no worker (asked for, or none could start): read here
                 std::size_t read = 0;
                 Arrival a;
-                while (read < options.uploadBytesPerFrame && reader.readOne(a)) {
+                // Within this frame's share, but at least one tile, as uploads are.
+                while ((read == 0 || read < options.uploadBytesPerFrame) && reader.readOne(a)) {
                     read += std::size_t{a.request.rect.width} * a.request.rect.height * 4;
                     arrived.push_back(std::move(a));
                 }
@@ -780,6 +785,8 @@ private:
 
             // What to read next: the pinned level, then coarse before fine, nearest the centre first.
             nextQueue.clear();
+            asked.clear();
+            for (const Arrival& a : ready) asked.insert(detail::tileKey(a.request.tile));
             addRequests(pinnedTiles, true, frame, map, nextQueue);
             addRequests(coarse, false, frame, map, nextQueue);
             addRequests(fine, false, frame, map, nextQueue);
