@@ -22,12 +22,14 @@
  * covers, so that nothing blends twice; an invalidated tile is drawn until its new pixels are uploaded.
  *
  * Memory: textures within budgetBytes on every frame, counted as allocated (power-of-two sides); at
- * most uploadBytesPerFrame of textures made per draw; read tiles waiting for upload in at most 16
- * buffers of 1 MiB, kept for the view's life.
+ * most uploadBytesPerFrame of textures made per draw; read tiles waiting for upload in at most 8
+ * buffers of 1 MiB, kept for the view's life. On glibc, textures freed and made as the view moves can
+ * leave the heap fragmented; a long-running viewer keeps its memory nearer the budget with
+ * mallopt(M_MMAP_THRESHOLD, 128 * 1024), which the benchmark measures (docs/performance.md).
  *
  * Threads: every member is called on the thread where the context is current; only the source's read
- * runs elsewhere, on up to 16 workers. Nothing here throws; running out of memory leaves the view empty
- * or drawing less for a frame.
+ * runs elsewhere, on up to 8 workers (or, with readOnDrawingThread, inside draw()). Nothing here throws;
+ * running out of memory leaves the view empty or drawing less for a frame.
  */
 #ifndef ZELVAN_TILES_HPP
 #define ZELVAN_TILES_HPP
@@ -95,7 +97,7 @@ namespace detail {
  * bounded whatever the frame rate, and no buffer goes back to the allocator to be fragmented. */
 class TileReader {
 public:
-    static constexpr std::size_t kHeldTiles = 16;
+    static constexpr std::size_t kHeldTiles = 8;
     static constexpr std::size_t kBufferBytes = std::size_t{kTileSide} * kTileSide * 4;
 
     using Buffer = std::unique_ptr<unsigned char[]>;
