@@ -1,9 +1,8 @@
 // Seams of the tile view, on 1000 x 1000 frames read back whole: a picture whose pixels encode their
-// coordinates, of odd sizes (partial tiles at the right and bottom of every level), drawn turned and
-// scaled, opaque and translucent, must look as its levels drawn whole as Zelvan images of their own.
-// A frame pixel is wrong when no pixel of that reference within one pixel of it matches it (a gap
-// between tiles shows the background, an overlap blends twice, a texel from a tile's far side shows
-// another coordinate); at most 2 per frame.
+// coordinates, of odd sizes (partial tiles at the right and bottom of every level), drawn turned (about
+// Z, and twice tilted about X and Y as well) and scaled, opaque and translucent, must look as its levels
+// drawn whole as Zelvan images of their own, layer by layer. At most 2 wrong pixels per frame
+// (wrongPixels says what is wrong).
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
@@ -27,6 +26,10 @@ const zelvan::Frame kFrame{0, 0, kSide, kSide, 1};
 
 std::vector<std::uint8_t> frameAfter(const std::function<void()>& draw, float clearAlpha = 1) {
     zelvan_support::setUpOrtho(kSide, kSide, 1, 0, 1, clearAlpha);
+    glMatrixMode(GL_PROJECTION);  // deep enough for pictures tilted out of the plane
+    glLoadIdentity();
+    glOrtho(0, kSide, 0, kSide, -1e5, 1e5);
+    glMatrixMode(GL_MODELVIEW);
     draw();
     std::vector<std::uint8_t> rgba(std::size_t{kSide} * kSide * 4);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
@@ -99,80 +102,90 @@ TEST(TileViewSeams, TurnedAndScaledFramesMatchTheLevelsDrawnWhole) {
     zelvan::TileView view(source);
     ASSERT_TRUE(view);
     std::vector<std::uint8_t> opaque;  // the frame at opacity 255, for the one at 128
+    struct Turn {
+        double degrees, scale, aboutX = 0, aboutY = 0;
+    };
+    std::vector<Turn> turns;
     for (const double degrees : {0.0, 17.0, 30.0, 45.0, 90.0})
-        for (const double scale : {0.37, 0.61, 1.0, 1.7, 3.1})
-            for (const int alpha : {255, 128}) {
-                SCOPED_TRACE(testing::Message()
-                             << degrees << " degrees, scale " << scale << ", opacity " << alpha);
-                // Level-0 point (2560, 1600), by the right column's and a row's boundaries, at the centre.
-                zelvan::Placement p;
-                p.scaleX = p.scaleY = scale;
-                p.rotateZ = degrees;
-                p.alpha = static_cast<std::uint8_t>(alpha);
-                const zelvan::detail::Vec3 offset = zelvan::detail::turned(
-                    p, {(2560 - width / 2.0) * scale, -(1600 - height / 2.0) * scale, 0});
-                p.centreX = kSide / 2.0 - offset.x;
-                p.centreY = kSide / 2.0 - offset.y;
-                view.place(p);
-                bool complete = false;
-                for (int i = 0; i < 3000 && !complete; ++i) {
-                    frameAfter([&] { view.draw(kFrame); });
-                    complete = view.stats().complete;
-                    if (!complete) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                }
-                ASSERT_TRUE(complete);
-                const std::vector<std::uint8_t> tiled = frameAfter([&] { view.draw(kFrame); });
-                const zelvan::detail::LevelBlend blend = zelvan::detail::levelsFor(scale, levels.size());
-                ASSERT_EQ(view.stats().level, blend.finer);
-                std::vector<Layer> layers;  // the levels drawn whole as the view draws its tiles
-                const auto addLevel = [&](std::size_t k, double opacity, float shift) {
-                    zelvan::Placement q = p;
-                    q.scaleX = scale * zelvan::detail::ratio(width, levels[k].width());
-                    q.scaleY = scale * zelvan::detail::ratio(height, levels[k].height());
-                    q.alpha = 255;
-                    levels[k].place(q);
-                    zelvan::detail::translateShifted(levels[k].handle(), q, levels[k].width(),
-                                                     levels[k].height(), shift);
-                    layers.push_back(
-                        {frameAfter([&] { levels[k].draw(); }, 0), int(std::lround(alpha * opacity))});
-                };
-                if (blend.finer == blend.coarser) {
-                    addLevel(blend.coarser, 1, 0);
-                } else {
-                    const zelvan::detail::BlendLayers shares =
-                        zelvan::detail::blendLayers(blend, alpha / 255.0);
-                    addLevel(blend.coarser, shares.coarser, 0);
-                    addLevel(blend.finer, shares.finerFirst, -zelvan::detail::finerShift(1));
-                    addLevel(blend.finer, shares.finerSecond, zelvan::detail::finerShift(1));
-                }
-                EXPECT_LE(wrongPixels(tiled, layers), 2);
-                if (alpha == 255) {
-                    opaque = tiled;
-                    continue;
-                }
-                // Translucent, the layers together show the picture at 128 / 255 over the background,
-                // away from the footprint's edges (where the finer level's shifted passes cover a pixel
-                // alone). The background's red, 255, is more than any picture pixel's.
-                const auto nearEdge = [&](int x, int y) {
-                    for (int dy = -1; dy <= 1; ++dy)
-                        for (int dx = -1; dx <= 1; ++dx) {
-                            const int nx = std::clamp(x + dx, 0, kSide - 1),
-                                      ny = std::clamp(y + dy, 0, kSide - 1);
-                            if (opaque[(std::size_t(ny) * kSide + nx) * 4] > 0x7B) return true;
-                        }
-                    return false;
-                };
-                int off = 0;
-                for (int y = 0; y < kSide; ++y)
-                    for (int x = 0; x < kSide; ++x)
-                        for (int c = 0; c < 3 && !nearEdge(x, y); ++c) {
-                            const std::size_t i = (std::size_t(y) * kSide + x) * 4 + c;
-                            const double d =
-                                std::abs(tiled[i] - (opaque[i] * 128 + kBackground[c] * 127) / 255.0);
-                            off += d > 3.5;  // three layers, each rounded to 8 bits
-                        }
-                EXPECT_LE(off, 8);
+        for (const double scale : {0.37, 0.61, 1.0, 1.7, 3.1}) turns.push_back({degrees, scale});
+    turns.push_back({30, 0.61, 50, -30});  // tilted out of the frame's plane too
+    turns.push_back({17, 1.7, -35, 60});
+    for (const Turn& turn : turns)
+        for (const int alpha : {255, 128}) {
+            const double scale = turn.scale;
+            SCOPED_TRACE(testing::Message()
+                         << turn.degrees << " degrees (" << turn.aboutX << ", " << turn.aboutY
+                         << " about X, Y), scale " << scale << ", opacity " << alpha);
+            // Level-0 point (2560, 1600), by the right column's and a row's boundaries, at the centre.
+            zelvan::Placement p;
+            p.scaleX = p.scaleY = scale;
+            p.rotateZ = turn.degrees;
+            p.rotateX = turn.aboutX;
+            p.rotateY = turn.aboutY;
+            p.alpha = static_cast<std::uint8_t>(alpha);
+            const zelvan::detail::Vec3 offset =
+                zelvan::detail::turned(p, {(2560 - width / 2.0) * scale, -(1600 - height / 2.0) * scale, 0});
+            p.centreX = kSide / 2.0 - offset.x;
+            p.centreY = kSide / 2.0 - offset.y;
+            view.place(p);
+            bool complete = false;
+            for (int i = 0; i < 3000 && !complete; ++i) {
+                frameAfter([&] { view.draw(kFrame); });
+                complete = view.stats().complete;
+                if (!complete) std::this_thread::sleep_for(std::chrono::milliseconds(2));
             }
+            ASSERT_TRUE(complete);
+            const std::vector<std::uint8_t> tiled = frameAfter([&] { view.draw(kFrame); });
+            const zelvan::detail::LevelBlend blend = zelvan::detail::levelsFor(scale, levels.size());
+            ASSERT_EQ(view.stats().level, blend.finer);
+            std::vector<Layer> layers;  // the levels drawn whole as the view draws its tiles
+            const auto addLevel = [&](std::size_t k, double opacity, float shift) {
+                zelvan::Placement q = p;
+                q.scaleX = scale * zelvan::detail::ratio(width, levels[k].width());
+                q.scaleY = scale * zelvan::detail::ratio(height, levels[k].height());
+                q.alpha = 255;
+                levels[k].place(q);
+                zelvan::detail::translateShifted(levels[k].handle(), q, levels[k].width(), levels[k].height(),
+                                                 shift);
+                layers.push_back(
+                    {frameAfter([&] { levels[k].draw(); }, 0), int(std::lround(alpha * opacity))});
+            };
+            if (blend.finer == blend.coarser) {
+                addLevel(blend.coarser, 1, 0);
+            } else {
+                const zelvan::detail::BlendLayers shares = zelvan::detail::blendLayers(blend, alpha / 255.0);
+                addLevel(blend.coarser, shares.coarser, 0);
+                addLevel(blend.finer, shares.finerFirst, -zelvan::detail::finerShift(1));
+                addLevel(blend.finer, shares.finerSecond, zelvan::detail::finerShift(1));
+            }
+            EXPECT_LE(wrongPixels(tiled, layers), 2);
+            if (alpha == 255) {
+                opaque = tiled;
+                continue;
+            }
+            // Translucent, the layers together show the picture at 128 / 255 over the background,
+            // away from the footprint's edges (where the finer level's shifted passes cover a pixel
+            // alone). The background's red, 255, is more than any picture pixel's.
+            const auto nearEdge = [&](int x, int y) {
+                for (int dy = -1; dy <= 1; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx) {
+                        const int nx = std::clamp(x + dx, 0, kSide - 1),
+                                  ny = std::clamp(y + dy, 0, kSide - 1);
+                        if (opaque[(std::size_t(ny) * kSide + nx) * 4] > 0x7B) return true;
+                    }
+                return false;
+            };
+            int off = 0;
+            for (int y = 0; y < kSide; ++y)
+                for (int x = 0; x < kSide; ++x)
+                    for (int c = 0; c < 3 && !nearEdge(x, y); ++c) {
+                        const std::size_t i = (std::size_t(y) * kSide + x) * 4 + c;
+                        const double d =
+                            std::abs(tiled[i] - (opaque[i] * 128 + kBackground[c] * 127) / 255.0);
+                        off += d > 3.5;  // three layers, each rounded to 8 bits
+                    }
+            EXPECT_LE(off, 8);
+        }
 }
 
 }  // namespace
