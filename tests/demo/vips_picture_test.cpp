@@ -18,7 +18,6 @@
 
 using namespace demo_test;
 using vips::VImage;
-using zelvan_demo::DisplayRange;
 using zelvan_demo::VipsPicture;
 
 namespace {
@@ -87,22 +86,18 @@ protected:
 
 std::uint8_t gradient(int x, int y, int b) { return std::uint8_t(b == 0 ? x * 6 : b == 1 ? y * 9 : 128); }
 
-// The stored image for orientation n: upright pixel (x, y) kept at the place the tag says.
+std::array<int, 4> gradientShown(std::uint32_t x, std::uint32_t y) {
+    return {gradient(int(x), int(y), 0), gradient(int(x), int(y), 1), 128, 255};
+}
+
+// The stored image for orientation n: upright pixel (x, y) kept where the tag says it is.
 VImage storedFor(int orientation, const VImage& upright) {
-    const VImage rotated = orientation >= 5 ? upright.rot90() : upright;  // 5..8 store columns as rows
-    switch (orientation) {
-        case 2:
-        case 5:
-            return rotated.fliphor();
-        case 3:
-        case 6:
-            return rotated.rot180();
-        case 4:
-        case 7:
-            return rotated.flipver();
-        default:
-            return rotated;
-    }
+    const VImage turned = orientation >= 5 ? upright.rot90() : upright;   // 5..8 store columns as rows
+    const int mirror = orientation >= 5 ? orientation - 3 : orientation;  // then as 2, 3, 4 or 1
+    return mirror == 2   ? turned.fliphor()
+           : mirror == 3 ? turned.rot180()
+           : mirror == 4 ? turned.flipver()
+                         : turned;
 }
 
 TEST_F(VipsPictureTest, JpegOrientationsComeOutUpright) {
@@ -115,15 +110,12 @@ TEST_F(VipsPictureTest, JpegOrientationsComeOutUpright) {
                         VImage::option()->set("Q", 100)->set("subsample_mode", VIPS_FOREIGN_SUBSAMPLE_OFF));
         const VipsPicture picture(path);
         ASSERT_EQ(picture.levels().size(), 1u);
-        const auto expected = [](std::uint32_t x, std::uint32_t y) {
-            return std::array<int, 4>{gradient(int(x), int(y), 0), gradient(int(x), int(y), 1), 128, 255};
-        };
         SCOPED_TRACE("orientation " + std::to_string(orientation));
         const Bgra bands = readBands(picture);
         ASSERT_EQ(bands.width, 37u);
         ASSERT_EQ(bands.height, 23u);
-        expectPixels(bands, expected, 4);
-        expectPixels(readTile(*picture.tiles(), 0, 0, 0, 37, 23), expected, 4);
+        expectPixels(bands, gradientShown, 4);
+        expectPixels(readTile(*picture.tiles(), 0, 0, 0, 37, 23), gradientShown, 4);
     }
 }
 
@@ -202,9 +194,7 @@ TEST_F(VipsPictureTest, PlanarTiffShowsItsPlanesAsColours) {
             TIFFWriteScanline(tiff, row, y, plane);
         }
     TIFFClose(tiff);
-    expectPixels(readBands(VipsPicture(path)), [](std::uint32_t x, std::uint32_t y) {
-        return std::array<int, 4>{gradient(int(x), int(y), 0), gradient(int(x), int(y), 1), 128, 255};
-    });
+    expectPixels(readBands(VipsPicture(path)), gradientShown);
 }
 
 TEST_F(VipsPictureTest, EmbeddedProfileIsApplied) {
