@@ -89,27 +89,21 @@ public:
         return {std::uint32_t(image.width()), std::uint32_t(image.height())};
     }
 
+    // Never throws: whatever goes wrong, even running out of memory for the reason, is a false.
     bool read(std::size_t level, std::uint32_t x, std::uint32_t y, std::uint32_t width, std::uint32_t height,
               unsigned char* pixels, std::size_t pitch) override {
+        std::string reason;
         try {
-            if (level >= levels_.size()) return fail("no level " + std::to_string(level));
-            Level& source = *levels_[level];
-            const auto right = std::uint64_t{x} + width, bottom = std::uint64_t{y} + height;
-            if (right > std::uint64_t(source.image.width()) || bottom > std::uint64_t(source.image.height()))
-                return fail("a tile past the picture's edge");
-            const VRegion region = source.region();
-            region.prepare(int(x), int(y), int(width), int(height));
-            std::string warning;
-            if (takeVipsWarning(warning)) return fail(warning);
-            copyRows(region, int(x), int(y), width, height, pixels, pitch);
-            return true;
+            if (readOrThrow(level, x, y, width, height, pixels, pitch, reason)) return true;
         } catch (const vips::VError& error) {
-            return fail(error.what() + std::string("; ") + takeVipsReason());
+            reason = error.what() + std::string("; ") + takeVipsReason();
         } catch (const std::exception& error) {
-            return fail(error.what());
+            reason = error.what();
         } catch (...) {
-            return fail("unknown failure");
         }
+        std::lock_guard<std::mutex> lock(errorMutex_);
+        lastError_.swap(reason);
+        return false;
     }
 
     std::string lastError() const override {
@@ -118,6 +112,20 @@ public:
     }
 
 private:
+    bool readOrThrow(std::size_t level, std::uint32_t x, std::uint32_t y, std::uint32_t width,
+                     std::uint32_t height, unsigned char* pixels, std::size_t pitch, std::string& reason) {
+        if (level >= levels_.size()) return reason = "no level " + std::to_string(level), false;
+        Level& source = *levels_[level];
+        const auto right = std::uint64_t{x} + width, bottom = std::uint64_t{y} + height;
+        if (right > std::uint64_t(source.image.width()) || bottom > std::uint64_t(source.image.height()))
+            return reason = "a tile past the picture's edge", false;
+        const VRegion region = source.region();
+        region.prepare(int(x), int(y), int(width), int(height));
+        if (takeVipsWarning(reason)) return false;
+        copyRows(region, int(x), int(y), width, height, pixels, pitch);
+        return true;
+    }
+
     // A level's image and a region over it for each thread that reads it: libvips lets a region
     // serve only the thread that made it.
     struct Level {
@@ -133,12 +141,6 @@ private:
             return regions.emplace(std::this_thread::get_id(), VRegion::new_from_image(image)).first->second;
         }
     };
-
-    bool fail(std::string reason) {
-        std::lock_guard<std::mutex> lock(errorMutex_);
-        lastError_ = std::move(reason);
-        return false;
-    }
 
     std::vector<std::unique_ptr<Level>> levels_;
     mutable std::mutex errorMutex_;
