@@ -43,6 +43,14 @@ std::string oneLine(std::string text) {
 
 }  // namespace
 
+void addRangeOption(CLI::App& app, std::string& text) {
+    app.add_option("--range", text,
+                   "how samples map to the 256 shown levels: MIN,MAX in the file's sample units, or auto "
+                   "(the 0.5th to the 99.5th percentile). By default 8-bit samples are shown as they are, "
+                   "16-bit ones over their full range, 32-bit and floating-point ones and FITS as auto does")
+        ->type_name("MIN,MAX|auto");
+}
+
 CommandLine::CommandLine(const std::string& description, const std::string& program)
     : app_(std::make_unique<CLI::App>(description, program)) {}
 

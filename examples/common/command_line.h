@@ -14,6 +14,9 @@ namespace zelvan_demo {
 
 constexpr int kMaxFrameSide = 16384;
 
+// --range MIN,MAX or auto, read into `text` for parseDisplayRange.
+void addRangeOption(CLI::App& app, std::string& text);
+
 class CommandLine {
 public:
     CommandLine(const std::string& description, const std::string& program);

@@ -1,5 +1,5 @@
 #pragma once
-// libpng's error handling as the PNG reader and writer use it: an error longjmps back to the setjmp
+// libpng's error handling as the PNG writer uses it: an error longjmps back to the setjmp
 // in the calling function (which must hold only trivially destructible locals) and leaves its
 // message here; warnings are dropped, since only ancillary data is at stake.
 #include <png.h>

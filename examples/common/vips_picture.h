@@ -11,13 +11,10 @@
 #include <vector>
 
 #include "image_reading.h"
+#include "zelvan_tiles.hpp"
 
 namespace vips {
 class VImage;
-}
-
-namespace zelvan {
-class TileSource;
 }
 
 namespace zelvan_demo {
@@ -39,6 +36,12 @@ DisplayRange parseDisplayRange(const std::string& text);
 // One level of a picture: its size, as the file holds it (level 0 the full size).
 struct PictureLevel {
     std::uint32_t width = 0, height = 0;
+};
+
+// The tile source tiles() makes, with the reason its last failed read failed.
+class PictureTiles : public zelvan::TileSource {
+public:
+    virtual std::string lastError() const = 0;
 };
 
 // An opened picture file. Cheap to open: nothing is decoded until pixels are asked for.
@@ -67,7 +70,7 @@ public:
 
     // Random access to a rectangle of any level, for zelvan::TileView; safe to call from several
     // threads at once. A read that fails returns false (and keeps its reason for lastError()).
-    std::unique_ptr<zelvan::TileSource> tiles() const;
+    std::unique_ptr<PictureTiles> tiles() const;
 
     // The display-ready image of `level` (4 bands of uchar, blue-green-red-alpha order not yet
     // applied: red, green, blue, alpha), for code that hands it on to libvips.

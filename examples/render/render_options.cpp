@@ -47,7 +47,9 @@ ParseResult parseRenderOptions(int argc, const char* const* argv, RenderOptions&
     std::vector<double> translate, rotate;
     double scale = 0;
 
-    app.add_option("images", options.inputs, "PNG, JPEG or TIFF files, drawn in order (later ones on top)");
+    std::string range;
+    app.add_option("images", options.inputs,
+                   "picture files (any format libvips reads), drawn in order (later ones on top)");
     app.add_option("-o,--output", options.output, "the PNG file to write")->capture_default_str();
     commandLine.addFrameSize(options.width, options.height,
                              "the frame's size in pixels, WIDTHxHEIGHT (each 1 to 16384 and within what the "
@@ -70,11 +72,13 @@ ParseResult parseRenderOptions(int argc, const char* const* argv, RenderOptions&
         ->check(CLI::Range(0, 255))
         ->capture_default_str();
     app.add_option("-b,--background", background, "the frame's colour, #RRGGBB")->capture_default_str();
+    addRangeOption(app, range);
 
     if (commandLine.parse(argc, argv) == ParseResult::Done) return ParseResult::Done;
     if (!parseColour(background, options.background))
         throw DemoError("--background: '" + background + "' is not a colour like #1c2026");
     if (options.output.empty()) throw DemoError("--output: the path is empty");
+    if (!range.empty()) options.range = parseDisplayRange(range);
     if (scale > 0) {
         options.fit = false;
         options.scale = scale;

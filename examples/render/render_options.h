@@ -5,6 +5,7 @@
 
 #include "command_line.h"
 #include "scene.h"
+#include "vips_picture.h"
 
 namespace zelvan_demo {
 
@@ -18,6 +19,7 @@ struct RenderOptions {
     double rotateX = 0, rotateY = 0, rotateZ = 0;
     int opacity = 255;
     Rgb background{0x1c, 0x20, 0x26};
+    DisplayRange range;  // how the pictures' samples map to 8 bits
 };
 
 // Fills `options` from the command line. Done when --help was asked for and printed.

@@ -54,7 +54,7 @@ std::vector<StreamedPicture> loadScene(const RenderOptions& options) {
     if (options.inputs.empty()) return builtInScene(options);
     std::vector<StreamedPicture> pictures;
     for (const std::string& path : options.inputs) {
-        pictures.push_back(load(openBandSource(path), path));
+        pictures.push_back(load(openBandSource(path, options.range), path));
         StreamedPicture& picture = pictures.back();
         picture.place(placementFromOptions(options, picture.width(), picture.height()));
     }

@@ -1,5 +1,5 @@
-// zelvan-view: shows a PNG, JPEG or TIFF of any size through Zelvan in a window, from the moment it
-// starts loading. Run with --help.
+// zelvan-view: shows a picture of any size (any format libvips reads) through Zelvan in a window, from the
+// moment it starts loading. Run with --help.
 #include <GLFW/glfw3.h>
 
 #include <memory>
@@ -12,6 +12,7 @@
 #include "streamed_picture.h"
 #include "view_options.h"
 #include "viewer_window.h"
+#include "vips_picture.h"
 
 using namespace zelvan_demo;
 
@@ -34,7 +35,8 @@ void view(const ViewOptions& options) {
     const std::string name = options.input.empty() ? "built-in fractal" : options.input;
     // Opened before the window, so a file that is missing or no picture is reported without one
     // flashing up.
-    std::unique_ptr<BandSource> source = options.input.empty() ? nullptr : openBandSource(options.input);
+    std::unique_ptr<BandSource> source =
+        options.input.empty() ? nullptr : openBandSource(options.input, options.range);
     // Started before the window because the built-in fractal asks the library for its block grid;
     // the picture's textures are deleted before the window closes.
     const zelvan::Library library;

@@ -6,22 +6,25 @@ namespace zelvan_demo {
 
 ParseResult parseViewOptions(int argc, const char* const* argv, ViewOptions& options) {
     CommandLine commandLine{
-        "Shows a PNG, JPEG or TIFF of any size through Zelvan in a window, as it loads (with no file, a "
-        "built-in "
-        "6000 x 4000 fractal).",
+        "Shows a picture of any size (any format libvips reads) through Zelvan in a window, as it loads "
+        "(with no file, a built-in 6000 x 4000 fractal).",
         "zelvan-view"};
     CLI::App& app = commandLine.app();
     app.footer(
         "Controls: drag to pan; wheel to zoom about the cursor; + and - to zoom about the centre; "
         "Left and Right to turn by 15 degrees; Up and Down for more or less opacity; F or Space to fit; "
         "1 for one image pixel per screen pixel; Escape or Q to quit.");
-    app.add_option("image", options.input, "the PNG, JPEG or TIFF file to show");
+    app.add_option("image", options.input, "the picture file to show");
+    std::string range;
+    addRangeOption(app, range);
     commandLine.addFrameSize(options.width, options.height, "the window's size, WIDTHxHEIGHT");
     // Hidden (empty group): used by the smoke test under a virtual X server.
     app.add_option("--screenshot", options.screenshot)->group("");
     app.add_option("--frames", options.frames)->check(CLI::Range(1, 1000))->group("");
     app.add_option("--loaded-rows", options.loadedRows)->group("");
-    return commandLine.parse(argc, argv);
+    if (commandLine.parse(argc, argv) == ParseResult::Done) return ParseResult::Done;
+    if (!range.empty()) options.range = parseDisplayRange(range);
+    return ParseResult::Run;
 }
 
 }  // namespace zelvan_demo

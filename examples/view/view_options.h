@@ -4,11 +4,13 @@
 #include <string>
 
 #include "command_line.h"
+#include "vips_picture.h"
 
 namespace zelvan_demo {
 
 struct ViewOptions {
-    std::string input;  // empty: the built-in fractal
+    std::string input;   // empty: the built-in fractal
+    DisplayRange range;  // how the picture's samples map to 8 bits
     int width = 1024, height = 768;
     // For tests: load `loadedRows` rows (0: all), draw this many frames, save the last as a PNG and
     // quit.

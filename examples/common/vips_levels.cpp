@@ -1,0 +1,88 @@
+#include "vips_levels.h"
+
+#include <cstdlib>
+
+#include "vips_session.h"
+
+namespace zelvan_demo {
+
+using vips::VImage;
+
+namespace {
+
+// More pages than this are not looked through for levels: a pyramid of 2^32 a side has 33.
+constexpr int kMaxLevels = 40;
+
+bool halves(int finer, int coarser) { return coarser >= finer / 2 - 1 && coarser <= (finer + 1) / 2 + 1; }
+
+bool halves(const VImage& finer, const VImage& coarser) {
+    return coarser.width() < finer.width() && halves(finer.width(), coarser.width()) &&
+           halves(finer.height(), coarser.height());
+}
+
+int intField(const VImage& image, const char* name, int otherwise) {
+    return vips_image_get_typeof(image.get_image(), name) ? image.get_int(name) : otherwise;
+}
+
+// Of the candidates opened by `option` = 0, 1, ... (up to `count`), those that each halve the last
+// one kept: a pyramid's levels, skipping pages of other kinds (masks, thumbnails, other channels)
+// between them. Without a count, candidates are tried until one fails to open.
+void addHalvingLevels(const std::string& path, const std::string& loader, const char* option, int first,
+                      int count, VImage last, std::vector<LevelLoad>& loads, std::vector<VImage>& levels) {
+    for (int value = first; value < count && levels.size() < std::size_t(kMaxLevels); ++value) {
+        VImage candidate;
+        try {
+            candidate = openLevel(path, loader, {option, value}, VIPS_ACCESS_RANDOM);
+        } catch (const vips::VError&) {
+            takeVipsReason();  // past the last one
+            break;
+        }
+        if (!halves(last, candidate)) continue;
+        loads.push_back({option, value});
+        levels.push_back(candidate);
+        last = candidate;
+    }
+}
+
+}  // namespace
+
+VImage openLevel(const std::string& path, const std::string& loader, const LevelLoad& level,
+                 VipsAccess access) {
+    VImage out;
+    vips::VOption* options = VImage::option()
+                                 ->set("filename", path.c_str())
+                                 ->set("access", access)
+                                 ->set("fail_on", VIPS_FAIL_ON_WARNING)
+                                 ->set("out", &out);
+    if (level.option) options->set(level.option, level.value);
+    VImage::call(loader.c_str(), options);
+    return out;
+}
+
+void findLevels(const std::string& path, const std::string& loader, const VImage& first,
+                std::vector<LevelLoad>& loads, std::vector<PictureLevel>& sizes) {
+    loads.assign(1, LevelLoad{});
+    std::vector<VImage> levels{first};
+    if (loader == "tiffload") {
+        const int subifds = intField(first, VIPS_META_N_SUBIFDS, 0);
+        if (subifds > 0)
+            addHalvingLevels(path, loader, "subifd", 0, subifds, first, loads, levels);
+        else
+            addHalvingLevels(path, loader, "page", 1, intField(first, VIPS_META_N_PAGES, 1), first, loads,
+                             levels);
+    } else if (loader == "openslideload") {
+        addHalvingLevels(path, loader, "level", 1, kMaxLevels, first, loads, levels);
+    } else if (loader == "jp2kload") {  // its pages are the resolutions of the one picture
+        addHalvingLevels(path, loader, "page", 1, kMaxLevels, first, loads, levels);
+    }
+    // Each level is turned upright as level 0 is (a TIFF page may say otherwise, but then it is
+    // no level of this picture).
+    const bool swap = vips_image_get_orientation_swap(first.get_image());
+    sizes.clear();
+    for (const VImage& level : levels) {
+        const auto width = std::uint32_t(level.width()), height = std::uint32_t(level.height());
+        sizes.push_back(swap ? PictureLevel{height, width} : PictureLevel{width, height});
+    }
+}
+
+}  // namespace zelvan_demo

@@ -1,0 +1,29 @@
+#pragma once
+// Opening a picture file, or one level of it, with libvips, and finding the levels a pyramidal file
+// holds. Everything here throws vips::VError; the caller names the file.
+#include <string>
+#include <vector>
+#include <vips/vips8>
+
+#include "vips_picture.h"
+
+namespace zelvan_demo {
+
+// How libvips opens one level: the loader's option that picks it ("page", "subifd", "level"), or
+// none for the file's first picture.
+struct LevelLoad {
+    const char* option = nullptr;
+    int value = 0;
+};
+
+// The file opened by `loader` (a libvips operation name) at `level`. Nothing is decoded yet; any
+// warning fails the read it comes with.
+vips::VImage openLevel(const std::string& path, const std::string& loader, const LevelLoad& level,
+                       VipsAccess access);
+
+// The levels of the file whose first picture is `first`, finest first, each about half the one
+// before; sizes as they are once turned upright.
+void findLevels(const std::string& path, const std::string& loader, const vips::VImage& first,
+                std::vector<LevelLoad>& loads, std::vector<PictureLevel>& sizes);
+
+}  // namespace zelvan_demo
