@@ -43,3 +43,18 @@ function(zelvan_all_found out what)
     set(${out} TRUE PARENT_SCOPE)
   endif()
 endfunction()
+
+# zelvan_find_vips(<find mode>): libvips' C++ interface through pkg-config (vips-cpp), as the imported
+# target PkgConfig::VIPS, with VIPS_FOUND set. CMAKE_DISABLE_FIND_PACKAGE_VIPS leaves it out as it
+# would a find_package: missing, and a configure error where the part needing it was asked for.
+macro(zelvan_find_vips find_mode)
+  find_package(PkgConfig QUIET)
+  set(VIPS_FOUND FALSE)
+  if(CMAKE_DISABLE_FIND_PACKAGE_VIPS OR NOT PkgConfig_FOUND)
+    if("${find_mode}" STREQUAL "REQUIRED")
+      message(FATAL_ERROR "libvips (pkg-config vips-cpp) not found (Debian: libvips-dev pkgconf)")
+    endif()
+  else()
+    pkg_check_modules(VIPS ${find_mode} IMPORTED_TARGET GLOBAL vips-cpp)
+  endif()
+endmacro()

@@ -1,19 +1,19 @@
 #!/usr/bin/env bash
 # Builds a fuzzer with clang in build/fuzz (or $ZELVAN_FUZZ_BUILD) and fuzzes for the given number of
 # seconds (default 60), starting from its seed corpus:
-#   fuzz/smoke.sh [seconds] [call|tiff|tiles]
-# call (the default) is the library's call-sequence fuzzer, seeded from fuzz/corpus/; tiff is the
-# demo programs' TIFF decoder, seeded from fuzz/tiff_corpus/; tiles is the tile view over a null
-# OpenGL, seeded from fuzz/tiles_corpus/. New inputs go to fuzz/<name>-run/ (not committed); a failing
+#   fuzz/smoke.sh [seconds] [call|picture|tiles]
+# call (the default) is the library's call-sequence fuzzer, seeded from fuzz/corpus/; picture is the
+# demo programs' picture reading through libvips, seeded from fuzz/picture_corpus/; tiles is the tile
+# view over a null OpenGL, seeded from fuzz/tiles_corpus/. New inputs go to fuzz/<name>-run/ (not committed); a failing
 # input is written to the build directory and its path printed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 case ${2:-call} in
   call) target=zelvan_call_fuzzer seeds=fuzz/corpus run=fuzz/corpus-run ;;
-  tiff) target=zelvan_tiff_fuzzer seeds=fuzz/tiff_corpus run=fuzz/tiff_corpus-run ;;
+  picture) target=zelvan_picture_fuzzer seeds=fuzz/picture_corpus run=fuzz/picture_corpus-run ;;
   tiles) target=zelvan_tiles_fuzzer seeds=fuzz/tiles_corpus run=fuzz/tiles_corpus-run ;;
-  *) echo "usage: fuzz/smoke.sh [seconds] [call|tiff|tiles]" >&2; exit 2 ;;
+  *) echo "usage: fuzz/smoke.sh [seconds] [call|picture|tiles]" >&2; exit 2 ;;
 esac
 build=${ZELVAN_FUZZ_BUILD:-build/fuzz}
 

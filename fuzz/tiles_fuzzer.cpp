@@ -62,16 +62,22 @@ public:
         sourceOptions.pattern = static_cast<zelvan_support::TilePattern>(in_.ConsumeIntegralInRange(0, 2));
         sourceOptions.cell = in_.ConsumeIntegralInRange<std::uint32_t>(1, 300);
         sourceOptions.preferredTile = {pickTileSide(), pickTileSide()};
+        sourceOptions.pixels = false;  // nothing here looks at them: computing them would be most of the time
+        sourceOptions.logLimit = 4096;
         source_ = std::make_unique<ProceduralTiles>(width, height, sourceOptions);
         options_.budgetBytes = pickBytes();
-        options_.workers = 1;  // few threads, and the same order of reads from run to run
+        // Mostly read on this thread: the same reads from run to run, and many runs a second. Sometimes
+        // on one worker, for what threads bring.
+        options_.readOnDrawingThread = in_.ConsumeIntegralInRange(0, 7) != 0;
+        options_.workers = 1;
         options_.uploadBytesPerFrame = pickBytes();
         options_.retries = in_.ConsumeIntegralInRange(0u, 3u);
         budget_ = options_.budgetBytes;
-        trace("source %u x %u, pattern %d, cell %u, tile %u x %u; budget %zu, upload %zu, retries %u", width,
-              height, static_cast<int>(sourceOptions.pattern), sourceOptions.cell,
+        trace("source %u x %u, pattern %d, cell %u, tile %u x %u; budget %zu, upload %zu, retries %u%s",
+              width, height, static_cast<int>(sourceOptions.pattern), sourceOptions.cell,
               sourceOptions.preferredTile.width, sourceOptions.preferredTile.height, options_.budgetBytes,
-              options_.uploadBytesPerFrame, options_.retries);
+              options_.uploadBytesPerFrame, options_.retries,
+              options_.readOnDrawingThread ? ", reads in draws" : "");
         {
             zelvan::TileView view(*source_, options_);
             const bool valid = width != 0 && height != 0;
@@ -349,11 +355,11 @@ private:
     // Waits until no read is queued or running, as a program between frames might; or until reads stop
     // starting while none runs, when the view holds as many read tiles as it may before a draw takes them.
     void settle(zelvan::TileView& view,
-                std::chrono::steady_clock::duration quiet = std::chrono::microseconds(500)) {
+                std::chrono::steady_clock::duration quiet = std::chrono::microseconds(100)) {
         const auto start = std::chrono::steady_clock::now();
         auto lastChange = start;
         std::uint64_t reads = source_->reads();
-        for (;;) {
+        while (!options_.readOnDrawingThread) {  // on the drawing thread, reads happen in draws
             if (view.stats().readsPending == 0) break;
             const auto now = std::chrono::steady_clock::now();
             if (source_->reads() != reads || source_->readsInProgress() != 0) {
@@ -363,7 +369,7 @@ private:
                 break;
             }
             if (now - start > std::chrono::seconds(5)) fail("reads still pending after 5 s");
-            std::this_thread::sleep_for(std::chrono::microseconds(20));
+            std::this_thread::yield();
         }
         trace("  settled in %.3f ms",
               std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());

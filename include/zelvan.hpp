@@ -142,6 +142,28 @@ inline LevelBlend levelsFor(double pixels, std::size_t levelCount) noexcept {
     return blend;
 }
 
+/* How a two-level blend is drawn: the coarser level, then the finer one twice, moved by -finerShift and
+ * +finerShift units along both axes of the picture's turned frame (about a quarter of a screen pixel),
+ * each pass at half the finer level's share: its texels, at least half a screen pixel wide, are each
+ * sampled by one pass or both, and the two passes come closer than one to the average over each
+ * screen pixel. Each layer's opacity, a fraction of the placement's opacity A, is its share over what
+ * the layers above leave of it, so that the three together show the picture at A, not more opaque. */
+inline float finerShift(double pixelsPerUnit) noexcept {
+    // A power of two, so that adding it to a float translation is exact and pieces that meet edge to
+    // edge unshifted still meet shifted.
+    const double units = 0.25 / std::fabs(pixelsPerUnit);
+    return std::isfinite(units) && units > 0 ? static_cast<float>(std::exp2(std::round(std::log2(units))))
+                                             : 0;
+}
+struct BlendLayers {
+    double coarser = 1, finerFirst = 0, finerSecond = 0;
+};
+inline BlendLayers blendLayers(const LevelBlend& blend, double opacity) noexcept {
+    const double share = blend.finerOpacity / 2;
+    const auto over = [](double part, double above) { return above < 1 ? part / (1 - above) : 0.0; };
+    return {over(1 - 2 * share, 2 * share * opacity), over(share, share * opacity), share};
+}
+
 struct Vec3 {
     double x, y, z;
 };
@@ -168,6 +190,15 @@ inline Vec3 cornerTranslation(const Placement& placement, std::uint32_t width,
     centre = rotated(centre, -static_cast<double>(static_cast<float>(placement.rotateZ)), 2);
     return {centre.x - width * static_cast<double>(static_cast<float>(placement.scaleX)) / 2,
             centre.y - height * static_cast<double>(static_cast<float>(placement.scaleY)) / 2, centre.z};
+}
+
+/* The translation of an image placed at `placement`, moved by `shift` units along both axes of its
+ * turned frame: the float translation Image::place gives, plus shift. */
+inline void translateShifted(ZelvanHandle handle, const Placement& placement, std::uint32_t width,
+                             std::uint32_t height, float shift) noexcept {
+    const Vec3 corner = cornerTranslation(placement, width, height);
+    ZelvanTranslate(handle, static_cast<float>(corner.x) + shift, static_cast<float>(corner.y) + shift,
+                    static_cast<float>(corner.z));
 }
 
 /* Whether a band of rows can go to an image: rows [firstRow, firstRow + rowCount) inside it, starting

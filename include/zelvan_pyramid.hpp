@@ -267,8 +267,8 @@ public:
      * s is drawn at the placement's opacity and the finer one over it at a part of that opacity
      * (detail::levelsFor), twice, half a screen pixel apart: the frame stays close to the picture
      * box-filtered at s, and a line one pixel wide never vanishes, as it can when a level finer than
-     * the screen is sampled alone. The half-pixel shift is along the caller's x and y axes, which
-     * are the screen's under an unturned glOrtho.
+     * the screen is sampled alone (detail::blendLayers). The shift is along the picture's turned
+     * axes, a power of two in units, so that the blocks still meet edge to edge.
      * Before any upload nothing is drawn. While the levels stream in, only rows uploaded are drawn,
      * and up to kFillLevels finer levels fill the rows the coarser ones have not reached. So that no
      * block without its pixels shows (white, as the library draws it), the first such draw gives each
@@ -290,16 +290,11 @@ public:
             drawLevel(blend.coarser, 1, 0, loading);
             return;
         }
-        // The finer level twice, half a screen pixel apart diagonally, each at half its share: its
-        // texels, at least half a screen pixel wide, are each sampled by one pass or both, and the
-        // two passes come closer than one to the average over each screen pixel. Each layer's
-        // opacity is its share of the placement's opacity A over what the layers above leave of it,
-        // so that the three together show the picture at A, not more opaque.
-        const double opacity = placement_.alpha / 255.0, share = blend.finerOpacity / 2;
-        const double shift = 0.25 / std::fabs(pixelsPerUnit);
-        drawLevel(blend.coarser, (1 - 2 * share) / (1 - 2 * share * opacity), 0, loading);
-        drawLevel(blend.finer, share / (1 - share * opacity), -shift, loading);
-        drawLevel(blend.finer, share, shift, loading);
+        const detail::BlendLayers layers = detail::blendLayers(blend, placement_.alpha / 255.0);
+        const float shift = detail::finerShift(pixelsPerUnit);
+        drawLevel(blend.coarser, layers.coarser, 0, loading);
+        drawLevel(blend.finer, layers.finerFirst, -shift, loading);
+        drawLevel(blend.finer, layers.finerSecond, shift, loading);
     }
 
 private:
@@ -322,19 +317,15 @@ private:
         return scaled;
     }
 
-    /* Draws level k at `opacity` times the placement's, moved by `shift` units right and up; while
-     * loading, only the rows it has uploaded (none, when it has none). Leaves it as placed. */
-    void drawLevel(std::size_t k, double opacity, double shift, bool loading) const noexcept {
+    /* Draws level k at `opacity` times the placement's, moved by `shift` units along both axes of its
+     * turned frame; while loading, only the rows it has uploaded (none, when it has none). Leaves it as
+     * placed. */
+    void drawLevel(std::size_t k, double opacity, float shift, bool loading) const noexcept {
         const auto alpha = static_cast<std::uint8_t>(std::lround(placement_.alpha * std::min(opacity, 1.0)));
         if (alpha == 0 || (loading && (rows_[k].uploaded == 0 || !clearBelowUploaded(k)))) return;
         const Image& level = levels_[k];
-        const auto move = [&](double by) {
-            Placement moved = levelPlacement(k);
-            moved.centreX += by;
-            moved.centreY += by;
-            const detail::Vec3 corner = detail::cornerTranslation(moved, level.width(), level.height());
-            ZelvanTranslate(level.handle(), static_cast<float>(corner.x), static_cast<float>(corner.y),
-                            static_cast<float>(corner.z));
+        const auto move = [&](float by) {
+            detail::translateShifted(level.handle(), levelPlacement(k), level.width(), level.height(), by);
         };
         if (alpha != placement_.alpha) ZelvanAlpha(level.handle(), alpha);
         if (shift != 0) move(shift);

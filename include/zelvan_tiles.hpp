@@ -10,8 +10,9 @@
  *     view.place(zelvan::fit(view.width(), view.height(), 800, 600));
  *     view.draw({0, 0, 800, 600, 1});               // once per frame, under glOrtho(0, 800, 0, 600, ...)
  *
- * Levels: detail::levelsFor's two nearest levels, the finer over the coarser at its opacity, the two
- * together at the placement's opacity; at scale >= 1 level 0 alone, pixel for pixel. When the two would need
+ * Levels: detail::levelsFor's two nearest levels, drawn as Pyramid draws them (detail::blendLayers: the
+ * finer twice over the coarser, half a screen pixel apart, the layers together at the placement's
+ * opacity); at scale >= 1 level 0 alone, pixel for pixel. When the two would need
  * more than half the budget (room for the frame before and for stand-ins), the coarser alone, then
  * coarser levels still: a view too large for its budget draws blurred, never thrashing.
  *
@@ -21,12 +22,14 @@
  * covers, so that nothing blends twice; an invalidated tile is drawn until its new pixels are uploaded.
  *
  * Memory: textures within budgetBytes on every frame, counted as allocated (power-of-two sides); at
- * most uploadBytesPerFrame of textures made per draw; read tiles waiting for upload in at most 16
- * buffers of 1 MiB, kept for the view's life.
+ * most uploadBytesPerFrame of textures made per draw; read tiles waiting for upload in at most 8
+ * buffers of 1 MiB, kept for the view's life. On glibc, textures freed and made as the view moves can
+ * leave the heap fragmented; a long-running viewer keeps its memory nearer the budget with
+ * mallopt(M_MMAP_THRESHOLD, 128 * 1024), which the benchmark measures (docs/performance.md).
  *
  * Threads: every member is called on the thread where the context is current; only the source's read
- * runs elsewhere, on up to 16 workers. Nothing here throws; running out of memory leaves the view empty
- * or drawing less for a frame.
+ * runs elsewhere, on up to 8 workers (or, with readOnDrawingThread, inside draw()). Nothing here throws;
+ * running out of memory leaves the view empty or drawing less for a frame.
  */
 #ifndef ZELVAN_TILES_HPP
 #define ZELVAN_TILES_HPP
@@ -69,6 +72,9 @@ struct TileViewOptions {
     unsigned workers = 0;                              // 0: hardware threads - 1, at least 1
     std::size_t uploadBytesPerFrame = std::size_t{4} << 20;  // at most this much uploaded per draw
     unsigned retries = 2;  // a failed read is tried again this often, then given up
+    // Reads made inside draw(), on the drawing thread, up to uploadBytesPerFrame each frame: for programs
+    // that run no threads, and for runs that must repeat exactly. The view starts no worker.
+    bool readOnDrawingThread = false;
 };
 
 struct TileStats {
@@ -91,7 +97,7 @@ namespace detail {
  * bounded whatever the frame rate, and no buffer goes back to the allocator to be fragmented. */
 class TileReader {
 public:
-    static constexpr std::size_t kHeldTiles = 16;
+    static constexpr std::size_t kHeldTiles = 8;
     static constexpr std::size_t kBufferBytes = std::size_t{kTileSide} * kTileSide * 4;
 
     using Buffer = std::unique_ptr<unsigned char[]>;
@@ -267,7 +273,9 @@ public:
             if (workers == 0) workers = std::max(1u, std::thread::hardware_concurrency()) - 1;
             // No more workers than tiles may be held at once: more would only wait.
             state->reader.start(
-                source, std::clamp(workers, 1u, static_cast<unsigned>(detail::TileReader::kHeldTiles)));
+                source, options.readOnDrawingThread
+                            ? 0
+                            : std::clamp(workers, 1u, static_cast<unsigned>(detail::TileReader::kHeldTiles)));
             state_ = std::move(state);
         } catch (...) {  // std::bad_alloc, or a source that throws: an empty view
         }
@@ -357,7 +365,7 @@ private:
 
         // Per frame, kept to reuse their memory.
         std::vector<detail::TileIndex> coarse, fine, pinnedTiles;
-        std::unordered_set<std::uint64_t> wanted;
+        std::unordered_set<std::uint64_t> wanted, asked;
         std::vector<Piece> pieces;
 
         detail::PixelRect rectOf(const detail::TileIndex& t) const {
@@ -370,13 +378,17 @@ private:
             return detail::ratio(levels[0].height, levels[level].height);
         }
 
-        std::size_t levelBytes(std::size_t k) const {
-            std::size_t bytes = 0;
+        /* Texture bytes of a whole level: its whole tiles, then the narrower ones at the right and bottom. */
+        std::uint64_t levelBytes(std::size_t k) const {
             const TileSize s = levels[k];
-            for (std::uint32_t r = 0; r < detail::tilesAcross(s.height); ++r)
-                for (std::uint32_t c = 0; c < detail::tilesAcross(s.width); ++c)
-                    bytes += detail::tileTextureBytes(detail::tileRect(s, c, r));
-            return bytes;
+            const std::uint64_t columns = s.width / detail::kTileSide, rows = s.height / detail::kTileSide;
+            const std::uint32_t right = s.width % detail::kTileSide, bottom = s.height % detail::kTileSide;
+            const auto bytes = [](std::uint32_t w, std::uint32_t h) {
+                return std::uint64_t{detail::tileTextureBytes({0, 0, w, h})};
+            };
+            const std::uint32_t side = detail::kTileSide;
+            return columns * rows * bytes(side, side) + rows * bytes(right, side) +
+                   columns * bytes(side, bottom) + bytes(right, bottom);
         }
 
         /* The pinned level: the finest whole level within a quarter of the budget and 1 MiB (one tile),
@@ -387,11 +399,11 @@ private:
             const std::size_t cap = std::min(options.budgetBytes / 4, std::size_t{1} << 20);
             for (std::size_t k = 0; k < levels.size(); ++k) {
                 if (std::uint64_t{levels[k].width} * levels[k].height > std::uint64_t{1} << 22) continue;
-                const std::size_t bytes = levelBytes(k);
+                const std::uint64_t bytes = levelBytes(k);
                 if (bytes <= cap) {
                     pinning = true;
                     pinnedLevel = k;
-                    pinnedBytes = bytes;
+                    pinnedBytes = static_cast<std::size_t>(bytes);
                     break;
                 }
             }
@@ -623,12 +635,15 @@ private:
             }
         }
 
-        void drawPiece(const Piece& p, std::uint8_t alpha) {
+        /* Draws a piece at `alpha`, moved `shift` units along both axes of the picture's turned frame. */
+        void drawPiece(const Piece& p, std::uint8_t alpha, float shift = 0) {
             Tile* tile = resident(p.key);
             if (tile == nullptr) return;
             const detail::PixelRect r = detail::quarterRect(rectOf(detail::tileOfKey(p.key)), p.quarter);
             Image& image = tile->quarters[p.quarter];
-            image.place(detail::piecePlacement(placement, levels[0], levels[p.level], r, alpha));
+            const Placement at = detail::piecePlacement(placement, levels[0], levels[p.level], r, alpha);
+            image.place(at);
+            if (shift != 0) detail::translateShifted(image.handle(), at, r.width, r.height, shift);
             image.draw();
             tile->lastDrawn = frameNumber;
         }
@@ -639,12 +654,7 @@ private:
                 const std::uint64_t key = detail::tileKey(t);
                 const Tile* tile = resident(key);
                 if ((tile != nullptr && !tile->stale) || givenUp.count(key) != 0) continue;
-                if (std::any_of(ready.begin(), ready.end(),
-                                [&](const Arrival& a) { return detail::tileKey(a.request.tile) == key; }))
-                    continue;
-                if (std::any_of(out.begin(), out.end(),
-                                [&](const TileRequest& r) { return detail::tileKey(r.tile) == key; }))
-                    continue;
+                if (!asked.insert(key).second) continue;  // read and waiting, or asked for already
                 out.push_back({t, rectOf(t), epoch, pinned, detail::distanceToCentre(map, levels, t, f)});
             }
         }
@@ -703,10 +713,11 @@ private:
             // over it at its opacity.
             reader.collect(arrived);
             uploadArrivals(frame, map);
-            if (!reader.threaded()) {  // no worker could start: read here, within this frame's share
+            if (!reader.threaded()) {  // no worker (asked for, or none could start): read here
                 std::size_t read = 0;
                 Arrival a;
-                while (read < options.uploadBytesPerFrame && reader.readOne(a)) {
+                // Within this frame's share, but at least one tile, as uploads are.
+                while ((read == 0 || read < options.uploadBytesPerFrame) && reader.readOne(a)) {
                     read += std::size_t{a.request.rect.width} * a.request.rect.height * 4;
                     arrived.push_back(std::move(a));
                 }
@@ -736,13 +747,14 @@ private:
                 return a.key == b.key && a.quarter == b.quarter;
             };
             pieces.erase(std::unique(pieces.begin(), pieces.end(), same), pieces.end());
-            // Opacities: the finer level at f * A over the coarser at A (1 - f) / (1 - f A), which shows
-            // the picture at the placement's opacity A, as Pyramid draws it; where the finer level is
-            // missing, the coarser alone at A.
+            // Opacities as Pyramid draws its levels (detail::blendLayers); where the finer level is
+            // missing, the coarser alone at the placement's opacity.
             const std::uint8_t alpha = placement.alpha;
-            const double opacity = alpha / 255.0, f = choice.blend.finerOpacity;
-            const auto under =
-                static_cast<std::uint8_t>(std::lround(255 * opacity * (1 - f) / (1 - f * opacity)));
+            const detail::BlendLayers layers = detail::blendLayers(choice.blend, alpha / 255.0);
+            const auto opacityOf = [alpha](double fraction) {
+                return static_cast<std::uint8_t>(std::lround(alpha * std::clamp(fraction, 0.0, 1.0)));
+            };
+            const std::uint8_t under = opacityOf(layers.coarser);
             std::vector<const Piece*> drawn;
             for (const Piece& p : pieces) {
                 // Translucent: a piece that a coarser one already covers would blend twice.
@@ -756,7 +768,9 @@ private:
                 drawPiece(p, beneath ? under : alpha);
                 drawn.push_back(&p);
             }
-            const auto fineAlpha = static_cast<std::uint8_t>(std::lround(alpha * f));
+            // The finer level's two passes, each whole before the other, so that no piece blends over
+            // a neighbour of its own pass.
+            pieces.clear();
             for (const detail::TileIndex& t : fine) {
                 const Tile* tile = resident(detail::tileKey(t));
                 if (tile == nullptr) {
@@ -764,14 +778,17 @@ private:
                     continue;
                 }
                 complete = complete && !tile->stale;
-                if (fineAlpha == 0) continue;
-                pieces.clear();
                 addPieces(t, 0, 0, HUGE_VAL, HUGE_VAL);
-                for (const Piece& p : pieces) drawPiece(p, fineAlpha);
             }
+            const float shift = detail::finerShift(frame.pixelsPerUnit);
+            for (const auto& pass : {std::make_pair(layers.finerFirst, -shift), {layers.finerSecond, shift}})
+                if (opacityOf(pass.first) != 0)
+                    for (const Piece& p : pieces) drawPiece(p, opacityOf(pass.first), pass.second);
 
             // What to read next: the pinned level, then coarse before fine, nearest the centre first.
             nextQueue.clear();
+            asked.clear();
+            for (const Arrival& a : ready) asked.insert(detail::tileKey(a.request.tile));
             addRequests(pinnedTiles, true, frame, map, nextQueue);
             addRequests(coarse, false, frame, map, nextQueue);
             addRequests(fine, false, frame, map, nextQueue);

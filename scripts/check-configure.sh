@@ -13,13 +13,14 @@ cd "$(dirname "$0")/.."
 build=${1:-build/configure-check}
 jobs=$(($(nproc) < 2 ? $(nproc) : 2))
 
-# <find_package name, or key of emptied>:<Debian package named in the line>. CMake's FindPNG needs
+# <find_package name (VIPS: the pkg-config module zelvan_find_vips honours the same switch for), or
+# key of emptied>:<Debian package named in the line>. CMake's FindPNG needs
 # ZLIB, so without ZLIB it is PNG that is missing (libpng-dev brings zlib1g-dev). EGL is a component
 # of CMake's OpenGL package, and Dear ImGui is found through pkg-config (which Qt's own find needs
 # too): each of these is left out by emptying the cache entry of what its find looks for.
 declare -A emptied=([EGL]=OPENGL_egl_LIBRARY [imgui]=ZELVAN_IMGUI_BACKENDS)
 optional=(
-  PNG:libpng-dev JPEG:libjpeg-dev TIFF:libtiff-dev ZLIB:libpng-dev CLI11:libcli11-dev
+  PNG:libpng-dev VIPS:libvips-dev JPEG:libjpeg-dev TIFF:libtiff-dev ZLIB:libpng-dev CLI11:libcli11-dev
   GTest:libgtest-dev benchmark:libbenchmark-dev glfw3:libglfw3-dev SDL2:libsdl2-dev Qt6:qt6-base-dev
   imgui:libimgui-dev EGL:libegl-dev
 )
@@ -77,7 +78,7 @@ fi
 echo "without any optional dependency ($((SECONDS - start)) s): $(grep -c ' not built$' "$log") lines say what is left out"
 
 # Asked for explicitly, a part fails the configure when its dependency is missing.
-for asked in "ZELVAN_BUILD_BENCHMARKS benchmark" "ZELVAN_BUILD_TESTS GTest" "ZELVAN_BUILD_EXAMPLES TIFF" \
+for asked in "ZELVAN_BUILD_BENCHMARKS benchmark" "ZELVAN_BUILD_TESTS GTest" "ZELVAN_BUILD_EXAMPLES VIPS" \
   "ZELVAN_BUILD_EXAMPLES imgui"; do
   set -- $asked
   if configure_without "$2" "-D$1=ON"; then

@@ -6,7 +6,8 @@ packages=(
   cmake g++ make ninja-build pkg-config git            # ninja: scripts/check-configure.sh
   libgl-dev libegl-dev libegl-mesa0 libgl1-mesa-dri   # OpenGL 1.1 and Mesa's surfaceless EGL
   libgtest-dev libbenchmark-dev                        # tests and benchmarks
-  libpng-dev libjpeg-dev libtiff-dev libcli11-dev      # zelvan-render and zelvan-view
+  libpng-dev libvips-dev libvips-tools libcli11-dev    # zelvan-render and zelvan-view (libvips-tools: vipsthumbnail, the benchmarks' baseline)
+  libjpeg-dev libtiff-dev                              # the demo tests write their pictures with them
   libglfw3-dev xvfb xauth                              # zelvan-view and its smoke test
   libsdl2-dev qt6-base-dev libqt6opengl6-dev libimgui-dev  # examples/sdl2, examples/qt, examples/imgui
   clang libclang-rt-14-dev valgrind                    # fuzzing, sanitizers, memcheck

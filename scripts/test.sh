@@ -56,9 +56,9 @@ bash scripts/test-windows.sh
 echo "== valgrind memcheck =="
 cmake --build build/ci --target zelvan_memcheck
 
-echo "== fuzzing smoke runs (one minute of calls, half a minute each of TIFF files and the tile view; clang build in build/fuzz) =="
+echo "== fuzzing smoke runs (one minute of calls, half a minute each of picture files and the tile view; clang build in build/fuzz) =="
 bash fuzz/smoke.sh 60 call
-bash fuzz/smoke.sh 30 tiff
+bash fuzz/smoke.sh 30 picture
 bash fuzz/smoke.sh 30 tiles
 
 echo "== benchmark smoke run (one iteration each, Release build in build/bench-smoke) =="

@@ -39,6 +39,8 @@ struct ProceduralTilesOptions {
     std::uint32_t cell = 64;             // square side (Checker), line spacing (Lines); at least 1
     zelvan::TileSize preferredTile{};    // what preferredTileSize() reports
     std::chrono::microseconds delay{0};  // each read sleeps this long first
+    bool pixels = true;                  // false: reads leave the pixels alone (a harness that checks none)
+    std::size_t logLimit = std::size_t{1} << 20;  // reads kept in readLog(), the latest ones
 };
 
 // A rectangle of one level's pixels.
@@ -100,11 +102,13 @@ public:
             ok = inside && !fails(number, level, x, y, width, height);
             if (!inside) ++badRequests_;
             if (inside && !ok) ++failed_;
-            log_.push_back({level, x, y, width, height, ok ? generation : 0, ok});
+            if (log_.size() >= options_.logLimit)
+                log_.erase(log_.begin(), log_.begin() + log_.size() / 2 + 1);
+            if (options_.logLimit > 0) log_.push_back({level, x, y, width, height, ok ? generation : 0, ok});
             ++inProgress_;
         }
         if (delay.count() > 0) std::this_thread::sleep_for(delay);
-        if (ok) fill(level, x, y, width, height, generation, pixels, pitch);
+        if (ok && options_.pixels) fill(level, x, y, width, height, generation, pixels, pitch);
         std::lock_guard<std::mutex> lock(mutex_);
         --inProgress_;
         return ok;

@@ -1,20 +1,23 @@
-// Pyramid::draw zoomed out, judged against the picture box-filtered in linear light: drawn at the
-// finer of the two nearest levels alone, 1-pixel lines vanish (the texels are under a screen pixel
-// and nearest sampling skips some); drawn at the coarser alone, it blurs. The pictures hold 1-pixel
-// lines, blue ones down and red ones across, over smooth gradients: blue is a function of x alone,
-// red and green of y alone, so each channel's box filter is a 1-D running sum.
+// Pyramid::draw and a TileView zoomed out, judged against the picture box-filtered in linear light: drawn at
+// the finer of the two nearest levels alone, 1-pixel lines vanish (the texels are under a screen pixel and
+// nearest sampling skips some); drawn at the coarser alone, it blurs. The pictures hold 1-pixel lines, blue
+// ones down and red ones across, over smooth gradients: blue is a function of x alone, red and green of y
+// alone, so each channel's box filter is a 1-D running sum.
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include "gl_test_environment.h"
 #include "zelvan_pyramid.hpp"
+#include "zelvan_tiles.hpp"
 
 namespace {
 
@@ -73,106 +76,165 @@ private:
 
 using CxxPyramidQuality = zelvan_test::GlTest;
 
-TEST_F(CxxPyramidQuality, FittedViewsKeepEveryLineAndStayCloseToTheBoxFilter) {
-    for (const double shrink : {10.0, 13.75, 25.0}) {
-        const LinePicture p(1 / shrink);
-        std::vector<std::uint8_t> pixels(std::size_t{p.width} * p.height * 4);
-        for (std::uint32_t y = 0; y < p.height; ++y)
-            for (std::uint32_t x = 0; x < p.width; ++x) {
-                std::uint8_t* px = &pixels[(std::size_t{y} * p.width + x) * 4];
-                px[0] = p.blue(x), px[1] = p.green(y), px[2] = p.red(y), px[3] = 255;
+// A picture held in memory with its half-size levels, as a tile source.
+class LevelsInMemory : public zelvan::TileSource {
+public:
+    LevelsInMemory(std::vector<std::uint8_t> pixels, std::uint32_t width, std::uint32_t height) {
+        levels_.push_back({{width, height}, std::move(pixels)});
+        while (width > 1 || height > 1) {
+            const Level& above = levels_.back();
+            const std::uint32_t w = (width + 1) / 2, h = (height + 1) / 2;
+            std::vector<std::uint8_t> next(std::size_t{w} * h * 4);
+            for (std::uint32_t y = 0; y < h; ++y) {
+                const std::uint8_t* top = &above.pixels[std::size_t{2 * y} * width * 4];
+                zelvan::detail::halveRows(top, 2 * y + 1 < height ? top + std::size_t{width} * 4 : nullptr,
+                                          width, &next[std::size_t{y} * w * 4]);
             }
-        zelvan::Pyramid pyramid(p.width, p.height);
-        ASSERT_TRUE(pyramid.upload(pixels.data(), std::size_t{p.width} * 4, pixels.size()));
-        pixels = {};
-        const double footWidth = p.width * p.scale, footHeight = p.height * p.scale;
-        pyramid.place(zelvan::fit(p.width, p.height, footWidth, footHeight));
-        zelvan_support::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
-        pyramid.draw();
-        std::vector<std::uint8_t> frame(std::size_t{kSurfaceWidth} * kSurfaceHeight * 4);
-        glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glReadPixels(0, 0, kSurfaceWidth, kSurfaceHeight, GL_RGBA, GL_UNSIGNED_BYTE, frame.data());
-        const auto at = [&](int x, int y, int c) {
-            return int(frame[(std::size_t(y) * kSurfaceWidth + x) * 4 + c]);
-        };
-
-        using namespace std::placeholders;
-        const Profile red(p.height, std::bind(&LinePicture::red, &p, _1)),
-            green(p.height, std::bind(&LinePicture::green, &p, _1)),
-            blue(p.width, std::bind(&LinePicture::blue, &p, _1)),
-            redBehind(p.height, std::bind(&LinePicture::redBehind, &p, _1)),
-            blueBehind(p.width, std::bind(&LinePicture::blueBehind, &p, _1));
-        // Frame pixels wholly inside the footprint (picture row 0 at its top), and the rest.
-        const int columns = int(footWidth), rows = int(footHeight);
-        const auto x0 = [&](int px) { return px / p.scale; };
-        const auto y0 = [&](int py) { return p.height - (py + 1) / p.scale; };
-        double difference[3] = {};
-        int outsideDrawn = 0;
-        for (int py = 0; py < kSurfaceHeight; ++py)
-            for (int px = 0; px < kSurfaceWidth; ++px) {
-                if (px >= columns || py >= rows) {
-                    const bool edge = px < std::ceil(footWidth) && py < std::ceil(footHeight);
-                    outsideDrawn += !edge && (at(px, py, 0) | at(px, py, 1) | at(px, py, 2)) != 0;
-                    continue;
-                }
-                const double xa = x0(px), xb = x0(px + 1), ya = y0(py), yb = y0(py - 1);
-                difference[0] += std::fabs(at(px, py, 0) - red.filtered(ya, yb));
-                difference[1] += std::fabs(at(px, py, 1) - green.filtered(ya, yb));
-                difference[2] += std::fabs(at(px, py, 2) - blue.filtered(xa, xb));
-            }
-        for (int c = 0; c < 3; ++c) {
-            difference[c] /= double(columns) * rows;
-            EXPECT_LE(difference[c], 1.5) << "channel " << c << " at 1/" << shrink;
+            levels_.push_back({{w, h}, std::move(next)});
+            width = w, height = h;
         }
-        EXPECT_EQ(outsideDrawn, 0) << "1/" << shrink;
-
-        // A line is visible when along nine tenths of it the frame column (or row) it falls in, or a
-        // neighbour, rises above the gradient behind by a third of what the box filter shows there.
-        const auto rise = [&](int v, int i, bool down) {
-            return down ? at(v, i, 2) - blueBehind.filtered(x0(v), x0(v + 1))
-                        : at(i, v, 0) - redBehind.filtered(y0(v), y0(v - 1));
-        };
-        const auto visible = [&](double along, bool down) {
-            const int centre = int(along), length = down ? rows : columns, across = down ? columns : rows;
-            const double needed = std::max(2.0, (down ? blue.filtered(x0(centre), x0(centre + 1)) -
-                                                            blueBehind.filtered(x0(centre), x0(centre + 1))
-                                                      : red.filtered(y0(centre), y0(centre - 1)) -
-                                                            redBehind.filtered(y0(centre), y0(centre - 1))) /
-                                                    3);
-            int lit = 0;
-            for (int i = 0; i < length; ++i) {
-                double most = 0;
-                for (int v = std::max(centre - 1, 0); v <= std::min(centre + 1, across - 1); ++v)
-                    most = std::max(most, rise(v, i, down));
-                lit += most >= needed;
-            }
-            return lit * 10 >= length * 9;
-        };
-        int lines = 0, shown = 0;
-        for (std::uint32_t v = 20; v < p.width; v += p.spacing, ++lines)
-            shown += visible((v + 0.5) * p.scale, true);
-        for (std::uint32_t v = 20; v < p.height; v += p.spacing, ++lines)
-            shown += visible(footHeight - (v + 0.5) * p.scale, false);
-        EXPECT_EQ(shown, lines) << "lines visible at 1/" << shrink;
-        std::printf("1/%g: %d of %d lines visible; mean differences %.2f %.2f %.2f\n", shrink, shown, lines,
-                    difference[0], difference[1], difference[2]);
     }
+    std::size_t levelCount() const override { return levels_.size(); }
+    zelvan::TileSize levelSize(std::size_t level) const override { return levels_[level].size; }
+    bool read(std::size_t level, std::uint32_t x, std::uint32_t y, std::uint32_t width, std::uint32_t height,
+              unsigned char* pixels, std::size_t pitch) override {
+        const Level& l = levels_[level];
+        for (std::uint32_t row = 0; row < height; ++row)
+            std::copy_n(&l.pixels[(std::size_t{y + row} * l.size.width + x) * 4], std::size_t{width} * 4,
+                        pixels + row * pitch);
+        return true;
+    }
+
+private:
+    struct Level {
+        zelvan::TileSize size;
+        std::vector<std::uint8_t> pixels;
+    };
+    std::vector<Level> levels_;
+};
+
+// Draws the picture placed, through a Pyramid or, once all its tiles are in, a TileView.
+void drawPlaced(std::vector<std::uint8_t> pixels, std::uint32_t width, std::uint32_t height,
+                const zelvan::Placement& placement, bool tiles) {
+    zelvan_support::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
+    if (!tiles) {
+        zelvan::Pyramid pyramid(width, height);
+        ASSERT_TRUE(pyramid.upload(pixels.data(), std::size_t{width} * 4, pixels.size()));
+        pyramid.place(placement);
+        pyramid.draw();
+        return;
+    }
+    LevelsInMemory source(std::move(pixels), width, height);
+    zelvan::TileView view(source);
+    ASSERT_TRUE(view);
+    view.place(placement);
+    const zelvan::Frame frame{0, 0, double(kSurfaceWidth), double(kSurfaceHeight), 1};
+    for (int i = 0; i < 5000 && !view.stats().complete; ++i) {
+        view.draw(frame);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(view.stats().complete);
+    glClear(GL_COLOR_BUFFER_BIT);
+    view.draw(frame);
+}
+
+TEST_F(CxxPyramidQuality, FittedViewsKeepEveryLineAndStayCloseToTheBoxFilter) {
+    for (const bool tiles : {false, true})
+        for (const double shrink : {10.0, 13.75, 25.0}) {
+            SCOPED_TRACE(tiles ? "tile view" : "pyramid");
+            const LinePicture p(1 / shrink);
+            std::vector<std::uint8_t> pixels(std::size_t{p.width} * p.height * 4);
+            for (std::uint32_t y = 0; y < p.height; ++y)
+                for (std::uint32_t x = 0; x < p.width; ++x) {
+                    std::uint8_t* px = &pixels[(std::size_t{y} * p.width + x) * 4];
+                    px[0] = p.blue(x), px[1] = p.green(y), px[2] = p.red(y), px[3] = 255;
+                }
+            const double footWidth = p.width * p.scale, footHeight = p.height * p.scale;
+            drawPlaced(std::move(pixels), p.width, p.height,
+                       zelvan::fit(p.width, p.height, footWidth, footHeight), tiles);
+            std::vector<std::uint8_t> frame(std::size_t{kSurfaceWidth} * kSurfaceHeight * 4);
+            glPixelStorei(GL_PACK_ALIGNMENT, 1);
+            glReadPixels(0, 0, kSurfaceWidth, kSurfaceHeight, GL_RGBA, GL_UNSIGNED_BYTE, frame.data());
+            const auto at = [&](int x, int y, int c) {
+                return int(frame[(std::size_t(y) * kSurfaceWidth + x) * 4 + c]);
+            };
+
+            using namespace std::placeholders;
+            const Profile red(p.height, std::bind(&LinePicture::red, &p, _1)),
+                green(p.height, std::bind(&LinePicture::green, &p, _1)),
+                blue(p.width, std::bind(&LinePicture::blue, &p, _1)),
+                redBehind(p.height, std::bind(&LinePicture::redBehind, &p, _1)),
+                blueBehind(p.width, std::bind(&LinePicture::blueBehind, &p, _1));
+            // Frame pixels wholly inside the footprint (picture row 0 at its top), and the rest.
+            const int columns = int(footWidth), rows = int(footHeight);
+            const auto x0 = [&](int px) { return px / p.scale; };
+            const auto y0 = [&](int py) { return p.height - (py + 1) / p.scale; };
+            double difference[3] = {};
+            int outsideDrawn = 0;
+            for (int py = 0; py < kSurfaceHeight; ++py)
+                for (int px = 0; px < kSurfaceWidth; ++px) {
+                    if (px >= columns || py >= rows) {
+                        const bool edge = px < std::ceil(footWidth) && py < std::ceil(footHeight);
+                        outsideDrawn += !edge && (at(px, py, 0) | at(px, py, 1) | at(px, py, 2)) != 0;
+                        continue;
+                    }
+                    const double xa = x0(px), xb = x0(px + 1), ya = y0(py), yb = y0(py - 1);
+                    difference[0] += std::fabs(at(px, py, 0) - red.filtered(ya, yb));
+                    difference[1] += std::fabs(at(px, py, 1) - green.filtered(ya, yb));
+                    difference[2] += std::fabs(at(px, py, 2) - blue.filtered(xa, xb));
+                }
+            for (int c = 0; c < 3; ++c) {
+                difference[c] /= double(columns) * rows;
+                EXPECT_LE(difference[c], 1.5) << "channel " << c << " at 1/" << shrink;
+            }
+            EXPECT_EQ(outsideDrawn, 0) << "1/" << shrink;
+
+            // A line is visible when along nine tenths of it the frame column (or row) it falls in, or a
+            // neighbour, rises above the gradient behind by a third of what the box filter shows there.
+            const auto rise = [&](int v, int i, bool down) {
+                return down ? at(v, i, 2) - blueBehind.filtered(x0(v), x0(v + 1))
+                            : at(i, v, 0) - redBehind.filtered(y0(v), y0(v - 1));
+            };
+            const auto visible = [&](double along, bool down) {
+                const int centre = int(along), length = down ? rows : columns, across = down ? columns : rows;
+                const double needed =
+                    std::max(2.0, (down ? blue.filtered(x0(centre), x0(centre + 1)) -
+                                              blueBehind.filtered(x0(centre), x0(centre + 1))
+                                        : red.filtered(y0(centre), y0(centre - 1)) -
+                                              redBehind.filtered(y0(centre), y0(centre - 1))) /
+                                      3);
+                int lit = 0;
+                for (int i = 0; i < length; ++i) {
+                    double most = 0;
+                    for (int v = std::max(centre - 1, 0); v <= std::min(centre + 1, across - 1); ++v)
+                        most = std::max(most, rise(v, i, down));
+                    lit += most >= needed;
+                }
+                return lit * 10 >= length * 9;
+            };
+            int lines = 0, shown = 0;
+            for (std::uint32_t v = 20; v < p.width; v += p.spacing, ++lines)
+                shown += visible((v + 0.5) * p.scale, true);
+            for (std::uint32_t v = 20; v < p.height; v += p.spacing, ++lines)
+                shown += visible(footHeight - (v + 0.5) * p.scale, false);
+            EXPECT_EQ(shown, lines) << "lines visible at 1/" << shrink;
+            std::printf("%s 1/%g: %d of %d lines visible; mean differences %.2f %.2f %.2f\n",
+                        tiles ? "tiles" : "pyramid", shrink, shown, lines, difference[0], difference[1],
+                        difference[2]);
+        }
 }
 
 TEST_F(CxxPyramidQuality, TwoLevelsTogetherShowThePlacementsOpacity) {
     // White at opacity 128 over black, fitted at scales between levels: the layers blend to 128/255.
     const std::vector<std::uint8_t> white(std::size_t{900} * 900 * 4, 255);
-    zelvan::Pyramid pyramid(900, 900);
-    ASSERT_TRUE(pyramid.upload(white.data(), 900 * 4, white.size()));
-    for (const double side : {150.0, 210.0, 320.0, 400.0}) {
-        zelvan::Placement placement = zelvan::fit(900, 900, side, side);
-        placement.alpha = 128;
-        pyramid.place(placement);
-        zelvan_support::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
-        pyramid.draw();
-        EXPECT_NEAR(zelvan_support::readPixel(int(side / 2), int(side / 2)).r, 128, 2)
-            << "fitted to " << side;
-    }
+    for (const bool tiles : {false, true})
+        for (const double side : {150.0, 210.0, 320.0, 400.0}) {
+            zelvan::Placement placement = zelvan::fit(900, 900, side, side);
+            placement.alpha = 128;
+            drawPlaced(white, 900, 900, placement, tiles);
+            EXPECT_NEAR(zelvan_support::readPixel(int(side / 2), int(side / 2)).r, 128, 2)
+                << "fitted to " << side << (tiles ? " as tiles" : "");
+        }
 }
 
 }  // namespace

@@ -15,22 +15,34 @@ using vips::VRegion;
 
 namespace {
 
-// Rows of red-green-blue-alpha from a prepared region into blue-green-red-alpha at dst.
-void copyRows(const VRegion& region, int left, int top, std::uint32_t width, std::uint32_t rows,
-              std::uint8_t* dst, std::size_t pitch) {
-    for (std::uint32_t r = 0; r < rows; ++r) {
-        const std::uint8_t* from = region.addr(left, top + int(r));
-        std::uint8_t* to = dst + r * pitch;
-        for (std::uint32_t x = 0; x < width; ++x, from += 4, to += 4) {
-            to[0] = from[2];
-            to[1] = from[1];
-            to[2] = from[0];
-            to[3] = from[3];
-        }
+// Four pixels at a time as 32-bit lanes (GCC's and Clang's vector types: SSE2 on any x86-64),
+// red and blue exchanged by masks and shifts; about four times the speed of byte by byte.
+using Lanes = std::uint32_t __attribute__((vector_size(16)));
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "red is the low byte of a pixel's word");
+
+void swapRedBlue(const std::uint8_t* from, std::uint8_t* to, std::uint32_t width) {
+    std::uint32_t x = 0;
+    for (; x + 4 <= width; x += 4, from += 16, to += 16) {
+        Lanes pixels;
+        std::memcpy(&pixels, from, 16);
+        pixels = (pixels & 0xFF00FF00u) | (pixels >> 16 & 0xFFu) | (pixels & 0xFFu) << 16;
+        std::memcpy(to, &pixels, 16);
+    }
+    for (; x < width; ++x, from += 4, to += 4) {
+        to[0] = from[2], to[1] = from[1], to[2] = from[0], to[3] = from[3];
     }
 }
 
+// Rows of red-green-blue-alpha from a prepared region into blue-green-red-alpha at dst.
+void copyRows(const VRegion& region, int left, int top, std::uint32_t width, std::uint32_t rows,
+              std::uint8_t* dst, std::size_t pitch) {
+    for (std::uint32_t r = 0; r < rows; ++r)
+        swapRedBlue(region.addr(left, top + int(r)), dst + r * pitch, width);
+}
+
 class VipsBands final : public BandSource {
+    static constexpr std::uint32_t kSliceRows = 16;
+
 public:
     VipsBands(VImage image, std::string name) : image_(std::move(image)), name_(std::move(name)) {}
 
@@ -39,17 +51,22 @@ public:
 
     std::uint32_t readRows(std::uint8_t* dst, std::size_t pitch, std::uint32_t rows) override {
         rows = std::min(rows, height() - next_);
-        if (rows == 0) return 0;
-        try {
-            // Made by the thread that reads, the only one libvips lets use it.
-            if (!region_) region_ = std::make_unique<VRegion>(VRegion::new_from_image(image_));
-            region_->prepare(0, int(next_), image_.width(), int(rows));
-        } catch (const vips::VError& error) {
-            failWithVips(name_, error);
+        // In slices of a few rows: the pipeline's buffers stay small, in cache and reused, where a
+        // whole band would have every operation allocate (and libvips zero) tens of megabytes.
+        for (std::uint32_t done = 0; done < rows;) {
+            const std::uint32_t slice = std::min(rows - done, kSliceRows);
+            try {
+                // Made by the thread that reads, the only one libvips lets use it.
+                if (!region_) region_ = std::make_unique<VRegion>(VRegion::new_from_image(image_));
+                region_->prepare(0, int(next_), image_.width(), int(slice));
+            } catch (const vips::VError& error) {
+                failWithVips(name_, error);
+            }
+            checkVipsWarnings(name_);
+            copyRows(*region_, 0, int(next_), width(), slice, dst + done * pitch, pitch);
+            next_ += slice;
+            done += slice;
         }
-        checkVipsWarnings(name_);
-        copyRows(*region_, 0, int(next_), width(), rows, dst, pitch);
-        next_ += rows;
         return rows;
     }
 
@@ -72,27 +89,21 @@ public:
         return {std::uint32_t(image.width()), std::uint32_t(image.height())};
     }
 
+    // Never throws: whatever goes wrong, even running out of memory for the reason, is a false.
     bool read(std::size_t level, std::uint32_t x, std::uint32_t y, std::uint32_t width, std::uint32_t height,
               unsigned char* pixels, std::size_t pitch) override {
+        std::string reason;
         try {
-            if (level >= levels_.size()) return fail("no level " + std::to_string(level));
-            Level& source = *levels_[level];
-            const auto right = std::uint64_t{x} + width, bottom = std::uint64_t{y} + height;
-            if (right > std::uint64_t(source.image.width()) || bottom > std::uint64_t(source.image.height()))
-                return fail("a tile past the picture's edge");
-            const VRegion region = source.region();
-            region.prepare(int(x), int(y), int(width), int(height));
-            std::string warning;
-            if (takeVipsWarning(warning)) return fail(warning);
-            copyRows(region, int(x), int(y), width, height, pixels, pitch);
-            return true;
+            if (readOrThrow(level, x, y, width, height, pixels, pitch, reason)) return true;
         } catch (const vips::VError& error) {
-            return fail(error.what() + std::string("; ") + takeVipsReason());
+            reason = error.what() + std::string("; ") + takeVipsReason();
         } catch (const std::exception& error) {
-            return fail(error.what());
+            reason = error.what();
         } catch (...) {
-            return fail("unknown failure");
         }
+        std::lock_guard<std::mutex> lock(errorMutex_);
+        lastError_.swap(reason);
+        return false;
     }
 
     std::string lastError() const override {
@@ -101,6 +112,20 @@ public:
     }
 
 private:
+    bool readOrThrow(std::size_t level, std::uint32_t x, std::uint32_t y, std::uint32_t width,
+                     std::uint32_t height, unsigned char* pixels, std::size_t pitch, std::string& reason) {
+        if (level >= levels_.size()) return reason = "no level " + std::to_string(level), false;
+        Level& source = *levels_[level];
+        const auto right = std::uint64_t{x} + width, bottom = std::uint64_t{y} + height;
+        if (right > std::uint64_t(source.image.width()) || bottom > std::uint64_t(source.image.height()))
+            return reason = "a tile past the picture's edge", false;
+        const VRegion region = source.region();
+        region.prepare(int(x), int(y), int(width), int(height));
+        if (takeVipsWarning(reason)) return false;
+        copyRows(region, int(x), int(y), width, height, pixels, pitch);
+        return true;
+    }
+
     // A level's image and a region over it for each thread that reads it: libvips lets a region
     // serve only the thread that made it.
     struct Level {
@@ -116,12 +141,6 @@ private:
             return regions.emplace(std::this_thread::get_id(), VRegion::new_from_image(image)).first->second;
         }
     };
-
-    bool fail(std::string reason) {
-        std::lock_guard<std::mutex> lock(errorMutex_);
-        lastError_ = std::move(reason);
-        return false;
-    }
 
     std::vector<std::unique_ptr<Level>> levels_;
     mutable std::mutex errorMutex_;

@@ -1,5 +1,6 @@
 #include "vips_session.h"
 
+#include <cstring>
 #include <mutex>
 #include <sstream>
 #include <vips/vips8>
@@ -16,8 +17,11 @@ std::string firstWarning;  // since the last check; later ones are usually its c
 
 // Every message GLib would print for libvips (or for GLib itself on its behalf) is kept instead:
 // warnings fail the read that caused them, the rest is of no use to the user.
+// Exempt: libtiff's word on tags it has no name for (GeoTIFF's, a scanner's own), which leave the
+// pixels as they are; failing on it would refuse every cloud-optimised GeoTIFF.
 void keepMessage(const gchar*, GLogLevelFlags level, const gchar* message, gpointer) {
     if (!(level & (G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING))) return;
+    if (message && std::strstr(message, "Unknown field with tag")) return;
     std::lock_guard<std::mutex> lock(warningMutex);
     if (firstWarning.empty() && message) firstWarning = message;
 }

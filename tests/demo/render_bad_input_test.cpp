@@ -157,6 +157,7 @@ INSTANTIATE_TEST_SUITE_P(
         std::vector<std::string>{"--scale", "0"}, std::vector<std::string>{"--scale", "nan"},
         std::vector<std::string>{"--fit", "--scale", "2"}, std::vector<std::string>{"--rotate", "1,2"},
         std::vector<std::string>{"--rotate", "1,2,inf"}, std::vector<std::string>{"--translate", "a,b"},
-        std::vector<std::string>{"--background", "red"}, std::vector<std::string>{"--bogus"}));
+        std::vector<std::string>{"--background", "red"}, std::vector<std::string>{"--bogus"},
+        std::vector<std::string>{"--range", "5"}, std::vector<std::string>{"--range", "9,1"}));
 
 }  // namespace

@@ -214,6 +214,21 @@ TEST_F(TileView, StillViewOfTheLargestPictureIsExactAndThenUploadsNothing) {
     EXPECT_EQ(view.stats().requests, before.requests);
 }
 
+TEST_F(TileView, ReadingOnTheDrawingThreadCompletesEvenWithNoUploadShare) {
+    ProceduralTilesOptions pattern;
+    pattern.pattern = TilePattern::Coordinates;
+    ProceduralTiles source(3000, 2000, pattern);
+    zelvan::TileViewOptions options;
+    options.readOnDrawingThread = true;
+    options.uploadBytesPerFrame = 0;  // still a tile a frame
+    zelvan::TileView view(source, options);
+    const zelvan::Placement p = placed(1, 0, 100, 300);
+    view.place(p);
+    for (int i = 0; i < 40 && !view.stats().complete; ++i) drawFrame(view);  // no waiting: nothing else reads
+    ASSERT_TRUE(view.stats().complete);
+    EXPECT_EQ(wrongPixels(source, p, drawFrame(view)), 0);
+}
+
 // Linear light of an sRGB byte, 0 to 1.
 double linear(std::uint8_t v) {
     const double c = v / 255.0;
