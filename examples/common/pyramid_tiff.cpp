@@ -11,6 +11,7 @@
 #include "program.h"
 #include "tiff_pages.h"
 #include "vips_picture.h"
+#include "vips_session.h"
 #include "zelvan_pyramid.hpp"
 
 namespace zelvan_demo {
@@ -141,6 +142,7 @@ void writePyramidTiff(const vips::VImage& picture, const std::string& path, cons
                                                            vips::VImage::option()->set("access", "random")));
             temporary.paths.push_back(stem + "-" + std::to_string(k) + ".tif");
             saveLevel(level, temporary.paths.back(), big, progress);
+            checkVipsWarnings(name);  // a warning while decoding the picture fails it, as a read would
         }
     } catch (const vips::VError& error) {
         throw DemoError(name + ": cannot write the pyramid " + path + " (" + vipsReason(error) + ")");

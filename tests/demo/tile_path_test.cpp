@@ -119,7 +119,11 @@ TEST(TilePath, PictureOverTheBudgetIsCachedOnceAsALinearLightPyramid) {
 TEST(TilePath, UnwritableCacheOrPyramidIsBadInput) {
     ScratchDir scratch;
     writePng(scratch.file("in.png"), lines(600, 400));
+    writePng(scratch.file("cut.png"), noise(1500, 1000));
+    truncateFile(scratch.file("cut.png"), 0.5);
     const std::vector<std::vector<std::string>> cases = {
+        // Damaged half-way through its cache conversion: no cache file, not even a partial one.
+        {scratch.file("cut.png"), "--budget", "1", "--cache", scratch.path(), "-o", scratch.file("out.png")},
         {scratch.file("in.png"), "--budget", "1", "--cache", "/proc/zelvan-cache", "-o",
          scratch.file("out.png")},
         {scratch.file("in.png"), "--save-pyramid", scratch.file("missing/out.tif")},
@@ -132,7 +136,7 @@ TEST(TilePath, UnwritableCacheOrPyramidIsBadInput) {
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
         EXPECT_EQ(run.err.rfind("zelvan-render: ", 0), 0u) << run.err;
     }
-    EXPECT_EQ(scratch.entries(), std::vector<std::string>{"in.png"});
+    EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"cut.png", "in.png"}));
 }
 
 TEST(TilePath, DamagedTilesOfAPyramidAreBadInput) {
