@@ -17,6 +17,7 @@ std::unique_ptr<ShownPicture> tiled(const VipsPicture& picture, const std::strin
     zelvan::TileViewOptions view;
     view.budgetBytes = options.budgetBytes;
     view.uploadBytesPerFrame = options.uploadBytesPerFrame;
+    view.workers = options.readers;
     return std::make_unique<TiledPicture>(picture.tiles(), name, view);
 }
 

@@ -25,6 +25,7 @@ struct PictureOptions {
     // Tile textures made per frame at most: few where frames must keep coming, any number where
     // only the finished frame counts.
     std::size_t uploadBytesPerFrame = zelvan::TileViewOptions{}.uploadBytesPerFrame;
+    unsigned readers = 0;  // the tile view's workers; 0: as many as leave a core for drawing
     // The one scale (screen pixels per picture pixel) a picture of the size given will be drawn at,
     // or none when it may be drawn at any.
     std::function<double(std::uint32_t width, std::uint32_t height)> onlyScale;

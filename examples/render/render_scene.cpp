@@ -68,6 +68,8 @@ Scene loadScene(const RenderOptions& options) {
     opening.cacheDirectory = options.cacheDirectory;
     opening.range = options.range;
     opening.uploadBytesPerFrame = opening.budgetBytes;  // only the last frame is seen
+    // The drawing thread mostly waits for tiles: a reader on every core.
+    opening.readers = std::max(1u, std::thread::hardware_concurrency());
     opening.onlyScale = [&](std::uint32_t width, std::uint32_t height) {
         const zelvan::Placement placement = placementFromOptions(options, width, height);
         return std::min(std::fabs(placement.scaleX), std::fabs(placement.scaleY));
