@@ -26,7 +26,8 @@ void TiledPicture::draw() {
 
 bool TiledPicture::complete() const {
     const zelvan::TileStats s = view_->stats();
-    return s.complete && s.readsPending == 0;
+    // Tiles given up will not come: nothing more to wait for then either.
+    return (s.complete || s.readsGivenUp > 0) && s.readsPending == 0;
 }
 
 std::string TiledPicture::status() const {

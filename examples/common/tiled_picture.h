@@ -25,6 +25,7 @@ public:
     void draw() override;
     // Tiles load while frames are drawn: nothing to do between them.
     bool loadSome(bool) override { return false; }
+    // Every tile the last frame wanted drawn, or given up, and no read under way.
     bool complete() const override;
     // "level 3, 12 reads pending": the finer level drawn, the reads while loading, and the reads
     // that failed if any.

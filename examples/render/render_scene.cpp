@@ -93,10 +93,11 @@ void drawScene(Scene& pictures, const RenderOptions& options) {
         beginFrame(options.width, options.height, depth, options.background);
         for (const auto& picture : pictures) picture->draw();
         glFinish();
-        if (std::all_of(pictures.begin(), pictures.end(), [](const auto& p) { return p->complete(); }))
-            return;
+        // Failures first: a tile read again after failing may come back black but "complete".
         for (const auto& picture : pictures)
             if (const std::string failure = picture->failure(); !failure.empty()) throw DemoError(failure);
+        if (std::all_of(pictures.begin(), pictures.end(), [](const auto& p) { return p->complete(); }))
+            return;
         const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - start;
         if (waited.count() > options.timeoutSeconds)
             throw DemoError("the tiles of the frame were not all read within " +
