@@ -39,8 +39,8 @@ std::string TiledPicture::status() const {
 }
 
 std::string TiledPicture::failure() const {
-    // Any failed read, not only a tile given up: libvips keeps a tile it failed to decode as black,
-    // and a second read of it succeeds.
+    // Any failed read, not only a tile given up: a frame drawn after a read failed may show a
+    // coarser level where that tile belongs.
     const std::uint64_t lost = view_->stats().readsFailed;
     if (lost == 0) return {};
     std::string reason = source_->lastError();

@@ -78,6 +78,10 @@ private:
 };
 
 class VipsTiles final : public PictureTiles {
+    // Failed rectangles remembered per level at most: past that many the picture is ruined anyway,
+    // and the list must not grow without bound or slow every read.
+    static constexpr std::size_t kMaxFailures = 1024;
+
 public:
     explicit VipsTiles(std::vector<VImage> images) {
         for (VImage& image : images) levels_.push_back(std::make_unique<Level>(std::move(image)));
@@ -119,12 +123,28 @@ private:
         const auto right = std::uint64_t{x} + width, bottom = std::uint64_t{y} + height;
         if (right > std::uint64_t(source.image.width()) || bottom > std::uint64_t(source.image.height()))
             return reason = "a tile past the picture's edge", false;
+        const Rect rect{x, y, width, height};
+        if (source.failedBefore(rect, reason)) return false;
         const VRegion region = source.region();
-        region.prepare(int(x), int(y), int(width), int(height));
-        if (takeVipsWarning(reason)) return false;
+        try {
+            region.prepare(int(x), int(y), int(width), int(height));
+        } catch (const vips::VError& error) {
+            reason = error.what() + std::string("; ") + takeVipsReason();
+        }
+        if (!reason.empty() || takeVipsWarning(reason)) return source.remember(rect, reason), false;
         copyRows(region, int(x), int(y), width, height, pixels, pitch);
         return true;
     }
+
+    struct Rect {
+        std::uint32_t x, y, width, height;
+        bool meets(const Rect& o) const {
+            return std::uint64_t{x} < std::uint64_t{o.x} + o.width &&
+                   std::uint64_t{o.x} < std::uint64_t{x} + width &&
+                   std::uint64_t{y} < std::uint64_t{o.y} + o.height &&
+                   std::uint64_t{o.y} < std::uint64_t{y} + height;
+        }
+    };
 
     // A level's image and a region over it for each thread that reads it: libvips lets a region
     // serve only the thread that made it.
@@ -133,6 +153,21 @@ private:
         VImage image;
         std::mutex mutex;
         std::unordered_map<std::thread::id, VRegion> regions;
+        // Rectangles whose decoding failed, with the reason. libvips keeps a tile it could not decode
+        // as black and hands it back without a word the next time: a read that touches one fails.
+        std::vector<std::pair<Rect, std::string>> failures;
+
+        bool failedBefore(const Rect& rect, std::string& reason) {
+            std::lock_guard<std::mutex> lock(mutex);
+            for (const auto& [failed, why] : failures)
+                if (failed.meets(rect)) return reason = why, true;
+            return false;
+        }
+
+        void remember(const Rect& rect, const std::string& reason) {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (failures.size() < kMaxFailures) failures.emplace_back(rect, reason);
+        }
 
         VRegion region() {
             std::lock_guard<std::mutex> lock(mutex);
