@@ -2,8 +2,6 @@
 
 #include <cstring>
 #include <mutex>
-#include <thread>
-#include <unordered_map>
 
 #include "program.h"
 #include "vips_session.h"
@@ -125,7 +123,9 @@ private:
             return reason = "a tile past the picture's edge", false;
         const Rect rect{x, y, width, height};
         if (source.failedBefore(rect, reason)) return false;
-        const VRegion region = source.region();
+        // A region of its own: regions serve only the thread that made them, and their buffers
+        // (one per stage of the pipeline) are better given back than kept for every level.
+        const VRegion region = VRegion::new_from_image(source.image);
         try {
             region.prepare(int(x), int(y), int(width), int(height));
         } catch (const vips::VError& error) {
@@ -133,6 +133,10 @@ private:
         }
         if (!reason.empty() || takeVipsWarning(reason)) return source.remember(rect, reason), false;
         copyRows(region, int(x), int(y), width, height, pixels, pitch);
+        // The loaders of tiled files cache two rows of decoded tiles: hundreds of megabytes across a
+        // wide pyramid's levels, and of no use here, where every tile is read once and kept as a
+        // texture. Minimising drops them (those another read is using stay).
+        vips_image_minimise_all(source.image.get_image());
         return true;
     }
 
@@ -146,13 +150,11 @@ private:
         }
     };
 
-    // A level's image and a region over it for each thread that reads it: libvips lets a region
-    // serve only the thread that made it.
+    // A level's image and what failed to decode in it.
     struct Level {
         explicit Level(VImage i) : image(std::move(i)) {}
         VImage image;
         std::mutex mutex;
-        std::unordered_map<std::thread::id, VRegion> regions;
         // Rectangles whose decoding failed, with the reason. libvips keeps a tile it could not decode
         // as black and hands it back without a word the next time: a read that touches one fails.
         std::vector<std::pair<Rect, std::string>> failures;
@@ -167,13 +169,6 @@ private:
         void remember(const Rect& rect, const std::string& reason) {
             std::lock_guard<std::mutex> lock(mutex);
             if (failures.size() < kMaxFailures) failures.emplace_back(rect, reason);
-        }
-
-        VRegion region() {
-            std::lock_guard<std::mutex> lock(mutex);
-            const auto found = regions.find(std::this_thread::get_id());
-            if (found != regions.end()) return found->second;
-            return regions.emplace(std::this_thread::get_id(), VRegion::new_from_image(image)).first->second;
         }
     };
 
