@@ -172,7 +172,12 @@ VImage toDisplay(VImage image, const SampleMapping& mapping) {
     image = plain(image);
     const int colours = colourBands(image);
     const bool alpha = hasAlpha(image) && image.bands() > colours;
-    VImage colour = image.extract_band(0, VImage::option()->set("n", colours));
+    if (!mapping.linear && image.format() == VIPS_FORMAT_UCHAR &&
+        image.interpretation() == VIPS_INTERPRETATION_sRGB && colours == 3 &&
+        image.bands() == (alpha ? 4 : 3) && !vips_image_get_typeof(image.get_image(), VIPS_META_ICC_NAME))
+        return image;  // as it will be shown: each operation below would cost a pass over the pixels
+    VImage colour =
+        image.bands() == colours ? image : image.extract_band(0, VImage::option()->set("n", colours));
     VipsInterpretation interpretation = image.interpretation();
     if (mapping.linear) {
         // Linear light goes to 0..1, then through the sRGB curve; the rest straight to 8 bits.
@@ -191,11 +196,15 @@ VImage toDisplay(VImage image, const SampleMapping& mapping) {
                              VImage::option()->set("shift", colour.format() == VIPS_FORMAT_USHORT));
     if (colour.bands() == 1) colour = colour.bandjoin({colour, colour});
     if (colour.bands() > 3) colour = colour.extract_band(0, VImage::option()->set("n", 3));
-    if (!alpha) return colour.bandjoin_const({255});
+    if (!alpha) return colour;
     VImage opacity = image.extract_band(colours);
     if (opacity.format() != VIPS_FORMAT_UCHAR)
         opacity = finite(opacity, 0).linear(mapping.alphaScale, 0, VImage::option()->set("uchar", true));
     return colour.bandjoin(opacity);
+}
+
+VImage withAlpha(const VImage& display) {
+    return display.bands() == 4 ? display : display.bandjoin_const({255});
 }
 
 }  // namespace zelvan_demo

@@ -1,5 +1,5 @@
 #pragma once
-// How a picture's samples, whatever their format and colour space, become 8-bit sRGB with alpha.
+// How a picture's samples, whatever their format and colour space, become 8-bit sRGB (with alpha).
 #include <functional>
 #include <vips/vips8>
 
@@ -23,7 +23,11 @@ SampleMapping chooseMapping(const vips::VImage& image, bool fits, const DisplayR
 // The 0.5th and 99.5th percentiles of the finite colour samples of `image` (min < max).
 void findPercentiles(const vips::VImage& image, double& min, double& max);
 
-// `image` as four bands of 8-bit red, green, blue and alpha (opaque where it has none).
+// `image` as 8-bit red, green and blue, with alpha where it has any: three bands or four. Plain 8-bit
+// sRGB is handed on as it is, without a pass over its pixels.
 vips::VImage toDisplay(vips::VImage image, const SampleMapping& mapping);
+
+// A display image (toDisplay's) with four bands: opaque alpha added where it has none.
+vips::VImage withAlpha(const vips::VImage& display);
 
 }  // namespace zelvan_demo

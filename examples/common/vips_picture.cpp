@@ -130,7 +130,8 @@ VipsPicture& VipsPicture::operator=(VipsPicture&&) noexcept = default;
 
 VImage VipsPicture::displayLevel(std::size_t level) const {
     try {
-        return state_->display(level, VIPS_ACCESS_SEQUENTIAL);  // read once, top to bottom, by a saver
+        // Read once, top to bottom, by a saver.
+        return withAlpha(state_->display(level, VIPS_ACCESS_SEQUENTIAL));
     } catch (const vips::VError& error) {
         failWithVips(name_, error);
     }
@@ -148,7 +149,7 @@ std::unique_ptr<PictureTiles> VipsPicture::tiles() const {
     try {
         std::vector<VImage> images;
         for (std::size_t level = 0; level < levels_.size(); ++level)
-            images.push_back(state_->display(level, VIPS_ACCESS_RANDOM));
+            images.push_back(withAlpha(state_->display(level, VIPS_ACCESS_RANDOM)));
         return openVipsTiles(std::move(images));
     } catch (const vips::VError& error) {
         failWithVips(name_, error);

@@ -3,6 +3,10 @@
 #include <cstring>
 #include <mutex>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 #include "program.h"
 #include "vips_session.h"
 
@@ -31,11 +35,45 @@ void swapRedBlue(const std::uint8_t* from, std::uint8_t* to, std::uint32_t width
     }
 }
 
-// Rows of red-green-blue-alpha from a prepared region into blue-green-red-alpha at dst.
+void addAlphaPortable(const std::uint8_t* from, std::uint8_t* to, std::uint32_t width) {
+    for (std::uint32_t x = 0; x < width; ++x, from += 3, to += 4)
+        to[0] = from[2], to[1] = from[1], to[2] = from[0], to[3] = 255;
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Four pixels a shuffle; SSSE3 is on nearly every x86 processor of the last fifteen years, but not in
+// the baseline the programs are built for.
+__attribute__((target("ssse3"))) void addAlphaSsse3(const std::uint8_t* from, std::uint8_t* to,
+                                                    std::uint32_t width) {
+    const __m128i order = _mm_setr_epi8(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1);
+    const __m128i opaque = _mm_set1_epi32(int(0xFF000000u));
+    std::uint32_t x = 0;
+    for (; x + 6 <= width; x += 4, from += 12, to += 16) {  // each load reads 16 of the 18 bytes left
+        const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to),
+                         _mm_or_si128(_mm_shuffle_epi8(pixels, order), opaque));
+    }
+    addAlphaPortable(from, to, width - x);
+}
+#endif
+
+// Red-green-blue into blue-green-red-alpha, opaque.
+void addAlpha(const std::uint8_t* from, std::uint8_t* to, std::uint32_t width) {
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3) return addAlphaSsse3(from, to, width);
+#endif
+    addAlphaPortable(from, to, width);
+}
+
+// Rows of red-green-blue(-alpha) from a prepared region into blue-green-red-alpha at dst.
 void copyRows(const VRegion& region, int left, int top, std::uint32_t width, std::uint32_t rows,
               std::uint8_t* dst, std::size_t pitch) {
-    for (std::uint32_t r = 0; r < rows; ++r)
-        swapRedBlue(region.addr(left, top + int(r)), dst + r * pitch, width);
+    const bool alpha = vips_image_get_bands(region.get_region()->im) == 4;
+    for (std::uint32_t r = 0; r < rows; ++r) {
+        const auto* from = region.addr(left, top + int(r));
+        alpha ? swapRedBlue(from, dst + r * pitch, width) : addAlpha(from, dst + r * pitch, width);
+    }
 }
 
 class VipsBands final : public BandSource {

@@ -1,5 +1,5 @@
 #pragma once
-// Display-ready libvips images (four bands of 8-bit red, green, blue, alpha) handed out as the
+// Display-ready libvips images (8-bit red, green, blue and, where they have it, alpha) handed out as the
 // library takes them: blue-green-red-alpha rows, in bands or in tiles.
 #include <memory>
 #include <string>
