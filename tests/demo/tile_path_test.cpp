@@ -1,6 +1,7 @@
 // zelvan-render's ways past the texture budget: a frame drawn from halved bands matches the full
 // pyramid's, a picture over the budget is cached once as a pyramid averaged in linear light, and
 // what cannot be written is bad input.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -95,20 +96,31 @@ TEST(TilePath, PictureOverTheBudgetIsCachedOnceAsALinearLightPyramid) {
     const ProgramRun first = render(scratch, withOutput("first.png"));
     ASSERT_EQ(first.exitCode, 0) << first.err;
     struct stat before {};
-    const std::string entry = cache + "/" + [&] {
+    auto onlyEntry = [&] {
         std::vector<std::string> names;
         for (const auto& e : std::filesystem::directory_iterator(cache)) names.push_back(e.path().filename());
         EXPECT_EQ(names.size(), 1u);
         return names.empty() ? std::string() : names[0];
-    }();
+    };
+    const std::string entry = cache + "/" + onlyEntry();
+    const timespec longAgo[2] = {{1000, 0}, {1000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, entry.c_str(), longAgo, 0), 0);
     ASSERT_EQ(stat(entry.c_str(), &before), 0);
 
     const ProgramRun second = render(scratch, withOutput("second.png"));
     ASSERT_EQ(second.exitCode, 0) << second.err;
     struct stat after {};
     ASSERT_EQ(stat(entry.c_str(), &after), 0);
-    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
-    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(after.st_ino, before.st_ino);  // read, not written again
+    EXPECT_GT(after.st_mtim.tv_sec, 1000);   // and marked as used
+
+    // Written over a limit it alone exceeds, a new entry stays and the older one goes.
+    std::filesystem::copy_file(scratch.file("lines.png"), scratch.file("other.png"));
+    std::vector<std::string> third = withOutput("third.png");
+    third[0] = scratch.file("other.png");
+    third.insert(third.end(), {"--cache-limit", "1e-9"});
+    ASSERT_EQ(render(scratch, third).exitCode, 0);
+    EXPECT_EQ(onlyEntry().rfind("other-", 0), 0u);
 
     for (const char* name : {"first.png", "second.png"}) {
         const Picture out = readPng(scratch.file(name));
