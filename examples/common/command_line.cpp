@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
 #include <iostream>
 
@@ -63,7 +64,8 @@ void CommandLine::addFrameSize(int& width, int& height, const std::string& help)
     app_->add_option("-s,--size", size_, help)->capture_default_str();
 }
 
-void CommandLine::addPictureMemory(std::size_t& budgetMiB, std::string& cacheDirectory) {
+void CommandLine::addPictureMemory(std::size_t& budgetMiB, std::string& cacheDirectory,
+                                   double& cacheLimitGiB) {
     app_->add_option(
             "--budget", budgetMiB,
             "texture memory in MiB for a picture: one whose pyramid needs more is drawn tile by tile, "
@@ -73,6 +75,18 @@ void CommandLine::addPictureMemory(std::size_t& budgetMiB, std::string& cacheDir
     app_->add_option("--cache", cacheDirectory,
                      "where pyramidal copies of pictures too large for the budget are kept, reused while the "
                      "picture is unchanged")
+        ->capture_default_str();
+    app_->add_option("--cache-limit", cacheLimitGiB,
+                     "the most the cache may hold, in GiB (0: no limit): past it the least recently used "
+                     "copies are removed, never one this run uses")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                const double value = std::strtod(text.c_str(), nullptr);
+                return std::isfinite(value) && value >= 0 && value <= 1e9
+                           ? std::string()
+                           : "must be 0 to 1e9 GiB, not " + text;
+            },
+            "GiB"))
         ->capture_default_str();
 }
 

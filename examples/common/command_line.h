@@ -32,8 +32,9 @@ public:
     void addFrameSize(int& width, int& height, const std::string& help);
 
     // --budget MiB (textures of a tiled picture, and the most a streamed one's may take before it is
-    // cached as a pyramidal file instead) and --cache DIR, with their values now as the defaults.
-    void addPictureMemory(std::size_t& budgetMiB, std::string& cacheDirectory);
+    // cached as a pyramidal file instead), --cache DIR and --cache-limit GiB, with their values now as
+    // the defaults.
+    void addPictureMemory(std::size_t& budgetMiB, std::string& cacheDirectory, double& cacheLimitGiB);
 
     // Parses the command line. Done when --help was asked for and printed. Throws DemoError with a
     // one-line message for anything CLI11 refuses and for a size that is not WIDTHxHEIGHT.

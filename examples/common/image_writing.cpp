@@ -11,6 +11,7 @@
 
 #include "png_errors.h"
 #include "program.h"
+#include "temporary_files.h"
 
 namespace zelvan_demo {
 
@@ -61,11 +62,13 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
     const int fd = mkstemp(name.data());
     if (fd < 0) throw DemoError(path_ + ": cannot write (" + reason() + ")");
     temporary_ = name.data();
+    signalSlot_ = registerTemporaryFile(temporary_);
     giveUsualMode(fd);
     stream_ = fdopen(fd, "wb");
     if (stream_ == nullptr) {
         close(fd);
         std::remove(temporary_.c_str());
+        unregisterTemporaryFile(signalSlot_);
         throw DemoError(path_ + ": cannot write (" + reason() + ")");
     }
 }
@@ -73,6 +76,7 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
 OutputFile::~OutputFile() {
     if (stream_ != nullptr) std::fclose(stream_);
     if (!temporary_.empty()) std::remove(temporary_.c_str());
+    unregisterTemporaryFile(signalSlot_);
 }
 
 void OutputFile::commit() {
@@ -83,6 +87,8 @@ void OutputFile::commit() {
     if (std::rename(temporary_.c_str(), path_.c_str()) != 0)
         throw DemoError(path_ + ": cannot write (" + reason() + ")");
     temporary_.clear();
+    unregisterTemporaryFile(signalSlot_);
+    signalSlot_ = -1;
 }
 
 }  // namespace zelvan_demo

@@ -19,7 +19,7 @@ struct RgbPicture {
 void writePng(std::FILE* file, const RgbPicture& picture, const std::string& name);
 
 // Written to a temporary file beside the path, then renamed: until commit() the name is
-// untouched, and a failure leaves nothing behind.
+// untouched, and a failure or a stopping signal (temporary_files.h) leaves nothing behind.
 class OutputFile {
 public:
     // Creates the temporary file at once, so an unwritable path fails before any real work.
@@ -37,6 +37,7 @@ public:
 private:
     std::string path_, temporary_;
     std::FILE* stream_ = nullptr;
+    int signalSlot_ = -1;  // of temporary_
 };
 
 }  // namespace zelvan_demo

@@ -1,5 +1,7 @@
 #include "picture_opening.h"
 
+#include <cmath>
+
 #include "halved_bands.h"
 #include "program.h"
 #include "progress.h"
@@ -45,7 +47,9 @@ std::unique_ptr<ShownPicture> openShownPicture(const std::string& path, const Pi
     std::string file;
     {
         ProgressLine progress("writing the pyramid of " + path + " into the cache", "pixels");
-        file = cachedPyramid(picture, path, options.range, directory, progress.callback());
+        file = cachedPyramid(picture, path, options.range, directory,
+                             std::uint64_t(std::ceil(options.cacheLimitGiB * double(std::uint64_t{1} << 30))),
+                             progress.callback());
     }
     // The cache holds display-ready pixels: read as they are.
     const VipsPicture cached(file);

@@ -16,10 +16,12 @@
 namespace zelvan_demo {
 
 constexpr std::size_t kDefaultBudgetMiB = 256;
+constexpr double kDefaultCacheLimitGiB = 10;
 
 struct PictureOptions {
     std::size_t budgetBytes = kDefaultBudgetMiB << 20;  // texture bytes
     std::string cacheDirectory;                         // empty: defaultCacheDirectory()
+    double cacheLimitGiB = kDefaultCacheLimitGiB;       // 0: no limit
     DisplayRange range;
     std::uint32_t stripWidth = 0;  // StreamedPicture's strips
     // Tile textures made per frame at most: few where frames must keep coming, any number where

@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
+#include "cache_pruning.h"
 #include "program.h"
 #include "pyramid_tiff.h"
 
@@ -94,11 +96,18 @@ void prepareCacheDirectory(const std::string& directory) {
 }
 
 std::string cachedPyramid(const VipsPicture& picture, const std::string& path, const DisplayRange& range,
-                          const std::string& directory, const ProgressFn& pixelsDone) {
+                          const std::string& directory, std::uint64_t limitBytes,
+                          const ProgressFn& pixelsDone) {
+    // Read until the process ends: none of them is pruned meanwhile. Called from one thread only.
+    static std::vector<std::string> inUse;
     prepareCacheDirectory(directory);
     const std::string file = cacheFileFor(directory, path, range);
-    if (access(file.c_str(), R_OK) == 0) return file;  // only ever renamed into place complete
-    writePyramidTiff(picture, file, pixelsDone);
+    if (access(file.c_str(), R_OK) == 0)  // only ever renamed into place complete
+        touchCacheEntry(file);
+    else
+        writePyramidTiff(picture, file, pixelsDone);
+    inUse.push_back(file);
+    pruneCache(directory, limitBytes, inUse);
     return file;
 }
 

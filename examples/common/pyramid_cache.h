@@ -1,7 +1,8 @@
 #pragma once
 // Where pictures too large for their textures are kept as pyramidal TIFFs (pyramid_tiff.h): one
 // file per source picture and display range, written once and used again while the source is
-// unchanged (same absolute path, size and modification time).
+// unchanged (same absolute path, size and modification time), within a size limit.
+#include <cstdint>
 #include <string>
 
 #include "progress.h"
@@ -21,8 +22,10 @@ std::string cacheFileFor(const std::string& directory, const std::string& path, 
 void prepareCacheDirectory(const std::string& directory);
 
 // The cache file of `picture` (opened from `path` over `range`), written first if there is none,
-// telling `pixelsDone` as it goes. Throws DemoError.
+// telling `pixelsDone` as it goes; then the cache is pruned to `limitBytes` (0: no limit), keeping
+// every entry this process has used (cache_pruning.h). Throws DemoError.
 std::string cachedPyramid(const VipsPicture& picture, const std::string& path, const DisplayRange& range,
-                          const std::string& directory, const ProgressFn& pixelsDone = {});
+                          const std::string& directory, std::uint64_t limitBytes,
+                          const ProgressFn& pixelsDone = {});
 
 }  // namespace zelvan_demo

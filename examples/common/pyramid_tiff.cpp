@@ -9,6 +9,7 @@
 #include <vips/vips8>
 
 #include "program.h"
+#include "temporary_files.h"
 #include "tiff_pages.h"
 #include "vips_picture.h"
 #include "vips_session.h"
@@ -102,11 +103,22 @@ void saveLevel(vips::VImage level, const std::string& path, bool big, Progress& 
     progress.before += std::uint64_t(level.width()) * std::uint64_t(level.height());
 }
 
-// Files removed at the end of the scope unless kept.
+// Files removed at the end of the scope, or by a stopping signal before it (temporary_files.h).
 struct TemporaryFiles {
     std::vector<std::string> paths;
+    std::vector<int> signalSlots;
+    // Before the file is made, so that a signal can find it as soon as it exists.
+    const std::string& add(const std::string& path) {
+        signalSlots.reserve(paths.size() + 1);  // so that a registered slot is always kept
+        paths.push_back(path);
+        signalSlots.push_back(registerTemporaryFile(path));
+        return paths.back();
+    }
     ~TemporaryFiles() {
-        for (const std::string& path : paths) std::remove(path.c_str());
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            std::remove(paths[i].c_str());
+            unregisterTemporaryFile(signalSlots[i]);
+        }
     }
 };
 
@@ -140,15 +152,13 @@ void writePyramidTiff(const vips::VImage& picture, const std::string& path, cons
             if (k > 0)
                 level = halved(vips::VImage::new_from_file(temporary.paths.back().c_str(),
                                                            vips::VImage::option()->set("access", "random")));
-            temporary.paths.push_back(stem + "-" + std::to_string(k) + ".tif");
-            saveLevel(level, temporary.paths.back(), big, progress);
+            saveLevel(level, temporary.add(stem + "-" + std::to_string(k) + ".tif"), big, progress);
             checkVipsWarnings(name);  // a warning while decoding the picture fails it, as a read would
         }
     } catch (const vips::VError& error) {
         throw DemoError(name + ": cannot write the pyramid " + path + " (" + vipsReason(error) + ")");
     }
-    const std::string joined = stem + ".tif";
-    temporary.paths.push_back(joined);
+    const std::string joined = temporary.add(stem + ".tif");
     joinTiffPages({temporary.paths.begin(), temporary.paths.end() - 1}, joined, big, name);
     if (std::rename(joined.c_str(), path.c_str()) != 0)
         throw DemoError(name + ": cannot write the pyramid " + path);

@@ -74,7 +74,7 @@ ParseResult parseRenderOptions(int argc, const char* const* argv, RenderOptions&
         ->capture_default_str();
     app.add_option("-b,--background", background, "the frame's colour, #RRGGBB")->capture_default_str();
     options.cacheDirectory = defaultCacheDirectory();
-    commandLine.addPictureMemory(options.budgetMiB, options.cacheDirectory);
+    commandLine.addPictureMemory(options.budgetMiB, options.cacheDirectory, options.cacheLimitGiB);
     app.add_option(
         "--save-pyramid", options.savePyramid,
         "instead of drawing, write the one image given as a pyramidal tiled TIFF (levels averaged in "

@@ -22,6 +22,7 @@ struct RenderOptions {
     Rgb background{0x1c, 0x20, 0x26};
     std::size_t budgetMiB = 256;  // texture memory per picture
     std::string cacheDirectory;   // pyramidal copies of pictures larger than the budget
+    double cacheLimitGiB = 10;    // the most they take together; 0: no limit
     std::string savePyramid;      // write the one image's pyramid here instead of a frame
     double timeoutSeconds = 300;  // for the tiles of a frame to be read
     DisplayRange range;           // how the pictures' samples map to 8 bits

@@ -66,6 +66,7 @@ Scene loadScene(const RenderOptions& options) {
     PictureOptions opening;
     opening.budgetBytes = options.budgetMiB << 20;
     opening.cacheDirectory = options.cacheDirectory;
+    opening.cacheLimitGiB = options.cacheLimitGiB;
     opening.range = options.range;
     opening.uploadBytesPerFrame = opening.budgetBytes;  // only the last frame is seen
     // The drawing thread mostly waits for tiles: a reader on every core.

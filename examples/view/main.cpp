@@ -47,6 +47,7 @@ std::unique_ptr<ShownPicture> openPicture(const ViewOptions& options) {
     PictureOptions opening;
     opening.budgetBytes = options.budgetMiB << 20;
     opening.cacheDirectory = options.cacheDirectory;
+    opening.cacheLimitGiB = options.cacheLimitGiB;
     opening.range = options.range;
     opening.stripWidth = kStripWidth;
     return openShownPicture(options.input, opening);

@@ -21,7 +21,7 @@ ParseResult parseViewOptions(int argc, const char* const* argv, ViewOptions& opt
     addRangeOption(app, range);
     commandLine.addFrameSize(options.width, options.height, "the window's size, WIDTHxHEIGHT");
     options.cacheDirectory = defaultCacheDirectory();
-    commandLine.addPictureMemory(options.budgetMiB, options.cacheDirectory);
+    commandLine.addPictureMemory(options.budgetMiB, options.cacheDirectory, options.cacheLimitGiB);
     // Hidden (empty group): used by the smoke test under a virtual X server.
     app.add_option("--screenshot", options.screenshot)->group("");
     app.add_option("--frames", options.frames)->check(CLI::Range(1, 1000))->group("");

@@ -21,6 +21,7 @@ struct ViewOptions {
     int tour = 0;  // for the benchmark: frames of panning, zooming and turning, then quit
     std::size_t budgetMiB = 256;
     std::string cacheDirectory;
+    double cacheLimitGiB = 10;
 };
 
 // Fills `options`; Done when --help was printed. Throws DemoError with a one-line message.

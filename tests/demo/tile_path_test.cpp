@@ -1,15 +1,22 @@
 // zelvan-render's ways past the texture budget: a frame drawn from halved bands matches the full
-// pyramid's, a picture over the budget is cached once as a pyramid averaged in linear light, and
-// what cannot be written is bad input.
+// pyramid's, a picture over the budget is cached once as a pyramid averaged in linear light, the
+// cache is pruned of what it owns and nothing else, writing stopped by a signal leaves no partial
+// file, and what cannot be written is bad input.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 
+#include "cache_pruning.h"
 #include "gl_context.h"
+#include "grid_image.h"
 #include "picture_files.h"
 #include "run_program.h"
 #include "scene.h"
@@ -95,20 +102,30 @@ TEST(TilePath, PictureOverTheBudgetIsCachedOnceAsALinearLightPyramid) {
     const ProgramRun first = render(scratch, withOutput("first.png"));
     ASSERT_EQ(first.exitCode, 0) << first.err;
     struct stat before {};
-    const std::string entry = cache + "/" + [&] {
+    auto onlyEntry = [&] {
         std::vector<std::string> names;
         for (const auto& e : std::filesystem::directory_iterator(cache)) names.push_back(e.path().filename());
         EXPECT_EQ(names.size(), 1u);
         return names.empty() ? std::string() : names[0];
-    }();
+    };
+    const std::string entry = cache + "/" + onlyEntry();
+    const timespec longAgo[2] = {{1000, 0}, {1000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, entry.c_str(), longAgo, 0), 0);
     ASSERT_EQ(stat(entry.c_str(), &before), 0);
 
     const ProgramRun second = render(scratch, withOutput("second.png"));
     ASSERT_EQ(second.exitCode, 0) << second.err;
     struct stat after {};
     ASSERT_EQ(stat(entry.c_str(), &after), 0);
-    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
-    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(after.st_ino, before.st_ino);  // read, not written again
+    EXPECT_GT(after.st_mtim.tv_sec, 1000);   // and marked as used
+
+    // Written over a limit it alone exceeds, a new entry stays and the older one goes.
+    std::filesystem::copy_file(scratch.file("lines.png"), scratch.file("other.png"));
+    std::vector<std::string> third = withOutput("third.png");
+    third[0] = scratch.file("other.png"), third.push_back("--cache-limit=1e-9");
+    ASSERT_EQ(render(scratch, third).exitCode, 0);
+    EXPECT_EQ(onlyEntry().rfind("other-", 0), 0u);
 
     for (const char* name : {"first.png", "second.png"}) {
         const Picture out = readPng(scratch.file(name));
@@ -158,6 +175,65 @@ TEST(TilePath, DamagedTilesOfAPyramidAreBadInput) {
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_EQ(run.err.rfind("zelvan-render: " + scratch.file("pyramid.tif") + ": ", 0), 0u) << run.err;
     EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"noise.png", "pyramid.tif"}));
+}
+
+TEST(CachePruning, RemovesTheLeastRecentlyUsedEntriesAndDeadWritersPartialFilesOnly) {
+    ScratchDir scratch;
+    const pid_t dead = fork();
+    if (dead == 0) _exit(0);
+    waitpid(dead, nullptr, 0);
+    const std::string hex = "-0123456789abcdef.tif", live = ".partial-" + std::to_string(getpid()),
+                      gone = ".partial-" + std::to_string(dead);
+    // Files of 1000 bytes, those named "new..." used last: of the five entries, within 3500 bytes,
+    // the two least recently used go, not the one kept; other names stay, however old.
+    const std::vector<std::string> go = {"a" + hex + gone + ".tif", "a" + hex + gone + "-0.tif", "old" + hex,
+                                         "older" + hex};
+    const std::vector<std::string> stay = {"kept" + hex, "new" + hex, "newer" + hex,
+                                           "a" + hex + live + "-0.tif"};
+    const std::vector<std::string> foreign = {hex, "a" + hex + ".png", "a-0123456789ABCDEF.tif",
+                                              "b" + gone + ".tif"};
+    for (const auto* names : {&stay, &foreign, &go})
+        for (const std::string& name : *names) {
+            std::ofstream(scratch.file(name)) << std::string(1000, 'x');
+            const std::time_t used = name.rfind("new", 0) == 0 ? 3 : names == &go ? 2 : 1;
+            const timespec times[2] = {{used, 0}, {used, 0}};
+            utimensat(AT_FDCWD, scratch.file(name).c_str(), times, 0);
+        }
+    zelvan_demo::pruneCache(scratch.path(), 3500, {scratch.file("kept" + hex)});
+    for (const auto* names : {&stay, &foreign, &go})
+        for (const std::string& name : *names)
+            EXPECT_EQ(std::filesystem::exists(scratch.file(name)), names != &go) << name;
+}
+
+TEST(CacheInterrupted, StoppedWritingLeavesNoPartialFileAndEndsByTheSignal) {
+    ScratchDir scratch;
+    TiffLayout layout;
+    layout.width = layout.height = 10000;
+    writeGridTiff(scratch.file("big.tif"), layout, GridKind::Rgb);
+    const std::vector<std::string> cached = {
+        "--budget", "16", "--scale", "1", "--cache", scratch.file("cache"), "-o", scratch.file("out.png")};
+    const std::pair<std::vector<std::string>, int> cases[] = {
+        {{"--save-pyramid", scratch.file("out.tif")}, SIGINT}, {cached, SIGTERM}, {cached, SIGHUP}};
+    for (auto [args, stopping] : cases) {
+        args.insert(args.begin(), {ZELVAN_RENDER_PATH, scratch.file("big.tif")});
+        std::vector<char*> argv;
+        for (std::string& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        const pid_t child = fork();
+        if (child == 0) {  // the signals as a terminal gives them, not as to a background job
+            for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        int status = 0;  // stopped as soon as it writes a level
+        for (bool writing = false; !writing && waitpid(child, &status, WNOHANG) == 0; usleep(2000))
+            for (const auto& entry : std::filesystem::recursive_directory_iterator(scratch.path()))
+                writing = writing || entry.path().string().find(".tif.partial-") != std::string::npos;
+        if (kill(child, stopping) == 0) waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == stopping) << args[2] << ": status " << status;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(scratch.path()))
+            EXPECT_EQ(entry.path().string().find(".partial-"), std::string::npos) << entry.path();
+    }
 }
 
 }  // namespace
