@@ -15,18 +15,25 @@ constexpr int kMaxLevels = 40;
 
 bool halves(int finer, int coarser) { return coarser >= finer / 2 - 1 && coarser <= (finer + 1) / 2 + 1; }
 
-bool halves(const VImage& finer, const VImage& coarser) {
-    return coarser.width() < finer.width() && halves(finer.width(), coarser.width()) &&
-           halves(finer.height(), coarser.height());
+// How many halvings, each rounded up or down, take a level of width x height to `coarser`: 1 for
+// a level that halves it, n for one 2^n times smaller, 0 for any other.
+int halvingsTo(int width, int height, const VImage& coarser) {
+    for (int n = 1; n < kMaxLevels && coarser.width() < width; ++n) {
+        if (halves(width, coarser.width()) && halves(height, coarser.height())) return n;
+        width = width / 2 + width % 2, height = height / 2 + height % 2;  // within one of either rounding
+    }
+    return 0;
 }
 
 int intField(const VImage& image, const char* name, int otherwise) {
     return vips_image_get_typeof(image.get_image(), name) ? image.get_int(name) : otherwise;
 }
 
-// Of the candidates opened by `option` = 0, 1, ... (up to `count`), those that each halve the last
-// one kept: a pyramid's levels, skipping pages of other kinds (masks, thumbnails, other channels)
-// between them. Without a count, candidates are tried until one fails to open.
+// Of the candidates opened by `option` = 0, 1, ... (up to `count`), those that are the last one
+// kept halved once or more: a pyramid's levels, skipping pages of other kinds (masks, thumbnails,
+// other channels) between them. Halvings the file skips (slides often shrink by 4 a level) are
+// computed levels, held as null images. Without a count, candidates are tried until one fails to
+// open.
 void addHalvingLevels(const std::string& path, const std::string& loader, const char* option, int first,
                       int count, VImage last, std::vector<LevelLoad>& loads, std::vector<VImage>& levels) {
     for (int value = first; value < count && levels.size() < std::size_t(kMaxLevels); ++value) {
@@ -37,7 +44,11 @@ void addHalvingLevels(const std::string& path, const std::string& loader, const 
             takeVipsReason();  // past the last one
             break;
         }
-        if (!halves(last, candidate)) continue;
+        const int halvings = halvingsTo(last.width(), last.height(), candidate);
+        if (halvings == 0) continue;
+        if (levels.size() + std::size_t(halvings) > std::size_t(kMaxLevels)) break;
+        loads.insert(loads.end(), std::size_t(halvings - 1), LevelLoad{nullptr, 0, true});
+        levels.insert(levels.end(), std::size_t(halvings - 1), VImage());
         loads.push_back({option, value});
         levels.push_back(candidate);
         last = candidate;
@@ -78,9 +89,15 @@ void findLevels(const std::string& path, const std::string& loader, const VImage
     // Each level is turned upright as level 0 is (a TIFF page may say otherwise, but then it is
     // no level of this picture).
     const bool swap = vips_image_get_orientation_swap(first.get_image());
+    // A computed level halves the one before as vips_halving does, rounding up.
     sizes.clear();
-    for (const VImage& level : levels) {
-        const auto width = std::uint32_t(level.width()), height = std::uint32_t(level.height());
+    for (std::size_t k = 0; k < levels.size(); ++k) {
+        if (loads[k].computed) {
+            const PictureLevel finer = sizes.back();
+            sizes.push_back({finer.width / 2 + finer.width % 2, finer.height / 2 + finer.height % 2});
+            continue;
+        }
+        const auto width = std::uint32_t(levels[k].width()), height = std::uint32_t(levels[k].height());
         sizes.push_back(swap ? PictureLevel{height, width} : PictureLevel{width, height});
     }
 }

@@ -10,10 +10,12 @@
 namespace zelvan_demo {
 
 // How libvips opens one level: the loader's option that picks it ("page", "subifd", "level"), or
-// none for the file's first picture.
+// none for the file's first picture; or, for a level the file lacks, that it is computed: half
+// the level before, from that one's display pixels.
 struct LevelLoad {
     const char* option = nullptr;
     int value = 0;
+    bool computed = false;
 };
 
 // The file opened by `loader` (a libvips operation name) at `level`. Nothing is decoded yet; any
@@ -22,7 +24,8 @@ vips::VImage openLevel(const std::string& path, const std::string& loader, const
                        VipsAccess access);
 
 // The levels of the file whose first picture is `first`, finest first, each about half the one
-// before; sizes as they are once turned upright.
+// before: the file's own where they halve the last one kept, and where the file's next level is
+// 2^n times smaller, the n - 1 between as computed ones. Sizes as they are once turned upright.
 void findLevels(const std::string& path, const std::string& loader, const vips::VImage& first,
                 std::vector<LevelLoad>& loads, std::vector<PictureLevel>& sizes);
 

@@ -12,6 +12,7 @@
 
 #include "program.h"
 #include "vips_display.h"
+#include "vips_halving.h"
 #include "vips_levels.h"
 #include "vips_pixels.h"
 #include "vips_session.h"
@@ -85,6 +86,7 @@ struct VipsPicture::State {
     // A level of at most about kSamplePixels, or level 0 read one pixel in so many.
     VImage sample() const {
         for (std::size_t level = 1; level < loads.size(); ++level) {
+            if (loads[level].computed) continue;  // the last level is the file's
             VImage candidate = openLevel(path, loader, loads[level], VIPS_ACCESS_RANDOM);
             if (double(candidate.width()) * candidate.height() <= kSamplePixels || level + 1 == loads.size())
                 return candidate;
@@ -95,7 +97,10 @@ struct VipsPicture::State {
         return step > 1 ? whole.subsample(step, step) : whole;
     }
 
+    // A computed level is halved from the display pixels of the one before (read in pairs of rows
+    // and in tiles, so with random access), and so is mapped as they are.
     VImage display(std::size_t level, VipsAccess access) {
+        if (loads.at(level).computed) return halved(display(level - 1, VIPS_ACCESS_RANDOM));
         // Turning needs rows in another order than the file's, so it reads with random access.
         VImage image = openLevel(path, loader, loads.at(level), upright ? access : VIPS_ACCESS_RANDOM);
         if (!upright) image = image.autorot();
@@ -148,8 +153,11 @@ std::unique_ptr<BandSource> VipsPicture::bands() const {
 std::unique_ptr<PictureTiles> VipsPicture::tiles() const {
     try {
         std::vector<VImage> images;
+        // Computed levels from the level before; the file's as they come, three bands where they
+        // have no alpha (the tiles are made opaque as they are copied).
         for (std::size_t level = 0; level < levels_.size(); ++level)
-            images.push_back(withAlpha(state_->display(level, VIPS_ACCESS_RANDOM)));
+            images.push_back(state_->loads[level].computed ? halved(images.back())
+                                                           : state_->display(level, VIPS_ACCESS_RANDOM));
         return openVipsTiles(std::move(images));
     } catch (const vips::VError& error) {
         failWithVips(name_, error);

@@ -15,6 +15,8 @@
 #include "picture_files.h"
 #include "program.h"
 #include "run_program.h"
+#include "tiff_pages.h"
+#include "zelvan_pyramid.hpp"
 
 using namespace demo_test;
 using vips::VImage;
@@ -251,6 +253,41 @@ TEST_F(VipsPictureTest, PyramidalTiffsExposeTheirLevelsAndReadThemFromManyThread
                 2);
         unsigned char pixel[4];
         EXPECT_FALSE(tiles->read(1, 350, 0, 1, 1, pixel, 4));  // past the edge: refused, not thrown
+    }
+}
+
+// Pages shrinking by 4 then 8 (floored), a 3x one between, as a TIFF and as a slide OpenSlide reads:
+// the levels between are halvings of the finer, in linear light (lines an encoded average darkens).
+TEST_F(VipsPictureTest, LevelsShrinkingByPowersOfTwoGetTheHalvingsBetween) {
+    const std::string tiff = scratch.file("slide.tif"), slide = scratch.file("slide.svs");
+    const std::string tiled = "[tile,compression=deflate,tile-width=16,tile-height=16]";
+    std::vector<std::string> pages;
+    for (const auto& [width, height] : {std::pair{1000, 600}, {333, 200}, {250, 150}, {31, 18}}) {
+        pages.push_back(scratch.file(std::to_string(width) + ".tif"));
+        const VImage xy = (VImage::xyz(width, height).bandjoin_const({0}) % 2 * 255).cast(VIPS_FORMAT_UCHAR);
+        xy.write_to_file((pages.back() + tiled).c_str());
+    }
+    for (const std::string& path : {tiff, slide}) zelvan_demo::joinTiffPages(pages, path, false, path);
+    TIFF* t = TIFFOpen(slide.c_str(), "r+");  // as Aperio's slides say what they are
+    TIFFSetField(t, TIFFTAG_IMAGEDESCRIPTION, "Aperio\n"), TIFFRewriteDirectory(t), TIFFClose(t);
+    EXPECT_STREQ(vips_foreign_find_load(slide.c_str()), "VipsForeignLoadOpenslideFile");
+    for (const std::string& path : {tiff, slide}) {
+        SCOPED_TRACE(path);
+        const VipsPicture picture(path);
+        const auto tiles = picture.tiles();
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> size;
+        for (const zelvan_demo::PictureLevel& l : picture.levels()) size.emplace_back(l.width, l.height);
+        ASSERT_EQ(size, (decltype(size){{1000, 600}, {500, 300}, {250, 150}, {125, 75}, {63, 38}, {31, 18}}));
+        for (const std::size_t level : {1, 3, 4}) {
+            const auto [width, height] = size[level];
+            EXPECT_EQ(std::pair(tiles->levelSize(level).width, tiles->levelSize(level).height), size[level]);
+            Bgra finer = readTile(*tiles, level - 1, 0, 0, size[level - 1].first, size[level - 1].second);
+            const auto row = [&](std::uint32_t y) { return y < finer.height ? finer.at(0, y) : nullptr; };
+            std::vector<std::uint8_t> want(std::size_t{width} * height * 4);
+            for (std::uint32_t y = 0; y < height; ++y)
+                zelvan::detail::halveRows(row(2 * y), row(2 * y + 1), finer.width, &want[y * width * 4]);
+            EXPECT_TRUE(readTile(*tiles, level, 0, 0, width, height).bytes == want) << "level " << level;
+        }
     }
 }
 
