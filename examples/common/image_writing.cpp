@@ -23,6 +23,9 @@ bool encode(png_structp png, png_infop info, std::FILE* file, const RgbPicture* 
     png_init_io(png, file);
     png_set_IHDR(png, info, picture->width, picture->height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    // zlib's level 3, not the default 6: a fitted 1200 x 800 frame of a pyramidal TIFF is then drawn
+    // and written in 0.21 s instead of 0.35, the file a seventh larger.
+    png_set_compression_level(png, 3);
     png_write_info(png, info);
     const std::size_t stride = std::size_t{picture->width} * 3;
     for (std::uint32_t y = 0; y < picture->height; ++y) png_write_row(png, picture->rgb.data() + y * stride);
