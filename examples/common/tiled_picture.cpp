@@ -2,9 +2,19 @@
 
 #include <GL/gl.h>
 
+#include <chrono>
+#include <thread>
+
 #include "program.h"
 
 namespace zelvan_demo {
+
+namespace {
+
+// Past this the first frames show the background while the coarsest tile comes.
+constexpr std::chrono::milliseconds kFirstTileWait{500};
+
+}  // namespace
 
 TiledPicture::TiledPicture(std::unique_ptr<PictureTiles> source, const std::string& name,
                            const zelvan::TileViewOptions& options)
@@ -21,7 +31,18 @@ void TiledPicture::place(const zelvan::Placement& placement) {
 void TiledPicture::draw() {
     GLint viewport[4] = {};
     glGetIntegerv(GL_VIEWPORT, viewport);
-    view_->draw({0, 0, double(viewport[2]), double(viewport[3]), 1});
+    const zelvan::Frame frame{0, 0, double(viewport[2]), double(viewport[3]), 1};
+    view_->draw(frame);
+    // Until the one-tile level is read (a few milliseconds) a frame would show nothing: the first
+    // one waits for it instead, drawing again (a draw with no tile resident draws nothing).
+    const auto start = std::chrono::steady_clock::now();
+    for (zelvan::TileStats s = view_->stats();
+         s.tilesResident == 0 && s.readsPending > 0 && s.readsGivenUp == 0 &&
+         std::chrono::steady_clock::now() - start < kFirstTileWait;
+         s = view_->stats()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        view_->draw(frame);
+    }
 }
 
 bool TiledPicture::complete() const {

@@ -20,6 +20,7 @@
 #include "picture_files.h"
 #include "run_program.h"
 #include "scene.h"
+#include "tiled_picture.h"
 #include "zelvan_pyramid.hpp"
 
 using namespace demo_test;
@@ -175,6 +176,28 @@ TEST(TilePath, DamagedTilesOfAPyramidAreBadInput) {
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_EQ(run.err.rfind("zelvan-render: " + scratch.file("pyramid.tif") + ": ", 0), 0u) << run.err;
     EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"noise.png", "pyramid.tif"}));
+}
+
+// The viewer's first frame already shows the picture: it waits the moment the one-tile level takes.
+TEST(TilePath, FirstFrameOfAPyramidIsNeverBlank) {
+    ScratchDir scratch;
+    Picture orange(2000, 2000);
+    std::fill(orange.pixels.begin(), orange.pixels.end(), Rgba{250, 120, 10, 255});
+    writePng(scratch.file("orange.png"), orange);
+    ASSERT_EQ(
+        render(scratch, {scratch.file("orange.png"), "--save-pyramid", scratch.file("pyramid.tif")}).exitCode,
+        0);
+    zelvan_support::GlContext context(200, 200);
+    ASSERT_TRUE(context.isValid()) << context.error();
+    const zelvan::Library library;
+    zelvan_demo::TiledPicture picture(zelvan_demo::VipsPicture(scratch.file("pyramid.tif")).tiles(),
+                                      "pyramid", {});
+    picture.place(zelvan::fit(2000, 2000, 200, 200));
+    zelvan_demo::beginFrame(200, 200, 1, {0x1c, 0x20, 0x26});
+    picture.draw();
+    const zelvan_demo::RgbPicture frame = zelvan_demo::readFrame(200, 200);
+    const std::uint8_t* centre = frame.rgb.data() + (100 * 200 + 100) * 3;
+    EXPECT_EQ((std::vector<int>{centre[0], centre[1], centre[2]}), (std::vector<int>{250, 120, 10}));
 }
 
 TEST(CachePruning, RemovesTheLeastRecentlyUsedEntriesAndDeadWritersPartialFilesOnly) {
