@@ -3,13 +3,14 @@
 // budget. Run with --help.
 #include <GLFW/glfw3.h>
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
-
 #include <memory>
 #include <string>
 #include <utility>
+
+// After the standard headers, which define __GLIBC__ where it is the C library.
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "image_reading.h"
 #include "picture_opening.h"
