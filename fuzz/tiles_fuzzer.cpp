@@ -61,7 +61,8 @@ public:
         zelvan_support::ProceduralTilesOptions sourceOptions;
         sourceOptions.pattern = static_cast<zelvan_support::TilePattern>(in_.ConsumeIntegralInRange(0, 2));
         sourceOptions.cell = in_.ConsumeIntegralInRange<std::uint32_t>(1, 300);
-        sourceOptions.preferredTile = {pickTileSide(), pickTileSide()};
+        const std::uint32_t tileWidth = pickTileSide(),
+                            tileHeight = pickTileSide();  // kept: the corpus' inputs
         sourceOptions.pixels = false;  // nothing here looks at them: computing them would be most of the time
         sourceOptions.logLimit = 4096;
         source_ = std::make_unique<ProceduralTiles>(width, height, sourceOptions);
@@ -73,10 +74,9 @@ public:
         options_.uploadBytesPerFrame = pickBytes();
         options_.retries = in_.ConsumeIntegralInRange(0u, 3u);
         budget_ = options_.budgetBytes;
-        trace("source %u x %u, pattern %d, cell %u, tile %u x %u; budget %zu, upload %zu, retries %u%s",
-              width, height, static_cast<int>(sourceOptions.pattern), sourceOptions.cell,
-              sourceOptions.preferredTile.width, sourceOptions.preferredTile.height, options_.budgetBytes,
-              options_.uploadBytesPerFrame, options_.retries,
+        trace("source %u x %u, pattern %d, cell %u (%u x %u unused); budget %zu, upload %zu, retries %u%s",
+              width, height, static_cast<int>(sourceOptions.pattern), sourceOptions.cell, tileWidth,
+              tileHeight, options_.budgetBytes, options_.uploadBytesPerFrame, options_.retries,
               options_.readOnDrawingThread ? ", reads in draws" : "");
         {
             zelvan::TileView view(*source_, options_);

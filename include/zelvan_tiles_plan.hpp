@@ -1,13 +1,20 @@
 /*
- * The tile view's planning, free of OpenGL so that it can be tested on its own: the tile grid of each
- * level, which tiles a frame needs for any placement (turned ones included), where each piece of a tile
- * goes, which levels fit the texture budget, and the order in which missing tiles are read.
+ * The tile view's planning, free of OpenGL so that it can be tested on its own: where each level's
+ * texels lie on the picture, the tile grid of each level and the parts a tile is held in, which tiles a
+ * frame needs for any placement (turned ones included), where each part goes, which levels fit the
+ * texture budget, and the order in which missing tiles are read.
  *
  * Coordinates: a level's pixels are counted from its top-left corner, x to the right, y downwards; the
  * caller's units are those of its projection, y up. Tiles sit on a grid of 512 x 512 of each level, so a
- * tile is one Zelvan block; each tile is held as up to four quarters of 256 x 256 (same texture bytes as
- * the whole tile, power-of-two sides), so that one quarter of a coarser tile can stand in for exactly the
- * one finer tile it covers while that is missing.
+ * tile is one Zelvan block. Level k's texels lie at exactly 2^k level-0 pixels whatever the rounding of
+ * the source's level sizes: only the last texel of a row or column is shorter (rounded up) or longer
+ * (rounded down), reaching the picture's edge. A level whose size is no halving of level 0 is stretched
+ * evenly over the picture instead.
+ *
+ * A tile is held as parts (same texture bytes as the whole tile, power-of-two sides): its quarters of
+ * 256 x 256, so that one quarter of a coarser tile stands in for exactly the one finer tile it covers
+ * while that is missing; and, at the level's right and bottom edges, the last texel column or row on
+ * its own, drawn at its own width.
  */
 #ifndef ZELVAN_TILES_PLAN_HPP
 #define ZELVAN_TILES_PLAN_HPP
@@ -32,6 +39,11 @@ struct TileSize {
 struct Frame {
     double left = 0, bottom = 0, right = 0, top = 0;
     double pixelsPerUnit = 1;
+};
+
+/* A tile: its level and its place in the level's grid of 512 x 512 tiles (column, row from the top left). */
+struct TileIndex {
+    std::uint32_t level = 0, column = 0, row = 0;
 };
 
 namespace detail {
@@ -61,10 +73,7 @@ struct PixelRect {
     std::uint32_t x = 0, y = 0, width = 0, height = 0;
 };
 
-/* A tile: its level and its place in the level's grid. */
-struct TileIndex {
-    std::uint32_t level = 0, column = 0, row = 0;
-};
+using zelvan::TileIndex;
 
 /* One number per tile, for maps: a grid has at most 2^23 columns and rows, and at most 64 levels. */
 inline std::uint64_t tileKey(const TileIndex& t) noexcept {
@@ -111,9 +120,127 @@ inline std::size_t tileTextureBytes(const PixelRect& tile) noexcept {
     return static_cast<std::size_t>(bytes);
 }
 
-/* Level-0 pixels per pixel of a level, across and down. */
+/* Level-0 pixels per pixel of a level (an even stretch, for levels that are no halving). */
 inline double ratio(std::uint32_t full, std::uint32_t part) noexcept {
     return part == full ? 1.0 : static_cast<double>(full) / part;
+}
+
+/* A rectangle of level-0 pixels, fractional where a level's texels end inside a pixel. */
+struct Area {
+    double u0 = 0, v0 = 0, u1 = 0, v1 = 0;
+    bool meets(const Area& o) const noexcept { return u0 < o.u1 && o.u0 < u1 && v0 < o.v1 && o.v0 < v1; }
+    bool covers(const Area& o) const noexcept { return u0 <= o.u0 && v0 <= o.v0 && u1 >= o.u1 && v1 >= o.v1; }
+};
+
+/* Where the texels of one axis of a level lie on level 0's axis. */
+struct LevelAxis {
+    std::uint32_t size = 1, full = 1;
+    double factor = 1;  // level-0 pixels per texel: a power of two, or the stretch full / size
+    bool exact = true;  // factor is a power of two and size the halving of full, rounded up or down
+
+    static LevelAxis of(std::uint32_t size, std::uint32_t full) noexcept {
+        LevelAxis a;
+        a.size = size;
+        a.full = full;
+        if (size == full) return a;
+        const double power = std::exp2(std::round(std::log2(static_cast<double>(full) / size)));
+        const std::uint64_t f = static_cast<std::uint64_t>(power);
+        a.exact = (std::uint64_t{full} + f - 1) / f == size || std::uint64_t{full} / f == size;
+        a.factor = a.exact ? power : ratio(full, size);
+        return a;
+    }
+    /* Level-0 position of texel boundary x (0 to size). */
+    double at(std::uint64_t x) const noexcept {
+        if (!exact) return static_cast<double>(x) * factor;
+        return x >= size ? full : static_cast<double>(x) * factor;
+    }
+    /* Whether the last texel is not factor wide (it is cut at, or stretched to, the picture's edge). */
+    bool partialLast() const noexcept { return exact && static_cast<double>(size) * factor != full; }
+};
+
+/* Every level's axes, for the whole view. */
+class LevelGrid {
+public:
+    LevelGrid() = default;
+    explicit LevelGrid(const std::vector<TileSize>& sizes) : sizes_(sizes) {
+        for (const TileSize& s : sizes) {
+            across_.push_back(LevelAxis::of(s.width, sizes[0].width));
+            down_.push_back(LevelAxis::of(s.height, sizes[0].height));
+        }
+    }
+    std::size_t count() const noexcept { return sizes_.size(); }
+    TileSize size(std::size_t level) const noexcept { return sizes_[level]; }
+    TileSize full() const noexcept { return sizes_[0]; }
+    const LevelAxis& across(std::size_t level) const noexcept { return across_[level]; }
+    const LevelAxis& down(std::size_t level) const noexcept { return down_[level]; }
+
+    PixelRect tileRect(const TileIndex& t) const noexcept {
+        return detail::tileRect(sizes_[t.level], t.column, t.row);
+    }
+    /* The level-0 area of a rectangle of a level's pixels: the one place it is computed. */
+    Area area(std::size_t level, const PixelRect& r) const noexcept {
+        return {across_[level].at(r.x), down_[level].at(r.y), across_[level].at(std::uint64_t{r.x} + r.width),
+                down_[level].at(std::uint64_t{r.y} + r.height)};
+    }
+    Area tileArea(const TileIndex& t) const noexcept { return area(t.level, tileRect(t)); }
+
+private:
+    std::vector<TileSize> sizes_;
+    std::vector<LevelAxis> across_, down_;
+};
+
+/* The parts a tile is held in: its quarters, each cut again before the level's last texel column or row
+ * where that is partial, so that every part's texels are all one width. At most 9, row by row. */
+struct TileParts {
+    PixelRect rect[9];
+    int count = 0;
+};
+inline TileParts tileParts(const LevelGrid& grid, const TileIndex& t) noexcept {
+    const PixelRect tile = grid.tileRect(t);
+    const auto cuts = [](std::uint32_t start, std::uint32_t length, std::uint32_t levelSize, bool partial,
+                         std::uint32_t(&out)[4]) {
+        int n = 0;
+        out[n++] = start;
+        if (length > kQuarterSide) out[n++] = start + kQuarterSide;
+        const std::uint32_t end = start + length;
+        if (partial && end == levelSize && end - 1 > out[n - 1]) out[n++] = end - 1;
+        out[n] = end;
+        return n;  // spans: out[i] to out[i + 1]
+    };
+    std::uint32_t xs[4], ys[4];
+    const int columns =
+        cuts(tile.x, tile.width, grid.size(t.level).width, grid.across(t.level).partialLast(), xs);
+    const int rows =
+        cuts(tile.y, tile.height, grid.size(t.level).height, grid.down(t.level).partialLast(), ys);
+    TileParts parts;
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < columns; ++c)
+            parts.rect[parts.count++] = {xs[c], ys[r], xs[c + 1] - xs[c], ys[r + 1] - ys[r]};
+    return parts;
+}
+
+/* Texture bytes the library allocates for a tile held as its parts. */
+inline std::size_t tileBytes(const LevelGrid& grid, const TileIndex& t) noexcept {
+    const TileParts parts = tileParts(grid, t);
+    std::uint64_t bytes = 0;
+    for (int i = 0; i < parts.count; ++i)
+        bytes += nextPow2(parts.rect[i].width) * nextPow2(parts.rect[i].height) * 4;
+    return static_cast<std::size_t>(bytes);
+}
+
+/* Texture bytes of a whole level. */
+inline std::uint64_t levelBytes(const LevelGrid& grid, std::size_t level) {
+    std::uint64_t bytes = 0;
+    const TileSize s = grid.size(level);
+    const std::uint32_t columns = tilesAcross(s.width), rows = tilesAcross(s.height);
+    // Inner tiles are alike: one of them counted for all, then the last row and column.
+    const auto at = [&](std::uint32_t c, std::uint32_t r) {
+        return std::uint64_t{tileBytes(grid, {static_cast<std::uint32_t>(level), c, r})};
+    };
+    bytes += std::uint64_t{columns - 1} * (rows - 1) * at(0, 0);
+    for (std::uint32_t c = 0; c + 1 < columns; ++c) bytes += at(c, rows - 1);
+    for (std::uint32_t r = 0; r + 1 < rows; ++r) bytes += at(columns - 1, r);
+    return bytes + at(columns - 1, rows - 1);
 }
 
 /* v turned as Zelvan turns an image: about Z, then Y, then X, angles as the library stores them. */
@@ -144,17 +271,18 @@ struct PictureMap {
     double y(double u, double v) const noexcept { return originY + u * acrossY + v * downY; }
 };
 
-/* The placement of one piece (a quarter or a whole tile) of a level: the picture's placement shifted along
- * the turned axes to the piece's centre and scaled by full / level size. Offsets use the scales as the
- * library stores them (float), so that neighbouring pieces' edges meet exactly as computed in double. */
-inline Placement piecePlacement(const Placement& picture, TileSize full, TileSize level,
-                                const PixelRect& piece, std::uint8_t alpha) noexcept {
+/* The placement of one part of a level, `texels` across and down, covering `area` of level 0: the
+ * picture's placement shifted along the turned axes to the area's centre and scaled to its size. Offsets
+ * use the scales as the library stores them (float), so that neighbouring parts' edges meet as computed
+ * in double. */
+inline Placement partPlacement(const Placement& picture, TileSize full, const Area& area,
+                               const PixelRect& texels, std::uint8_t alpha) noexcept {
     Placement p = picture;
-    p.scaleX = picture.scaleX * ratio(full.width, level.width);
-    p.scaleY = picture.scaleY * ratio(full.height, level.height);
-    const double sx = static_cast<float>(p.scaleX), sy = static_cast<float>(p.scaleY);
-    const Vec3 offset = turned(picture, {(piece.x + piece.width / 2.0 - level.width / 2.0) * sx,
-                                         -(piece.y + piece.height / 2.0 - level.height / 2.0) * sy, 0});
+    const double sx = static_cast<float>(picture.scaleX), sy = static_cast<float>(picture.scaleY);
+    p.scaleX = sx * (area.u1 - area.u0) / texels.width;
+    p.scaleY = sy * (area.v1 - area.v0) / texels.height;
+    const Vec3 offset = turned(picture, {((area.u0 + area.u1) / 2 - full.width / 2.0) * sx,
+                                         -((area.v0 + area.v1) / 2 - full.height / 2.0) * sy, 0});
     p.centreX += offset.x;
     p.centreY += offset.y;
     p.centreZ += offset.z;
@@ -191,17 +319,16 @@ inline bool quadMeetsFrame(const double (&x)[4], const double (&y)[4], const Fra
  * testing each one (a turned view asks for no tile of the bounding box that the frame misses).
  * Returns false, out then incomplete, when more than `limit` tiles would be needed.
  */
-inline bool visibleTiles(const Placement& placement, const std::vector<TileSize>& levels, std::uint32_t level,
+inline bool visibleTiles(const Placement& placement, const LevelGrid& grid, std::uint32_t level,
                          const Frame& frame, std::size_t limit, std::vector<TileIndex>& out) {
-    const TileSize full = levels[0], size = levels[level];
+    const TileSize full = grid.full(), size = grid.size(level);
     const PictureMap m = PictureMap::of(placement, full);
     const double det = m.acrossX * m.downY - m.downX * m.acrossY;
     const double scale =
         std::fabs(m.acrossX) + std::fabs(m.acrossY) + std::fabs(m.downX) + std::fabs(m.downY);
     if (!std::isfinite(det) || !(std::fabs(det) > 1e-12 * scale * scale))
         return true;  // edge-on: nothing shows
-    const double toU = size.width / static_cast<double>(full.width),
-                 toV = size.height / static_cast<double>(full.height);
+    const double toU = 1 / grid.across(level).factor, toV = 1 / grid.down(level).factor;
     double u[4], v[4];
     const double fx[4] = {frame.left, frame.right, frame.right, frame.left};
     const double fy[4] = {frame.bottom, frame.bottom, frame.top, frame.top};
@@ -241,11 +368,10 @@ inline bool visibleTiles(const Placement& placement, const std::vector<TileSize>
 }
 
 /* Squared distance in the caller's units from a tile's centre to the frame's centre. */
-inline double distanceToCentre(const PictureMap& m, const std::vector<TileSize>& levels, const TileIndex& t,
+inline double distanceToCentre(const PictureMap& m, const LevelGrid& grid, const TileIndex& t,
                                const Frame& f) noexcept {
-    const PixelRect r = tileRect(levels[t.level], t.column, t.row);
-    const double u = (r.x + r.width / 2.0) * ratio(levels[0].width, levels[t.level].width);
-    const double v = (r.y + r.height / 2.0) * ratio(levels[0].height, levels[t.level].height);
+    const Area a = grid.tileArea(t);
+    const double u = (a.u0 + a.u1) / 2, v = (a.v0 + a.v1) / 2;
     const double dx = m.x(u, v) - (f.left + f.right) / 2, dy = m.y(u, v) - (f.bottom + f.top) / 2;
     const double d = dx * dx + dy * dy;
     return std::isnan(d) ? HUGE_VAL : d;  // a sort must never meet NaN
@@ -281,6 +407,7 @@ inline bool evictable(std::uint64_t lastDrawn, std::uint64_t frame, bool pinned)
 struct LevelChoice {
     LevelBlend blend;
     bool fits = true;
+    bool limited = false;  // the budget made the frame coarser than its scale asks
 };
 template <typename BytesFor>
 LevelChoice chooseLevels(double pixels, std::size_t levelCount, std::size_t available, BytesFor bytesFor) {
@@ -295,6 +422,7 @@ LevelChoice chooseLevels(double pixels, std::size_t levelCount, std::size_t avai
     }
     b.finer = b.coarser;
     b.finerOpacity = 1;
+    choice.limited = true;
     while (bytesFor(b.coarser) > available) {
         if (b.coarser + 1 >= levelCount) {
             choice.fits = false;
@@ -303,6 +431,64 @@ LevelChoice chooseLevels(double pixels, std::size_t levelCount, std::size_t avai
         b.finer = ++b.coarser;
     }
     return choice;
+}
+
+/* What a frame draws: the levels, the coarser level's tiles (those of the frame, or, when not even the
+ * last level's fit in the budget, those nearest its centre) and the finer level's (none when one level is
+ * drawn alone). The lists keep their memory from frame to frame. */
+struct FramePlan {
+    LevelChoice choice;
+    std::size_t scaleLevel = 0;  // the finer level the scale alone asks for
+    std::vector<TileIndex> coarse, fine, scratch;
+};
+
+/* Plans a frame within `available` texture bytes. */
+inline void planFrame(const Placement& placement, const LevelGrid& grid, const Frame& frame,
+                      std::size_t available, FramePlan& plan) {
+    const double pixels =
+        std::min(std::fabs(placement.scaleX), std::fabs(placement.scaleY)) * std::fabs(frame.pixelsPerUnit);
+    const std::size_t limit = std::min<std::size_t>(4096, available / 4 + 1);
+    const auto visible = [&](std::size_t level, const Frame& f, std::vector<TileIndex>& out) {
+        out.clear();
+        return visibleTiles(placement, grid, static_cast<std::uint32_t>(level), f, limit, out);
+    };
+    const auto bytesOf = [&](const std::vector<TileIndex>& tiles) {
+        std::size_t bytes = 0;
+        for (const TileIndex& t : tiles) bytes += tileBytes(grid, t);
+        return bytes;
+    };
+    std::vector<std::size_t> bytesAt(grid.count(), SIZE_MAX - 1);  // SIZE_MAX - 1: not counted yet
+    const auto bytesFor = [&](std::size_t level) {
+        if (bytesAt[level] == SIZE_MAX - 1)
+            bytesAt[level] = visible(level, frame, plan.scratch) ? bytesOf(plan.scratch) : SIZE_MAX;
+        return bytesAt[level];
+    };
+    plan.scaleLevel = levelsFor(pixels, grid.count()).finer;
+    plan.choice = chooseLevels(pixels, grid.count(), available, bytesFor);
+    const LevelBlend& b = plan.choice.blend;
+    Frame shown = frame;  // not even the last level fits: its tiles nearest the centre
+    for (int i = 0; i < 64 && !(visible(b.coarser, shown, plan.coarse) && bytesOf(plan.coarse) <= available);
+         ++i) {
+        const double cx = (shown.left + shown.right) / 2, cy = (shown.bottom + shown.top) / 2;
+        shown.left = (shown.left + cx) / 2;
+        shown.right = (shown.right + cx) / 2;
+        shown.bottom = (shown.bottom + cy) / 2;
+        shown.top = (shown.top + cy) / 2;
+    }
+    plan.fine.clear();
+    if (b.finer != b.coarser) visible(b.finer, frame, plan.fine);
+}
+
+/* How far a part's right and bottom edges reach over the next part, in the units of its placement
+ * `part` (covering width x height units): about a thousandth of a screen pixel, and more than the float
+ * rounding of its translation, so that neighbouring parts, each placed on its own, leave no crack. */
+inline double overlapUnits(const Placement& part, double width, double height,
+                           double pixelsPerUnit) noexcept {
+    const double magnitude =
+        std::max({std::fabs(part.centreX), std::fabs(part.centreY), std::fabs(part.centreZ)}) +
+        std::max(std::fabs(width), std::fabs(height));
+    const double units = std::max(0x1p-10 / std::fabs(pixelsPerUnit), magnitude * 0x1p-20);
+    return std::isfinite(units) ? units : 0;
 }
 
 }  // namespace detail

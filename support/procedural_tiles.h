@@ -37,7 +37,6 @@ enum class TilePattern { Checker, Lines, Coordinates };
 struct ProceduralTilesOptions {
     TilePattern pattern = TilePattern::Checker;
     std::uint32_t cell = 64;             // square side (Checker), line spacing (Lines); at least 1
-    zelvan::TileSize preferredTile{};    // what preferredTileSize() reports
     std::chrono::microseconds delay{0};  // each read sleeps this long first
     bool pixels = true;                  // false: reads leave the pixels alone (a harness that checks none)
     std::size_t logLimit = std::size_t{1} << 20;  // reads kept in readLog(), the latest ones
@@ -83,7 +82,6 @@ public:
         if (level >= levels_) return {};
         return {halved(width_, level), halved(height_, level)};
     }
-    zelvan::TileSize preferredTileSize() const override { return options_.preferredTile; }
 
     bool read(std::size_t level, std::uint32_t x, std::uint32_t y, std::uint32_t width, std::uint32_t height,
               unsigned char* pixels, std::size_t pitch) override {

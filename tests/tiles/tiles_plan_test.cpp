@@ -59,7 +59,7 @@ TEST(TilesPlan, VisibleTilesAreExactlyThoseWhoseTurnedQuadsMeetTheFrame) {
         const Frame f{0, 0, 512, 384, 1};
         const auto level = static_cast<std::uint32_t>(trial % 4);
         std::vector<TileIndex> got;
-        ASSERT_TRUE(visibleTiles(p, levels, level, f, 100000, got));
+        ASSERT_TRUE(visibleTiles(p, LevelGrid(levels), level, f, 100000, got));
         std::set<std::tuple<std::uint32_t, std::uint32_t>> gotSet;
         for (const TileIndex& t : got) EXPECT_TRUE(gotSet.insert({t.column, t.row}).second) << "a tile twice";
         EXPECT_EQ(gotSet, bruteForce(p, levels, level, f)) << "trial " << trial;
@@ -71,7 +71,7 @@ TEST(TilesPlan, VisibleTilesStopAtTheLimit) {
     Placement p;
     p.scaleX = p.scaleY = 0.0005;
     std::vector<TileIndex> got;
-    EXPECT_FALSE(visibleTiles(p, levels, 0, Frame{-256, -256, 256, 256, 1}, 1000, got));
+    EXPECT_FALSE(visibleTiles(p, LevelGrid(levels), 0, Frame{-256, -256, 256, 256, 1}, 1000, got));
     EXPECT_LE(got.size(), 1000u);
 }
 

@@ -1,0 +1,238 @@
+/*
+ * The tile view's reader: the reads waiting for a worker, the reads under way (each with its control,
+ * cancelled when its tile is no longer wanted) and the tiles read but not yet uploaded, shared between
+ * the drawing thread and the workers under one lock.
+ *
+ * Memory: at most kHeldTiles tiles are held at once, each in a buffer of one whole tile that is kept and
+ * reused, so that what arrived-but-not-uploaded tiles cost stays bounded whatever the frame rate, and no
+ * buffer goes back to the allocator to be fragmented.
+ */
+#ifndef ZELVAN_TILES_READER_HPP
+#define ZELVAN_TILES_READER_HPP
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "zelvan_tiles_plan.hpp"
+#include "zelvan_tiles_source.hpp"
+
+namespace zelvan {
+namespace detail {
+
+class TileReader {
+public:
+    static constexpr std::size_t kHeldTiles = 8;
+    static constexpr std::size_t kBufferBytes = std::size_t{kTileSide} * kTileSide * 4;
+
+    using Buffer = std::unique_ptr<unsigned char[]>;
+    struct Arrival {
+        TileRequest request;
+        Buffer pixels;                   // null when no buffer could be had
+        bool ok = false;                 // the read succeeded
+        bool cancelled = false;          // the read was cancelled while it ran
+        std::int64_t retryAfterMs = -1;  // what the source asked for, with a failure; -1: nothing
+        bool done = false;               // taken by the drawing thread, to be given back
+    };
+
+    TileReader() = default;
+    TileReader(const TileReader&) = delete;
+    TileReader& operator=(const TileReader&) = delete;
+    ~TileReader() { stop(); }
+
+    /* Reserves the reader's memory and starts up to `workers` threads. False when the memory cannot be
+     * had; with fewer threads than asked (none, even) the caller reads on its own thread. */
+    bool start(TileSource& source, unsigned workers) noexcept {
+        source_ = &source;
+        try {
+            arrivals_.reserve(kHeldTiles);
+            spare_.reserve(kHeldTiles);
+            slots_.resize(kHeldTiles);
+            for (Slot& s : slots_) s.control.reset(new TileReadControl);
+        } catch (...) {  // std::bad_alloc
+            return false;
+        }
+        try {
+            threads_.reserve(workers);
+            for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { work(); });
+        } catch (...) {  // std::bad_alloc, std::system_error: fewer workers
+        }
+        return true;
+    }
+
+    /* Cancels the reads under way, then waits for them to return and for the workers to end. */
+    void stop() noexcept {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+            for (Slot& s : slots_)
+                if (s.busy) s.control->cancel();
+        }
+        wake_.notify_all();
+        for (std::thread& t : threads_) t.join();
+        threads_.clear();
+    }
+
+    bool threaded() const noexcept { return !threads_.empty(); }
+
+    /* Moves the tiles read since the last call to `arrived` (capacity kHeldTiles reserved). */
+    void collect(std::vector<Arrival>& arrived) noexcept {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (Arrival& a : arrivals_)
+            if (arrived.size() < arrived.capacity()) arrived.push_back(std::move(a));
+        arrivals_.clear();
+    }
+
+    /* Waits until a read has arrived, or `deadline`. */
+    bool waitForArrival(std::chrono::steady_clock::time_point deadline) noexcept {
+        std::unique_lock<std::mutex> lock(mutex_);
+        arrivedSignal_.wait_until(lock, deadline, [this] { return !arrivals_.empty(); });
+        return !arrivals_.empty();
+    }
+
+    /* Replaces the queue by `wanted` (most urgent last; its old contents come back in it), leaving out
+     * tiles being read or read already: a read no longer wanted is dropped before it starts. Cancels the
+     * reads under way whose tile `keep` does not hold. Takes back `released` tiles the caller has done
+     * with, and their buffers from `buffers`. */
+    void setQueue(std::vector<TileRequest>& wanted, const std::unordered_set<std::uint64_t>& keep,
+                  std::size_t released, std::vector<Buffer>& buffers) noexcept {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            const auto busy = [this](const TileRequest& r) {
+                const std::uint64_t key = tileKey(r.tile);
+                return std::any_of(slots_.begin(), slots_.end(),
+                                   [key](const Slot& s) { return s.busy && s.key == key; }) ||
+                       std::any_of(arrivals_.begin(), arrivals_.end(),
+                                   [key](const Arrival& a) { return tileKey(a.request.tile) == key; });
+            };
+            wanted.erase(std::remove_if(wanted.begin(), wanted.end(), busy), wanted.end());
+            queue_.swap(wanted);
+            for (Slot& s : slots_)
+                if (s.busy && !s.control->cancelled() && keep.count(s.key) == 0) {
+                    s.control->cancel();
+                    ++cancelled_;
+                }
+            held_ -= std::min(held_, released);
+            for (Buffer& b : buffers)
+                if (spare_.size() < spare_.capacity()) spare_.push_back(std::move(b));
+            buffers.clear();
+        }
+        wake_.notify_all();
+    }
+
+    /* Without workers: the most urgent queued read, done on the calling thread. */
+    bool readOne(Arrival& out) noexcept {
+        TileRequest request;
+        Buffer buffer;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (queue_.empty() || held_ >= kHeldTiles) return false;
+            request = take(buffer);
+        }
+        TileReadControl control;
+        out = read(request, std::move(buffer), control);
+        return true;
+    }
+
+    std::uint64_t started() noexcept {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return started_;
+    }
+    std::uint64_t cancelled() noexcept {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return cancelled_;
+    }
+    /* Reads queued or under way (cancelled ones that have not returned included). */
+    std::size_t pending() noexcept {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return queue_.size() + static_cast<std::size_t>(std::count_if(slots_.begin(), slots_.end(),
+                                                                      [](const Slot& s) { return s.busy; }));
+    }
+    /* No read under way, and none read but not given back. */
+    bool idle() noexcept {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return held_ == 0;
+    }
+
+private:
+    struct Slot {
+        std::uint64_t key = 0;
+        bool busy = false;
+        std::unique_ptr<TileReadControl> control;
+    };
+
+    /* The most urgent request, with a spare buffer if there is one (lock held). */
+    TileRequest take(Buffer& buffer) noexcept {
+        const TileRequest request = queue_.back();
+        queue_.pop_back();
+        ++held_;
+        ++started_;
+        if (!spare_.empty()) {
+            buffer = std::move(spare_.back());
+            spare_.pop_back();
+        }
+        return request;
+    }
+
+    Arrival read(const TileRequest& r, Buffer buffer, TileReadControl& control) noexcept {
+        if (!buffer) buffer.reset(new (std::nothrow) unsigned char[kBufferBytes]);
+        Arrival a{r, std::move(buffer)};
+        if (a.pixels) {
+            try {
+                a.ok = source_->readTile(r.tile.level, r.rect.x, r.rect.y, r.rect.width, r.rect.height,
+                                         a.pixels.get(), std::size_t{r.rect.width} * 4, control);
+            } catch (...) {  // a source that throws has failed
+            }
+        }
+        a.cancelled = control.cancelled();
+        a.retryAfterMs = control.retryAfterMs();
+        return a;
+    }
+
+    void work() noexcept {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return stopping_ || (!queue_.empty() && held_ < kHeldTiles); });
+            if (stopping_) return;
+            Buffer buffer;
+            const TileRequest request = take(buffer);
+            // held_ <= kHeldTiles slots: one is free.
+            Slot& slot = *std::find_if(slots_.begin(), slots_.end(), [](const Slot& s) { return !s.busy; });
+            slot.key = tileKey(request.tile);
+            slot.busy = true;
+            slot.control->reset();
+            lock.unlock();
+            Arrival a = read(request, std::move(buffer), *slot.control);
+            lock.lock();
+            slot.busy = false;
+            arrivals_.push_back(std::move(a));  // within the capacity reserved, as above
+            arrivedSignal_.notify_all();
+        }
+    }
+
+    TileSource* source_ = nullptr;
+    std::mutex mutex_;
+    std::condition_variable wake_, arrivedSignal_;
+    std::vector<TileRequest> queue_;  // most urgent last
+    std::vector<Arrival> arrivals_;
+    std::vector<Slot> slots_;
+    std::vector<Buffer> spare_;
+    std::size_t held_ = 0;  // tiles taken from the queue and not yet given back
+    std::uint64_t started_ = 0, cancelled_ = 0;
+    bool stopping_ = false;
+    std::vector<std::thread> threads_;
+};
+
+}  // namespace detail
+}  // namespace zelvan
+
+#endif /* ZELVAN_TILES_READER_HPP */
