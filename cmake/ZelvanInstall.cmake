@@ -1,5 +1,6 @@
-# Install rules: the headers (zelvan.h, and the header-only C++ zelvan*.hpp), the library, the CMake
-# package (Zelvan::zelvan) and zelvan.pc.
+# Install rules: the headers (zelvan.h, and the header-only C++ zelvan*.hpp, every one in include/), the
+# library, the CMake package (Zelvan::zelvan, and Zelvan::tiles where the thread library was found) and
+# zelvan.pc.
 # The object library zelvan_core is an internal build step: its objects are inside libzelvan, so it
 # is neither installed nor exported.
 include(CMakePackageConfigHelpers)
@@ -17,6 +18,12 @@ install(TARGETS zelvan EXPORT ZelvanTargets
   LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT Zelvan_Runtime
           NAMELINK_COMPONENT Zelvan_Development
   ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT Zelvan_Development)
+if(TARGET zelvan_tiles)
+  install(TARGETS zelvan_tiles EXPORT ZelvanTargets)
+  set(ZELVAN_PACKAGE_TILES TRUE)
+else()
+  set(ZELVAN_PACKAGE_TILES FALSE)
+endif()
 install(EXPORT ZelvanTargets NAMESPACE Zelvan:: DESTINATION "${ZELVAN_CMAKE_DIR}"
         COMPONENT Zelvan_Development)
 

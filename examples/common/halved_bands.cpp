@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "zelvan_pyramid.hpp"
+#include "zelvan_levels.hpp"
 
 namespace zelvan_demo {
 
@@ -22,8 +22,8 @@ std::uint32_t chunkRows(std::uint32_t width) {
 
 HalvedBands::HalvedBands(std::unique_ptr<BandSource> full)
     : full_(std::move(full)),
-      width_(zelvan::Pyramid::levelSide(full_->width(), 1)),
-      height_(zelvan::Pyramid::levelSide(full_->height(), 1)) {
+      width_(zelvan::levelSide(full_->width(), 1)),
+      height_(zelvan::levelSide(full_->height(), 1)) {
     for (int i = 0; i < kChunks; ++i)
         free_.push_back(
             {std::vector<std::uint8_t>(std::size_t{chunkRows(full_->width())} * full_->width() * 4)});
@@ -93,8 +93,8 @@ std::uint32_t HalvedBands::readRows(std::uint8_t* dst, std::size_t pitch, std::u
         if (current_.used >= current_.rows && !nextChunk()) break;  // the bottom
         for (; done < rows && current_.used < current_.rows; current_.used += 2, ++done) {
             const std::uint8_t* top = current_.pixels.data() + current_.used * fullPitch;
-            zelvan::detail::halveRows(top, current_.used + 1 < current_.rows ? top + fullPitch : nullptr,
-                                      fullWidth, dst + done * pitch);
+            zelvan::halveRows(top, current_.used + 1 < current_.rows ? top + fullPitch : nullptr, fullWidth,
+                              dst + done * pitch);
         }
     }
     return done;

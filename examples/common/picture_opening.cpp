@@ -8,6 +8,7 @@
 #include "pyramid_cache.h"
 #include "streamed_picture.h"
 #include "tiled_picture.h"
+#include "zelvan_levels.hpp"
 #include "zelvan_pyramid.hpp"
 
 namespace zelvan_demo {
@@ -26,7 +27,7 @@ std::unique_ptr<ShownPicture> tiled(const VipsPicture& picture, const std::strin
 }  // namespace
 
 std::size_t levelsUnneeded(double scale, std::uint32_t width, std::uint32_t height) {
-    return zelvan::detail::levelsFor(scale, zelvan::Pyramid::levelCount(width, height)).finer;
+    return zelvan::levelsFor(scale, zelvan::levelCount(width, height)).finer;
 }
 
 std::unique_ptr<ShownPicture> openShownPicture(const std::string& path, const PictureOptions& options) {
@@ -36,8 +37,8 @@ std::unique_ptr<ShownPicture> openShownPicture(const std::string& path, const Pi
     const std::uint32_t width = picture.width(), height = picture.height();
     const std::size_t skip =
         options.onlyScale ? levelsUnneeded(options.onlyScale(width, height), width, height) : 0;
-    const std::uint32_t shownWidth = zelvan::Pyramid::levelSide(width, skip),
-                        shownHeight = zelvan::Pyramid::levelSide(height, skip);
+    const std::uint32_t shownWidth = zelvan::levelSide(width, skip),
+                        shownHeight = zelvan::levelSide(height, skip);
     if (zelvan::Pyramid::textureBytes(shownWidth, shownHeight) <= options.budgetBytes)
         return std::make_unique<StreamedPicture>(halvedBands(picture.bands(), skip), path, options.stripWidth,
                                                  SkippedLevels{width, height, skip});

@@ -3,7 +3,7 @@
 // before (sides rounded up) down to the first within one tile, in tiles of kPyramidTile, compressed
 // with zstd (as small as Deflate here, and eight times as fast to write). The levels are
 // averaged as zelvan::Pyramid averages them, in linear light with colour weighted by alpha
-// (zelvan::detail::halveRows), each streamed from the one above two rows at a time: libvips'
+// (zelvan::halveRows), each streamed from the one above two rows at a time: libvips'
 // own pyramids average the encoded values, which darkens fine detail. Memory stays bounded by
 // libvips' tile buffers, whatever the picture's size.
 #include <cstdint>

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "zelvan_pyramid.hpp"
+#include "zelvan_levels.hpp"
 
 namespace zelvan_demo {
 
@@ -32,8 +32,8 @@ int halveRegion(VipsRegion* out, void* sequence, void* aboveImage, void*, gboole
             row + 1 < need.top + need.height
                 ? reinterpret_cast<const unsigned char*>(VIPS_REGION_ADDR(in, need.left, row + 1))
                 : nullptr;
-        zelvan::detail::halveRows(top, bottom, std::uint32_t(need.width),
-                                  reinterpret_cast<unsigned char*>(VIPS_REGION_ADDR(out, r.left, r.top + y)));
+        zelvan::halveRows(top, bottom, std::uint32_t(need.width),
+                          reinterpret_cast<unsigned char*>(VIPS_REGION_ADDR(out, r.left, r.top + y)));
     }
     return 0;
 }

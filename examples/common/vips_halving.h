@@ -1,6 +1,6 @@
 #pragma once
 // A level half the size of another, averaged as zelvan::Pyramid averages its levels: in linear
-// light with colour weighted by alpha (zelvan::detail::halveRows), through libvips' region
+// light with colour weighted by alpha (zelvan::halveRows), through libvips' region
 // pipeline, so that only what is asked for is computed.
 #include <vips/vips8>
 

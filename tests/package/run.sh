@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks that Zelvan can be used the ways its README promises:
 #  - installed (shared, then static) into a temporary prefix, with the build tree deleted afterwards,
-#    by a C99 program built through pkg-config and a C++ program (zelvan.hpp, zelvan_pyramid.hpp) built through find_package;
+#    by a C99 program built through pkg-config and C++ programs built through find_package: one of
+#    zelvan.hpp and zelvan_pyramid.hpp (Zelvan::zelvan), one of the tile view (Zelvan::tiles);
 #  - the same for examples/minimal.c and examples/minimal.cpp, run a few frames under Xvfb, and for the
 #    toolkit examples (examples/sdl2, qt, imgui), each built alone against the prefix;
 #  - taken into another CMake project by add_subdirectory and by FetchContent (from a local archive).
@@ -49,13 +50,14 @@ use_with_pkg_config() {
   rm -f "$program"
 }
 
-# use_with_cmake <build dir> <cmake option>...: the C++ program, configured with the options given.
+# use_with_cmake <build dir> <cmake option>...: the C++ programs, configured with the options given.
 use_with_cmake() {
   local build=$1
   shift
   quietly cmake -S "$here/cxx" -B "$build" -DCMAKE_BUILD_TYPE=Release "$@"
   quietly cmake --build "$build" -j "$jobs"
   quietly "$build/draw_seam"
+  quietly "$build/draw_tiles"
 }
 
 # use_minimal_programs <prefix>: examples/minimal.c through pkg-config and examples/minimal.cpp through
@@ -104,8 +106,8 @@ use_toolkit_examples() {
 echo "-- shared library: install, pkg-config, find_package"
 prefix=$work/shared
 install_zelvan "$prefix" -DBUILD_SHARED_LIBS=ON
-for header in zelvan.h zelvan.hpp zelvan_pyramid.hpp; do
-  [ -f "$prefix/include/$header" ] || fail "$header is not installed"
+for header in "$source_dir"/include/zelvan*.h*; do  # every public header, the new ones too
+  [ -f "$prefix/include/${header##*/}" ] || fail "${header##*/} is not installed"
 done
 library=$(find "$prefix" -name 'libzelvan.so.*.*.*')  # libzelvan.so.MAJOR.MINOR.PATCH
 [ -n "$library" ] || fail "no libzelvan.so.MAJOR.MINOR.PATCH is installed"

@@ -4,8 +4,6 @@
 //
 // It links EGL and Zelvan::zelvan but not libGL: its one OpenGL call, glReadPixels, comes from
 // eglGetProcAddress, so libGL has to reach the link through Zelvan::zelvan.
-#include <EGL/egl.h>
-#include <EGL/eglext.h>
 #include <GL/gl.h>
 
 #include <array>
@@ -15,63 +13,14 @@
 #include <zelvan.hpp>
 #include <zelvan_pyramid.hpp>
 
+#include "egl_pbuffer.h"
+
 namespace {
 
 constexpr int kSide = 16;
 using ReadPixelsFn = void(GLAPIENTRY*)(GLint, GLint, GLsizei, GLsizei, GLenum, GLenum, void*);
 using ClearFn = void(GLAPIENTRY*)(GLbitfield);
 using Rgba = std::array<std::uint8_t, 4>;
-
-class Pbuffer {
-public:
-    Pbuffer() {
-        const EGLint configAttributes[] = {EGL_SURFACE_TYPE,
-                                           EGL_PBUFFER_BIT,
-                                           EGL_RENDERABLE_TYPE,
-                                           EGL_OPENGL_BIT,
-                                           EGL_RED_SIZE,
-                                           8,
-                                           EGL_GREEN_SIZE,
-                                           8,
-                                           EGL_BLUE_SIZE,
-                                           8,
-                                           EGL_ALPHA_SIZE,
-                                           8,
-                                           EGL_NONE};
-        const EGLint surfaceAttributes[] = {EGL_WIDTH, kSide, EGL_HEIGHT, kSide, EGL_NONE};
-        display_ = eglGetPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
-        if (display_ == EGL_NO_DISPLAY || !eglInitialize(display_, nullptr, nullptr)) {
-            display_ = EGL_NO_DISPLAY;
-            return;
-        }
-        EGLConfig config = nullptr;
-        EGLint count = 0;
-        if (!eglBindAPI(EGL_OPENGL_API) || !eglChooseConfig(display_, configAttributes, &config, 1, &count) ||
-            count < 1)
-            return;
-        surface_ = eglCreatePbufferSurface(display_, config, surfaceAttributes);
-        context_ = eglCreateContext(display_, config, EGL_NO_CONTEXT, nullptr);
-        current_ = surface_ != EGL_NO_SURFACE && context_ != EGL_NO_CONTEXT &&
-                   eglMakeCurrent(display_, surface_, surface_, context_);
-    }
-    ~Pbuffer() {
-        if (display_ == EGL_NO_DISPLAY) return;
-        eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-        if (context_ != EGL_NO_CONTEXT) eglDestroyContext(display_, context_);
-        if (surface_ != EGL_NO_SURFACE) eglDestroySurface(display_, surface_);
-        eglTerminate(display_);
-    }
-    Pbuffer(const Pbuffer&) = delete;
-    Pbuffer& operator=(const Pbuffer&) = delete;
-
-    bool isCurrent() const { return current_; }
-
-private:
-    EGLDisplay display_ = EGL_NO_DISPLAY;
-    EGLSurface surface_ = EGL_NO_SURFACE;
-    EGLContext context_ = EGL_NO_CONTEXT;
-    bool current_ = false;
-};
 
 // Columns below 512 (the first block column) are red on the top row and green below; the two
 // columns of the second block column are blue on top and white below. Memory order: B, G, R, A.
@@ -92,7 +41,7 @@ std::vector<std::uint8_t> seamImage(std::uint32_t width) {
 }  // namespace
 
 int main() {
-    Pbuffer pbuffer;
+    Pbuffer pbuffer(kSide);
     const auto readPixels = reinterpret_cast<ReadPixelsFn>(eglGetProcAddress("glReadPixels"));
     const auto clear = reinterpret_cast<ClearFn>(eglGetProcAddress("glClear"));
     const zelvan::Library library;
