@@ -2,6 +2,8 @@
 // - tiles_first_frame: from constructing the view to its first complete frame, for a 10^6 x 10^6 picture
 //   shown whole against a 2000 x 2000 one: a view that reads only what the frame needs takes about as
 //   long for both, whatever the picture's size.
+// - tiles_first_frame_slow: the same for a 10^6 x 10^6 picture whose reads take 20 ms (a disk or a server),
+//   with the default workers against one worker (the default on two cores before it suited waiting).
 // - tiles_still: a still frame, every tile resident, against zelvan::Pyramid::draw of a 2000 x 2000
 //   picture with the same placement: what choosing and drawing the tiles costs per frame.
 // - tiles_tour: the peak resident memory of a tour over the 10^6 x 10^6 picture (zooming and panning,
@@ -79,6 +81,29 @@ void firstFrame(benchmark::State& state) {
                        }};
     };
     compete(state, entrant("large", large), {entrant("small", small)});
+    if (!ok) state.SkipWithError("no complete frame");
+}
+
+void firstFrameSlowSource(benchmark::State& state) {
+    zelvan_support::ProceduralTilesOptions slow;
+    slow.delay = std::chrono::milliseconds(20);
+    zelvan_support::ProceduralTiles source(kLargeSide, kLargeSide, slow);
+    zelvan::Library library;
+    zelvan_support::setUpOrtho(kViewSide, kViewSide);
+    bool ok = true;
+    const auto entrant = [&](const char* name, unsigned workers) {
+        return Entrant{name, [&, workers] {
+                           clearView();
+                           zelvan::TileViewOptions options;
+                           options.workers = workers;
+                           const double start = now();
+                           auto view = std::make_unique<zelvan::TileView>(source, options);
+                           view->place(zelvan::fit(source.width(), source.height(), kViewSide, kViewSide));
+                           ok = *view && drawUntilComplete(*view) && ok;
+                           return now() - start;
+                       }};
+    };
+    compete(state, entrant("default", 0), {entrant("one_worker", 1)});
     if (!ok) state.SkipWithError("no complete frame");
 }
 
@@ -194,6 +219,8 @@ void tour(benchmark::State& state, double seconds, std::size_t budget) {
 void registerTilesBenchmarks(const Pace& pace) {
     pace.apply(benchmark::RegisterBenchmark("tiles_first_frame/1000000_vs_2000", firstFrame), 3.0);
     setGoal("tiles_first_frame/", "small", 1.5);
+    pace.apply(benchmark::RegisterBenchmark("tiles_first_frame_slow/20ms_reads", firstFrameSlowSource), 3.0);
+    setGoal("tiles_first_frame_slow/", "one_worker", 0.5);
     pace.apply(benchmark::RegisterBenchmark("tiles_still/2000x2000_1to1", stillFrame, 1.0), 2.0);
     pace.apply(benchmark::RegisterBenchmark("tiles_still/2000x2000_fit", stillFrame,
                                             static_cast<double>(kViewSide) / kSmallSide),

@@ -3,7 +3,6 @@
 #include <GL/gl.h>
 
 #include <chrono>
-#include <thread>
 
 #include "program.h"
 
@@ -20,7 +19,9 @@ TiledPicture::TiledPicture(std::unique_ptr<PictureTiles> source, const std::stri
                            const zelvan::TileViewOptions& options)
     : name_(name), source_(std::move(source)) {
     view_ = std::make_unique<zelvan::TileView>(*source_, options);
-    if (!*view_) throw DemoError(name + ": the tile view cannot show this picture's levels");
+    if (!*view_)
+        throw DemoError(name + ": the tile view cannot show this picture (" +
+                        zelvan::describe(view_->status()) + ")");
 }
 
 void TiledPicture::place(const zelvan::Placement& placement) {
@@ -32,17 +33,11 @@ void TiledPicture::draw() {
     GLint viewport[4] = {};
     glGetIntegerv(GL_VIEWPORT, viewport);
     const zelvan::Frame frame{0, 0, double(viewport[2]), double(viewport[3]), 1};
+    // Until the one-tile level is read (a few milliseconds) a frame would show nothing: the first one
+    // waits for it.
+    if (!waited_) view_->waitUntilReady(kFirstTileWait);
+    waited_ = true;
     view_->draw(frame);
-    // Until the one-tile level is read (a few milliseconds) a frame would show nothing: the first
-    // one waits for it instead, drawing again (a draw with no tile resident draws nothing).
-    const auto start = std::chrono::steady_clock::now();
-    for (zelvan::TileStats s = view_->stats();
-         s.tilesResident == 0 && s.readsPending > 0 && s.readsGivenUp == 0 &&
-         std::chrono::steady_clock::now() - start < kFirstTileWait;
-         s = view_->stats()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        view_->draw(frame);
-    }
 }
 
 bool TiledPicture::complete() const {

@@ -40,6 +40,7 @@ private:
     std::unique_ptr<PictureTiles> source_;
     std::unique_ptr<zelvan::TileView> view_;  // after the source it reads
     zelvan::Placement placement_;
+    bool waited_ = false;  // for the one-tile level, before the first frame
 };
 
 }  // namespace zelvan_demo
