@@ -494,6 +494,7 @@ private:
         }
 
         bool waitUntilReady(std::chrono::milliseconds timeout) {
+            if (!cache.pinning()) return ready();  // nothing to wait for but frames
             const auto deadline = detail::Clock::now() + timeout;
             requestPinned();
             const Frame none{};
