@@ -10,9 +10,9 @@
  *     view.place(zelvan::fit(view.width(), view.height(), 800, 600));
  *     view.draw({0, 0, 800, 600, 1});               // once per frame, under glOrtho(0, 800, 0, 600, ...)
  *
- * Levels: detail::levelsFor's two nearest levels, drawn as Pyramid draws them (detail::blendLayers: the
- * finer twice over the coarser, half a screen pixel apart, the layers together at the placement's
- * opacity); at scale >= 1 level 0 alone, pixel for pixel. When the two would need
+ * Levels: detail::levelsFor's two nearest levels, drawn as Pyramid draws them (detail::blendPasses: the
+ * finer three times, a quarter pixel apart, the passes together at the placement's opacity; the coarser
+ * only where the finer is missing); at scale >= 1 level 0 alone, pixel for pixel. When the two would need
  * more than half the budget (room for the frame before and for stand-ins), the coarser alone, then
  * coarser levels still: a view too large for its budget draws blurred, never thrashing.
  *
@@ -635,15 +635,17 @@ private:
             }
         }
 
-        /* Draws a piece at `alpha`, moved `shift` units along both axes of the picture's turned frame. */
-        void drawPiece(const Piece& p, std::uint8_t alpha, float shift = 0) {
+        /* Draws a piece at `alpha`, moved shiftX and shiftY units along the axes of the picture's turned
+         * frame. */
+        void drawPiece(const Piece& p, std::uint8_t alpha, float shiftX = 0, float shiftY = 0) {
             Tile* tile = resident(p.key);
             if (tile == nullptr) return;
             const detail::PixelRect r = detail::quarterRect(rectOf(detail::tileOfKey(p.key)), p.quarter);
             Image& image = tile->quarters[p.quarter];
             const Placement at = detail::piecePlacement(placement, levels[0], levels[p.level], r, alpha);
             image.place(at);
-            if (shift != 0) detail::translateShifted(image.handle(), at, r.width, r.height, shift);
+            if (shiftX != 0 || shiftY != 0)
+                detail::translateShifted(image.handle(), at, r.width, r.height, shiftX, shiftY);
             image.draw();
             tile->lastDrawn = frameNumber;
         }
@@ -747,14 +749,15 @@ private:
                 return a.key == b.key && a.quarter == b.quarter;
             };
             pieces.erase(std::unique(pieces.begin(), pieces.end(), same), pieces.end());
-            // Opacities as Pyramid draws its levels (detail::blendLayers); where the finer level is
-            // missing, the coarser alone at the placement's opacity.
+            // Passes as Pyramid draws its levels (detail::blendPasses), the first coarser one the base;
+            // where the finer level is missing, the coarser alone at the placement's opacity.
             const std::uint8_t alpha = placement.alpha;
-            const detail::BlendLayers layers = detail::blendLayers(choice.blend, alpha / 255.0);
+            const detail::BlendPasses passes =
+                detail::blendPasses(choice.blend, alpha / 255.0, frame.pixelsPerUnit);
             const auto opacityOf = [alpha](double fraction) {
                 return static_cast<std::uint8_t>(std::lround(alpha * std::clamp(fraction, 0.0, 1.0)));
             };
-            const std::uint8_t under = opacityOf(layers.coarser);
+            const std::uint8_t under = opacityOf(passes.pass[0].opacity);
             std::vector<const Piece*> drawn;
             for (const Piece& p : pieces) {
                 // Translucent: a piece that a coarser one already covers would blend twice.
@@ -765,11 +768,12 @@ private:
                 if (alpha < 255 && std::any_of(drawn.begin(), drawn.end(), covers)) continue;
                 const bool beneath = finer != coarser && p.level == coarser &&
                                      residentUnder(finer, p.u0, p.v0, p.u1, p.v1, true);
+                if (beneath && under == 0) continue;
                 drawPiece(p, beneath ? under : alpha);
                 drawn.push_back(&p);
             }
-            // The finer level's two passes, each whole before the other, so that no piece blends over
-            // a neighbour of its own pass.
+            // The finer level's passes, each whole before the next, so that no piece blends over a
+            // neighbour of its own pass.
             pieces.clear();
             for (const detail::TileIndex& t : fine) {
                 const Tile* tile = resident(detail::tileKey(t));
@@ -780,10 +784,10 @@ private:
                 complete = complete && !tile->stale;
                 addPieces(t, 0, 0, HUGE_VAL, HUGE_VAL);
             }
-            const float shift = detail::finerShift(frame.pixelsPerUnit);
-            for (const auto& pass : {std::make_pair(layers.finerFirst, -shift), {layers.finerSecond, shift}})
-                if (opacityOf(pass.first) != 0)
-                    for (const Piece& p : pieces) drawPiece(p, opacityOf(pass.first), pass.second);
+            for (const detail::BlendPass& pass : passes)
+                if (!pass.coarser && opacityOf(pass.opacity) != 0)
+                    for (const Piece& p : pieces)
+                        drawPiece(p, opacityOf(pass.opacity), pass.shiftX, pass.shiftY);
 
             // What to read next: the pinned level, then coarse before fine, nearest the centre first.
             nextQueue.clear();

@@ -139,25 +139,21 @@ TEST(TileViewSeams, TurnedAndScaledFramesMatchTheLevelsDrawnWhole) {
             const zelvan::detail::LevelBlend blend = zelvan::detail::levelsFor(scale, levels.size());
             ASSERT_EQ(view.stats().level, blend.finer);
             std::vector<Layer> layers;  // the levels drawn whole as the view draws its tiles
-            const auto addLevel = [&](std::size_t k, double opacity, float shift) {
+            const auto addLevel = [&](std::size_t k, double opacity, float shiftX, float shiftY) {
                 zelvan::Placement q = p;
                 q.scaleX = scale * zelvan::detail::ratio(width, levels[k].width());
                 q.scaleY = scale * zelvan::detail::ratio(height, levels[k].height());
                 q.alpha = 255;
                 levels[k].place(q);
                 zelvan::detail::translateShifted(levels[k].handle(), q, levels[k].width(), levels[k].height(),
-                                                 shift);
+                                                 shiftX, shiftY);
                 layers.push_back(
                     {frameAfter([&] { levels[k].draw(); }, 0), int(std::lround(alpha * opacity))});
             };
-            if (blend.finer == blend.coarser) {
-                addLevel(blend.coarser, 1, 0);
-            } else {
-                const zelvan::detail::BlendLayers shares = zelvan::detail::blendLayers(blend, alpha / 255.0);
-                addLevel(blend.coarser, shares.coarser, 0);
-                addLevel(blend.finer, shares.finerFirst, -zelvan::detail::finerShift(1));
-                addLevel(blend.finer, shares.finerSecond, zelvan::detail::finerShift(1));
-            }
+            for (const zelvan::detail::BlendPass& pass : zelvan::detail::blendPasses(blend, alpha / 255.0, 1))
+                if (std::lround(alpha * pass.opacity) != 0)
+                    addLevel(pass.coarser ? blend.coarser : blend.finer, pass.opacity, pass.shiftX,
+                             pass.shiftY);
             EXPECT_LE(wrongPixels(tiled, layers), 2);
             if (alpha == 255) {
                 opaque = tiled;
