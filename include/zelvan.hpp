@@ -159,14 +159,15 @@ struct BlendPasses {
 };
 
 /*
- * How a blend is drawn, coarser passes first. One level alone: one pass, unshifted. Two: the coarser
- * unshifted, then the finer three times, moved by a quarter pixel (finerShift) to (-1, 0), (0, -1) and
- * (+1, +1) quarters, at a third each. Nearest sampling takes one texel per pass where the box filter
- * would average the one to four under each screen pixel; three points spread over the pixel come
- * closer to that average than one, and as each axis sees all of -1/4, 0 and +1/4, every finer texel
- * (at least half a pixel wide) is sampled by some pass, so a 1-pixel line never vanishes. The three
- * cover the picture, so the coarser is left at opacity 0: it only shows where the finer level is
- * missing (the tile view's stand-ins). Three passes cost what two finer passes over the coarser did.
+ * How a blend is drawn, coarser passes first; `opacity` is the placement's, 0 to 1. One level alone:
+ * one pass, unshifted. Two: the coarser unshifted, then the finer three times, moved by a quarter pixel
+ * (finerShift) to (-1, 0), (0, -1) and (+1, +1) quarters, a third each. Nearest sampling takes one
+ * texel per pass where the box filter would average the one to four under each screen pixel: three
+ * points spread over the pixel come closer to that average than one or two, and as each axis sees all
+ * of -1/4, 0 and +1/4, every finer texel (at least half a pixel wide) is sampled by some pass, so a
+ * 1-pixel line never vanishes. The three cover the picture, so the coarser is left at opacity 0 (a
+ * share of it blurred photographs more than it helped hard dark rules): it shows only where the finer
+ * level is missing, the tile view's stand-ins. Three layers, as the coarser under two finer passes.
  */
 inline BlendPasses blendPasses(const LevelBlend& blend, double opacity, double pixelsPerUnit) noexcept {
     if (blend.finer == blend.coarser) return {{{true, 1, 0, 0}}, 1};
