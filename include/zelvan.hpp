@@ -113,15 +113,12 @@ namespace detail {
 constexpr std::uint32_t kBlockSide = ZELVAN_BLOCK_SIZE;  // bands start at multiples of the block height
 
 /* The levels to draw for a picture with levelCount half-size levels, seen at `pixels` screen pixels
- * per pixel of level 0 in the direction shrunk most. Drawing only the finer of the two nearest levels
- * skips some of its pixels (a 1-pixel line can vanish); only the coarser one blurs. So the coarser is
- * drawn opaque and the finer over it at finerOpacity, which goes from 1 where the finer level is
- * drawn at one screen pixel per pixel to 0 where the coarser one is. finer == coarser when one level
+ * per pixel of level 0 in the direction shrunk most: the finer of the two nearest levels, whose pixels
+ * are half a screen pixel to one wide, and the coarser, one to two. finer == coarser when one level
  * alone is right: at pixels >= 1 (or not a number) level 0, exact; at exactly one screen pixel per
- * pixel of a level, that level; below the last level, the last. */
+ * pixel of a level, that level; below the last level, the last. blendPasses says how they are drawn. */
 struct LevelBlend {
     std::size_t finer = 0, coarser = 0;
-    double finerOpacity = 1;
 };
 
 inline LevelBlend levelsFor(double pixels, std::size_t levelCount) noexcept {
@@ -134,34 +131,50 @@ inline LevelBlend levelsFor(double pixels, std::size_t levelCount) noexcept {
         return blend;
     }
     blend.finer = blend.coarser = static_cast<std::size_t>(k);
-    const double fraction = k - std::floor(k);
-    if (fraction > 0) {
-        blend.coarser = blend.finer + 1;
-        blend.finerOpacity = 1 - fraction;
-    }
+    if (k > std::floor(k)) blend.coarser = blend.finer + 1;
     return blend;
 }
 
-/* How a two-level blend is drawn: the coarser level, then the finer one twice, moved by -finerShift and
- * +finerShift units along both axes of the picture's turned frame (about a quarter of a screen pixel),
- * each pass at half the finer level's share: its texels, at least half a screen pixel wide, are each
- * sampled by one pass or both, and the two passes come closer than one to the average over each
- * screen pixel. Each layer's opacity, a fraction of the placement's opacity A, is its share over what
- * the layers above leave of it, so that the three together show the picture at A, not more opaque. */
+/* A quarter of a screen pixel in units, rounded to a power of two, so that adding it to a float
+ * translation is exact and pieces that meet edge to edge unshifted still meet shifted. */
 inline float finerShift(double pixelsPerUnit) noexcept {
-    // A power of two, so that adding it to a float translation is exact and pieces that meet edge to
-    // edge unshifted still meet shifted.
     const double units = 0.25 / std::fabs(pixelsPerUnit);
     return std::isfinite(units) && units > 0 ? static_cast<float>(std::exp2(std::round(std::log2(units))))
                                              : 0;
 }
-struct BlendLayers {
-    double coarser = 1, finerFirst = 0, finerSecond = 0;
+
+/* One layer of a drawn blend: which level, its opacity as a fraction of the placement's (over what the
+ * passes after it leave, so that all of them together show the picture at the placement's opacity),
+ * and how far it is moved along the axes of the picture's turned frame, in units. */
+struct BlendPass {
+    bool coarser = false;
+    double opacity = 0;
+    float shiftX = 0, shiftY = 0;
 };
-inline BlendLayers blendLayers(const LevelBlend& blend, double opacity) noexcept {
-    const double share = blend.finerOpacity / 2;
-    const auto over = [](double part, double above) { return above < 1 ? part / (1 - above) : 0.0; };
-    return {over(1 - 2 * share, 2 * share * opacity), over(share, share * opacity), share};
+struct BlendPasses {
+    BlendPass pass[4];
+    std::size_t count = 0;
+    const BlendPass* begin() const noexcept { return pass; }
+    const BlendPass* end() const noexcept { return pass + count; }
+};
+
+/*
+ * How a blend is drawn, coarser passes first; `opacity` is the placement's, 0 to 1. One level alone:
+ * one pass, unshifted. Two: the coarser unshifted, then the finer three times, moved by a quarter pixel
+ * (finerShift) to (-1, 0), (0, -1) and (+1, +1) quarters, a third each. Nearest sampling takes one
+ * texel per pass where the box filter would average the one to four under each screen pixel: three
+ * points spread over the pixel come closer to that average than one or two, and as each axis sees all
+ * of -1/4, 0 and +1/4, every finer texel (at least half a pixel wide) is sampled by some pass, so a
+ * 1-pixel line never vanishes. The three cover the picture, so the coarser is left at opacity 0 (a
+ * share of it blurred photographs more than it helped hard dark rules): it shows only where the finer
+ * level is missing, the tile view's stand-ins. Three layers, as the coarser under two finer passes.
+ */
+inline BlendPasses blendPasses(const LevelBlend& blend, double opacity, double pixelsPerUnit) noexcept {
+    if (blend.finer == blend.coarser) return {{{true, 1, 0, 0}}, 1};
+    const float q = finerShift(pixelsPerUnit);
+    const auto third = [opacity](int after) { return 1 / (3 - after * opacity); };  // `after` thirds above
+    return {{{true, 0, 0, 0}, {false, third(2), -q, 0}, {false, third(1), 0, -q}, {false, third(0), q, q}},
+            4};
 }
 
 struct Vec3 {
@@ -192,12 +205,12 @@ inline Vec3 cornerTranslation(const Placement& placement, std::uint32_t width,
             centre.y - height * static_cast<double>(static_cast<float>(placement.scaleY)) / 2, centre.z};
 }
 
-/* The translation of an image placed at `placement`, moved by `shift` units along both axes of its
- * turned frame: the float translation Image::place gives, plus shift. */
+/* The translation of an image placed at `placement`, moved by shiftX and shiftY units along the axes of
+ * its turned frame: the float translation Image::place gives, plus the shifts. */
 inline void translateShifted(ZelvanHandle handle, const Placement& placement, std::uint32_t width,
-                             std::uint32_t height, float shift) noexcept {
+                             std::uint32_t height, float shiftX, float shiftY) noexcept {
     const Vec3 corner = cornerTranslation(placement, width, height);
-    ZelvanTranslate(handle, static_cast<float>(corner.x) + shift, static_cast<float>(corner.y) + shift,
+    ZelvanTranslate(handle, static_cast<float>(corner.x) + shiftX, static_cast<float>(corner.y) + shiftY,
                     static_cast<float>(corner.z));
 }
 

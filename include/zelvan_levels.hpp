@@ -26,8 +26,8 @@ namespace zelvan {
 
 /*
  * The levels to draw for a scale: the two nearest, `finer` (the lower index, 0 being the full picture)
- * and `coarser`, and the opacity of the finer one drawn over the opaque coarser one, 0 to 1. When one
- * level alone is right, finer == coarser and finerOpacity is 1.
+ * and `coarser`, which shows where the finer one is missing. When one level alone is right,
+ * finer == coarser.
  */
 using LevelBlend = detail::LevelBlend;
 
@@ -37,10 +37,8 @@ using LevelBlend = detail::LevelBlend;
  * direction it shrinks most.
  * Returns: level 0 alone at screenPixelsPerPixel >= 1 or not a number; level k alone at exactly 2^-k;
  * the last level alone below its scale (and for 0 or less); between 2^-k and 2^-(k+1), finer k and
- * coarser k + 1 with finerOpacity 1 - (log2(1 / screenPixelsPerPixel) - k), from 1 down towards 0.
- * {0, 0, 1} for levelCount 0. finer is the level whose pixels are needed: a program that only ever
- * draws at this scale can leave out the levels before it.
- * Threads: any. Cost: one logarithm.
+ * coarser k + 1. {0, 0} for levelCount 0. finer is the level whose pixels are needed: a program that only
+ * ever draws at this scale can leave out the levels before it. Threads: any. Cost: one logarithm.
  */
 inline LevelBlend levelsFor(double screenPixelsPerPixel, std::size_t levelCount) noexcept {
     return detail::levelsFor(screenPixelsPerPixel, levelCount);

@@ -113,9 +113,9 @@ struct LevelRows {
 /*
  * An image with half-size levels down to 1 x 1 (sides rounded up), each level a Zelvan image of its
  * own: about one third more texture memory than the image alone. Each level averages 2 x 2 pixels
- * of the one above in linear light, colour weighted by alpha. draw shows the two levels nearest the
- * scale on screen, blended, so an image drawn small shows the average of its pixels instead of a
- * moire of some of them, and no line of it vanishes.
+ * of the one above in linear light, colour weighted by alpha. draw shows the level just finer than
+ * the scale on screen, three times blended a quarter pixel apart, so an image drawn small shows the
+ * average of its pixels instead of a moire of some of them, and no line of it vanishes.
  * Move-only; a moved-from Pyramid is empty. An empty Pyramid accepts every call and does nothing.
  * Like an Image, a Pyramid that outlives its Library names nothing: operator bool is false and
  * uploads return false.
@@ -255,20 +255,20 @@ public:
     /*
      * The finer of the levels draw shows: k = floor(log2(1 / s)), clamped to the levels there are,
      * where s = min(|scaleX|, |scaleY|) * |pixelsPerUnit| is the number of screen pixels per image
-     * pixel in the direction shrunk most; level 0 when s >= 1 (or s is not a number). Unless s is
-     * exactly 2^-k, draw blends level k + 1 under it (detail::levelsFor).
+     * pixel in the direction shrunk most; level 0 when s >= 1 (or s is not a number)
+     * (detail::levelsFor).
      */
     std::size_t levelFor(double pixelsPerUnit) const noexcept { return blendFor(pixelsPerUnit).finer; }
 
     /*
      * Draws the picture for the scale on screen, pixelsPerUnit being the screen pixels per unit of
      * the current matrix and projection (1 under glOrtho over the viewport's pixels). At s >= 1 this
-     * is level 0, drawn exactly as an Image with the same placement. Smaller, the level coarser than
-     * s is drawn at the placement's opacity and the finer one over it at a part of that opacity
-     * (detail::levelsFor), twice, half a screen pixel apart: the frame stays close to the picture
+     * is level 0, drawn exactly as an Image with the same placement. Smaller, the level finer than s
+     * is drawn three times, each at a third of the placement's opacity and moved by a quarter of a
+     * screen pixel along a different line (detail::blendPasses): the frame stays close to the picture
      * box-filtered at s, and a line one pixel wide never vanishes, as it can when a level finer than
-     * the screen is sampled alone (detail::blendLayers). The shift is along the picture's turned
-     * axes, a power of two in units, so that the blocks still meet edge to edge.
+     * the screen is sampled once. The shifts are along the picture's turned axes, powers of two in
+     * units, so that the blocks still meet edge to edge.
      * Before any upload nothing is drawn. While the levels stream in, only rows uploaded are drawn,
      * and up to kFillLevels finer levels fill the rows the coarser ones have not reached. So that no
      * block without its pixels shows (white, as the library draws it), the first such draw gives each
@@ -284,17 +284,12 @@ public:
         const bool loading = !isComplete(blend.coarser) || !isComplete(blend.finer);
         if (loading) {  // finest first: each coarser level covers the rows it has
             for (std::size_t k = blend.coarser - std::min(blend.coarser, kFillLevels); k < blend.coarser; ++k)
-                drawLevel(k, 1, 0, loading);
+                drawLevel(k, 1, 0, 0, loading);
         }
-        if (blend.finer == blend.coarser) {
-            drawLevel(blend.coarser, 1, 0, loading);
-            return;
-        }
-        const detail::BlendLayers layers = detail::blendLayers(blend, placement_.alpha / 255.0);
-        const float shift = detail::finerShift(pixelsPerUnit);
-        drawLevel(blend.coarser, layers.coarser, 0, loading);
-        drawLevel(blend.finer, layers.finerFirst, -shift, loading);
-        drawLevel(blend.finer, layers.finerSecond, shift, loading);
+        for (const detail::BlendPass& pass :
+             detail::blendPasses(blend, placement_.alpha / 255.0, pixelsPerUnit))
+            drawLevel(pass.coarser ? blend.coarser : blend.finer, pass.opacity, pass.shiftX, pass.shiftY,
+                      loading);
     }
 
 private:
@@ -317,20 +312,21 @@ private:
         return scaled;
     }
 
-    /* Draws level k at `opacity` times the placement's, moved by `shift` units along both axes of its
-     * turned frame; while loading, only the rows it has uploaded (none, when it has none). Leaves it as
-     * placed. */
-    void drawLevel(std::size_t k, double opacity, float shift, bool loading) const noexcept {
+    /* Draws level k at `opacity` times the placement's, moved by shiftX and shiftY units along the axes
+     * of its turned frame; while loading, only the rows it has uploaded (none, when it has none). Leaves
+     * it as placed. */
+    void drawLevel(std::size_t k, double opacity, float shiftX, float shiftY, bool loading) const noexcept {
         const auto alpha = static_cast<std::uint8_t>(std::lround(placement_.alpha * std::min(opacity, 1.0)));
         if (alpha == 0 || (loading && (rows_[k].uploaded == 0 || !clearBelowUploaded(k)))) return;
         const Image& level = levels_[k];
-        const auto move = [&](float by) {
-            detail::translateShifted(level.handle(), levelPlacement(k), level.width(), level.height(), by);
+        const bool shifted = shiftX != 0 || shiftY != 0;
+        const auto move = [&](float x, float y) {
+            detail::translateShifted(level.handle(), levelPlacement(k), level.width(), level.height(), x, y);
         };
         if (alpha != placement_.alpha) ZelvanAlpha(level.handle(), alpha);
-        if (shift != 0) move(shift);
+        if (shifted) move(shiftX, shiftY);
         level.draw();
-        if (shift != 0) move(0);
+        if (shifted) move(0, 0);
         if (alpha != placement_.alpha) ZelvanAlpha(level.handle(), placement_.alpha);
     }
 

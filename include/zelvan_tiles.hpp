@@ -15,10 +15,11 @@
  * units, its null result, its thread and its cost.
  *
  * Levels drawn: the two nearest the scale on screen (zelvan_levels.hpp's rule), drawn as Pyramid draws
- * them; at scale >= 1 level 0 alone, pixel for pixel. When the two would need more than half the budget
- * (room for the frame before and for stand-ins), the coarser alone, then coarser levels still: a view too
- * large for its budget draws blurred, never thrashing. TileStats says which, and whether the budget
- * forced it.
+ * them (the finer three times, a quarter pixel apart, the passes together at the placement's opacity;
+ * the coarser only where the finer is missing); at scale >= 1 level 0 alone, pixel for pixel. When the two
+ * would need more than half the budget (room for the frame before and for stand-ins), the coarser alone, then
+ * coarser levels still: a view too large for its budget draws blurred, never thrashing. TileStats says which,
+ * and whether the budget forced it.
  *
  * While tiles load: the one-tile level is read first and kept resident (pinned); a missing tile is drawn
  * from the nearest resident coarser level, cropped to its area. Once the pinned level is resident no
@@ -575,14 +576,14 @@ private:
                 cover(static_cast<std::uint32_t>(cache.pinnedLevel()));
         }
 
-        /* Draws a piece at `alpha`, moved `shift` units along both axes of the picture's turned frame; an
-         * opaque one reaches over its right and bottom neighbours (see overlapUnits). */
-        void drawPiece(const Piece& p, std::uint8_t alpha, float shift, double pixelsPerUnit) {
+        /* Draws a piece at `alpha`, moved shiftX and shiftY units along the axes of the picture's turned
+         * frame; an opaque one reaches over its right and bottom neighbours (see overlapUnits). */
+        void drawPiece(const Piece& p, std::uint8_t alpha, float shiftX, float shiftY, double pixelsPerUnit) {
             detail::TileCache::Tile* tile = cache.find(p.key);
             if (tile == nullptr) return;
             const TileSize full = grid.full();
             Placement at = detail::partPlacement(placement, full, p.area, p.rect, alpha);
-            if (alpha == 255 && shift == 0) {
+            if (alpha == 255) {
                 const double w = std::fabs(at.scaleX) * p.rect.width,
                              h = std::fabs(at.scaleY) * p.rect.height;
                 const double reach = detail::overlapUnits(at, w, h, pixelsPerUnit);
@@ -595,7 +596,8 @@ private:
             }
             Image& image = tile->parts[p.part];
             image.place(at);
-            if (shift != 0) detail::translateShifted(image.handle(), at, p.rect.width, p.rect.height, shift);
+            if (shiftX != 0 || shiftY != 0)
+                detail::translateShifted(image.handle(), at, p.rect.width, p.rect.height, shiftX, shiftY);
             image.draw();
             tile->lastDrawn = frameNumber;
         }
@@ -631,14 +633,14 @@ private:
                                          return a.key == b.key && a.part == b.part;
                                      }),
                          pieces.end());
-            // Opacities as Pyramid draws its levels; where the finer level is missing, the coarser alone
-            // at the placement's opacity.
+            // Passes as Pyramid draws its levels (detail::blendPasses), the first coarser one the base;
+            // where the finer level is missing, the coarser alone at the placement's opacity.
             const std::uint8_t alpha = placement.alpha;
-            const detail::BlendLayers layers = detail::blendLayers(blend, alpha / 255.0);
+            const detail::BlendPasses passes = detail::blendPasses(blend, alpha / 255.0, frame.pixelsPerUnit);
             const auto opacityOf = [alpha](double fraction) {
                 return static_cast<std::uint8_t>(std::lround(alpha * std::clamp(fraction, 0.0, 1.0)));
             };
-            const std::uint8_t under = opacityOf(layers.coarser);
+            const std::uint8_t under = opacityOf(passes.pass[0].opacity);
             drawnPieces.clear();
             for (const Piece& p : pieces) {
                 // Translucent: a piece that a coarser one already covers would blend twice.
@@ -650,10 +652,11 @@ private:
                 if (alpha < 255 && std::any_of(drawnPieces.begin(), drawnPieces.end(), covers)) continue;
                 const bool beneath =
                     finer != coarser && p.level == coarser && residentUnder(finer, p.area, true);
-                drawPiece(p, beneath ? under : alpha, 0, frame.pixelsPerUnit);
+                if (beneath && under == 0) continue;
+                drawPiece(p, beneath ? under : alpha, 0, 0, frame.pixelsPerUnit);
                 drawnPieces.push_back(&p);
             }
-            // The finer level's two passes, each whole before the other, so that no piece blends over a
+            // The finer level's passes, each whole before the next, so that no piece blends over a
             // neighbour of its own pass.
             pieces.clear();
             for (const TileIndex& t : plan.fine) {
@@ -665,11 +668,13 @@ private:
                 complete = complete && !tile->stale;
                 addParts(t, {0, 0, HUGE_VAL, HUGE_VAL});
             }
-            const float shift = detail::finerShift(frame.pixelsPerUnit);
-            for (const auto& pass : {std::make_pair(layers.finerFirst, -shift), {layers.finerSecond, shift}})
-                if (opacityOf(pass.first) != 0)
+            std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) {
+                return a.area.v0 != b.area.v0 ? a.area.v0 < b.area.v0 : a.area.u0 < b.area.u0;
+            });
+            for (const detail::BlendPass& pass : passes)
+                if (!pass.coarser && opacityOf(pass.opacity) != 0)
                     for (const Piece& p : pieces)
-                        drawPiece(p, opacityOf(pass.first), pass.second, frame.pixelsPerUnit);
+                        drawPiece(p, opacityOf(pass.opacity), pass.shiftX, pass.shiftY, frame.pixelsPerUnit);
             return complete;
         }
     };

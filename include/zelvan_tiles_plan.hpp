@@ -421,7 +421,6 @@ LevelChoice chooseLevels(double pixels, std::size_t levelCount, std::size_t avai
         if (finer <= available - coarser) return choice;
     }
     b.finer = b.coarser;
-    b.finerOpacity = 1;
     choice.limited = true;
     while (bytesFor(b.coarser) > available) {
         if (b.coarser + 1 >= levelCount) {

@@ -137,10 +137,8 @@ TEST(TileViewSeams, TurnedAndScaledFramesMatchTheLevelsDrawnWhole) {
             }
             ASSERT_TRUE(complete);
             const std::vector<std::uint8_t> tiled = frameAfter([&] { view.draw(kFrame); });
-            const zelvan::detail::LevelBlend blend = zelvan::detail::levelsFor(scale, levels.size());
-            ASSERT_EQ(view.stats().level, blend.finer);
             std::vector<Layer> layers;  // the levels drawn whole as the view draws its tiles
-            const auto addLevel = [&](std::size_t k, double opacity, float shift) {
+            const auto addLevel = [&](std::size_t k, double opacity, float shiftX, float shiftY) {
                 // Level k's texels 2^k level-0 pixels wide, its top-left corner on the picture's: its last
                 // column and row reach past the picture's edge, where the view cuts them short.
                 zelvan::Placement q = p;
@@ -155,17 +153,22 @@ TEST(TileViewSeams, TurnedAndScaledFramesMatchTheLevelsDrawnWhole) {
                 q.alpha = 255;
                 levels[k].place(q);
                 zelvan::detail::translateShifted(levels[k].handle(), q, levels[k].width(), levels[k].height(),
-                                                 shift);
+                                                 shiftX, shiftY);
                 layers.push_back(
                     {frameAfter([&] { levels[k].draw(); }, 0), int(std::lround(alpha * opacity))});
             };
-            if (blend.finer == blend.coarser) {
-                addLevel(blend.coarser, 1, 0);
+            // The passes written out: at scale 1 or more level 0 alone; below, the finer of the two
+            // nearest levels (1 for 0.37, 0 for 0.61) three times, a quarter pixel apart along each
+            // axis, a third of the opacity each, each over what the later ones leave.
+            const double a = alpha / 255.0;
+            const std::size_t finer = scale >= 1 ? 0 : scale < 0.5 ? 1 : 0;
+            ASSERT_EQ(view.stats().level, finer);
+            if (scale >= 1) {
+                addLevel(0, 1, 0, 0);
             } else {
-                const zelvan::detail::BlendLayers shares = zelvan::detail::blendLayers(blend, alpha / 255.0);
-                addLevel(blend.coarser, shares.coarser, 0);
-                addLevel(blend.finer, shares.finerFirst, -zelvan::detail::finerShift(1));
-                addLevel(blend.finer, shares.finerSecond, zelvan::detail::finerShift(1));
+                addLevel(finer, 1 / 3.0 / (1 - 2 * a / 3), -0.25f, 0);
+                addLevel(finer, 1 / 3.0 / (1 - a / 3), 0, -0.25f);
+                addLevel(finer, 1 / 3.0, 0.25f, 0.25f);
             }
             EXPECT_LE(wrongPixels(tiled, layers), 4);
             if (alpha == 255) {

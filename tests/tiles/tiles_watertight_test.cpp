@@ -86,8 +86,9 @@ TEST(TileViewWatertight, NoBackgroundBetweenTilesAtAnyQuarterDegree) {
                     ADD_FAILURE() << n << " background pixels at " << degrees << " degrees, zoom " << k.zoom
                                   << ", opacity " << alpha;
             }
-            EXPECT_LE(angles, alpha == 255 ? 0 : 36) << total << " background pixels at " << angles << " of 361 angles, zoom "
-                                 << k.zoom << ", opacity " << alpha;
+            EXPECT_LE(angles, alpha == 255 ? 0 : 36)
+                << total << " background pixels at " << angles << " of 361 angles, zoom " << k.zoom
+                << ", opacity " << alpha;
         }
 }
 
