@@ -34,6 +34,7 @@ using zelvan_support::Rgba;
 using zelvan_test::kSurfaceHeight;
 using zelvan_test::kSurfaceWidth;
 using zelvan_test::ProceduralTiles;
+using zelvan_test::TilePattern;
 
 const zelvan::Frame kFrame{0, 0, kSurfaceWidth, kSurfaceHeight, 1};
 constexpr int kAll = kSurfaceWidth * kSurfaceHeight;
@@ -60,17 +61,15 @@ bool drawUntil(TileView& view, Done done) {
 bool settle(TileView& view) {
     return drawUntil(view, [&] { return view.stats().complete; });
 }
-zelvan::Placement at(double scale, double centreX, double centreY) {
-    zelvan::Placement p;
-    p.scaleX = p.scaleY = scale;
-    p.centreX = centreX;
-    p.centreY = centreY;
-    return p;
-}
-// Frame pixels (width x height at (x0, y0) from the bottom left) that are not level-0 pixel (u0 + x, v0 + y)
-// of `source`, y downwards.
+zelvan::Placement at(double scale, double x, double y) { return {x, y, 0, 0, 0, 0, scale, scale}; }
+// At scale 1 about (256, 256), a 4096 x 4096 picture fills the frame with level-0 pixels 1792 to 2303:
+// tiles 3 and 4 across and down.
+const zelvan::Placement kMiddle = at(1, 256, 256);
+
+// Frame pixels (width x height, bottom left at (x0, y0)) that are not level-0 pixel (u0 + x, v0 + y),
+// y downwards.
 int wrongPixels(const std::vector<Rgba>& frame, ProceduralTiles& source, int x0, int y0, int width,
-                int height, std::uint32_t u0, std::uint32_t v0) {
+                int height, std::uint32_t u0 = 0, std::uint32_t v0 = 0) {
     int wrong = 0;
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
@@ -81,18 +80,10 @@ int wrongPixels(const std::vector<Rgba>& frame, ProceduralTiles& source, int x0,
         }
     return wrong;
 }
-zelvan_test::ProceduralTilesOptions coordinates() {
-    zelvan_test::ProceduralTilesOptions o;
-    o.pattern = zelvan_test::TilePattern::Coordinates;
-    return o;
-}
-// At scale 1 about (256, 256), a 4096 x 4096 picture fills the frame with level-0 pixels 1792 to 2303:
-// tiles 3 and 4 across and down.
-const zelvan::Placement kMiddle = at(1, 256, 256);
 
 // A 4096 x 4096 picture whose reads first pass `hook` (on the workers), which may fail them or wait.
 struct Scripted final : zelvan::TileSource {
-    ProceduralTiles pixels{4096, 4096, coordinates()};
+    ProceduralTiles pixels{4096, 4096, {TilePattern::Coordinates}};
     std::function<bool(std::size_t, std::uint32_t, std::uint32_t, zelvan::TileReadControl&)> hook;
     std::mutex mutex;  // over what the hook records
     std::condition_variable changed;
@@ -105,12 +96,9 @@ struct Scripted final : zelvan::TileSource {
         return hook(level, x, y, control) && pixels.read(level, x, y, width, height, out, pitch);
     }
     template <typename F>
-    auto note(F f) {  // f under the lock, then waiters told
-        std::unique_lock<std::mutex> lock(mutex);
-        struct Tell {
-            std::condition_variable& c;
-            ~Tell() { c.notify_all(); }
-        } tell{changed};
+    auto note(F f) {  // f under the lock; waiters look once it is released
+        std::lock_guard<std::mutex> lock(mutex);
+        changed.notify_all();
         return f();
     }
     template <typename P>
@@ -126,7 +114,8 @@ TEST_F(TileContract, ViewsMoveIntoAVectorAndEachDrawsWhereItIsPlaced) {
     std::vector<std::unique_ptr<ProceduralTiles>> sources;
     std::vector<TileView> views;
     for (int i = 0; i < 3; ++i) {
-        sources.push_back(std::make_unique<ProceduralTiles>(150, 100, coordinates()));
+        sources.push_back(std::make_unique<ProceduralTiles>(
+            150, 100, zelvan_test::ProceduralTilesOptions{TilePattern::Coordinates}));
         views.push_back(TileView(*sources.back()));  // the vector grows: the views before move
         views.back().place(at(1, 80 + 160 * i, 60 + 150 * i));
     }
@@ -138,17 +127,16 @@ TEST_F(TileContract, ViewsMoveIntoAVectorAndEachDrawsWhereItIsPlaced) {
     ASSERT_TRUE(complete);
     std::vector<Rgba> frame = drawFrame(views.data(), views.size());
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(wrongPixels(frame, *sources[i], 5 + 160 * i, 10 + 150 * i, 150, 100, 0, 0), 0);
+        EXPECT_EQ(wrongPixels(frame, *sources[i], 5 + 160 * i, 10 + 150 * i, 150, 100), 0);
     EXPECT_EQ(background(frame), kAll - 3 * 150 * 100);
 
     TileView moved(std::move(views[1]));
     EXPECT_EQ(views[1].status(), TileViewStatus::Empty);
-    EXPECT_FALSE(views[1]);
-    EXPECT_EQ(views[1].stats().tilesResident, 0u);
     views[0] = std::move(moved);  // the first view's textures go, the second's draw in its place
     EXPECT_EQ(moved.status(), TileViewStatus::Empty);
+    EXPECT_EQ(moved.stats().tilesResident, 0u) << "the moved-from view still holds textures";
     frame = drawFrame(views.data(), views.size());
-    EXPECT_EQ(wrongPixels(frame, *sources[1], 165, 160, 150, 100, 0, 0), 0);
+    EXPECT_EQ(wrongPixels(frame, *sources[1], 165, 160, 150, 100), 0);
     EXPECT_EQ(background(frame), kAll - 2 * 150 * 100);
 }
 
@@ -183,9 +171,9 @@ TEST_F(TileContract, AViewThatOutlivesItsLibraryDrawsNothingThenOrInTheNextOne) 
     ASSERT_GT(view.stats().tilesResident, 0u);
     library.reset();
     EXPECT_EQ(view.status(), TileViewStatus::LibraryGone);
-    EXPECT_EQ(background(drawFrame(&view)), kAll);
-    EXPECT_EQ(view.stats().tilesResident, 0u);
+    EXPECT_EQ(view.stats().tilesResident, 0u);  // before any draw: the textures went with the library
     EXPECT_EQ(view.stats().residentBytes, 0u);
+    EXPECT_EQ(background(drawFrame(&view)), kAll);
     library = std::make_unique<zelvan::Library>();
     zelvan_support::GlRecorder recorder;
     view.invalidate(0, 0, 4096, 4096);
@@ -193,8 +181,6 @@ TEST_F(TileContract, AViewThatOutlivesItsLibraryDrawsNothingThenOrInTheNextOne) 
         EXPECT_EQ(background(drawFrame(&view)), kAll);
     for (const std::string& call : recorder.calls()) EXPECT_NE(call.rfind("glTexImage2D", 0), 0u) << call;
     EXPECT_EQ(ZelvanGetHBlocks(1), 0u) << "the view made an image in the new instance";
-    EXPECT_EQ(view.stats().tilesResident, 0u);
-    EXPECT_EQ(view.status(), TileViewStatus::LibraryGone);
 }
 
 TEST_F(TileContract, ReadsNoLongerWantedAreCancelledAndTheDestructorCancelsTheRest) {
@@ -223,70 +209,56 @@ TEST_F(TileContract, ReadsNoLongerWantedAreCancelledAndTheDestructorCancelsTheRe
     drawFrame(view.get());  // takes the cancelled read back
     EXPECT_EQ(view->stats().readsCancelled, 1u);
     EXPECT_EQ(view->stats().readsFailed, 0u);
-    EXPECT_EQ(view->stats().readsGivenUp, 0u);
     ASSERT_TRUE(source.await([&] { return started.count(0) != 0; }));
     const Clock::time_point destroying = Clock::now();
     view.reset();
     EXPECT_LT(Clock::now() - destroying, 1s) << "the destructor waited for a read nobody wants";
 }
 
-TEST_F(TileContract, AReadFailedWithRetryAfterIsNotAskedForAgainBeforeThen) {
-    Scripted source;
-    std::vector<Clock::time_point> reads;
-    Clock::time_point said;
-    source.hook = [&](std::size_t level, std::uint32_t x, std::uint32_t y, zelvan::TileReadControl& control) {
-        if (level != 0 || x != 2048 || y != 2048) return true;
-        return source.note([&] {
-            reads.push_back(Clock::now());
-            if (reads.size() > 1) return true;
-            control.retryAfter(300ms);
-            said = Clock::now();
-            return false;
-        });
-    };
-    TileView view(source);
-    view.place(kMiddle);
-    ASSERT_TRUE(settle(view));
-    EXPECT_EQ(wrongPixels(drawFrame(&view), source.pixels, 0, 0, 512, 512, 1792, 1792), 0);
-    std::lock_guard<std::mutex> lock(source.mutex);
-    ASSERT_EQ(reads.size(), 2u);
-    EXPECT_GE(reads[1] - said, 300ms);
-    EXPECT_EQ(view.stats().readsGivenUp, 0u);
-}
-
-TEST_F(TileContract, GivenUpTileShowsTheCoarserLevelUntilItsBackoffOrRetryGivenUp) {
-    for (const bool retryNow : {false, true}) {
-        SCOPED_TRACE(retryNow ? "retryGivenUp" : "back-off");
+// Level 0's tile (4, 4) fails: once with retry-after 300 ms; or until the source recovers, given up for a
+// back-off of 200 ms; or given up for an hour, and retryGivenUp() called.
+TEST_F(TileContract, FailedReadsWaitForRetryAfterOrBackoffShowingTheCoarserLevel) {
+    for (const int way : {0, 1, 2}) {
+        SCOPED_TRACE(way == 0 ? "retryAfter" : way == 1 ? "back-off" : "retryGivenUp");
         Scripted source;
         bool failing = true;
-        std::vector<Clock::time_point> reads;
-        source.hook = [&](std::size_t level, std::uint32_t x, std::uint32_t y, zelvan::TileReadControl&) {
+        std::vector<Clock::time_point> reads, fails;
+        source.hook = [&](std::size_t level, std::uint32_t x, std::uint32_t y, zelvan::TileReadControl& c) {
             return level != 0 || x != 2048 || y != 2048 || source.note([&] {
                 reads.push_back(Clock::now());
-                return !failing;
+                if (!failing) return true;
+                if (way == 0) c.retryAfter(300ms), failing = false;
+                fails.push_back(Clock::now());
+                return false;
             });
         };
         zelvan::TileViewOptions options;
-        options.retries = 0;
-        options.retryBackoff = retryNow ? std::chrono::milliseconds(1h) : 200ms;
+        options.retries = way == 0 ? 2 : 0;
+        options.retryBackoff = way == 2 ? std::chrono::milliseconds(1h) : 200ms;
         TileView view(source, options);
         view.place(kMiddle);
-        ASSERT_TRUE(drawUntil(
-            view, [&] { return view.stats().readsGivenUp == 1 && view.stats().readsPending == 0; }));
-        const std::vector<Rgba> frame = drawFrame(&view);
-        const zelvan::TileStats stats = view.stats();
-        ASSERT_EQ(stats.givenUp.size(), 1u);
-        EXPECT_EQ(std::make_tuple(stats.givenUp[0].level, stats.givenUp[0].column, stats.givenUp[0].row),
-                  std::make_tuple(0u, 4u, 4u));
-        EXPECT_FALSE(stats.complete);
-        EXPECT_EQ(background(frame), 0);
-        EXPECT_EQ(wrongPixels(frame, source.pixels, 0, 0, 256, 512, 1792, 1792), 0) << "tiles (3, 3), (3, 4)";
-        source.note([&] { return failing = false; });
-        if (retryNow) view.retryGivenUp();
+        if (way > 0) {
+            ASSERT_TRUE(drawUntil(
+                view, [&] { return view.stats().readsGivenUp == 1 && view.stats().readsPending == 0; }));
+            const std::vector<Rgba> frame = drawFrame(&view);
+            const zelvan::TileStats stats = view.stats();
+            ASSERT_EQ(stats.givenUp.size(), 1u);
+            EXPECT_EQ(std::make_tuple(stats.givenUp[0].level, stats.givenUp[0].column, stats.givenUp[0].row),
+                      std::make_tuple(0u, 4u, 4u));
+            EXPECT_FALSE(stats.complete);
+            EXPECT_EQ(background(frame), 0);
+            EXPECT_EQ(wrongPixels(frame, source.pixels, 0, 0, 256, 512, 1792, 1792), 0)
+                << "tiles (3, 3), (3, 4)";
+            source.note([&] { return failing = false; });
+            if (way == 2) view.retryGivenUp();
+        }
         ASSERT_TRUE(settle(view));
         EXPECT_EQ(wrongPixels(drawFrame(&view), source.pixels, 0, 0, 512, 512, 1792, 1792), 0);
+        EXPECT_EQ(view.stats().readsGivenUp, way == 0 ? 0u : fails.size());
         std::lock_guard<std::mutex> lock(source.mutex);
-        for (std::size_t i = 1; i < reads.size() && !retryNow; ++i) EXPECT_GE(reads[i] - reads[i - 1], 200ms);
+        ASSERT_EQ(reads.size(), fails.size() + 1);
+        for (std::size_t i = 0; i < fails.size() && way < 2; ++i)
+            EXPECT_GE(reads[i + 1] - fails[i], way == 0 ? 300ms : 200ms) << "read again too soon";
     }
 }
 
