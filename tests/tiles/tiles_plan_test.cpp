@@ -79,6 +79,18 @@ TEST(TilesPlan, VisibleTilesStopAtTheLimit) {
     EXPECT_LE(got.size(), 1000u);
 }
 
+// Rounded down, a level's last texels reach past size * 2^k level-0 pixels, to the picture's edge: a frame
+// that sees only that far part of them still wants their tile.
+TEST(TilesPlan, FrameOverOnlyTheFarPartOfAStretchedLastTexelWantsItsTile) {
+    const LevelGrid grid({{2999, 2001}, {1499, 1000}});
+    const Placement p;  // level-0 pixel (u, v) at (u - 1499.5, 1000.5 - v)
+    for (const Frame& f : {Frame{1498.7, 500, 1500, 501, 1}, Frame{0, -1000.5, 1, -999.7, 1}}) {
+        std::vector<TileIndex> got;  // u from 2998.2; v from 2000.2
+        ASSERT_TRUE(visibleTiles(p, grid, 1, f, 100, got));
+        EXPECT_EQ(got.size(), 1u) << "the picture shows in frame " << f.left << ", " << f.bottom;
+    }
+}
+
 // Where texel boundary x of level k lies on level 0, as the view promises: at x * 2^k when the level is
 // a halving of level 0 rounded up or down (its last boundary at the picture's edge), else evenly.
 double boundary(std::uint32_t full, std::uint32_t size, std::size_t k, std::uint64_t x) {
