@@ -229,6 +229,46 @@ TEST_F(TileView, ReadingOnTheDrawingThreadCompletesEvenWithNoUploadShare) {
     EXPECT_EQ(wrongPixels(source, p, drawFrame(view)), 0);
 }
 
+// At one screen pixel per texel of level k, level k alone: every pixel inside the picture shows the
+// texel under its centre, to the far right and bottom edges, where texels placed other than at 2^k
+// level-0 pixels would drift. Sizes whose levels round, to 2 or 3 texels a side among them.
+TEST_F(TileView, EachLevelAtOnePixelPerTexelShowsTheTexelUnderEveryPixelToTheEdges) {
+    ProceduralTilesOptions pattern;
+    pattern.pattern = TilePattern::Coordinates;
+    for (const auto& size : {std::make_pair(2999u, 2001u), std::make_pair(2500u, 2100u)}) {
+        ProceduralTiles source(size.first, size.second, pattern);
+        zelvan::TileView view(source);
+        for (const std::size_t k : {1, 2, 3, 6, 10, 11}) {
+            SCOPED_TRACE(testing::Message() << size.first << " x " << size.second << ", level " << k);
+            const zelvan::TileSize s = source.levelSize(k);
+            const double f = std::ldexp(1, static_cast<int>(k));  // level-0 pixels a texel
+            // Texel (0, 0)'s top-left corner at whole pixel (x0, top), the picture's bottom right near (500,
+            // 12).
+            const int x0 = 500 - static_cast<int>(s.width), top = 12 + static_cast<int>(s.height);
+            view.place(placed(1 / f, 0, x0 + source.width() / f / 2, top - source.height() / f / 2));
+            ASSERT_TRUE(settle(view));
+            const std::vector<Rgba> frame = drawFrame(view);
+            EXPECT_EQ(view.stats().level, k);
+            EXPECT_EQ(view.stats().coarserLevel, k);
+            int wrong = 0;
+            for (int y = 0; y < kSurfaceHeight; ++y)
+                for (int x = std::max(x0, 0); x < kSurfaceWidth; ++x) {
+                    const auto tx = static_cast<std::uint32_t>(x - x0),
+                               ty = static_cast<std::uint32_t>(top - 1 - y);
+                    if (y >= top || (tx + 0.5) * f >= source.width() || (ty + 0.5) * f >= source.height())
+                        continue;
+                    unsigned char bgra[4];
+                    source.pixel(k, tx, ty, bgra);
+                    const Rgba want{bgra[2], bgra[1], bgra[0], 255};
+                    if (!(frame[std::size_t(y) * kSurfaceWidth + x] == want) && ++wrong <= 3)
+                        ADD_FAILURE()
+                            << "pixel (" << x << ", " << y << ") is not texel (" << tx << ", " << ty << ")";
+                }
+            EXPECT_EQ(wrong, 0);
+        }
+    }
+}
+
 // Linear light of an sRGB byte, 0 to 1.
 double linear(std::uint8_t v) {
     const double c = v / 255.0;

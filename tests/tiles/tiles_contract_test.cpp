@@ -1,0 +1,304 @@
+// The tile view's contract on a real context, frames read back: views that move, why a view is empty, a
+// view that outlives its library, reads cancelled when no longer wanted, retry-after and back-off, a
+// first frame that is not blank when the view may wait for it, and what the stats say of the levels.
+#include <GL/gl.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "gl_recorder.h"
+#include "gl_test_environment.h"
+#include "procedural_source.h"
+#include "zelvan_tiles.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using zelvan::TileView;
+using zelvan::TileViewStatus;
+using zelvan_support::Rgba;
+using zelvan_test::kSurfaceHeight;
+using zelvan_test::kSurfaceWidth;
+using zelvan_test::ProceduralTiles;
+using zelvan_test::TilePattern;
+
+const zelvan::Frame kFrame{0, 0, kSurfaceWidth, kSurfaceHeight, 1};
+constexpr int kAll = kSurfaceWidth * kSurfaceHeight;
+
+std::vector<Rgba> drawFrame(TileView* views, std::size_t count = 1) {
+    zelvan_support::setUpOrtho(kSurfaceWidth, kSurfaceHeight, 1, 0, 1, 1);  // magenta: in no picture
+    for (std::size_t i = 0; i < count; ++i) views[i].draw(kFrame);
+    std::vector<Rgba> frame(kAll);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, kSurfaceWidth, kSurfaceHeight, GL_RGBA, GL_UNSIGNED_BYTE, frame.data());
+    return frame;
+}
+int background(const std::vector<Rgba>& frame) {
+    return static_cast<int>(std::count_if(
+        frame.begin(), frame.end(), [](const Rgba& c) { return c.r == 255 && c.g == 0 && c.b == 255; }));
+}
+// Draws frames until done() (a bound on frames, not on time).
+template <typename Done>
+bool drawUntil(TileView& view, Done done) {
+    for (int i = 0; i < 3000; ++i, std::this_thread::sleep_for(2ms))
+        if (drawFrame(&view), done()) return true;
+    return false;
+}
+bool settle(TileView& view) {
+    return drawUntil(view, [&] { return view.stats().complete; });
+}
+zelvan::Placement at(double scale, double x, double y) { return {x, y, 0, 0, 0, 0, scale, scale}; }
+// At scale 1 about (256, 256), a 4096 x 4096 picture fills the frame with level-0 pixels 1792 to 2303:
+// tiles 3 and 4 across and down.
+const zelvan::Placement kMiddle = at(1, 256, 256);
+
+// Frame pixels (width x height, bottom left at (x0, y0)) that are not level-0 pixel (u0 + x, v0 + y),
+// y downwards.
+int wrongPixels(const std::vector<Rgba>& frame, ProceduralTiles& source, int x0, int y0, int width,
+                int height, std::uint32_t u0 = 0, std::uint32_t v0 = 0) {
+    int wrong = 0;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            unsigned char bgra[4];
+            source.pixel(0, u0 + x, v0 + y, bgra);
+            const Rgba& c = frame[std::size_t(y0 + height - 1 - y) * kSurfaceWidth + x0 + x];
+            wrong += c.r != bgra[2] || c.g != bgra[1] || c.b != bgra[0];
+        }
+    return wrong;
+}
+
+// A 4096 x 4096 picture whose reads first pass `hook` (on the workers), which may fail them or wait.
+struct Scripted final : zelvan::TileSource {
+    ProceduralTiles pixels{4096, 4096, {TilePattern::Coordinates}};
+    std::function<bool(std::size_t, std::uint32_t, std::uint32_t, zelvan::TileReadControl&)> hook;
+    std::mutex mutex;  // over what the hook records
+    std::condition_variable changed;
+
+    std::size_t levelCount() const override { return pixels.levelCount(); }
+    zelvan::TileSize levelSize(std::size_t level) const override { return pixels.levelSize(level); }
+    bool readTile(std::size_t level, std::uint32_t x, std::uint32_t y, std::uint32_t width,
+                  std::uint32_t height, unsigned char* out, std::size_t pitch,
+                  zelvan::TileReadControl& control) override {
+        return hook(level, x, y, control) && pixels.read(level, x, y, width, height, out, pitch);
+    }
+    template <typename F>
+    auto note(F f) {  // f under the lock; waiters look once it is released
+        std::lock_guard<std::mutex> lock(mutex);
+        changed.notify_all();
+        return f();
+    }
+    template <typename P>
+    bool await(P holds) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, 10s, holds);
+    }
+};
+
+class TileContract : public zelvan_test::GlTest {};
+
+TEST_F(TileContract, ViewsMoveIntoAVectorAndEachDrawsWhereItIsPlaced) {
+    std::vector<std::unique_ptr<ProceduralTiles>> sources;
+    std::vector<TileView> views;
+    for (int i = 0; i < 3; ++i) {
+        sources.push_back(std::make_unique<ProceduralTiles>(
+            150, 100, zelvan_test::ProceduralTilesOptions{TilePattern::Coordinates}));
+        views.push_back(TileView(*sources.back()));  // the vector grows: the views before move
+        views.back().place(at(1, 80 + 160 * i, 60 + 150 * i));
+    }
+    bool complete = false;
+    for (int i = 0; i < 3000 && !complete; ++i, std::this_thread::sleep_for(2ms)) {
+        drawFrame(views.data(), views.size());
+        complete = std::all_of(views.begin(), views.end(), [](TileView& v) { return v.stats().complete; });
+    }
+    ASSERT_TRUE(complete);
+    std::vector<Rgba> frame = drawFrame(views.data(), views.size());
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(wrongPixels(frame, *sources[i], 5 + 160 * i, 10 + 150 * i, 150, 100), 0);
+    EXPECT_EQ(background(frame), kAll - 3 * 150 * 100);
+
+    TileView moved(std::move(views[1]));
+    EXPECT_EQ(views[1].status(), TileViewStatus::Empty);
+    views[0] = std::move(moved);  // the first view's textures go, the second's draw in its place
+    EXPECT_EQ(moved.status(), TileViewStatus::Empty);
+    EXPECT_EQ(moved.stats().tilesResident, 0u) << "the moved-from view still holds textures";
+    frame = drawFrame(views.data(), views.size());
+    EXPECT_EQ(wrongPixels(frame, *sources[1], 165, 160, 150, 100), 0);
+    EXPECT_EQ(background(frame), kAll - 2 * 150 * 100);
+}
+
+struct Throwing final : zelvan::TileSource {
+    std::size_t levelCount() const override { throw std::runtime_error("no levels"); }
+    zelvan::TileSize levelSize(std::size_t) const override { return {}; }
+};
+
+TEST_F(TileContract, AnEmptyViewSaysWhy) {
+    ProceduralTiles good(100, 100), empty(0, 100);
+    Throwing throwing;
+    EXPECT_EQ(TileView(good).status(), TileViewStatus::Ready);
+    EXPECT_EQ(TileView().status(), TileViewStatus::Empty);
+    EXPECT_EQ(TileView(empty).status(), TileViewStatus::BadLevels);
+    EXPECT_EQ(TileView(throwing).status(), TileViewStatus::SourceFailed);
+    ZelvanShutdown();
+    EXPECT_EQ(TileView(good).status(), TileViewStatus::NoLibrary);
+    std::set<std::string> texts;
+    for (int s = 0; s <= static_cast<int>(TileViewStatus::LibraryGone); ++s)
+        texts.insert(zelvan::describe(static_cast<TileViewStatus>(s)));
+    EXPECT_EQ(texts.size(), 7u);
+    EXPECT_EQ(texts.count(""), 0u);
+}
+
+TEST_F(TileContract, AViewThatOutlivesItsLibraryDrawsNothingThenOrInTheNextOne) {
+    ZelvanShutdown();  // the fixture's instance: this test's come and go through Library
+    auto library = std::make_unique<zelvan::Library>();
+    ProceduralTiles source(4096, 4096);
+    TileView view(source);
+    view.place(kMiddle);
+    ASSERT_TRUE(settle(view));
+    ASSERT_GT(view.stats().tilesResident, 0u);
+    library.reset();
+    EXPECT_EQ(view.status(), TileViewStatus::LibraryGone);
+    EXPECT_EQ(view.stats().tilesResident, 0u);  // before any draw: the textures went with the library
+    EXPECT_EQ(view.stats().residentBytes, 0u);
+    EXPECT_EQ(background(drawFrame(&view)), kAll);
+    library = std::make_unique<zelvan::Library>();
+    zelvan_support::GlRecorder recorder;
+    view.invalidate(0, 0, 4096, 4096);
+    for (int i = 0; i < 20; ++i, std::this_thread::sleep_for(2ms))
+        EXPECT_EQ(background(drawFrame(&view)), kAll);
+    for (const std::string& call : recorder.calls()) EXPECT_NE(call.rfind("glTexImage2D", 0), 0u) << call;
+    EXPECT_EQ(ZelvanGetHBlocks(1), 0u) << "the view made an image in the new instance";
+}
+
+TEST_F(TileContract, ReadsNoLongerWantedAreCancelledAndTheDestructorCancelsTheRest) {
+    Scripted source;
+    std::set<std::uint32_t> started;  // level 0's reads, by column
+    std::map<std::uint32_t, Clock::time_point> returned;
+    source.hook = [&](std::size_t level, std::uint32_t x, std::uint32_t, zelvan::TileReadControl& control) {
+        if (level != 0) return true;
+        source.note([&] { return started.insert(x); });
+        const bool cancelled = control.waitFor(10s);
+        source.note([&] { return returned[x] = Clock::now(); });
+        return !cancelled;
+    };
+    zelvan::TileViewOptions options;
+    options.workers = 2;
+    auto view = std::make_unique<TileView>(source, options);
+    view->place(at(1, 1024, -512));  // level-0 pixels 1024 to 1535 across and down: tile A, at (2, 2)
+    drawFrame(view.get());
+    ASSERT_TRUE(source.await([&] { return started.count(1024) != 0; }));
+    view->place(at(1, 2048, -512));  // tile (0, 2) instead
+    zelvan_support::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
+    view->draw(kFrame);
+    const Clock::time_point drawn = Clock::now();
+    ASSERT_TRUE(source.await([&] { return returned.count(1024) != 0; }));
+    EXPECT_LT(returned[1024] - drawn, 50ms);
+    drawFrame(view.get());  // takes the cancelled read back
+    EXPECT_EQ(view->stats().readsCancelled, 1u);
+    EXPECT_EQ(view->stats().readsFailed, 0u);
+    ASSERT_TRUE(source.await([&] { return started.count(0) != 0; }));
+    const Clock::time_point destroying = Clock::now();
+    view.reset();
+    EXPECT_LT(Clock::now() - destroying, 1s) << "the destructor waited for a read nobody wants";
+}
+
+// Level 0's tile (4, 4) fails: once with retry-after 300 ms; or until the source recovers, given up for a
+// back-off of 200 ms; or given up for an hour, and retryGivenUp() called.
+TEST_F(TileContract, FailedReadsWaitForRetryAfterOrBackoffShowingTheCoarserLevel) {
+    for (const int way : {0, 1, 2}) {
+        SCOPED_TRACE(way == 0 ? "retryAfter" : way == 1 ? "back-off" : "retryGivenUp");
+        Scripted source;
+        bool failing = true;
+        std::vector<Clock::time_point> reads, fails;
+        source.hook = [&](std::size_t level, std::uint32_t x, std::uint32_t y, zelvan::TileReadControl& c) {
+            return level != 0 || x != 2048 || y != 2048 || source.note([&] {
+                reads.push_back(Clock::now());
+                if (!failing) return true;
+                if (way == 0) c.retryAfter(300ms), failing = false;
+                fails.push_back(Clock::now());
+                return false;
+            });
+        };
+        zelvan::TileViewOptions options;
+        options.retries = way == 0 ? 2 : 0;
+        options.retryBackoff = way == 2 ? std::chrono::milliseconds(1h) : 200ms;
+        TileView view(source, options);
+        view.place(kMiddle);
+        if (way > 0) {
+            ASSERT_TRUE(drawUntil(
+                view, [&] { return view.stats().readsGivenUp == 1 && view.stats().readsPending == 0; }));
+            const std::vector<Rgba> frame = drawFrame(&view);
+            const zelvan::TileStats stats = view.stats();
+            ASSERT_EQ(stats.givenUp.size(), 1u);
+            EXPECT_EQ(std::make_tuple(stats.givenUp[0].level, stats.givenUp[0].column, stats.givenUp[0].row),
+                      std::make_tuple(0u, 4u, 4u));
+            EXPECT_FALSE(stats.complete);
+            EXPECT_EQ(background(frame), 0);
+            EXPECT_EQ(wrongPixels(frame, source.pixels, 0, 0, 256, 512, 1792, 1792), 0)
+                << "tiles (3, 3), (3, 4)";
+            source.note([&] { return failing = false; });
+            if (way == 2) view.retryGivenUp();
+        }
+        ASSERT_TRUE(settle(view));
+        EXPECT_EQ(wrongPixels(drawFrame(&view), source.pixels, 0, 0, 512, 512, 1792, 1792), 0);
+        EXPECT_EQ(view.stats().readsGivenUp, way == 0 ? 0u : fails.size());
+        std::lock_guard<std::mutex> lock(source.mutex);
+        ASSERT_EQ(reads.size(), fails.size() + 1);
+        for (std::size_t i = 0; i < fails.size() && way < 2; ++i)
+            EXPECT_GE(reads[i + 1] - fails[i], way == 0 ? 300ms : 200ms) << "read again too soon";
+    }
+}
+
+TEST_F(TileContract, FirstFrameIsWholeWhenTheViewMayWaitForIt) {
+    for (const int way : {0, 1, 2}) {  // firstDrawWait, waitUntilReady, neither
+        zelvan_test::ProceduralTilesOptions slow;
+        slow.delay = 20ms;
+        ProceduralTiles source(4096, 4096, slow);
+        zelvan::TileViewOptions options;
+        options.firstDrawWait = way == 0 ? 500ms : 0ms;
+        TileView view(source, options);
+        view.place(kMiddle);
+        if (way == 1) {
+            EXPECT_TRUE(view.waitUntilReady(500ms));
+            EXPECT_TRUE(view.ready());
+        }
+        const int blank = background(drawFrame(&view));
+        if (way == 2)
+            std::printf("first frame without waiting: %d of %d pixels background\n", blank, kAll);
+        else
+            EXPECT_EQ(blank, 0) << (way == 0 ? "firstDrawWait" : "waitUntilReady");
+    }
+}
+
+TEST_F(TileContract, StatsTellTheLevelsDrawnAndWhetherTheBudgetChoseThem) {
+    ProceduralTiles source(4096, 4096);
+    zelvan::TileViewOptions small;
+    small.budgetBytes = std::size_t{3} << 20;  // level 0's four tiles need 4 MiB
+    TileView limited(source, small), blended(source);
+    limited.place(kMiddle);
+    blended.place(at(0.35, 256, 256));  // between levels 1 and 2
+    ASSERT_TRUE(settle(limited));
+    ASSERT_TRUE(settle(blended));
+    const zelvan::TileStats a = limited.stats(), b = blended.stats();
+    EXPECT_TRUE(a.budgetLimited);
+    EXPECT_EQ(a.scaleLevel, 0u);
+    EXPECT_GT(a.level, a.scaleLevel);
+    EXPECT_EQ(a.coarserLevel, a.level);
+    EXPECT_FALSE(b.budgetLimited);
+    EXPECT_EQ(std::make_tuple(b.scaleLevel, b.level, b.coarserLevel), std::make_tuple(1u, 1u, 2u));
+}
+
+}  // namespace
