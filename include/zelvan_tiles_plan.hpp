@@ -138,15 +138,16 @@ struct LevelAxis {
     double factor = 1;  // level-0 pixels per texel: a power of two, or the stretch full / size
     bool exact = true;  // factor is a power of two and size the halving of full, rounded up or down
 
-    static LevelAxis of(std::uint32_t size, std::uint32_t full) noexcept {
+    /* Level `level`'s axis: 2^level level-0 pixels a texel when its size is the halving of full, rounded
+     * up or down; else stretched evenly. */
+    static LevelAxis of(std::uint32_t size, std::uint32_t full, std::size_t level) noexcept {
         LevelAxis a;
         a.size = size;
         a.full = full;
-        if (size == full) return a;
-        const double power = std::exp2(std::round(std::log2(static_cast<double>(full) / size)));
-        const std::uint64_t f = static_cast<std::uint64_t>(power);
-        a.exact = (std::uint64_t{full} + f - 1) / f == size || std::uint64_t{full} / f == size;
-        a.factor = a.exact ? power : ratio(full, size);
+        if (level == 0 && size == full) return a;
+        const std::uint64_t f = level < 32 ? std::uint64_t{1} << level : std::uint64_t{1} << 32;
+        a.exact = level > 0 && ((std::uint64_t{full} + f - 1) / f == size || std::uint64_t{full} / f == size);
+        a.factor = a.exact ? static_cast<double>(f) : ratio(full, size);
         return a;
     }
     /* Level-0 position of texel boundary x (0 to size). */
@@ -163,9 +164,9 @@ class LevelGrid {
 public:
     LevelGrid() = default;
     explicit LevelGrid(const std::vector<TileSize>& sizes) : sizes_(sizes) {
-        for (const TileSize& s : sizes) {
-            across_.push_back(LevelAxis::of(s.width, sizes[0].width));
-            down_.push_back(LevelAxis::of(s.height, sizes[0].height));
+        for (std::size_t k = 0; k < sizes.size(); ++k) {
+            across_.push_back(LevelAxis::of(sizes[k].width, sizes[0].width, k));
+            down_.push_back(LevelAxis::of(sizes[k].height, sizes[0].height, k));
         }
     }
     std::size_t count() const noexcept { return sizes_.size(); }
@@ -339,7 +340,9 @@ inline bool visibleTiles(const Placement& placement, const LevelGrid& grid, std:
         if (!std::isfinite(u[i]) || !std::isfinite(v[i])) return true;
     }
     const double vmin = *std::min_element(v, v + 4), vmax = *std::max_element(v, v + 4);
-    if (vmax <= 0 || vmin >= size.height) return true;
+    const double endU = grid.across(level).at(size.width) * toU,
+                 endV = grid.down(level).at(size.height) * toV;
+    if (vmax <= 0 || vmin >= endV) return true;
     const std::uint32_t rows = tilesAcross(size.height), columns = tilesAcross(size.width);
     const auto cell = [](double at, std::uint32_t count) {  // the grid cell holding `at`, clamped
         return static_cast<std::uint32_t>(std::clamp(std::floor(at / kTileSide), 0.0, count - 1.0));
@@ -347,7 +350,7 @@ inline bool visibleTiles(const Placement& placement, const LevelGrid& grid, std:
     const std::uint32_t firstRow = cell(vmin, rows), lastRow = cell(std::nextafter(vmax, -1e300), rows);
     for (std::uint32_t row = firstRow; row <= lastRow; ++row) {
         const double top = static_cast<double>(row) * kTileSide;
-        const double bottom = std::min(top + kTileSide, static_cast<double>(size.height));
+        const double bottom = row + 1 == rows ? endV : top + kTileSide;
         double umin = std::numeric_limits<double>::infinity(), umax = -umin;
         for (int i = 0; i < 4; ++i) {
             const int j = (i + 1) % 4;
@@ -359,7 +362,7 @@ inline bool visibleTiles(const Placement& placement, const LevelGrid& grid, std:
                     umax = std::max(umax, at);
                 }
         }
-        if (!(umax > 0) || !(umin < size.width) || !(umax > umin)) continue;
+        if (!(umax > 0) || !(umin < endU) || !(umax > umin)) continue;
         const std::uint32_t first = cell(umin, columns), last = cell(std::nextafter(umax, -1e300), columns);
         if (out.size() + (last - first + 1) > limit) return false;
         for (std::uint32_t column = first; column <= last; ++column) out.push_back({level, column, row});

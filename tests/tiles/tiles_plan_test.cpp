@@ -205,11 +205,9 @@ TEST(TilesPlan, ChosenLevelsAreThePairWhenItFitsElseTheFinestLevelThatDoes) {
             const bool pair =
                 bytesFor(asked.coarser) + (asked.finer != asked.coarser ? bytesFor(asked.finer) : 0) <=
                 available;
-            const LevelBlend want = pair ? asked : LevelBlend{level, level, 1};
-            EXPECT_EQ(std::make_tuple(got.blend.finer, got.blend.coarser, got.blend.finerOpacity, got.limited,
-                                      got.fits),
-                      std::make_tuple(want.finer, want.coarser, want.finerOpacity, !pair,
-                                      bytesFor(level) <= available));
+            const LevelBlend want = pair ? asked : LevelBlend{level, level};
+            EXPECT_EQ(std::make_tuple(got.blend.finer, got.blend.coarser, got.limited, got.fits),
+                      std::make_tuple(want.finer, want.coarser, !pair, bytesFor(level) <= available));
         }
 }
 
