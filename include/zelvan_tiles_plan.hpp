@@ -96,30 +96,6 @@ inline PixelRect tileRect(TileSize level, std::uint32_t column, std::uint32_t ro
     return {x, y, std::min(kTileSide, level.width - x), std::min(kTileSide, level.height - y)};
 }
 
-/* Quarter q (0 top left, 1 top right, 2 bottom left, 3 bottom right) of a tile; width or height 0 where a
- * tile at the right or bottom edge is too small to have it. */
-inline PixelRect quarterRect(const PixelRect& tile, int q) noexcept {
-    const bool right = (q & 1) != 0, bottom = (q & 2) != 0;
-    PixelRect r;
-    r.x = tile.x + (right ? kQuarterSide : 0);
-    r.y = tile.y + (bottom ? kQuarterSide : 0);
-    r.width = right ? (tile.width > kQuarterSide ? tile.width - kQuarterSide : 0)
-                    : std::min(tile.width, kQuarterSide);
-    r.height = bottom ? (tile.height > kQuarterSide ? tile.height - kQuarterSide : 0)
-                      : std::min(tile.height, kQuarterSide);
-    return r;
-}
-
-/* Texture bytes the library allocates for a tile held as quarters. */
-inline std::size_t tileTextureBytes(const PixelRect& tile) noexcept {
-    std::uint64_t bytes = 0;
-    for (int q = 0; q < 4; ++q) {
-        const PixelRect r = quarterRect(tile, q);
-        if (r.width != 0 && r.height != 0) bytes += nextPow2(r.width) * nextPow2(r.height) * 4;
-    }
-    return static_cast<std::size_t>(bytes);
-}
-
 /* Level-0 pixels per pixel of a level (an even stretch, for levels that are no halving). */
 inline double ratio(std::uint32_t full, std::uint32_t part) noexcept {
     return part == full ? 1.0 : static_cast<double>(full) / part;
