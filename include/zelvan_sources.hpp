@@ -1,0 +1,134 @@
+/*
+ * Zelvan sources: pictures on disk and on servers, opened as tile sources for zelvan::TileView.
+ *
+ *     zelvan::sources::Opened opened = zelvan::sources::open("slide.tiff");        // or an https URL
+ *     if (!opened) { std::fprintf(stderr, "%s\n", opened.error.c_str()); return 1; }
+ *     zelvan::TileView view(library, *opened.source);
+ *
+ * A path is read through libvips: every format it reads, upright (the orientation tag applied), in sRGB
+ * (an embedded ICC profile applied), 16-bit and float samples mapped to 8 bits. A pyramidal file's own
+ * levels are read; a plain picture too large to read at random is written once into a pyramidal TIFF
+ * in the cache. A URL (http or https only) may name an IIIF image (its info.json or its base URL), a
+ * Deep Zoom .dzi, a pyramidal TIFF read by range requests, or an {z}/{x}/{y} tile template (with the
+ * picture's size given in the options).
+ *
+ * This is the companion library Zelvan::sources (libzelvan_sources), built where libvips (and, for
+ * URLs, libcurl) are found. libzelvan itself needs none of them.
+ */
+#ifndef ZELVAN_SOURCES_HPP
+#define ZELVAN_SOURCES_HPP
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "zelvan_tiles_source.hpp"
+
+#if defined(ZELVAN_SOURCES_STATIC)
+#define ZELVAN_SOURCES_API
+#elif defined(_WIN32)
+#if defined(ZELVAN_SOURCES_BUILDING)
+#define ZELVAN_SOURCES_API __declspec(dllexport)
+#else
+#define ZELVAN_SOURCES_API __declspec(dllimport)
+#endif
+#else
+#define ZELVAN_SOURCES_API __attribute__((visibility("default")))
+#endif
+
+namespace zelvan {
+namespace sources {
+
+/* How 16-bit and float samples become 8-bit ones: as their format says (8-bit as they are, 16-bit
+ * integers over their full range, float and FITS from the picture's own percentiles), from the
+ * picture's 0.5th to 99.5th percentiles, or a fixed range in sample units. */
+struct DisplayRange {
+    enum class Mode { Default, Auto, Fixed };
+    Mode mode = Mode::Default;
+    double min = 0, max = 0; /* Fixed only */
+};
+
+struct OpenOptions {
+    /* The cache of pyramids written for large plain pictures and of fetched tiles. Empty:
+     * $XDG_CACHE_HOME/zelvan, or ~/.cache/zelvan. */
+    std::string cacheDirectory;
+    /* The cache's size limit in bytes, the least recently used files removed past it; 0: no limit. */
+    std::uint64_t cacheLimitBytes = std::uint64_t{10} << 30;
+    /* Keep fetched tiles in the cache (a server's "Cache-Control: no-store" is honoured either way). */
+    bool cacheRemote = true;
+
+    DisplayRange range;
+
+    /* Remote pictures: how long a request may wait for the server to connect or to send more bytes
+     * before it fails, and how many requests run at once to one host. */
+    std::chrono::milliseconds timeout{std::chrono::seconds(30)};
+    unsigned requestsPerHost = 6;
+
+    /* {z}/{x}/{y} templates say nothing of the picture: its full size and level count go here (the
+     * finest level is z = levels - 1, each coarser one half of it). {-y} or tms: rows counted from the
+     * bottom. */
+    std::uint32_t templateWidth = 0, templateHeight = 0;
+    unsigned templateLevels = 0;
+    unsigned templateTileSize = 256;
+
+    /* Told each warning about a picture that is still shown (metadata that cannot be used, damage
+     * that leaves the pixels readable), one line each. Empty: printed on stderr. */
+    std::function<void(const std::string& line)> warning;
+    /* Told how far writing a large plain picture into the cache has come, 0 to 1; may be empty. */
+    std::function<void(double done)> progress;
+};
+
+/* What is known of an opened picture. */
+struct PictureInfo {
+    std::uint32_t width = 0, height = 0; /* level 0, after orientation */
+    unsigned bands = 0;                   /* in the file: 1 grey, 3 RGB, 4 RGBA, or more */
+    unsigned bitsPerSample = 8;
+    bool floatSamples = false;
+    bool signedSamples = false;
+    std::vector<TileSize> levels;         /* as the tile source gives them, finest first */
+    bool orientationApplied = false;      /* the file's orientation tag turned the picture */
+    std::string format;                   /* "png", "tiff", "iiif 3", "dzi", "xyz", ... */
+    bool remote = false;
+};
+
+/* What has moved over the network so far (all zero for a picture on disk). */
+struct TransferStats {
+    std::size_t requestsInFlight = 0;
+    std::uint64_t requests = 0;
+    std::uint64_t bytesFetched = 0;   /* from the network, not from the cache */
+    std::uint64_t bytesFromCache = 0;
+    std::uint64_t cancelled = 0;      /* requests stopped because their tile was no longer wanted */
+    std::uint64_t failed = 0;
+};
+
+/* A picture's tile source: reads are safe from several threads at once, as TileView asks. */
+class PictureSource : public TileSource {
+public:
+    virtual const PictureInfo& info() const = 0;
+    /* Why the last read that failed failed, in one line; empty if none has. */
+    virtual std::string lastError() const = 0;
+    virtual TransferStats transfers() const { return {}; }
+};
+
+struct Opened {
+    std::unique_ptr<PictureSource> source;
+    std::string error; /* one line, when source is empty */
+    explicit operator bool() const noexcept { return source != nullptr; }
+};
+
+/* Opens a path or an http(s) URL. Never throws: a picture that cannot be opened gives an empty source
+ * and the reason in one line. Opening a large plain picture the first time writes its pyramid into
+ * the cache, which takes as long as reading it. */
+ZELVAN_SOURCES_API Opened open(const std::string& pathOrUrl, const OpenOptions& options = {});
+
+/* "auto" or "MIN,MAX" (MIN < MAX, both finite) as a DisplayRange; false, with the reason, otherwise. */
+ZELVAN_SOURCES_API bool parseDisplayRange(const std::string& text, DisplayRange& range, std::string& error);
+
+}  // namespace sources
+}  // namespace zelvan
+
+#endif /* ZELVAN_SOURCES_HPP */

@@ -1,0 +1,60 @@
+// One call for a path or a URL: a URL (anything with a scheme) goes to the remote room, which takes only
+// http and https; everything else is a path for libvips.
+#include <exception>
+#include <new>
+#include <string>
+
+#include "disk/disk_opening.h"
+#include "remote/remote_opening.h"
+#include "zelvan_sources.hpp"
+
+namespace zelvan {
+namespace sources {
+namespace {
+
+// "scheme:" before any slash, as in "https://..." or "file:///..."; not "C:\picture.png" (one letter,
+// a drive) nor a relative path with a colon further on.
+bool looksLikeUrl(const std::string& text) {
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos || colon < 2 || text.compare(colon, 3, "://") != 0) return false;
+    for (std::size_t i = 0; i < colon; ++i) {
+        const char c = text[i];
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        const bool other = (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+        if (!letter && !(i > 0 && other)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+Opened open(const std::string& pathOrUrl, const OpenOptions& options) {
+    Opened opened;
+    try {
+        if (pathOrUrl.empty()) {
+            opened.error = "no picture named";
+        } else if (looksLikeUrl(pathOrUrl)) {
+#ifdef ZELVAN_SOURCES_REMOTE
+            opened.source = detail::openRemote(pathOrUrl, options, opened.error);
+#else
+            opened.error = pathOrUrl + ": this build of Zelvan's sources reads no URLs (it was built without libcurl)";
+#endif
+        } else {
+            opened.source = detail::openDisk(pathOrUrl, options, opened.error);
+        }
+    } catch (const std::bad_alloc&) {
+        opened.source.reset();
+        opened.error = pathOrUrl + ": out of memory";
+    } catch (const std::exception& error) {
+        opened.source.reset();
+        opened.error = pathOrUrl + ": " + error.what();
+    } catch (...) {
+        opened.source.reset();
+        opened.error = pathOrUrl + ": cannot be opened";
+    }
+    if (!opened.source && opened.error.empty()) opened.error = pathOrUrl + ": cannot be opened";
+    return opened;
+}
+
+}  // namespace sources
+}  // namespace zelvan
