@@ -36,7 +36,8 @@ inline double limitedT(const ChannelMapping& c, double v) noexcept {
 inline double shapedT(const ChannelMapping& c, double t) noexcept {
     double y = t;
     if (c.curve == Curve::SquareRoot) y = std::sqrt(t);
-    if (c.curve == Curve::Log) y = std::log10(1000 * t + 1) / std::log10(1001.0);
+    // log1p: log10(1000 t + 1) without losing tiny t, which a gamma below 1 would make visible.
+    if (c.curve == Curve::Log) y = std::log1p(1000 * t) / std::log(1001.0);
     if (c.curve == Curve::Asinh) y = std::asinh(10 * t) / std::asinh(10.0);
     if (c.gamma != 1) y = std::pow(y, c.gamma);
     return c.inverted ? 1 - y : y;
