@@ -51,7 +51,8 @@ public:
         if (layout_.type == zelvan::SampleType::Float32) {
             if (nonFinite_ && x % 97 == 5) return std::numeric_limits<double>::quiet_NaN();
             if (nonFinite_ && y % 89 == 7) return (x & 1) != 0 ? HUGE_VAL : -HUGE_VAL;
-            return static_cast<float>(100 * std::sin(x * 0.01 + channel) * std::cos(y * 0.013 + level));
+            return static_cast<float>(100 * std::sin(x * 0.01 + channel) *
+                                      std::cos(y * 0.013 + double(level)));
         }
         const std::uint32_t v =
             (x * 5 + y * 3 + channel * 1000 + static_cast<std::uint32_t>(level) * 77) & 0xFFF;
