@@ -114,6 +114,13 @@ public:
             ch.colormap = mapping.colormap;
             ch.min = c.min;
             ch.inverseRange = 1 / (c.max - c.min);
+            // In float, min as the sum of two floats keeps v - min exact near min, where steep curves
+            // magnify any error; limits or spans beyond float's normal range take the double path.
+            const double inverse = std::fabs(ch.inverseRange);
+            ch.floatSafe = std::fabs(c.min) < 1e37 && inverse > 1e-37 && inverse < 1e37;
+            ch.minHigh = ch.floatSafe ? static_cast<float>(c.min) : 0;
+            ch.minLow = ch.floatSafe ? static_cast<float>(c.min - ch.minHigh) : 0;
+            ch.inverseRangeFloat = static_cast<float>(ch.inverseRange);
             ch.colour[0] = static_cast<float>(c.colour.blue);
             ch.colour[1] = static_cast<float>(c.colour.green);
             ch.colour[2] = static_cast<float>(c.colour.red);
@@ -134,6 +141,17 @@ public:
             double rgb[3];
             detail::colormapAt(mapping.colormap, i / 255.0, rgb);
             for (int k = 0; k < 3; ++k) colormapRgb_[i][k] = static_cast<float>(rgb[k]);
+        }
+        // One float channel: its texel by the shaped value, in kTexelSteps steps.
+        texelByValue_.clear();
+        if (layout.type == SampleType::Float32 && channels_.size() == 1) {
+            texelByValue_.resize(kTexelSteps + 1);
+            for (std::uint32_t i = 0; i <= kTexelSteps; ++i) {
+                double rgb[3];
+                shareAt(channels_[0].mapping, mapping.colormap, double(i) / kTexelSteps, rgb);
+                const unsigned char texel[4] = {toByte(rgb[2]), toByte(rgb[1]), toByte(rgb[0]), 255};
+                std::memcpy(&texelByValue_[i], texel, 4);
+            }
         }
     }
 
@@ -168,7 +186,11 @@ public:
                                   [](std::int16_t v) { return static_cast<std::uint16_t>(v) ^ 0x8000u; });
                         break;
                     case SampleType::Float32:
-                        floatRun(reinterpret_cast<const float*>(in) + at, n, out + std::size_t{x} * 4);
+                        if (texelByValue_.empty())
+                            floatRun(reinterpret_cast<const float*>(in) + at, n, out + std::size_t{x} * 4);
+                        else
+                            singleFloatRun(reinterpret_cast<const float*>(in) + at, n,
+                                           out + std::size_t{x} * 4);
                         break;
                     default:
                         return false;
@@ -180,12 +202,17 @@ public:
 
 private:
     static constexpr std::uint32_t kChunk = 512;
+    // Steps of the single float channel's texel table: a step moves a component by at most 1/16 level
+    // (colormaps' steepest entries are about 4 levels apart, 16 steps).
+    static constexpr std::uint32_t kTexelSteps = 4096;
     struct Channel {
         ChannelMapping mapping;
         Colormap colormap = Colormap::None;
         std::shared_ptr<const std::vector<std::uint64_t>> packed;  // integer samples: share by value
         std::shared_ptr<const std::vector<float>> curve;           // floats: shaped value by t's bits
         double min = 0, inverseRange = 1;
+        bool floatSafe = false;
+        float minHigh = 0, minLow = 0, inverseRangeFloat = 1;
         float colour[3] = {};  // blue, green, red
         float shapedZero = 0;
     };
@@ -270,8 +297,13 @@ private:
     /* The shaped value of a finite sample, from the curve table (exactly, for t below float's normal
      * range, where the table has no entries). */
     static float shapedFloat(const Channel& ch, float v) noexcept {
-        const double t = std::clamp((static_cast<double>(v) - ch.min) * ch.inverseRange, 0.0, 1.0);
-        const float tf = static_cast<float>(t);
+        float tf = 0;
+        if (ch.floatSafe) {
+            tf = std::min(std::max(((v - ch.minHigh) - ch.minLow) * ch.inverseRangeFloat, 0.0f), 1.0f);
+        } else {
+            tf =
+                static_cast<float>(std::clamp((static_cast<double>(v) - ch.min) * ch.inverseRange, 0.0, 1.0));
+        }
         if (tf >= FLT_MIN) {
             std::uint32_t bits;
             std::memcpy(&bits, &tf, sizeof bits);
@@ -280,7 +312,24 @@ private:
                             (1.0f / (1u << detail::kCurveShift));
             return at[0] + f * (at[1] - at[0]);
         }
+        const double t = std::clamp((static_cast<double>(v) - ch.min) * ch.inverseRange, 0.0, 1.0);
         return t > 0 ? static_cast<float>(detail::shapedT(ch.mapping, t)) : ch.shapedZero;
+    }
+
+    void singleFloatRun(const float* in, std::uint32_t n, unsigned char* out) const noexcept {
+        const Channel& ch = channels_[0];
+        const unsigned stride = layout_.channels;
+        const unsigned char nonFinite[4] = {nonFinite_[0], nonFinite_[1], nonFinite_[2], 255};
+        std::uint32_t bad;
+        std::memcpy(&bad, nonFinite, 4);
+        for (std::uint32_t x = 0; x < n; ++x, out += 4) {
+            const float v = in[ch.mapping.channel + std::size_t{x} * stride];
+            const std::uint32_t texel =
+                v - v == 0
+                    ? texelByValue_[static_cast<std::uint32_t>(shapedFloat(ch, v) * kTexelSteps + 0.5f)]
+                    : bad;
+            std::memcpy(out, &texel, 4);
+        }
     }
 
     void floatRun(const float* in, std::uint32_t n, unsigned char* out) const noexcept {
@@ -321,6 +370,7 @@ private:
     std::vector<Channel> channels_;
     float colormapRgb_[256][3] = {};   // red, green, blue, 0 to 255
     unsigned char nonFinite_[3] = {};  // blue, green, red
+    std::vector<std::uint32_t> texelByValue_;
 };
 
 }  // namespace zelvan
