@@ -217,6 +217,13 @@ inline std::vector<std::string> fields(const std::string& text) {
             out.back() += ch;
     return out;
 }
+/* Text quoted for a one-line message: control characters shown as '?', at most 40 characters. */
+inline std::string quoted(const std::string& text) {
+    std::string out = "'";
+    for (std::size_t i = 0; i < text.size() && i < 40; ++i)
+        out += static_cast<unsigned char>(text[i]) < 32 || text[i] == 127 ? '?' : text[i];
+    return out + (text.size() > 40 ? "...'" : "'");
+}
 /* The whole text as a number (C locale whatever the program's locale). */
 template <typename T>
 bool wholeNumber(const std::string& text, T& out) {
@@ -235,22 +242,22 @@ inline bool parseChannel(const std::string& text, ChannelMapping& out, std::stri
     const std::vector<std::string> f = detail::fields(text);
     ChannelMapping c;
     if (f.size() < 4 || f.size() > 6) {
-        error = "'" + text + "': expected INDEX:#RRGGBB:MIN:MAX[:CURVE[:GAMMA]]";
+        error = detail::quoted(text) + ": expected INDEX:#RRGGBB:MIN:MAX[:CURVE[:GAMMA]]";
         return false;
     }
     unsigned colour = 0;
     if (!detail::wholeNumber(f[0], c.channel)) {
-        error = "'" + f[0] + "' is no channel index";
+        error = detail::quoted(f[0]) + " is no channel index";
         return false;
     }
     if (f[1].size() != 7 || f[1][0] != '#' ||
         std::from_chars(f[1].data() + 1, f[1].data() + 7, colour, 16).ptr != f[1].data() + 7) {
-        error = "'" + f[1] + "' is no colour: expected #RRGGBB";
+        error = detail::quoted(f[1]) + " is no colour: expected #RRGGBB";
         return false;
     }
     c.colour = {double(colour >> 16 & 255), double(colour >> 8 & 255), double(colour & 255)};
     if (!detail::wholeNumber(f[2], c.min) || !detail::wholeNumber(f[3], c.max)) {
-        error = "'" + f[2] + ":" + f[3] + "': limits must be numbers";
+        error = detail::quoted(f[2] + ":" + f[3]) + ": limits must be numbers";
         return false;
     }
     if (f.size() > 4) {
@@ -258,12 +265,12 @@ inline bool parseChannel(const std::string& text, ChannelMapping& out, std::stri
         c.inverted = !curve.empty() && curve[0] == '-';
         if (c.inverted) curve.erase(0, 1);
         if (!parseCurve(curve, c.curve)) {
-            error = "unknown curve '" + f[4] + "': expected linear, sqrt, log or asinh";
+            error = "unknown curve " + detail::quoted(f[4]) + ": expected linear, sqrt, log or asinh";
             return false;
         }
     }
     if (f.size() > 5 && !detail::wholeNumber(f[5], c.gamma)) {
-        error = "'" + f[5] + "': gamma must be a number";
+        error = detail::quoted(f[5]) + ": gamma must be a number";
         return false;
     }
     out = c;

@@ -76,7 +76,8 @@ struct ChannelValues {
 }  // namespace detail
 
 /* The values at lowPercent and highPercent (0 to 100, nearest rank) of `values`, which it reorders. A
- * flat channel (both the same) gets max = min + 1, so that the limits make a valid mapping. */
+ * flat channel (both the same) gets max a little above min (by 1, or a millionth of min if more), so
+ * that the limits make a valid mapping. */
 inline ChannelLimits percentileLimits(std::vector<float>& values, double lowPercent, double highPercent) {
     ChannelLimits limits;
     if (values.empty() || !(lowPercent >= 0 && lowPercent <= highPercent && highPercent <= 100))
@@ -88,7 +89,8 @@ inline ChannelLimits percentileLimits(std::vector<float>& values, double lowPerc
     };
     limits.min = at(lowPercent);
     limits.max = at(highPercent);
-    if (limits.max == limits.min) limits.max = limits.min + 1;
+    // Wide enough to be told apart from min even for floats of great magnitude.
+    if (limits.max == limits.min) limits.max = limits.min + std::max(1.0, std::fabs(limits.min) * 0x1p-20);
     limits.found = true;
     return limits;
 }
