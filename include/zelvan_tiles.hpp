@@ -547,19 +547,22 @@ private:
         }
 
         /* Keeps an arrival's samples: its buffer when the tile fills most of it (the reader makes a new
-         * one), else a copy of the tile's size. */
-        void keepRaw(Arrival& a) {
-            const std::uint64_t key = detail::tileKey(a.request.tile);
-            const std::size_t bytes =
-                std::size_t{a.request.rect.width} * a.request.rect.height * pixelBytes(layout);
-            if (bytes * 2 > reader.bufferBytes()) {
-                raw.keep(key, a.pixels, reader.bufferBytes(), frameNumber);
-                return;
+         * one), else a copy of the tile's size. Out of memory, it is not kept (and read again if need be). */
+        void keepRaw(Arrival& a) noexcept {
+            try {
+                const std::uint64_t key = detail::tileKey(a.request.tile);
+                const std::size_t bytes =
+                    std::size_t{a.request.rect.width} * a.request.rect.height * pixelBytes(layout);
+                if (bytes * 2 > reader.bufferBytes()) {
+                    raw.keep(key, a.pixels, reader.bufferBytes(), frameNumber);
+                    return;
+                }
+                detail::RawTiles::Buffer copy(new (std::nothrow) unsigned char[bytes]);
+                if (!copy) return;
+                std::copy(a.pixels.get(), a.pixels.get() + bytes, copy.get());
+                raw.keep(key, copy, bytes, frameNumber);
+            } catch (...) {  // std::bad_alloc: the arrival keeps its buffer
             }
-            detail::RawTiles::Buffer copy(new (std::nothrow) unsigned char[bytes]);
-            if (!copy) return;
-            std::copy(a.pixels.get(), a.pixels.get() + bytes, copy.get());
-            raw.keep(key, copy, bytes, frameNumber);
         }
 
         /* Typed pictures: the wanted tiles kept raw whose texels are of an older mapping, or gone, made

@@ -59,7 +59,11 @@ public:
             if (victim == tiles_.end()) return false;
             erase(victim);
         }
-        tiles_.emplace(key, Tile{std::move(samples), bytes, frame});
+        // The entry first: if it cannot be had, the caller keeps its buffer.
+        Tile& tile = tiles_.emplace(key, Tile{}).first->second;
+        tile.samples = std::move(samples);
+        tile.bytes = bytes;
+        tile.lastWanted = frame;
         bytes_ += bytes;
         return true;
     }
