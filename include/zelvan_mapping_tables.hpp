@@ -23,7 +23,9 @@
 #include <vector>
 
 // One float channel eight pixels at a time where the processor has AVX2 (chosen when the program runs).
-#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+// Not on Windows, where GCC does not align the stack to the 32 bytes AVX spills need.
+#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__)) && \
+    !defined(_WIN32)
 #define ZELVAN_MAPPING_AVX2 1
 #include <immintrin.h>
 #endif
