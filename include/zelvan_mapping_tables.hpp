@@ -291,11 +291,22 @@ private:
     template <typename Sample, typename Index>
     void packedRun(const Sample* in, std::uint32_t n, unsigned char* out, Index index) const noexcept {
         std::uint64_t sum[kChunk] = {};
-        const unsigned stride = layout_.channels;
-        for (const Channel& ch : channels_) {
-            const std::uint64_t* table = ch.packed->data();
-            const Sample* s = in + ch.mapping.channel;
-            for (std::uint32_t x = 0; x < n; ++x) sum[x] += table[index(s[std::size_t{x} * stride])];
+        const std::size_t stride = layout_.channels;
+        // Channels four at a time: the running sums are loaded and stored a quarter as often.
+        std::size_t c = 0;
+        for (; c + 4 <= channels_.size(); c += 4) {
+            const std::uint64_t *t0 = channels_[c].packed->data(), *t1 = channels_[c + 1].packed->data(),
+                                *t2 = channels_[c + 2].packed->data(), *t3 = channels_[c + 3].packed->data();
+            const Sample *s0 = in + channels_[c].mapping.channel, *s1 = in + channels_[c + 1].mapping.channel,
+                         *s2 = in + channels_[c + 2].mapping.channel,
+                         *s3 = in + channels_[c + 3].mapping.channel;
+            for (std::size_t x = 0, at = 0; x < n; ++x, at += stride)
+                sum[x] += t0[index(s0[at])] + t1[index(s1[at])] + t2[index(s2[at])] + t3[index(s3[at])];
+        }
+        for (; c < channels_.size(); ++c) {
+            const std::uint64_t* table = channels_[c].packed->data();
+            const Sample* s = in + channels_[c].mapping.channel;
+            for (std::size_t x = 0, at = 0; x < n; ++x, at += stride) sum[x] += table[index(s[at])];
         }
         for (std::uint32_t x = 0; x < n; ++x, out += 4) {
             out[0] = detail::unpackedLane(sum[x], 0);
