@@ -24,7 +24,6 @@
 #include <fstream>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "contest.h"
@@ -32,6 +31,7 @@
 #include "procedural_tiles.h"
 #include "suites.h"
 #include "summary_reporter.h"
+#include "view_frames.h"
 #include "zelvan_pyramid.hpp"
 #include "zelvan_tiles.hpp"
 
@@ -41,7 +41,6 @@ namespace {
 
 constexpr int kViewSide = 1024;
 constexpr std::uint32_t kLargeSide = 1000000, kSmallSide = 2000;
-constexpr double kCompleteWithin = 60;  // seconds: a view that takes longer has failed
 constexpr std::size_t kMiB = std::size_t{1} << 20;
 
 zelvan::Frame viewFrame() {
@@ -56,18 +55,6 @@ void clearView() {
     glFinish();
 }
 
-// Draws frames (waiting a little between them, as the reads arrive) until one is complete.
-bool drawUntilComplete(zelvan::TileView& view) {
-    const double giveUp = now() + kCompleteWithin;
-    for (;;) {
-        view.draw(viewFrame());
-        glFinish();
-        if (view.stats().complete) return true;
-        if (now() > giveUp) return false;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-}
-
 void firstFrame(benchmark::State& state) {
     zelvan_support::ProceduralTiles large(kLargeSide, kLargeSide), small(kSmallSide, kSmallSide);
     zelvan::Library library;
@@ -79,7 +66,7 @@ void firstFrame(benchmark::State& state) {
                            const double start = now();
                            auto view = std::make_unique<zelvan::TileView>(source);
                            view->place(zelvan::fit(source.width(), source.height(), kViewSide, kViewSide));
-                           ok = *view && drawUntilComplete(*view) && ok;
+                           ok = *view && drawUntilComplete(*view, viewFrame()) && ok;
                            return now() - start;  // the view's clean-up is not timed
                        }};
     };
@@ -102,7 +89,7 @@ void firstFrameSlowSource(benchmark::State& state) {
                            const double start = now();
                            auto view = std::make_unique<zelvan::TileView>(source, options);
                            view->place(zelvan::fit(source.width(), source.height(), kViewSide, kViewSide));
-                           ok = *view && drawUntilComplete(*view) && ok;
+                           ok = *view && drawUntilComplete(*view, viewFrame()) && ok;
                            return now() - start;
                        }};
     };
@@ -147,7 +134,7 @@ void stillFrame(benchmark::State& state, double scale) {
     pyramid.place(placement);
     view.place(placement);
     zelvan_support::setUpOrtho(kViewSide, kViewSide);
-    ok = view && drawUntilComplete(view) && ok;
+    ok = view && drawUntilComplete(view, viewFrame()) && ok;
     pyramid.draw();  // the renderer prepares each texture on first use; neither entrant pays for that
     glFinish();
 

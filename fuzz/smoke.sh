@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds a fuzzer with clang in build/fuzz (or $ZELVAN_FUZZ_BUILD) and fuzzes for the given number of
 # seconds (default 60), starting from its seed corpus:
-#   fuzz/smoke.sh [seconds] [call|picture|tiles]
+#   fuzz/smoke.sh [seconds] [call|picture|tiles|mapping]
 # call (the default) is the library's call-sequence fuzzer, seeded from fuzz/corpus/; picture is the
 # demo programs' picture reading through libvips, seeded from fuzz/picture_corpus/; tiles is the tile
-# view over a null OpenGL, seeded from fuzz/tiles_corpus/. New inputs go to fuzz/<name>-run/ (not committed); a failing
+# view over a null OpenGL, seeded from fuzz/tiles_corpus/; mapping is the display mapping alone, against
+# a reference in double, from no seed. New inputs go to fuzz/<name>-run/ (not committed); a failing
 # input is written to the build directory and its path printed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,7 +14,8 @@ case ${2:-call} in
   call) target=zelvan_call_fuzzer seeds=fuzz/corpus run=fuzz/corpus-run ;;
   picture) target=zelvan_picture_fuzzer seeds=fuzz/picture_corpus run=fuzz/picture_corpus-run ;;
   tiles) target=zelvan_tiles_fuzzer seeds=fuzz/tiles_corpus run=fuzz/tiles_corpus-run ;;
-  *) echo "usage: fuzz/smoke.sh [seconds] [call|picture|tiles]" >&2; exit 2 ;;
+  mapping) target=zelvan_mapping_fuzzer seeds=fuzz/mapping_corpus run=fuzz/mapping_corpus-run ;;
+  *) echo "usage: fuzz/smoke.sh [seconds] [call|picture|tiles|mapping]" >&2; exit 2 ;;
 esac
 build=${ZELVAN_FUZZ_BUILD:-build/fuzz}
 

@@ -39,6 +39,11 @@
  * thread library (CMake: Zelvan::tiles). Nothing here throws; running out of memory leaves the view
  * empty or drawing less for a frame.
  *
+ * Typed pictures (TileSource::sampleLayout other than colours): tiles are kept raw, within rawBudgetBytes,
+ * and become texels through the view's DisplayMapping as they are uploaded. setMapping() makes the
+ * visible tiles anew from the raw ones, coarse levels first, within the per-frame upload allowance, each
+ * drawn with its old texels until its new ones are in: no read, no blank. docs/scientific.md tells more.
+ *
  * Lifetime: the source must outlive the view. A view that outlives its Library (or the instance it was
  * made in) draws nothing, reports nothing resident, and never touches a later instance.
  */
@@ -52,14 +57,19 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <string>
 #include <thread>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "zelvan.hpp"
+#include "zelvan_mapping.hpp"
+#include "zelvan_mapping_statistics.hpp"
+#include "zelvan_mapping_tables.hpp"
 #include "zelvan_tiles_cache.hpp"
 #include "zelvan_tiles_plan.hpp"
+#include "zelvan_tiles_raw.hpp"
 #include "zelvan_tiles_reader.hpp"
 #include "zelvan_tiles_source.hpp"
 
@@ -84,6 +94,10 @@ struct TileViewOptions {
     /* The first draw waits up to this long for the one-tile level, so that it is not blank (as
      * waitUntilReady). 0: it draws what there is. */
     std::chrono::milliseconds firstDrawWait{0};
+    /* Typed pictures: bytes of raw samples kept (least recently wanted first), so that a new mapping, or
+     * a tile wanted again, needs no read. A tile that does not fit is read again when its mapping
+     * changes. Unused for pictures of their own colours. */
+    std::size_t rawBudgetBytes = std::size_t{512} << 20;
 };
 
 /* Why a view is empty, or Ready when it is not. */
@@ -92,6 +106,7 @@ enum class TileViewStatus {
     Empty,         // made by the default constructor, or moved from
     NoLibrary,     // no library instance (no Library, or ZelvanInit not called) when it was made
     BadLevels,     // the source's levels make no sense (see TileSource)
+    BadSamples,    // the source's sample layout makes no sense (see SampleLayout)
     SourceFailed,  // the source threw while telling its levels
     OutOfMemory,   // the view's memory could not be had
     LibraryGone,   // its library instance has ended since
@@ -109,6 +124,8 @@ inline const char* describe(TileViewStatus status) noexcept {
         case TileViewStatus::BadLevels:
             return "the source's levels make no sense (1 to 64 levels, none empty, none larger than the one "
                    "before)";
+        case TileViewStatus::BadSamples:
+            return "the source's samples make no sense (colours, or 1 to 64 channels of a known type)";
         case TileViewStatus::SourceFailed:
             return "the source failed while telling its levels";
         case TileViewStatus::OutOfMemory:
@@ -134,7 +151,9 @@ struct TileStats {
     std::size_t scaleLevel = 0;        // the finer level its scale asked for
     bool budgetLimited = false;        // the budget made it draw coarser levels than its scale asked
     bool ready = false;                // the one-tile level is resident: no frame shows a hole
-    bool complete = false;             // it drew every tile it wanted at the levels it wanted
+    std::size_t rawBytes = 0;          // raw samples kept (typed pictures)
+    std::size_t rawTiles = 0;
+    bool complete = false;  // it drew every tile it wanted at the levels it wanted
 };
 
 class TileView {
@@ -160,18 +179,23 @@ public:
             status_ = TileViewStatus::SourceFailed;
             levels.resize(std::min(source.levelCount(), detail::kMaxLevels + 1));
             for (std::size_t k = 0; k < levels.size(); ++k) levels[k] = source.levelSize(k);
+            const SampleLayout layout = source.sampleLayout();
             status_ = TileViewStatus::OutOfMemory;
             if (!detail::levelsMakeSense(levels)) {
                 status_ = TileViewStatus::BadLevels;
                 return;
             }
-            std::unique_ptr<State> state(new State(source, levels, options));
+            if (checkLayout(layout) != nullptr) {
+                status_ = TileViewStatus::BadSamples;
+                return;
+            }
+            std::unique_ptr<State> state(new State(source, levels, options, layout));
             state->probe = std::move(probe);
             unsigned workers = options.workers;
             if (workers == 0) workers = std::clamp(std::thread::hardware_concurrency(), 4u, 8u);
             // No more workers than tiles may be held at once: more would only wait.
             workers = std::min(workers, static_cast<unsigned>(detail::TileReader::kHeldTiles));
-            if (!state->reader.start(source, options.readOnDrawingThread ? 0 : workers)) return;
+            if (!state->reader.start(source, options.readOnDrawingThread ? 0 : workers, layout)) return;
             state->requestPinned();
             state_ = std::move(state);
             status_ = TileViewStatus::Ready;
@@ -259,8 +283,86 @@ public:
     void invalidate(std::uint32_t x, std::uint32_t y, std::uint32_t width, std::uint32_t height) noexcept {
         if (!live() || width == 0 || height == 0) return;
         try {
-            state_->cache.invalidate({double(x), double(y), double(x) + width, double(y) + height});
+            const detail::Area area{double(x), double(y), double(x) + width, double(y) + height};
+            state_->cache.invalidate(area);
+            state_->raw.invalidate(state_->grid, area);
         } catch (...) {  // std::bad_alloc: the tiles are not marked; nothing else changes
+        }
+    }
+
+    /* Typed pictures: raw samples kept within `bytes` from now on, least recently wanted evicted. */
+    void setRawBudget(std::size_t bytes) noexcept {
+        if (!state_) return;
+        state_->options.rawBudgetBytes = bytes;
+        state_->raw.setBudget(bytes);
+    }
+
+    /* What the source's pixels are (its own colours for an empty view). */
+    SampleLayout sampleLayout() const noexcept { return state_ ? state_->layout : SampleLayout{}; }
+
+    /*
+     * Typed pictures: shows the samples through `mapping` from the next draw on. The tiles on screen are
+     * made anew from their raw samples (no read while they are kept; see rawBudgetBytes), pinned and
+     * coarse levels first, within uploadBytesPerFrame a draw, each drawn with its old texels until its
+     * new ones are in. False, the previous mapping kept, when the mapping is invalid for the picture
+     * (`reason`, if given, says why in one line), the picture has its own colours, the view is empty,
+     * or out of memory. Cost: a table per changed channel (65536 entries for 16 bits, about 32000 for
+     * floats), then the visible tiles' mapping, spread over the next draws.
+     */
+    bool setMapping(const DisplayMapping& mapping, std::string* reason = nullptr) noexcept {
+        try {
+            if (!live()) {
+                if (reason != nullptr) *reason = describe(status());
+                return false;
+            }
+            const std::string why = mapping.validate(state_->layout);
+            if (!why.empty()) {
+                if (reason != nullptr) *reason = why;
+                return false;
+            }
+            MappingTables next;
+            next.build(mapping, state_->layout, &state_->tables);
+            DisplayMapping copy = mapping;
+            state_->tables = std::move(next);
+            state_->mapping = std::move(copy);
+            ++state_->mappingNumber;
+            return true;
+        } catch (...) {  // std::bad_alloc: the mapping before stays
+            if (reason != nullptr) *reason = "out of memory";
+            return false;
+        }
+    }
+    /* The mapping shown (the default one, defaultMapping(), until setMapping; empty for pictures of their
+     * own colours and for an empty view). */
+    const DisplayMapping& mapping() const noexcept {
+        static const DisplayMapping none;
+        return state_ ? state_->mapping : none;
+    }
+
+    /*
+     * Typed pictures: a channel's histogram in `bins` bins, and its limits at two percentiles (nearest
+     * rank), from the raw samples of the finest level kept whole (usually the one-tile level; else the
+     * coarsest level kept in part), NaN and infinities left out. Empty, or found false, before any such
+     * tile is read, for a channel the picture lacks, or out of memory. Cost: a pass over at most 4
+     * million samples.
+     */
+    ChannelHistogram histogram(unsigned channel, unsigned bins = 256) const noexcept {
+        try {
+            detail::ChannelValues values;
+            if (state_ != nullptr) state_->channelValues(channel, values);
+            return histogramOf(values.values, values.nonFinite, bins);
+        } catch (...) {  // std::bad_alloc
+            return {};
+        }
+    }
+    ChannelLimits autoLimits(unsigned channel, double lowPercent = 0.5,
+                             double highPercent = 99.5) const noexcept {
+        try {
+            detail::ChannelValues values;
+            if (state_ != nullptr) state_->channelValues(channel, values);
+            return percentileLimits(values.values, lowPercent, highPercent);
+        } catch (...) {  // std::bad_alloc
+            return {};
         }
     }
 
@@ -279,6 +381,8 @@ public:
         s.readsFailed = c.readsFailed;
         s.readsGivenUp = c.readsGivenUp;
         s.requests = state_->reader.started();
+        s.rawBytes = state_->raw.bytes();
+        s.rawTiles = state_->raw.size();
         s.readsCancelled = state_->reader.cancelled();
         s.readsPending = state_->reader.pending();
         if (!state_->probe) return s;  // the library has ended: nothing resident
@@ -304,14 +408,21 @@ private:
     using TileRequest = detail::TileRequest;
 
     struct State {
-        State(TileSource& s, const std::vector<TileSize>& levels, const TileViewOptions& o)
-            : source(&s), grid(levels), options(o), cache(grid) {
+        State(TileSource& s, const std::vector<TileSize>& levels, const TileViewOptions& o,
+              const SampleLayout& l)
+            : source(&s), grid(levels), options(o), cache(grid), layout(l), raw(o.rawBudgetBytes) {
             rules.retries = o.retries;
             rules.backoff = o.retryBackoff;
             cache.choosePinned(o.budgetBytes);
             arrived.reserve(detail::TileReader::kHeldTiles);
             waiting.reserve(detail::TileReader::kHeldTiles);
             buffers.reserve(detail::TileReader::kHeldTiles);
+            if (layout.type != SampleType::Bgra8) {
+                mapping = defaultMapping(layout);
+                tables.build(mapping, layout, nullptr);
+                mappingNumber = 1;
+                texels.resize(std::size_t{detail::kTileSide} * detail::kTileSide * 4);
+            }
         }
 
         TileSource* source;
@@ -321,6 +432,16 @@ private:
         Placement placement;
         Image probe;  // names nothing once the library instance has ended
         detail::TileCache cache;
+        // Typed pictures: the mapping, its number (0 for pictures of their own colours, whose tiles are
+        // all of mapping 0), the raw tiles and one tile's texels.
+        SampleLayout layout;
+        DisplayMapping mapping;
+        MappingTables tables;
+        std::uint64_t mappingNumber = 0;
+        detail::RawTiles raw;
+        std::vector<unsigned char> texels;
+        std::vector<TileRequest> remaps;
+        std::size_t frameUploads = 0;                     // texture bytes made in this draw
         std::vector<Arrival> arrived, waiting;            // waiting: read, not yet uploaded
         std::size_t released = 0;                         // tiles done with, to give back
         std::vector<detail::TileReader::Buffer> buffers;  // their buffers
@@ -337,9 +458,14 @@ private:
         detail::TileReader reader;  // last: stopped before anything its reads might reach goes
 
         bool ready() const { return cache.pinning() ? cache.pinnedResident() : everComplete; }
+        /* A resident tile that needs nothing: not invalidated, and of the mapping shown. */
+        bool current(const detail::TileCache::Tile& tile) const {
+            return !tile.stale && tile.mapping == mappingNumber;
+        }
 
         void draw(const Frame& frame) {
             ++frameNumber;
+            frameUploads = 0;
             const detail::Clock::time_point now = detail::Clock::now();
             if (!drawn && options.firstDrawWait.count() > 0) waitUntilReady(options.firstDrawWait);
             drawn = true;
@@ -351,6 +477,7 @@ private:
             wantTiles();
             const detail::PictureMap map = detail::PictureMap::of(placement, grid.full());
             takeArrivals(frame, map, now);
+            remapTiles(frame, map, now);
             const bool complete = drawLayers(frame);
             requestReads(frame, map, now);
 
@@ -374,6 +501,7 @@ private:
                     const std::uint64_t key = detail::tileKey(t);
                     wanted.insert(key);
                     if (detail::TileCache::Tile* tile = cache.find(key)) tile->lastDrawn = frameNumber;
+                    raw.touch(key, frameNumber);
                 }
         }
 
@@ -387,7 +515,7 @@ private:
 
         /* Whether an arrival is done with: a failed read counted, a cancelled or unwanted one dropped, or
          * uploaded (adding to `uploaded`); false when it must wait for room or for the next frame's share. */
-        bool takeArrival(const Arrival& a, std::size_t& uploaded, std::size_t share,
+        bool takeArrival(Arrival& a, std::size_t& uploaded, std::size_t share,
                          detail::Clock::time_point now) {
             if (!a.ok) {
                 if (a.cancelled) return true;  // no failure: nobody wanted it any more
@@ -402,9 +530,102 @@ private:
             if (wanted.count(detail::tileKey(a.request.tile)) == 0) return true;
             const std::size_t bytes = detail::tileBytes(grid, a.request.tile);
             if (uploaded > 0 && uploaded + bytes > share) return false;
-            if (!cache.upload(a, options.budgetBytes, frameNumber, now, rules)) return false;
+            const unsigned char* pixels = a.pixels.get();
+            if (mappingNumber != 0) pixels = mapped(a.request.rect, pixels);
+            if (!cache.upload(a.request, pixels, options.budgetBytes, frameNumber, now, rules, mappingNumber))
+                return false;
             uploaded += bytes;
+            if (mappingNumber != 0 && !cache.invalidatedSince(a.request)) keepRaw(a);
             return true;
+        }
+
+        /* A typed tile's texels, in `texels`, through the mapping shown. */
+        const unsigned char* mapped(const detail::PixelRect& rect, const unsigned char* samples) {
+            tables.apply(samples, std::size_t{rect.width} * pixelBytes(layout), rect.width, rect.height,
+                         texels.data(), std::size_t{rect.width} * 4);
+            return texels.data();
+        }
+
+        /* Keeps an arrival's samples: its buffer when the tile fills most of it (the reader makes a new
+         * one), else a copy of the tile's size. Out of memory, it is not kept (and read again if need be). */
+        void keepRaw(Arrival& a) noexcept {
+            try {
+                const std::uint64_t key = detail::tileKey(a.request.tile);
+                const std::size_t bytes =
+                    std::size_t{a.request.rect.width} * a.request.rect.height * pixelBytes(layout);
+                if (bytes * 2 > reader.bufferBytes()) {
+                    raw.keep(key, a.pixels, reader.bufferBytes(), frameNumber);
+                    return;
+                }
+                detail::RawTiles::Buffer copy(new (std::nothrow) unsigned char[bytes]);
+                if (!copy) return;
+                std::copy(a.pixels.get(), a.pixels.get() + bytes, copy.get());
+                raw.keep(key, copy, bytes, frameNumber);
+            } catch (...) {  // std::bad_alloc: the arrival keeps its buffer
+            }
+        }
+
+        /* Typed pictures: the wanted tiles kept raw whose texels are of an older mapping, or gone, made
+         * from their samples, most urgent first (the pinned level, then coarse before fine, near the
+         * centre first), within what is left of this draw's upload share (at least one tile a draw). */
+        void remapTiles(const Frame& frame, const detail::PictureMap& map, detail::Clock::time_point now) {
+            if (mappingNumber == 0 || raw.size() == 0) return;
+            remaps.clear();
+            for (const auto* list : {&pinned, &plan.coarse, &plan.fine})
+                for (const TileIndex& t : *list) {
+                    const std::uint64_t key = detail::tileKey(t);
+                    const detail::TileCache::Tile* tile = cache.find(key);
+                    if (!raw.has(key) || (tile != nullptr && (tile->stale || current(*tile)))) continue;
+                    remaps.push_back({t, grid.tileRect(t), cache.epoch(), list == &pinned,
+                                      detail::distanceToCentre(map, grid, t, frame)});
+                }
+            std::sort(remaps.begin(), remaps.end(),
+                      [](const TileRequest& a, const TileRequest& b) { return detail::moreUrgent(a, b); });
+            std::uint64_t last = ~std::uint64_t{0};
+            for (const TileRequest& r : remaps) {
+                const std::uint64_t key = detail::tileKey(r.tile);
+                if (key == last) continue;  // the pinned level's tiles may be listed twice
+                last = key;
+                const std::size_t bytes = detail::tileBytes(grid, r.tile);
+                if (frameUploads > 0 && frameUploads + bytes > options.uploadBytesPerFrame) break;
+                const detail::RawTiles::Tile* samples = raw.find(key);
+                if (!cache.upload(r, mapped(r.rect, samples->samples.get()), options.budgetBytes, frameNumber,
+                                  now, rules, mappingNumber, true))
+                    continue;
+                frameUploads += bytes;
+            }
+        }
+
+        /* The finite samples of `channel` (at most about 4 million) from the finest level kept raw whole,
+         * else the coarsest kept in part. */
+        void channelValues(unsigned channel, detail::ChannelValues& out) const {
+            if (mappingNumber == 0 || channel >= layout.channels || raw.size() == 0) return;
+            std::vector<std::size_t> tiles(grid.count(), 0);
+            raw.forEach([&](std::uint64_t key, const detail::RawTiles::Tile&) {
+                ++tiles[detail::tileOfKey(key).level];
+            });
+            std::size_t level = grid.count();
+            for (std::size_t k = 0; k < grid.count() && level == grid.count(); ++k) {
+                const TileSize s = grid.size(k);
+                if (tiles[k] == std::size_t{detail::tilesAcross(s.width)} * detail::tilesAcross(s.height))
+                    level = k;
+            }
+            for (std::size_t k = grid.count(); k-- > 0 && level == grid.count();)
+                if (tiles[k] != 0) level = k;
+            std::uint64_t pixels = 0;
+            raw.forEach([&](std::uint64_t key, const detail::RawTiles::Tile&) {
+                const TileIndex t = detail::tileOfKey(key);
+                const detail::PixelRect r = grid.tileRect(t);
+                if (t.level == level) pixels += std::uint64_t{r.width} * r.height;
+            });
+            const std::size_t step = static_cast<std::size_t>(pixels / (std::uint64_t{1} << 22) + 1);
+            out.values.reserve(static_cast<std::size_t>(pixels / step + 1));
+            raw.forEach([&](std::uint64_t key, const detail::RawTiles::Tile& tile) {
+                const TileIndex t = detail::tileOfKey(key);
+                const detail::PixelRect r = grid.tileRect(t);
+                if (t.level == level)
+                    out.add(tile.samples.get(), layout, channel, std::size_t{r.width} * r.height, step);
+            });
         }
 
         /* Uploads what has come, most urgent first, within `share` bytes; what finds no room or exceeds
@@ -431,6 +652,7 @@ private:
             waiting.erase(
                 std::remove_if(waiting.begin(), waiting.end(), [](const Arrival& a) { return a.done; }),
                 waiting.end());
+            frameUploads += uploaded;
         }
 
         void takeArrivals(const Frame& frame, const detail::PictureMap& map, detail::Clock::time_point now) {
@@ -455,7 +677,8 @@ private:
             for (const TileIndex& t : list) {
                 const std::uint64_t key = detail::tileKey(t);
                 const detail::TileCache::Tile* tile = cache.find(key);
-                if ((tile != nullptr && !tile->stale) || !cache.mayRead(key, now)) continue;
+                // Typed tiles kept raw are made from their samples (remapTiles), not read.
+                if ((tile != nullptr && current(*tile)) || raw.has(key) || !cache.mayRead(key, now)) continue;
                 if (!asked.insert(key).second) continue;  // read and waiting, or asked for already
                 nextQueue.push_back({t, grid.tileRect(t), cache.epoch(), isPinned,
                                      detail::distanceToCentre(map, grid, t, f)});
@@ -614,7 +837,7 @@ private:
                 const detail::TileCache::Tile* tile = cache.find(detail::tileKey(t));
                 if (tile != nullptr) {
                     addParts(t, {0, 0, HUGE_VAL, HUGE_VAL});
-                    complete = complete && !tile->stale;
+                    complete = complete && current(*tile);
                 } else {
                     addFallback(t);
                     complete = false;
@@ -665,7 +888,7 @@ private:
                     complete = false;
                     continue;
                 }
-                complete = complete && !tile->stale;
+                complete = complete && current(*tile);
                 addParts(t, {0, 0, HUGE_VAL, HUGE_VAL});
             }
             std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) {

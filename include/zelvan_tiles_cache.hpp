@@ -29,7 +29,8 @@ public:
         Image parts[9];  // as tileParts lists them
         std::size_t bytes = 0;
         std::uint64_t lastDrawn = 0;
-        bool stale = false;  // invalidated: drawn until its new pixels come
+        bool stale = false;         // invalidated: drawn until its new pixels come
+        std::uint64_t mapping = 0;  // the display mapping its texels were made with (typed pictures)
         bool pinned = false;
     };
     struct Counts {
@@ -114,27 +115,33 @@ public:
 
     // ---- upload ----
 
-    /* Uploads a tile read as its parts, after making room within budgetBytes (least recently drawn
-     * first, never a tile drawn in this frame or the one before, nor a pinned one); the tile it replaces
-     * (invalidated) goes only once they are in. False when there is no room: the arrival waits. */
-    bool upload(const TileReader::Arrival& a, std::size_t budgetBytes, std::uint64_t frame,
-                Clock::time_point now, const RetryRules& rules) {
-        const std::uint64_t key = tileKey(a.request.tile);
-        const std::size_t bytes = tileBytes(grid_, a.request.tile);
-        if (!makeRoom(bytes, budgetBytes, frame)) return false;
+    /* Uploads a tile's texels (blue-green-red-alpha rows of the request's rectangle, packed) as its parts,
+     * after making room within budgetBytes (least recently drawn first, never a tile drawn in this frame
+     * or the one before, nor a pinned one); the tile it replaces (invalidated, or of an older mapping)
+     * goes only once they are in. `inPlace`: the room the old tile frees counts, the budget being
+     * exceeded by it only while both are there. False when there is no room: the caller waits. */
+    bool upload(const TileRequest& request, const unsigned char* texels, std::size_t budgetBytes,
+                std::uint64_t frame, Clock::time_point now, const RetryRules& rules,
+                std::uint64_t mapping = 0, bool inPlace = false) {
+        const std::uint64_t key = tileKey(request.tile);
+        const std::size_t bytes = tileBytes(grid_, request.tile);
+        const Tile* replaced = inPlace ? find(key) : nullptr;
+        const std::size_t freed = replaced != nullptr ? std::min(replaced->bytes, bytes) : 0;
+        if (!makeRoom(bytes - freed, budgetBytes, frame)) return false;
         Tile fresh;
         fresh.bytes = bytes;
-        fresh.pinned = isPinned(a.request.tile);
+        fresh.pinned = isPinned(request.tile);
         fresh.lastDrawn = frame;
-        fresh.stale = invalidatedSince(a.request);
-        const TileParts parts = tileParts(grid_, a.request.tile);
-        const PixelRect& tile = a.request.rect;
+        fresh.stale = invalidatedSince(request);
+        fresh.mapping = mapping;
+        const TileParts parts = tileParts(grid_, request.tile);
+        const PixelRect& tile = request.rect;
         const std::size_t pitch = std::size_t{tile.width} * 4;
         for (int i = 0; i < parts.count; ++i) {
             const PixelRect& r = parts.rect[i];
             fresh.parts[i] = Image(r.width, r.height);
             const unsigned char* first =
-                a.pixels.get() + std::size_t{r.y - tile.y} * pitch + std::size_t{r.x - tile.x} * 4;
+                texels + std::size_t{r.y - tile.y} * pitch + std::size_t{r.x - tile.x} * 4;
             // A part is one block: one upload, rows `pitch` apart (at most 2048 bytes).
             if (!ZelvanSetBlockPtr(fresh.parts[i].handle(), 0, 0, first, static_cast<std::int32_t>(pitch))) {
                 failed(key, now, -1, rules);

@@ -3,9 +3,10 @@
  * cancelled when its tile is no longer wanted) and the tiles read but not yet uploaded, shared between
  * the drawing thread and the workers under one lock.
  *
- * Memory: at most kHeldTiles tiles are held at once, each in a buffer of one whole tile that is kept and
- * reused, so that what arrived-but-not-uploaded tiles cost stays bounded whatever the frame rate, and no
- * buffer goes back to the allocator to be fragmented.
+ * Memory: at most kHeldTiles tiles are held at once (fewer for pictures of many channels: no more than
+ * kHeldBytes), each in a buffer of one whole tile that is kept and reused, so that what
+ * arrived-but-not-uploaded tiles cost stays bounded whatever the frame rate, and no buffer goes back to
+ * the allocator to be fragmented. A buffer the caller keeps (a raw tile) is replaced by a new one.
  */
 #ifndef ZELVAN_TILES_READER_HPP
 #define ZELVAN_TILES_READER_HPP
@@ -32,7 +33,7 @@ namespace detail {
 class TileReader {
 public:
     static constexpr std::size_t kHeldTiles = 8;
-    static constexpr std::size_t kBufferBytes = std::size_t{kTileSide} * kTileSide * 4;
+    static constexpr std::size_t kHeldBytes = std::size_t{64} << 20;
 
     using Buffer = std::unique_ptr<unsigned char[]>;
     struct Arrival {
@@ -51,8 +52,11 @@ public:
 
     /* Reserves the reader's memory and starts up to `workers` threads. False when the memory cannot be
      * had; with fewer threads than asked (none, even) the caller reads on its own thread. */
-    bool start(TileSource& source, unsigned workers) noexcept {
+    bool start(TileSource& source, unsigned workers, const SampleLayout& layout = {}) noexcept {
         source_ = &source;
+        layout_ = layout;
+        bufferBytes_ = std::size_t{kTileSide} * kTileSide * pixelBytes(layout);
+        heldLimit_ = std::clamp<std::size_t>(kHeldBytes / bufferBytes_, 1, kHeldTiles);
         try {
             arrivals_.reserve(kHeldTiles);
             spare_.reserve(kHeldTiles);
@@ -83,6 +87,7 @@ public:
     }
 
     bool threaded() const noexcept { return !threads_.empty(); }
+    std::size_t bufferBytes() const noexcept { return bufferBytes_; }
 
     /* Moves the tiles read since the last call to `arrived` (capacity kHeldTiles reserved). */
     void collect(std::vector<Arrival>& arrived) noexcept {
@@ -135,7 +140,7 @@ public:
         Buffer buffer;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (queue_.empty() || held_ >= kHeldTiles) return false;
+            if (queue_.empty() || held_ >= heldLimit_) return false;
             request = take(buffer);
         }
         TileReadControl control;
@@ -184,12 +189,17 @@ private:
     }
 
     Arrival read(const TileRequest& r, Buffer buffer, TileReadControl& control) noexcept {
-        if (!buffer) buffer.reset(new (std::nothrow) unsigned char[kBufferBytes]);
+        if (!buffer) buffer.reset(new (std::nothrow) unsigned char[bufferBytes_]);
         Arrival a{r, std::move(buffer)};
         if (a.pixels) {
             try {
-                a.ok = source_->readTile(r.tile.level, r.rect.x, r.rect.y, r.rect.width, r.rect.height,
-                                         a.pixels.get(), std::size_t{r.rect.width} * 4, control);
+                const std::size_t pitch = std::size_t{r.rect.width} * pixelBytes(layout_);
+                if (layout_.type == SampleType::Bgra8)
+                    a.ok = source_->readTile(r.tile.level, r.rect.x, r.rect.y, r.rect.width, r.rect.height,
+                                             a.pixels.get(), pitch, control);
+                else
+                    a.ok = source_->readSamples(r.tile.level, r.rect.x, r.rect.y, r.rect.width, r.rect.height,
+                                                a.pixels.get(), pitch, control);
             } catch (...) {  // a source that throws has failed
             }
         }
@@ -201,11 +211,11 @@ private:
     void work() noexcept {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
-            wake_.wait(lock, [this] { return stopping_ || (!queue_.empty() && held_ < kHeldTiles); });
+            wake_.wait(lock, [this] { return stopping_ || (!queue_.empty() && held_ < heldLimit_); });
             if (stopping_) return;
             Buffer buffer;
             const TileRequest request = take(buffer);
-            // held_ <= kHeldTiles slots: one is free.
+            // held_ <= heldLimit_ <= kHeldTiles slots: one is free.
             Slot& slot = *std::find_if(slots_.begin(), slots_.end(), [](const Slot& s) { return !s.busy; });
             slot.key = tileKey(request.tile);
             slot.busy = true;
@@ -220,6 +230,8 @@ private:
     }
 
     TileSource* source_ = nullptr;
+    SampleLayout layout_;
+    std::size_t bufferBytes_ = std::size_t{kTileSide} * kTileSide * 4, heldLimit_ = kHeldTiles;
     std::mutex mutex_;
     std::condition_variable wake_, arrivedSignal_;
     std::vector<TileRequest> queue_;  // most urgent last

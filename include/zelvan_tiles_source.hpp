@@ -17,6 +17,7 @@
 #include <mutex>
 #include <utility>
 
+#include "zelvan_mapping.hpp"
 #include "zelvan_tiles_plan.hpp"
 
 namespace zelvan {
@@ -133,6 +134,12 @@ private:
  * Return true with every pixel written, or false on failure (the view tries again, see
  * TileViewOptions::retries). An exception counts as a failure.
  *
+ * Typed samples: a source of samples other than colours (16-bit microscopy channels, float astronomy)
+ * overrides sampleLayout(), asked once when the view is made, and readSamples() instead of read(): the
+ * view keeps those tiles raw and shows them through its DisplayMapping (TileView::setMapping). Samples
+ * are interleaved, width * pixelBytes(layout) bytes a row, `pitch` bytes apart, in the machine's byte
+ * order; the buffer is aligned for the sample type.
+ *
  * Threads: read() is called on the view's worker threads, several at once (or on the drawing thread
  * with TileViewOptions::readOnDrawingThread), so it must be safe to call concurrently.
  *
@@ -155,6 +162,16 @@ public:
                       std::uint32_t height, unsigned char* pixels, std::size_t pitch) {
         (void)level, (void)x, (void)y, (void)width, (void)height, (void)pixels, (void)pitch;
         return false;  // neither read overridden: nothing can be read
+    }
+
+    /* What the pixels are; the default, a picture's own blue-green-red-alpha colour, is read by read(). */
+    virtual SampleLayout sampleLayout() const { return {}; }
+    /* For any other layout: a rectangle of samples, as readTile does for colours. */
+    virtual bool readSamples(std::size_t level, std::uint32_t x, std::uint32_t y, std::uint32_t width,
+                             std::uint32_t height, void* samples, std::size_t pitch,
+                             TileReadControl& control) {
+        (void)level, (void)x, (void)y, (void)width, (void)height, (void)samples, (void)pitch, (void)control;
+        return false;
     }
 };
 

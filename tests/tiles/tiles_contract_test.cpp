@@ -144,6 +144,11 @@ struct Throwing final : zelvan::TileSource {
     std::size_t levelCount() const override { throw std::runtime_error("no levels"); }
     zelvan::TileSize levelSize(std::size_t) const override { return {}; }
 };
+struct TooManyChannels final : zelvan::TileSource {
+    std::size_t levelCount() const override { return 1; }
+    zelvan::TileSize levelSize(std::size_t) const override { return {10, 10}; }
+    zelvan::SampleLayout sampleLayout() const override { return {zelvan::SampleType::UInt16, 65}; }
+};
 
 TEST_F(TileContract, AnEmptyViewSaysWhy) {
     ProceduralTiles good(100, 100), empty(0, 100);
@@ -152,12 +157,14 @@ TEST_F(TileContract, AnEmptyViewSaysWhy) {
     EXPECT_EQ(TileView().status(), TileViewStatus::Empty);
     EXPECT_EQ(TileView(empty).status(), TileViewStatus::BadLevels);
     EXPECT_EQ(TileView(throwing).status(), TileViewStatus::SourceFailed);
+    TooManyChannels tooMany;
+    EXPECT_EQ(TileView(tooMany).status(), TileViewStatus::BadSamples);
     ZelvanShutdown();
     EXPECT_EQ(TileView(good).status(), TileViewStatus::NoLibrary);
     std::set<std::string> texts;
     for (int s = 0; s <= static_cast<int>(TileViewStatus::LibraryGone); ++s)
         texts.insert(zelvan::describe(static_cast<TileViewStatus>(s)));
-    EXPECT_EQ(texts.size(), 7u);
+    EXPECT_EQ(texts.size(), 8u);
     EXPECT_EQ(texts.count(""), 0u);
 }
 
