@@ -56,10 +56,11 @@ bash scripts/test-windows.sh
 echo "== valgrind memcheck =="
 cmake --build build/ci --target zelvan_memcheck
 
-echo "== fuzzing smoke runs (one minute of calls, half a minute each of picture files and the tile view; clang build in build/fuzz) =="
+echo "== fuzzing smoke runs (one minute of calls, half a minute each of picture files and the tile view, 15 s of display mappings; clang build in build/fuzz) =="
 bash fuzz/smoke.sh 60 call
 bash fuzz/smoke.sh 30 picture
 bash fuzz/smoke.sh 30 tiles
+bash fuzz/smoke.sh 15 mapping
 
 echo "== benchmark smoke run (one iteration each, Release build in build/bench-smoke) =="
 cmake -S . -B build/bench-smoke -DCMAKE_BUILD_TYPE=Release -DZELVAN_WARNINGS_AS_ERRORS=ON \

@@ -8,10 +8,10 @@
 #include <thread>
 #include <vector>
 
-#include "../mapping/reference_mapping.h"
 #include "failing_allocator.h"
 #include "gl_test_environment.h"
 #include "procedural_source.h"
+#include "reference_mapping.h"
 #include "typed_tiles.h"
 #include "zelvan_tiles.hpp"
 

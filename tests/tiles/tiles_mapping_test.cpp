@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "../mapping/reference_mapping.h"
 #include "gl_pixels.h"
 #include "gl_test_environment.h"
+#include "reference_mapping.h"
 #include "typed_tiles.h"
 #include "zelvan_tiles.hpp"
 
