@@ -52,6 +52,13 @@ void addRangeOption(CLI::App& app, std::string& text) {
         ->type_name("MIN,MAX|auto");
 }
 
+zelvan::sources::DisplayRange displayRange(const std::string& text) {
+    zelvan::sources::DisplayRange range;
+    std::string error;
+    if (!zelvan::sources::parseDisplayRange(text, range, error)) throw DemoError("--range: " + error);
+    return range;
+}
+
 CommandLine::CommandLine(const std::string& description, const std::string& program)
     : app_(std::make_unique<CLI::App>(description, program)) {}
 
@@ -73,9 +80,9 @@ void CommandLine::addPictureMemory(std::size_t& budgetMiB, std::string& cacheDir
         ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 20))
         ->capture_default_str();
     app_->add_option("--cache", cacheDirectory,
-                     "where pyramidal copies of pictures too large for the budget are kept, reused while the "
-                     "picture is unchanged")
-        ->capture_default_str();
+                     "where pyramidal copies of pictures too large for the budget (and tiles fetched from "
+                     "servers) are kept, reused while the picture is unchanged; by default "
+                     "$XDG_CACHE_HOME/zelvan or ~/.cache/zelvan");
     app_->add_option("--cache-limit", cacheLimitGiB,
                      "the most the cache may hold, in GiB (0: no limit): past it the least recently used "
                      "copies are removed, never one this run uses")
@@ -87,6 +94,21 @@ void CommandLine::addPictureMemory(std::size_t& budgetMiB, std::string& cacheDir
                            : "must be 0 to 1e9 GiB, not " + text;
             },
             "GiB"))
+        ->capture_default_str();
+}
+
+void CommandLine::addTimeout(double& seconds) {
+    app_->add_option("--timeout", seconds,
+                     "seconds a request for a picture on a server may wait for the server to connect or to "
+                     "send more")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                const double value = std::strtod(text.c_str(), nullptr);
+                return std::isfinite(value) && value > 0 && value <= 86400
+                           ? std::string()
+                           : "must be above 0 and at most 86400, not " + text;
+            },
+            "SECONDS"))
         ->capture_default_str();
 }
 

@@ -3,13 +3,13 @@
 
 #include "headless_context.h"
 #include "image_writing.h"
+#include "picture_opening.h"
 #include "program.h"
 #include "progress.h"
-#include "pyramid_tiff.h"
 #include "render_options.h"
 #include "render_scene.h"
 #include "scene.h"
-#include "vips_picture.h"
+#include "zelvan_sources_bands.hpp"
 
 using namespace zelvan_demo;
 
@@ -17,9 +17,13 @@ namespace {
 
 void savePyramid(const RenderOptions& options) {
     const std::string& input = options.inputs.front();
-    const VipsPicture picture(input, options.range);
-    ProgressLine progress("writing the pyramid of " + input, "pixels");
-    writePyramidTiff(picture, options.savePyramid, progress.callback());
+    zelvan::sources::OpenOptions opening =
+        sourceOptions(options.cacheDirectory, options.cacheLimitGiB, options.timeoutSeconds, options.range,
+                      "zelvan-render");
+    ProgressLine progress("writing the pyramid of " + input, "%");
+    opening.progress = [&progress](double done) { progress.update(std::uint64_t(done * 100), 100); };
+    std::string error;
+    if (!zelvan::sources::writePyramid(input, options.savePyramid, opening, error)) throw DemoError(error);
 }
 
 void render(const RenderOptions& options) {

@@ -65,9 +65,8 @@ Scene loadScene(const RenderOptions& options) {
     if (options.inputs.empty()) return builtInScene(options);
     PictureOptions opening;
     opening.budgetBytes = options.budgetMiB << 20;
-    opening.cacheDirectory = options.cacheDirectory;
-    opening.cacheLimitGiB = options.cacheLimitGiB;
-    opening.range = options.range;
+    opening.sources = sourceOptions(options.cacheDirectory, options.cacheLimitGiB, options.timeoutSeconds,
+                                    options.range, "zelvan-render");
     opening.uploadBytesPerFrame = opening.budgetBytes;  // only the last frame is seen
     // The drawing thread mostly waits for tiles: a reader on every core.
     opening.readers = std::max(1u, std::thread::hardware_concurrency());
@@ -100,9 +99,9 @@ void drawScene(Scene& pictures, const RenderOptions& options) {
         if (std::all_of(pictures.begin(), pictures.end(), [](const auto& p) { return p->complete(); }))
             return;
         const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - start;
-        if (waited.count() > options.timeoutSeconds)
+        if (waited.count() > options.frameTimeoutSeconds)
             throw DemoError("the tiles of the frame were not all read within " +
-                            std::to_string(int(options.timeoutSeconds)) + " s (--timeout)");
+                            std::to_string(int(options.frameTimeoutSeconds)) + " s (--frame-timeout)");
         std::this_thread::sleep_for(std::chrono::milliseconds(1));  // the workers read meanwhile
     }
 }
