@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 
@@ -40,6 +41,20 @@ std::string oneLine(std::string text) {
         if (c == '\n' || c == '\r') c = ' ';
     while (!text.empty() && text.back() == ' ') text.pop_back();
     return text;
+}
+
+// A number from `low` (itself too where `withLow`) to `high`, named `unit` in --help.
+CLI::Validator numberWithin(double low, bool withLow, double high, const std::string& unit) {
+    return CLI::Validator(
+        [=](std::string& text) {
+            const double value = std::strtod(text.c_str(), nullptr);
+            const bool within =
+                std::isfinite(value) && (withLow ? value >= low : value > low) && value <= high;
+            char bounds[96];
+            std::snprintf(bounds, sizeof bounds, "%s%g to %g", withLow ? "" : "above ", low, high);
+            return within ? std::string() : "must be " + std::string(bounds) + " " + unit + ", not " + text;
+        },
+        unit);
 }
 
 }  // namespace
@@ -86,14 +101,7 @@ void CommandLine::addPictureMemory(std::size_t& budgetMiB, std::string& cacheDir
     app_->add_option("--cache-limit", cacheLimitGiB,
                      "the most the cache may hold, in GiB (0: no limit): past it the least recently used "
                      "copies are removed, never one this run uses")
-        ->check(CLI::Validator(
-            [](std::string& text) {
-                const double value = std::strtod(text.c_str(), nullptr);
-                return std::isfinite(value) && value >= 0 && value <= 1e9
-                           ? std::string()
-                           : "must be 0 to 1e9 GiB, not " + text;
-            },
-            "GiB"))
+        ->check(numberWithin(0, true, 1e9, "GiB"))
         ->capture_default_str();
 }
 
@@ -101,14 +109,7 @@ void CommandLine::addTimeout(double& seconds) {
     app_->add_option("--timeout", seconds,
                      "seconds a request for a picture on a server may wait for the server to connect or to "
                      "send more")
-        ->check(CLI::Validator(
-            [](std::string& text) {
-                const double value = std::strtod(text.c_str(), nullptr);
-                return std::isfinite(value) && value > 0 && value <= 86400
-                           ? std::string()
-                           : "must be above 0 and at most 86400, not " + text;
-            },
-            "SECONDS"))
+        ->check(numberWithin(0, false, 86400, "SECONDS"))
         ->capture_default_str();
 }
 
