@@ -18,15 +18,10 @@ namespace zelvan_demo {
 
 namespace {
 
-std::unique_ptr<ShownPicture> tiled(const std::string& path, const zelvan::sources::OpenOptions& sources,
-                                    const PictureOptions& options) {
+zelvan::sources::Opened opened(const std::string& path, const zelvan::sources::OpenOptions& sources) {
     zelvan::sources::Opened opened = zelvan::sources::open(path, sources);
     if (!opened) throw DemoError(opened.error);
-    zelvan::TileViewOptions view;
-    view.budgetBytes = options.budgetBytes;
-    view.uploadBytesPerFrame = options.uploadBytesPerFrame;
-    view.workers = options.readers;
-    return std::make_unique<TiledPicture>(std::move(opened.source), path, view);
+    return opened;
 }
 
 }  // namespace
@@ -54,14 +49,20 @@ std::size_t levelsUnneeded(double scale, std::uint32_t width, std::uint32_t heig
     return zelvan::levelsFor(scale, zelvan::levelCount(width, height)).finer;
 }
 
-std::unique_ptr<ShownPicture> openShownPicture(const std::string& path, const PictureOptions& options) {
-    if (isUrl(path)) return tiled(path, options.sources, options);
+PictureChoice choosePicture(const std::string& path, const PictureOptions& options) {
+    PictureChoice choice;
+    choice.path = path;
+    if (isUrl(path)) {
+        choice.tiles = opened(path, options.sources).source;
+        return choice;
+    }
     zelvan::sources::OpenedBands bands = zelvan::sources::openBands(path, options.sources);
     if (!bands) throw DemoError(bands.error);
     const zelvan::sources::PictureInfo info = bands.reader->info();
     if (info.levels.size() > 1) {
         bands.reader.reset();
-        return tiled(path, options.sources, options);
+        choice.tiles = opened(path, options.sources).source;
+        return choice;
     }
 
     const std::uint32_t width = info.width, height = info.height;
@@ -69,9 +70,11 @@ std::unique_ptr<ShownPicture> openShownPicture(const std::string& path, const Pi
         options.onlyScale ? levelsUnneeded(options.onlyScale(width, height), width, height) : 0;
     const std::uint32_t shownWidth = zelvan::levelSide(width, skip),
                         shownHeight = zelvan::levelSide(height, skip);
-    if (zelvan::Pyramid::textureBytes(shownWidth, shownHeight) <= options.budgetBytes)
-        return std::make_unique<StreamedPicture>(halvedBands(bandSource(std::move(bands.reader)), skip), path,
-                                                 options.stripWidth, SkippedLevels{width, height, skip});
+    if (zelvan::Pyramid::textureBytes(shownWidth, shownHeight) <= options.budgetBytes) {
+        choice.bands = halvedBands(bandSource(std::move(bands.reader)), skip);
+        choice.skipped = {width, height, skip};
+        return choice;
+    }
 
     // Over the budget: read tile by tile from the pyramid Zelvan::sources writes into its cache.
     bands.reader.reset();
@@ -79,7 +82,23 @@ std::unique_ptr<ShownPicture> openShownPicture(const std::string& path, const Pi
     sources.plainPictureLimitBytes = 0;
     ProgressLine progress("writing the pyramid of " + path + " into the cache", "%");
     sources.progress = [&progress](double done) { progress.update(std::uint64_t(done * 100), 100); };
-    return tiled(path, sources, options);
+    choice.tiles = opened(path, sources).source;
+    return choice;
+}
+
+std::unique_ptr<ShownPicture> showPicture(PictureChoice choice, const PictureOptions& options) {
+    if (choice.bands)
+        return std::make_unique<StreamedPicture>(std::move(choice.bands), choice.path, options.stripWidth,
+                                                 choice.skipped);
+    zelvan::TileViewOptions view;
+    view.budgetBytes = options.budgetBytes;
+    view.uploadBytesPerFrame = options.uploadBytesPerFrame;
+    view.workers = options.readers;
+    return std::make_unique<TiledPicture>(std::move(choice.tiles), choice.path, view);
+}
+
+std::unique_ptr<ShownPicture> openShownPicture(const std::string& path, const PictureOptions& options) {
+    return showPicture(choosePicture(path, options), options);
 }
 
 }  // namespace zelvan_demo

@@ -9,7 +9,9 @@
 #include <memory>
 #include <string>
 
+#include "image_reading.h"
 #include "shown_picture.h"
+#include "streamed_picture.h"
 #include "zelvan_sources.hpp"
 #include "zelvan_tiles.hpp"
 
@@ -38,8 +40,25 @@ zelvan::sources::OpenOptions sourceOptions(const std::string& cacheDirectory, do
                                            double timeoutSeconds, const zelvan::sources::DisplayRange& range,
                                            const char* program);
 
-// Opens the file or http(s) URL `path` as `options` say; needs a zelvan::Library and the context
-// current. Writing the cache shows its progress on a terminal. Throws DemoError with one line.
+// What a picture is drawn from, found without OpenGL: its tiles (a pyramidal file, a picture on a
+// server, or the pyramid of a large plain one, written into the cache first) or its bands (a plain
+// one whose textures fit the budget, halved as often as the scale allows).
+struct PictureChoice {
+    std::string path;
+    std::unique_ptr<zelvan::sources::PictureSource> tiles;
+    std::unique_ptr<BandSource> bands;  // decoding already
+    SkippedLevels skipped;              // of the bands
+};
+
+// Chooses for the file or http(s) URL `path` as `options` say; needs neither OpenGL nor a
+// zelvan::Library, so that it can run while the context is made. Throws DemoError with one line.
+PictureChoice choosePicture(const std::string& path, const PictureOptions& options);
+
+// The picture drawn as chosen; needs a zelvan::Library and the context current. Throws DemoError.
+std::unique_ptr<ShownPicture> showPicture(PictureChoice choice, const PictureOptions& options);
+
+// Both at once: opens the file or http(s) URL `path` as `options` say; needs a zelvan::Library and the
+// context current. Writing the cache shows its progress on a terminal. Throws DemoError with one line.
 std::unique_ptr<ShownPicture> openShownPicture(const std::string& path, const PictureOptions& options);
 
 // The levels a pyramid drawn at `scale` can do without: those finer than the finer level it draws.

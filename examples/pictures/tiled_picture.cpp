@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "program.h"
 
@@ -13,6 +14,8 @@ namespace {
 
 // Past this the first frames show the background while the coarsest tile comes.
 constexpr std::chrono::milliseconds kFirstTileWait{500};
+// The most loadSome waits: the workers hold only a few tiles read before a frame uploads them.
+constexpr std::chrono::milliseconds kReadsWait{25};
 
 }  // namespace
 
@@ -39,6 +42,14 @@ void TiledPicture::draw() {
     if (!waited_) view_->waitUntilReady(kFirstTileWait);
     waited_ = true;
     view_->draw(frame);
+}
+
+bool TiledPicture::loadSome(bool wait) {
+    if (!wait || view_->stats().readsPending == 0) return false;
+    const auto deadline = std::chrono::steady_clock::now() + kReadsWait;
+    while (view_->stats().readsPending > 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return true;
 }
 
 bool TiledPicture::complete() const {

@@ -23,8 +23,11 @@ public:
     void place(const zelvan::Placement& placement) override;
     const zelvan::Placement& placement() const override { return placement_; }
     void draw() override;
-    // Tiles load while frames are drawn: nothing to do between them.
-    bool loadSome(bool) override { return false; }
+    // Tiles are read on the view's workers and uploaded as frames are drawn. With `wait`, waits a
+    // moment (at most until the reads under way are done) for them, so that a program that shows
+    // only its last frame leaves the processor to the readers instead of drawing frames no one sees;
+    // true when reads were under way. Without, nothing to do.
+    bool loadSome(bool wait) override;
     // Every tile the last frame wanted drawn, or given up, and no read under way.
     bool complete() const override;
     // "level 3, 12 reads pending": the finer level drawn, the reads while loading, the reads that

@@ -1,6 +1,8 @@
 // zelvan-render: draws images (or the built-in scene) through Zelvan without a window and writes
 // the frame to a PNG file, or writes an image as a pyramidal TIFF. Run with --help for the options.
 
+#include <future>
+
 #include "headless_context.h"
 #include "image_writing.h"
 #include "picture_opening.h"
@@ -30,10 +32,13 @@ void render(const RenderOptions& options) {
     if (!options.savePyramid.empty()) return savePyramid(options);
     // Claimed first, so an unwritable path fails before seconds of decoding.
     OutputFile output(options.output);
+    // The pictures are opened while the context is made, which takes as long.
+    std::future<std::vector<PictureChoice>> chosen =
+        std::async(std::launch::async, [&options] { return choosePictures(options); });
     HeadlessContext context(options.width, options.height);
     const zelvan::Library library;
     checkStarted(library);
-    Scene scene = loadScene(options);
+    Scene scene = loadScene(options, chosen.get());
     drawScene(scene, options);
     writePng(output.stream(), readFrame(options.width, options.height), options.output);
     output.commit();

@@ -20,9 +20,7 @@ namespace {
 
 std::unique_ptr<PictureSource> tilesOf(const VipsPicture& picture, PictureInfo info,
                                        std::uint32_t coarsestSide = 0) {
-    std::vector<bool> computed;
-    std::vector<vips::VImage> levels = picture.tileLevels(computed, coarsestSide);
-    return openVipsTiles(std::move(levels), std::move(computed), std::move(info), picture.warnings());
+    return openVipsTiles(picture.tileLevels(coarsestSide), std::move(info), picture.warnings());
 }
 
 std::unique_ptr<PictureSource> openOrThrow(const std::string& path, const OpenOptions& options) {

@@ -18,8 +18,8 @@ class VipsBands final : public BandReader {
     static constexpr std::uint32_t kSliceRows = 16;
 
 public:
-    VipsBands(vips::VImage image, PictureInfo info, Warnings warnings)
-        : image_(std::move(image)), info_(std::move(info)), warnings_(std::move(warnings)) {}
+    VipsBands(std::function<vips::VImage()> open, PictureInfo info, Warnings warnings)
+        : open_(std::move(open)), info_(std::move(info)), warnings_(std::move(warnings)) {}
 
     const PictureInfo& info() const override { return info_; }
     std::string error() const override { return error_; }
@@ -47,8 +47,10 @@ private:
             const std::uint32_t slice = std::min(rows - done, kSliceRows);
             try {
                 // Made by the thread that reads, the only one libvips lets use it.
-                if (!region_)
+                if (!region_) {
+                    image_ = open_();
                     region_ = std::make_unique<vips::VRegion>(vips::VRegion::new_from_image(image_));
+                }
                 region_->prepare(0, int(next_), int(width), int(slice));
             } catch (const vips::VError& error) {
                 fail(vipsReason(error, collected.take()));
@@ -75,6 +77,7 @@ private:
         region_.reset();
     }
 
+    std::function<vips::VImage()> open_;
     vips::VImage image_;
     PictureInfo info_;
     Warnings warnings_;
@@ -86,8 +89,9 @@ private:
 
 }  // namespace
 
-std::unique_ptr<BandReader> openVipsBands(vips::VImage image, PictureInfo info, Warnings warnings) {
-    return std::make_unique<VipsBands>(std::move(image), std::move(info), std::move(warnings));
+std::unique_ptr<BandReader> openVipsBands(std::function<vips::VImage()> open, PictureInfo info,
+                                          Warnings warnings) {
+    return std::make_unique<VipsBands>(std::move(open), std::move(info), std::move(warnings));
 }
 
 }  // namespace detail

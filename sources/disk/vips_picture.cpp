@@ -122,7 +122,7 @@ struct VipsPicture::State {
 };
 
 VipsPicture::VipsPicture(const std::string& path, const DisplayRange& range, Warnings warnings)
-    : name_(path), warnings_(std::move(warnings)), state_(std::make_unique<State>()) {
+    : name_(path), warnings_(std::move(warnings)), state_(std::make_shared<State>()) {
     startVips();
     checkFileExists(path);
     State& state = *state_;
@@ -178,38 +178,27 @@ VImage VipsPicture::displayLevel(std::size_t level) const {
 }
 
 std::unique_ptr<BandReader> VipsPicture::bands() const {
-    WarningCollector collected;
-    try {
-        VImage image = state_->display(0, VIPS_ACCESS_SEQUENTIAL);
-        warnings_->tell(withDecoderNotes(collected.take()));
-        return openVipsBands(std::move(image), info(), warnings_);
-    } catch (const vips::VError& error) {
-        failWithVips(name_, error, collected.take());
-    }
+    return openVipsBands([state = state_] { return state->display(0, VIPS_ACCESS_SEQUENTIAL); }, info(),
+                         warnings_);
 }
 
-std::vector<VImage> VipsPicture::tileLevels(std::vector<bool>& computed, std::uint32_t coarsestSide) const {
-    WarningCollector collected;
-    try {
-        std::vector<VImage> images;
-        computed.clear();
-        // Computed levels from the level before; the file's as they come, three bands where they
-        // have no alpha (the tiles are made opaque as they are copied).
-        for (std::size_t level = 0; level < levels_.size(); ++level) {
-            const bool halving = state_->loads[level].computed;
-            images.push_back(halving ? halved(images.back()) : state_->display(level, VIPS_ACCESS_RANDOM));
-            computed.push_back(halving);
-        }
-        while (coarsestSide > 0 &&
-               std::uint32_t(std::max(images.back().width(), images.back().height())) > coarsestSide) {
-            images.push_back(halved(images.back()));
-            computed.push_back(true);
-        }
-        warnings_->tell(collected.take());
-        return images;
-    } catch (const vips::VError& error) {
-        failWithVips(name_, error, collected.take());
+std::vector<TileLevel> VipsPicture::tileLevels(std::uint32_t coarsestSide) const {
+    std::vector<TileLevel> levels;
+    for (std::size_t level = 0; level < levels_.size(); ++level) {
+        levels.push_back({levels_[level], {}});
+        // Computed levels are halved from the level before; the file's come as they are, three bands
+        // where they have no alpha (the tiles are made opaque as they are copied).
+        if (!state_->loads[level].computed)
+            levels.back().open = [state = state_, level] {
+                return state->display(level, VIPS_ACCESS_RANDOM);
+            };
     }
+    for (TileSize size = levels_.back();
+         coarsestSide > 0 && std::max(size.width, size.height) > coarsestSide;) {
+        size = {size.width / 2 + size.width % 2, size.height / 2 + size.height % 2};
+        levels.push_back({size, {}});
+    }
+    return levels;
 }
 
 }  // namespace detail

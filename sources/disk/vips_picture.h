@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "vips_tiles.h"
 #include "vips_warnings.h"
 #include "zelvan_sources_bands.hpp"
 
@@ -45,14 +46,13 @@ public:
     // Its size, samples, format and levels.
     PictureInfo info() const;
 
-    // Level 0, top to bottom (sequential access). Throws.
+    // Level 0, top to bottom (sequential access), its decoding set up at the first read.
     std::unique_ptr<BandReader> bands() const;
 
-    // Random access to every level, for the tile view: the display-ready images of the file's levels
-    // and of the computed ones, finest first, with `computed` saying which are which. With
-    // `coarser`, halvings are added below the last until one fits within `coarsestSide` a side.
-    // Throws.
-    std::vector<vips::VImage> tileLevels(std::vector<bool>& computed, std::uint32_t coarsestSide = 0) const;
+    // Random access to every level, for the tile view (vips_tiles.h): the file's levels, each opened
+    // (display-ready) when a tile of it is first read, and the computed ones between them; with
+    // `coarsestSide`, halvings are added below the last until one fits within it a side.
+    std::vector<TileLevel> tileLevels(std::uint32_t coarsestSide = 0) const;
 
     // The display-ready image of `level` with alpha (4 bands of uchar: red, green, blue, alpha), read
     // once top to bottom, for code that hands it on to libvips (a saver). Throws.
@@ -63,7 +63,7 @@ private:
     std::string name_;
     std::vector<TileSize> levels_;
     Warnings warnings_;
-    std::unique_ptr<State> state_;
+    std::shared_ptr<State> state_;  // shared with the levels and bands handed out
 };
 
 }  // namespace detail

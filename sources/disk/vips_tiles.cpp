@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "pixel_rows.h"
+#include "vips_halving.h"
 #include "vips_session.h"
 
 namespace zelvan {
@@ -31,15 +32,25 @@ struct Rect {
     }
 };
 
-// A level's image and what failed to decode in it.
+// A level's image, opened at its first read, and what failed to decode in it.
 struct Level {
-    Level(VImage i, unsigned d) : image(std::move(i)), depth(d) {}
-    VImage image;
+    Level(TileLevel l, Level* f, unsigned d) : size(l.size), open(std::move(l.open)), finer(f), depth(d) {}
+    TileSize size;
+    std::function<VImage()> open;  // empty: halved from `finer`
+    Level* finer;
     unsigned depth;  // computed levels between this one and the file's level it is halved from
+    std::once_flag openedOnce;
+    VImage image;
     std::mutex mutex;
     // Rectangles whose decoding failed, with the reason. libvips keeps a tile it could not decode as
     // black and hands it back without a word the next time: a read that touches one fails.
     std::vector<std::pair<Rect, std::string>> failures;
+
+    // Throws vips::VError when the level cannot be opened (and tries again at the next read).
+    const VImage& opened() {
+        std::call_once(openedOnce, [this] { image = open ? open() : halved(finer->opened()); });
+        return image;
+    }
 
     bool failedBefore(const Rect& rect, std::string& reason) {
         std::lock_guard<std::mutex> lock(mutex);
@@ -64,24 +75,21 @@ struct Level {
 
 class VipsTiles final : public PictureSource {
 public:
-    VipsTiles(std::vector<VImage> images, const std::vector<bool>& computed, PictureInfo info,
-              Warnings warnings)
+    VipsTiles(std::vector<TileLevel> levels, PictureInfo info, Warnings warnings)
         : info_(std::move(info)), warnings_(std::move(warnings)) {
         unsigned depth = 0;
-        for (std::size_t k = 0; k < images.size(); ++k) {
-            depth = k < computed.size() && computed[k] ? depth + 1 : 0;
-            levels_.push_back(std::make_unique<Level>(std::move(images[k]), depth));
-        }
         info_.levels.clear();
-        for (std::size_t k = 0; k < levels_.size(); ++k) info_.levels.push_back(levelSize(k));
+        for (TileLevel& level : levels) {
+            Level* finer = levels_.empty() ? nullptr : levels_.back().get();
+            depth = level.open || !finer ? 0 : depth + 1;
+            info_.levels.push_back(level.size);
+            levels_.push_back(std::make_unique<Level>(std::move(level), finer, depth));
+        }
     }
 
     const PictureInfo& info() const override { return info_; }
     std::size_t levelCount() const override { return levels_.size(); }
-    TileSize levelSize(std::size_t level) const override {
-        const VImage& image = levels_.at(level)->image;
-        return {std::uint32_t(image.width()), std::uint32_t(image.height())};
-    }
+    TileSize levelSize(std::size_t level) const override { return levels_.at(level)->size; }
 
     // Never throws: whatever goes wrong, even running out of memory for the reason, is a false.
     bool read(std::size_t level, std::uint32_t x, std::uint32_t y, std::uint32_t width, std::uint32_t height,
@@ -112,15 +120,23 @@ private:
         if (level >= levels_.size()) return reason = "no level " + std::to_string(level), false;
         Level& source = *levels_[level];
         const auto right = std::uint64_t{x} + width, bottom = std::uint64_t{y} + height;
-        if (right > std::uint64_t(source.image.width()) || bottom > std::uint64_t(source.image.height()))
+        if (right > source.size.width || bottom > source.size.height)
             return reason = "a tile past the picture's edge", false;
         const Rect rect{x, y, width, height};
         if (source.failedBefore(rect, reason)) return false;
         WarningCollector collected;
+        VImage image;
+        try {
+            image = source.opened();
+        } catch (const vips::VError& error) {
+            return reason = vipsReason(error, collected.take()), false;
+        }
+        if (right > std::uint64_t(image.width()) || bottom > std::uint64_t(image.height()))
+            return reason = "level " + std::to_string(level) + " is smaller than its file said", false;
         {
             // A region of its own: regions serve only the thread that made them, and their buffers
             // (one per stage of the pipeline) are better given back than kept for every level.
-            const VRegion region = VRegion::new_from_image(source.image);
+            const VRegion region = VRegion::new_from_image(image);
             const std::uint32_t slice = source.sliceRows(width, height);
             for (std::uint32_t done = 0; done < height; done += slice) {
                 const std::uint32_t rows = std::min(slice, height - done);
@@ -137,7 +153,7 @@ private:
         // The loaders of tiled files cache two rows of decoded tiles: hundreds of megabytes across a
         // wide pyramid's levels, and of no use here, where every tile is read once and kept as a
         // texture. Minimising drops them (those another read is using stay).
-        vips_image_minimise_all(source.image.get_image());
+        vips_image_minimise_all(image.get_image());
         warnings_->tell(collected.take());
         return true;
     }
@@ -151,9 +167,9 @@ private:
 
 }  // namespace
 
-std::unique_ptr<PictureSource> openVipsTiles(std::vector<VImage> levels, std::vector<bool> computed,
-                                             PictureInfo info, Warnings warnings) {
-    return std::make_unique<VipsTiles>(std::move(levels), computed, std::move(info), std::move(warnings));
+std::unique_ptr<PictureSource> openVipsTiles(std::vector<TileLevel> levels, PictureInfo info,
+                                             Warnings warnings) {
+    return std::make_unique<VipsTiles>(std::move(levels), std::move(info), std::move(warnings));
 }
 
 }  // namespace detail
