@@ -3,6 +3,11 @@
 
 #include <future>
 
+// After the standard headers, which define __GLIBC__ where it is the C library.
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include "headless_context.h"
 #include "image_writing.h"
 #include "picture_opening.h"
@@ -47,5 +52,12 @@ void render(const RenderOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#if defined(__GLIBC__)
+    // A frame of a pyramid reads its tiles through buffers of a megabyte or more, made and freed a few
+    // at a time: kept in the heap rather than mapped and given back each time, they are not faulted in
+    // again (a fitted frame of a 100000 x 100000 pyramid: 0.5 s of processor time instead of 0.7).
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+#endif
     return runProgram("zelvan-render", argc, argv, parseRenderOptions, render);
 }
