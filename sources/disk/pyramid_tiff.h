@@ -9,12 +9,9 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vips/vips8>
 
 #include "vips_warnings.h"
-
-namespace vips {
-class VImage;
-}
 
 namespace zelvan {
 namespace sources {
