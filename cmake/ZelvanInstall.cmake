@@ -1,6 +1,6 @@
-# Install rules: the headers (zelvan.h, and the header-only C++ zelvan*.hpp, every one in include/), the
-# library, the CMake package (Zelvan::zelvan, and Zelvan::tiles where the thread library was found) and
-# zelvan.pc.
+# Install rules: the headers (zelvan.h, and the C++ zelvan*.hpp, every one in include/), the library,
+# the CMake package (Zelvan::zelvan, Zelvan::tiles where the thread library was found, Zelvan::sources
+# where it was built) and zelvan.pc.
 # The object library zelvan_core is an internal build step: its objects are inside libzelvan, so it
 # is neither installed nor exported.
 include(CMakePackageConfigHelpers)
@@ -23,6 +23,27 @@ if(TARGET zelvan_tiles)
   set(ZELVAN_PACKAGE_TILES TRUE)
 else()
   set(ZELVAN_PACKAGE_TILES FALSE)
+endif()
+# The companion library of picture sources, where it was built. Static, it brings its private
+# dependencies along for the link: the package finds them (ZelvanConfig.cmake.in).
+set(ZELVAN_PACKAGE_SOURCES FALSE)
+set(ZELVAN_PACKAGE_SOURCES_STATIC FALSE)
+set(ZELVAN_PACKAGE_SOURCES_CURL FALSE)
+if(TARGET zelvan_sources)
+  install(TARGETS zelvan_sources EXPORT ZelvanTargets
+    RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT Zelvan_Runtime
+    LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT Zelvan_Runtime
+            NAMELINK_COMPONENT Zelvan_Development
+    ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT Zelvan_Development)
+  set(ZELVAN_PACKAGE_SOURCES TRUE)
+  get_target_property(sources_type zelvan_sources TYPE)
+  if(sources_type STREQUAL "STATIC_LIBRARY")
+    set(ZELVAN_PACKAGE_SOURCES_STATIC TRUE)
+  endif()
+  get_target_property(sources_links zelvan_sources LINK_LIBRARIES)
+  if("CURL::libcurl" IN_LIST sources_links)
+    set(ZELVAN_PACKAGE_SOURCES_CURL TRUE)
+  endif()
 endif()
 install(EXPORT ZelvanTargets NAMESPACE Zelvan:: DESTINATION "${ZELVAN_CMAKE_DIR}"
         COMPONENT Zelvan_Development)

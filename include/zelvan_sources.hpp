@@ -60,6 +60,10 @@ struct OpenOptions {
     std::uint64_t cacheLimitBytes = std::uint64_t{10} << 30;
     /* Keep fetched tiles in the cache (a server's "Cache-Control: no-store" is honoured either way). */
     bool cacheRemote = true;
+    /* A picture on disk of a single level (most PNGs and JPEGs, a plain TIFF) is decoded whole, its
+     * coarser levels computed from it, while its pixels take at most this many bytes at 4 a pixel;
+     * a larger one is written once into a pyramidal TIFF in the cache and read from there. */
+    std::uint64_t plainPictureLimitBytes = std::uint64_t{256} << 20;
 
     DisplayRange range;
 
@@ -76,22 +80,25 @@ struct OpenOptions {
     unsigned templateTileSize = 256;
 
     /* Told each warning about a picture that is still shown (metadata that cannot be used, damage
-     * that leaves the pixels readable), one line each. Empty: printed on stderr. */
+     * that leaves the pixels readable), one line each naming the picture, each line once in a
+     * process. Called on the thread that reads (a tile view's workers too), one call at a time.
+     * Empty: printed on stderr. */
     std::function<void(const std::string& line)> warning;
-    /* Told how far writing a large plain picture into the cache has come, 0 to 1; may be empty. */
+    /* Told how far writing a large plain picture into the cache has come, 0 to 1, on the thread
+     * that opens it; may be empty. */
     std::function<void(double done)> progress;
 };
 
 /* What is known of an opened picture. */
 struct PictureInfo {
     std::uint32_t width = 0, height = 0; /* level 0, after orientation */
-    unsigned bands = 0;                   /* in the file: 1 grey, 3 RGB, 4 RGBA, or more */
+    unsigned bands = 0;                  /* in the file: 1 grey, 3 RGB, 4 RGBA, or more */
     unsigned bitsPerSample = 8;
     bool floatSamples = false;
     bool signedSamples = false;
-    std::vector<TileSize> levels;         /* as the tile source gives them, finest first */
-    bool orientationApplied = false;      /* the file's orientation tag turned the picture */
-    std::string format;                   /* "png", "tiff", "iiif 3", "dzi", "xyz", ... */
+    std::vector<TileSize> levels;    /* as the tile source gives them, finest first */
+    bool orientationApplied = false; /* the file's orientation tag turned the picture */
+    std::string format;              /* "png", "tiff", "iiif 3", "dzi", "xyz", ... */
     bool remote = false;
 };
 
@@ -99,9 +106,9 @@ struct PictureInfo {
 struct TransferStats {
     std::size_t requestsInFlight = 0;
     std::uint64_t requests = 0;
-    std::uint64_t bytesFetched = 0;   /* from the network, not from the cache */
+    std::uint64_t bytesFetched = 0; /* from the network, not from the cache */
     std::uint64_t bytesFromCache = 0;
-    std::uint64_t cancelled = 0;      /* requests stopped because their tile was no longer wanted */
+    std::uint64_t cancelled = 0; /* requests stopped because their tile was no longer wanted */
     std::uint64_t failed = 0;
 };
 
@@ -122,7 +129,9 @@ struct Opened {
 
 /* Opens a path or an http(s) URL. Never throws: a picture that cannot be opened gives an empty source
  * and the reason in one line. Opening a large plain picture the first time writes its pyramid into
- * the cache, which takes as long as reading it. */
+ * the cache, which takes as long as reading it; should SIGINT, SIGTERM or SIGHUP stop the program
+ * meanwhile, the file being written is removed first (the handler then calls the one the program had
+ * set, or ends the program as the signal would have). */
 ZELVAN_SOURCES_API Opened open(const std::string& pathOrUrl, const OpenOptions& options = {});
 
 /* "auto" or "MIN,MAX" (MIN < MAX, both finite) as a DisplayRange; false, with the reason, otherwise. */

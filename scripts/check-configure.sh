@@ -21,6 +21,7 @@ jobs=$(($(nproc) < 2 ? $(nproc) : 2))
 declare -A emptied=([EGL]=OPENGL_egl_LIBRARY [imgui]=ZELVAN_IMGUI_BACKENDS)
 optional=(
   PNG:libpng-dev VIPS:libvips-dev JPEG:libjpeg-dev TIFF:libtiff-dev ZLIB:libpng-dev CLI11:libcli11-dev
+  CURL:libcurl4-openssl-dev
   GTest:libgtest-dev benchmark:libbenchmark-dev glfw3:libglfw3-dev SDL2:libsdl2-dev Qt6:qt6-base-dev
   imgui:libimgui-dev EGL:libegl-dev
 )
@@ -44,7 +45,7 @@ configure_without() {
   log=$build/configure-without-$name.log
   cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=None -DZELVAN_WARNINGS_AS_ERRORS=ON \
     -DZELVAN_BUILD_TESTS=AUTO -DZELVAN_BUILD_EXAMPLES=AUTO -DZELVAN_BUILD_BENCHMARKS=AUTO \
-    -DZELVAN_BUILD_FUZZERS=AUTO "${options[@]}" "$@" >"$log" 2>&1
+    -DZELVAN_BUILD_SOURCES=AUTO -DZELVAN_BUILD_FUZZERS=AUTO "${options[@]}" "$@" >"$log" 2>&1
 }
 
 mkdir -p "$build"
@@ -79,7 +80,7 @@ echo "without any optional dependency ($((SECONDS - start)) s): $(grep -c ' not 
 
 # Asked for explicitly, a part fails the configure when its dependency is missing.
 for asked in "ZELVAN_BUILD_BENCHMARKS benchmark" "ZELVAN_BUILD_TESTS GTest" "ZELVAN_BUILD_EXAMPLES VIPS" \
-  "ZELVAN_BUILD_EXAMPLES imgui"; do
+  "ZELVAN_BUILD_EXAMPLES imgui" "ZELVAN_BUILD_SOURCES VIPS" "ZELVAN_BUILD_SOURCES CURL"; do
   set -- $asked
   if configure_without "$2" "-D$1=ON"; then
     failures+=("-D$1=ON without $2: the configure succeeded")

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 
@@ -42,6 +43,20 @@ std::string oneLine(std::string text) {
     return text;
 }
 
+// A number from `low` (itself too where `withLow`) to `high`, named `unit` in --help.
+CLI::Validator numberWithin(double low, bool withLow, double high, const std::string& unit) {
+    return CLI::Validator(
+        [=](std::string& text) {
+            const double value = std::strtod(text.c_str(), nullptr);
+            const bool within =
+                std::isfinite(value) && (withLow ? value >= low : value > low) && value <= high;
+            char bounds[96];
+            std::snprintf(bounds, sizeof bounds, "%s%g to %g", withLow ? "" : "above ", low, high);
+            return within ? std::string() : "must be " + std::string(bounds) + " " + unit + ", not " + text;
+        },
+        unit);
+}
+
 }  // namespace
 
 void addRangeOption(CLI::App& app, std::string& text) {
@@ -50,6 +65,13 @@ void addRangeOption(CLI::App& app, std::string& text) {
                    "(the 0.5th to the 99.5th percentile). By default 8-bit samples are shown as they are, "
                    "16-bit ones over their full range, 32-bit and floating-point ones and FITS as auto does")
         ->type_name("MIN,MAX|auto");
+}
+
+zelvan::sources::DisplayRange displayRange(const std::string& text) {
+    zelvan::sources::DisplayRange range;
+    std::string error;
+    if (!zelvan::sources::parseDisplayRange(text, range, error)) throw DemoError("--range: " + error);
+    return range;
 }
 
 CommandLine::CommandLine(const std::string& description, const std::string& program)
@@ -73,20 +95,21 @@ void CommandLine::addPictureMemory(std::size_t& budgetMiB, std::string& cacheDir
         ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 20))
         ->capture_default_str();
     app_->add_option("--cache", cacheDirectory,
-                     "where pyramidal copies of pictures too large for the budget are kept, reused while the "
-                     "picture is unchanged")
-        ->capture_default_str();
+                     "where pyramidal copies of pictures too large for the budget (and tiles fetched from "
+                     "servers) are kept, reused while the picture is unchanged; by default "
+                     "$XDG_CACHE_HOME/zelvan or ~/.cache/zelvan");
     app_->add_option("--cache-limit", cacheLimitGiB,
                      "the most the cache may hold, in GiB (0: no limit): past it the least recently used "
                      "copies are removed, never one this run uses")
-        ->check(CLI::Validator(
-            [](std::string& text) {
-                const double value = std::strtod(text.c_str(), nullptr);
-                return std::isfinite(value) && value >= 0 && value <= 1e9
-                           ? std::string()
-                           : "must be 0 to 1e9 GiB, not " + text;
-            },
-            "GiB"))
+        ->check(numberWithin(0, true, 1e9, "GiB"))
+        ->capture_default_str();
+}
+
+void CommandLine::addTimeout(double& seconds) {
+    app_->add_option("--timeout", seconds,
+                     "seconds a request for a picture on a server may wait for the server to connect or to "
+                     "send more")
+        ->check(numberWithin(0, false, 86400, "SECONDS"))
         ->capture_default_str();
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "program.h"
+#include "zelvan_sources.hpp"
 
 namespace CLI {
 class App;
@@ -15,8 +16,11 @@ namespace zelvan_demo {
 
 constexpr int kMaxFrameSide = 16384;
 
-// --range MIN,MAX or auto, read into `text` for parseDisplayRange.
+// --range MIN,MAX or auto, read into `text` for displayRange.
 void addRangeOption(CLI::App& app, std::string& text);
+
+// The display range --range gave; throws DemoError ("--range: ...") for one that makes no sense.
+zelvan::sources::DisplayRange displayRange(const std::string& text);
 
 class CommandLine {
 public:
@@ -32,9 +36,12 @@ public:
     void addFrameSize(int& width, int& height, const std::string& help);
 
     // --budget MiB (textures of a tiled picture, and the most a streamed one's may take before it is
-    // cached as a pyramidal file instead), --cache DIR and --cache-limit GiB, with their values now as
-    // the defaults.
+    // cached as a pyramidal file instead), --cache DIR (empty: Zelvan::sources' own) and --cache-limit
+    // GiB, with their values now as the defaults.
     void addPictureMemory(std::size_t& budgetMiB, std::string& cacheDirectory, double& cacheLimitGiB);
+
+    // --timeout SECONDS: how long a request for a picture on a server may wait for it.
+    void addTimeout(double& seconds);
 
     // Parses the command line. Done when --help was asked for and printed. Throws DemoError with a
     // one-line message for anything CLI11 refuses and for a size that is not WIDTHxHEIGHT.

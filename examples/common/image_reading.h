@@ -1,16 +1,15 @@
 #pragma once
-// Picture files read as the library wants them, as rows of blue-green-red-alpha, through libvips
-// (vips_picture.h): any format it reads, upright, in sRGB. They are read band by band, top to
-// bottom, so that a picture far larger than memory can still be shown: only the rows asked for,
-// and what the format makes its decoder hold, are ever in memory.
+// Pictures as the demo programs stream them: rows of blue-green-red-alpha, band by band, top to
+// bottom, so that a picture far larger than memory can still be shown. Picture files come through
+// Zelvan::sources (zelvan_sources_bands.hpp); the built-in pictures are made as they are read.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 
-namespace zelvan_demo {
+#include "zelvan_sources_bands.hpp"
 
-struct DisplayRange;
+namespace zelvan_demo {
 
 // A picture decoded top to bottom, band by band.
 class BandSource {
@@ -24,14 +23,13 @@ public:
     virtual std::uint32_t readRows(std::uint8_t* dst, std::size_t pitch, std::uint32_t rows) = 0;
 };
 
-// Opens a picture file with libvips and reads its header; its samples shown over `range`. Throws
-// DemoError with a one-line message for a file that cannot be opened, is no picture libvips reads,
-// has an unusable header or rows too wide for the library.
-std::unique_ptr<BandSource> openBandSource(const std::string& path);
-std::unique_ptr<BandSource> openBandSource(const std::string& path, const DisplayRange& range);
+// A picture file's band reader as a BandSource.
+std::unique_ptr<BandSource> bandSource(std::unique_ptr<zelvan::sources::BandReader> reader);
 
-// Throws DemoError (naming `name`) unless rows of `width` pixels fit the library's 32-bit pitch.
-void checkRowsFit(std::uint32_t width, std::uint32_t height, const std::string& name);
+// Opens a picture file to be read top to bottom, as `options` say. Throws DemoError with the one
+// line Zelvan::sources gives for a file that cannot be opened.
+std::unique_ptr<BandSource> openBandSource(const std::string& path,
+                                           const zelvan::sources::OpenOptions& options = {});
 
 // Bytes of memory this process may use at most: the machine's physical memory, lowered by an
 // address-space limit if one is set.

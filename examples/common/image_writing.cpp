@@ -1,5 +1,6 @@
 #include "image_writing.h"
 
+#include <fcntl.h>
 #include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,7 +12,6 @@
 
 #include "png_errors.h"
 #include "program.h"
-#include "temporary_files.h"
 
 namespace zelvan_demo {
 
@@ -59,19 +59,25 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
     if (path_.empty()) throw DemoError("the output path is empty");
     if (stat(path_.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
         throw DemoError(path_ + ": is a directory; give a file name for the picture");
-    std::vector<char> name(path_.begin(), path_.end());
-    const char suffix[] = ".partial-XXXXXX";
-    name.insert(name.end(), suffix, suffix + sizeof suffix);  // with the terminating zero
-    const int fd = mkstemp(name.data());
+    const std::string::size_type slash = path_.find_last_of('/');
+    const std::string directory = slash == std::string::npos ? "."
+                                  : slash == 0               ? "/"
+                                                             : path_.substr(0, slash);
+    // A file without a name, which nothing can leave behind; where the file system has none, one
+    // named "<path>.partial-XXXXXX".
+    int fd = open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        std::vector<char> name(path_.begin(), path_.end());
+        const char suffix[] = ".partial-XXXXXX";
+        name.insert(name.end(), suffix, suffix + sizeof suffix);  // with the terminating zero
+        fd = mkstemp(name.data());
+        if (fd >= 0) temporary_ = name.data(), giveUsualMode(fd);
+    }
     if (fd < 0) throw DemoError(path_ + ": cannot write (" + reason() + ")");
-    temporary_ = name.data();
-    signalSlot_ = registerTemporaryFile(temporary_);
-    giveUsualMode(fd);
     stream_ = fdopen(fd, "wb");
     if (stream_ == nullptr) {
         close(fd);
-        std::remove(temporary_.c_str());
-        unregisterTemporaryFile(signalSlot_);
+        if (!temporary_.empty()) std::remove(temporary_.c_str());
         throw DemoError(path_ + ": cannot write (" + reason() + ")");
     }
 }
@@ -79,19 +85,29 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
 OutputFile::~OutputFile() {
     if (stream_ != nullptr) std::fclose(stream_);
     if (!temporary_.empty()) std::remove(temporary_.c_str());
-    unregisterTemporaryFile(signalSlot_);
 }
 
 void OutputFile::commit() {
     const bool flushed = std::fflush(stream_) == 0 && !std::ferror(stream_);
+    if (flushed && temporary_.empty()) {
+        // The unnamed file gets a name of its own beside the path, then takes the path's.
+        const std::string self = "/proc/self/fd/" + std::to_string(fileno(stream_));
+        for (int attempt = 0; temporary_.empty() && attempt < 100; ++attempt) {
+            const std::string name =
+                path_ + ".partial-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+            if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+                temporary_ = name;
+            else if (errno != EEXIST)
+                break;
+        }
+    }
     const int closed = std::fclose(stream_);
     stream_ = nullptr;
-    if (!flushed || closed != 0) throw DemoError(path_ + ": cannot write (" + reason() + ")");
+    if (!flushed || closed != 0 || temporary_.empty())
+        throw DemoError(path_ + ": cannot write (" + reason() + ")");
     if (std::rename(temporary_.c_str(), path_.c_str()) != 0)
         throw DemoError(path_ + ": cannot write (" + reason() + ")");
     temporary_.clear();
-    unregisterTemporaryFile(signalSlot_);
-    signalSlot_ = -1;
 }
 
 }  // namespace zelvan_demo

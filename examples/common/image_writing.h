@@ -18,8 +18,9 @@ struct RgbPicture {
 // Encodes the picture as an 8-bit RGB PNG into `file`; throws DemoError naming `name` on failure.
 void writePng(std::FILE* file, const RgbPicture& picture, const std::string& name);
 
-// Written to a temporary file beside the path, then renamed: until commit() the name is
-// untouched, and a failure or a stopping signal (temporary_files.h) leaves nothing behind.
+// Written to a file without a name (or, where the file system has none, a temporary one beside the
+// path), then named: until commit() the path is untouched, and a failure or a stopping signal leaves
+// nothing behind.
 class OutputFile {
 public:
     // Creates the temporary file at once, so an unwritable path fails before any real work.
@@ -35,9 +36,8 @@ public:
     void commit();
 
 private:
-    std::string path_, temporary_;
+    std::string path_, temporary_;  // temporary_: the named file, if any
     std::FILE* stream_ = nullptr;
-    int signalSlot_ = -1;  // of temporary_
 };
 
 }  // namespace zelvan_demo

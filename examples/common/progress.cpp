@@ -20,8 +20,11 @@ void ProgressLine::update(std::uint64_t done, std::uint64_t total) {
     const int percent = int(done * 100 / total);
     if (percent == lastPercent_) return;
     lastPercent_ = percent;
-    std::fprintf(stderr, "\r%s: %llu of %llu %s", what_.c_str(), static_cast<unsigned long long>(done),
-                 static_cast<unsigned long long>(total), unit_.c_str());
+    if (unit_ == "%")
+        std::fprintf(stderr, "\r%s: %d%%", what_.c_str(), percent);
+    else
+        std::fprintf(stderr, "\r%s: %llu of %llu %s", what_.c_str(), static_cast<unsigned long long>(done),
+                     static_cast<unsigned long long>(total), unit_.c_str());
     std::fflush(stderr);
     drawn_ = true;
 }

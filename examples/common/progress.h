@@ -12,7 +12,8 @@ using ProgressFn = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
 class ProgressLine {
 public:
-    // `what` leads the line, `unit` follows the numbers (e.g. "rows", "blocks").
+    // `what` leads the line, `unit` follows the numbers (e.g. "rows", "blocks"); with "%" the line
+    // shows the percentage alone.
     ProgressLine(std::string what, std::string unit);
     ~ProgressLine();  // ends the line if one was drawn
     ProgressLine(const ProgressLine&) = delete;

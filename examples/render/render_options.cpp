@@ -5,7 +5,6 @@
 #include <cstdlib>
 
 #include "program.h"
-#include "pyramid_cache.h"
 
 namespace zelvan_demo {
 
@@ -49,8 +48,10 @@ ParseResult parseRenderOptions(int argc, const char* const* argv, RenderOptions&
     double scale = 0;
 
     std::string range;
-    app.add_option("images", options.inputs,
-                   "picture files (any format libvips reads), drawn in order (later ones on top)");
+    app.add_option(
+        "images", options.inputs,
+        "picture files (any format libvips reads) or http(s) URLs of pictures on servers, drawn in "
+        "order (later ones on top)");
     app.add_option("-o,--output", options.output, "the PNG file to write")->capture_default_str();
     commandLine.addFrameSize(options.width, options.height,
                              "the frame's size in pixels, WIDTHxHEIGHT (each 1 to 16384 and within what the "
@@ -73,15 +74,16 @@ ParseResult parseRenderOptions(int argc, const char* const* argv, RenderOptions&
         ->check(CLI::Range(0, 255))
         ->capture_default_str();
     app.add_option("-b,--background", background, "the frame's colour, #RRGGBB")->capture_default_str();
-    options.cacheDirectory = defaultCacheDirectory();
     commandLine.addPictureMemory(options.budgetMiB, options.cacheDirectory, options.cacheLimitGiB);
     app.add_option(
         "--save-pyramid", options.savePyramid,
         "instead of drawing, write the one image given as a pyramidal tiled TIFF (levels averaged in "
         "linear light) that both programs then draw tile by tile");
-    app.add_option("--timeout", options.timeoutSeconds, "seconds to wait for the tiles a frame draws")
+    app.add_option("--frame-timeout", options.frameTimeoutSeconds,
+                   "seconds to wait for the tiles a frame draws")
         ->check(kPositive)
         ->capture_default_str();
+    commandLine.addTimeout(options.timeoutSeconds);
     addRangeOption(app, range);
 
     if (commandLine.parse(argc, argv) == ParseResult::Done) return ParseResult::Done;
@@ -92,7 +94,7 @@ ParseResult parseRenderOptions(int argc, const char* const* argv, RenderOptions&
         throw DemoError("--save-pyramid: the path is empty");
     if (!options.savePyramid.empty() && options.inputs.size() != 1)
         throw DemoError("--save-pyramid: give exactly one image to write");
-    if (!range.empty()) options.range = parseDisplayRange(range);
+    if (!range.empty()) options.range = displayRange(range);
     if (scale > 0) {
         options.fit = false;
         options.scale = scale;

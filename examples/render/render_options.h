@@ -6,7 +6,7 @@
 
 #include "command_line.h"
 #include "scene.h"
-#include "vips_picture.h"
+#include "zelvan_sources.hpp"
 
 namespace zelvan_demo {
 
@@ -21,11 +21,12 @@ struct RenderOptions {
     int opacity = 255;
     Rgb background{0x1c, 0x20, 0x26};
     std::size_t budgetMiB = 256;  // texture memory per picture
-    std::string cacheDirectory;   // pyramidal copies of pictures larger than the budget
+    std::string cacheDirectory;   // pyramidal copies of pictures larger than the budget; empty: the default
     double cacheLimitGiB = 10;    // the most they take together; 0: no limit
     std::string savePyramid;      // write the one image's pyramid here instead of a frame
-    double timeoutSeconds = 300;  // for the tiles of a frame to be read
-    DisplayRange range;           // how the pictures' samples map to 8 bits
+    double frameTimeoutSeconds = 300;     // for the tiles of a frame to be read
+    double timeoutSeconds = 30;           // for a server to answer a request for a picture on it
+    zelvan::sources::DisplayRange range;  // how the pictures' samples map to 8 bits
 };
 
 // Fills `options` from the command line. Done when --help was asked for and printed.

@@ -61,25 +61,35 @@ void finishLoading(ShownPicture& picture, const std::string& name) {
 
 }  // namespace
 
-Scene loadScene(const RenderOptions& options) {
-    if (options.inputs.empty()) return builtInScene(options);
+PictureOptions pictureOptions(const RenderOptions& options) {
     PictureOptions opening;
     opening.budgetBytes = options.budgetMiB << 20;
-    opening.cacheDirectory = options.cacheDirectory;
-    opening.cacheLimitGiB = options.cacheLimitGiB;
-    opening.range = options.range;
+    opening.sources = sourceOptions(options.cacheDirectory, options.cacheLimitGiB, options.timeoutSeconds,
+                                    options.range, "zelvan-render");
     opening.uploadBytesPerFrame = opening.budgetBytes;  // only the last frame is seen
     // The drawing thread mostly waits for tiles: a reader on every core.
     opening.readers = std::max(1u, std::thread::hardware_concurrency());
-    opening.onlyScale = [&](std::uint32_t width, std::uint32_t height) {
+    opening.onlyScale = [&options](std::uint32_t width, std::uint32_t height) {
         const zelvan::Placement placement = placementFromOptions(options, width, height);
         return std::min(std::fabs(placement.scaleX), std::fabs(placement.scaleY));
     };
+    return opening;
+}
+
+std::vector<PictureChoice> choosePictures(const RenderOptions& options) {
+    std::vector<PictureChoice> chosen;
+    for (const std::string& path : options.inputs)
+        chosen.push_back(choosePicture(path, pictureOptions(options)));
+    return chosen;
+}
+
+Scene loadScene(const RenderOptions& options, std::vector<PictureChoice> chosen) {
+    if (options.inputs.empty()) return builtInScene(options);
     Scene pictures;
-    for (const std::string& path : options.inputs) {
-        pictures.push_back(openShownPicture(path, opening));
+    for (PictureChoice& choice : chosen) {
+        pictures.push_back(showPicture(std::move(choice), pictureOptions(options)));
         ShownPicture& picture = *pictures.back();
-        finishLoading(picture, path);
+        finishLoading(picture, options.inputs[pictures.size() - 1]);
         picture.place(placementFromOptions(options, picture.width(), picture.height()));
     }
     return pictures;
@@ -90,20 +100,30 @@ void drawScene(Scene& pictures, const RenderOptions& options) {
     for (const auto& picture : pictures)
         depth = std::max(depth, depthReach(picture->placement(), picture->width(), picture->height()));
     const auto start = std::chrono::steady_clock::now();
-    for (;;) {
+    // Only the last frame is seen: those drawn while tiles load (each uploads what arrived) draw one
+    // pixel, and once every picture is complete one more frame draws them all.
+    for (bool loading = true;;) {
         beginFrame(options.width, options.height, depth, options.background);
+        if (loading) glEnable(GL_SCISSOR_TEST), glScissor(0, 0, 1, 1);
         for (const auto& picture : pictures) picture->draw();
+        glDisable(GL_SCISSOR_TEST);
         glFinish();
         // Failures first: a tile read again after failing may come back black but "complete".
         for (const auto& picture : pictures)
             if (const std::string failure = picture->failure(); !failure.empty()) throw DemoError(failure);
-        if (std::all_of(pictures.begin(), pictures.end(), [](const auto& p) { return p->complete(); }))
-            return;
+        if (std::all_of(pictures.begin(), pictures.end(), [](const auto& p) { return p->complete(); })) {
+            if (!loading) return;
+            loading = false;
+            continue;
+        }
         const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - start;
-        if (waited.count() > options.timeoutSeconds)
+        if (waited.count() > options.frameTimeoutSeconds)
             throw DemoError("the tiles of the frame were not all read within " +
-                            std::to_string(int(options.timeoutSeconds)) + " s (--timeout)");
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));  // the workers read meanwhile
+                            std::to_string(int(options.frameTimeoutSeconds)) + " s (--frame-timeout)");
+        // The workers read meanwhile.
+        bool reading = false;
+        for (const auto& picture : pictures) reading = picture->loadSome(true) || reading;
+        if (!reading) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
 

@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include "picture_opening.h"
 #include "render_options.h"
 #include "scene.h"
 #include "shown_picture.h"
@@ -15,10 +16,18 @@ using Scene = std::vector<std::unique_ptr<ShownPicture>>;
 zelvan::Placement placementFromOptions(const RenderOptions& options, std::uint32_t width,
                                        std::uint32_t height);
 
-// Opens every picture and places it: streamed in (each decoded on a thread of its own while this one
-// uploads it, halved first when the frame draws only coarser levels), or, too large for the
-// budget, drawn tile by tile. Throws DemoError. Needs a zelvan::Library and the context current.
-Scene loadScene(const RenderOptions& options);
+// How the options have pictures opened: the budget, the cache, the scale each will be drawn at.
+PictureOptions pictureOptions(const RenderOptions& options);
+
+// What each picture named is drawn from (picture_opening.h), in order; needs no OpenGL, so that it
+// can run while the context is made. Throws DemoError.
+std::vector<PictureChoice> choosePictures(const RenderOptions& options);
+
+// The pictures chosen (with none named, the built-in scene), placed: streamed in (each decoded on a
+// thread of its own while this one uploads it, halved first when the frame draws only coarser
+// levels), or, too large for the budget, drawn tile by tile. Throws DemoError. Needs a
+// zelvan::Library and the context current.
+Scene loadScene(const RenderOptions& options, std::vector<PictureChoice> chosen);
 
 // Clears the frame to the background and draws the pictures in order, again and again until every
 // tile each draws has been read, the last frame left in the buffer. Throws DemoError when tiles

@@ -12,14 +12,12 @@
 #include <malloc.h>
 #endif
 
-#include "image_reading.h"
 #include "picture_opening.h"
 #include "program.h"
 #include "scene.h"
 #include "streamed_picture.h"
 #include "view_options.h"
 #include "viewer_window.h"
-#include "vips_picture.h"
 
 using namespace zelvan_demo;
 
@@ -47,9 +45,8 @@ std::unique_ptr<ShownPicture> openPicture(const ViewOptions& options) {
                                                  "built-in fractal", kStripWidth);
     PictureOptions opening;
     opening.budgetBytes = options.budgetMiB << 20;
-    opening.cacheDirectory = options.cacheDirectory;
-    opening.cacheLimitGiB = options.cacheLimitGiB;
-    opening.range = options.range;
+    opening.sources = sourceOptions(options.cacheDirectory, options.cacheLimitGiB, options.timeoutSeconds,
+                                    options.range, "zelvan-view");
     opening.stripWidth = kStripWidth;
     return openShownPicture(options.input, opening);
 }

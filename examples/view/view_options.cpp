@@ -2,8 +2,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include "pyramid_cache.h"
-
 namespace zelvan_demo {
 
 ParseResult parseViewOptions(int argc, const char* const* argv, ViewOptions& options) {
@@ -16,19 +14,20 @@ ParseResult parseViewOptions(int argc, const char* const* argv, ViewOptions& opt
         "Controls: drag to pan; wheel to zoom about the cursor; + and - to zoom about the centre; "
         "Left and Right to turn by 15 degrees; Up and Down for more or less opacity; F or Space to fit; "
         "1 for one image pixel per screen pixel; Escape or Q to quit.");
-    app.add_option("image", options.input, "the picture file to show");
+    app.add_option("image", options.input,
+                   "the picture file, or the http(s) URL of a picture on a server, to show");
     std::string range;
     addRangeOption(app, range);
     commandLine.addFrameSize(options.width, options.height, "the window's size, WIDTHxHEIGHT");
-    options.cacheDirectory = defaultCacheDirectory();
     commandLine.addPictureMemory(options.budgetMiB, options.cacheDirectory, options.cacheLimitGiB);
+    commandLine.addTimeout(options.timeoutSeconds);
     // Hidden (empty group): used by the smoke test under a virtual X server.
     app.add_option("--screenshot", options.screenshot)->group("");
     app.add_option("--frames", options.frames)->check(CLI::Range(1, 1000))->group("");
     app.add_option("--loaded-rows", options.loadedRows)->group("");
     app.add_option("--tour", options.tour)->check(CLI::Range(1, 100000))->group("");
     if (commandLine.parse(argc, argv) == ParseResult::Done) return ParseResult::Done;
-    if (!range.empty()) options.range = parseDisplayRange(range);
+    if (!range.empty()) options.range = displayRange(range);
     return ParseResult::Run;
 }
 

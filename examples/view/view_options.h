@@ -5,13 +5,13 @@
 #include <string>
 
 #include "command_line.h"
-#include "vips_picture.h"
+#include "zelvan_sources.hpp"
 
 namespace zelvan_demo {
 
 struct ViewOptions {
-    std::string input;   // empty: the built-in fractal
-    DisplayRange range;  // how the picture's samples map to 8 bits
+    std::string input;                    // a file or an http(s) URL; empty: the built-in fractal
+    zelvan::sources::DisplayRange range;  // how the picture's samples map to 8 bits
     int width = 1024, height = 768;
     // For tests: load `loadedRows` rows (0: all), draw this many frames, save the last as a PNG and
     // quit.
@@ -20,8 +20,9 @@ struct ViewOptions {
     std::uint32_t loadedRows = 0;
     int tour = 0;  // for the benchmark: frames of panning, zooming and turning, then quit
     std::size_t budgetMiB = 256;
-    std::string cacheDirectory;
+    std::string cacheDirectory;  // empty: the default
     double cacheLimitGiB = 10;
+    double timeoutSeconds = 30;  // for a server to answer a request for a picture on it
 };
 
 // Fills `options`; Done when --help was printed. Throws DemoError with a one-line message.

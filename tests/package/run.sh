@@ -2,7 +2,8 @@
 # Checks that Zelvan can be used the ways its README promises:
 #  - installed (shared, then static) into a temporary prefix, with the build tree deleted afterwards,
 #    by a C99 program built through pkg-config and C++ programs built through find_package: one of
-#    zelvan.hpp and zelvan_pyramid.hpp (Zelvan::zelvan), one of the tile view (Zelvan::tiles);
+#    zelvan.hpp and zelvan_pyramid.hpp (Zelvan::zelvan), one of the tile view (Zelvan::tiles), one of
+#    the picture sources (Zelvan::sources) where libvips is found;
 #  - the same for examples/minimal.c and examples/minimal.cpp, run a few frames under Xvfb, and for the
 #    toolkit examples (examples/sdl2, qt, imgui), each built alone against the prefix;
 #  - taken into another CMake project by add_subdirectory and by FetchContent (from a local archive).
@@ -58,6 +59,12 @@ use_with_cmake() {
   quietly cmake --build "$build" -j "$jobs"
   quietly "$build/draw_seam"
   quietly "$build/draw_tiles"
+  # Zelvan::sources comes with an installed Zelvan built where libvips is.
+  if [ -x "$build/open_picture" ]; then
+    quietly "$build/open_picture"
+  elif [[ " $* " == *" -DCMAKE_PREFIX_PATH="* ]] && pkg-config --exists vips-cpp; then
+    fail "Zelvan::sources is not in the installed package, though libvips is here"
+  fi
 }
 
 # use_minimal_programs <prefix>: examples/minimal.c through pkg-config and examples/minimal.cpp through

@@ -1,0 +1,104 @@
+#include "picture_opening.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+
+#include "halved_bands.h"
+#include "image_reading.h"
+#include "program.h"
+#include "progress.h"
+#include "streamed_picture.h"
+#include "tiled_picture.h"
+#include "zelvan_levels.hpp"
+#include "zelvan_pyramid.hpp"
+#include "zelvan_sources_bands.hpp"
+
+namespace zelvan_demo {
+
+namespace {
+
+zelvan::sources::Opened opened(const std::string& path, const zelvan::sources::OpenOptions& sources) {
+    zelvan::sources::Opened opened = zelvan::sources::open(path, sources);
+    if (!opened) throw DemoError(opened.error);
+    return opened;
+}
+
+}  // namespace
+
+zelvan::sources::OpenOptions sourceOptions(const std::string& cacheDirectory, double cacheLimitGiB,
+                                           double timeoutSeconds, const zelvan::sources::DisplayRange& range,
+                                           const char* program) {
+    zelvan::sources::OpenOptions options;
+    options.cacheDirectory = cacheDirectory;
+    options.cacheLimitBytes = std::uint64_t(std::ceil(cacheLimitGiB * double(std::uint64_t{1} << 30)));
+    options.timeout = std::chrono::milliseconds(std::int64_t(std::ceil(timeoutSeconds * 1000)));
+    options.range = range;
+    options.warning = [program](const std::string& line) {
+        std::fprintf(stderr, "%s: warning: %s\n", program, line.c_str());
+    };
+    return options;
+}
+
+bool isUrl(const std::string& path) {
+    const std::size_t scheme = path.find("://");
+    return scheme != std::string::npos && scheme > 1 && path.find('/') > scheme;
+}
+
+std::size_t levelsUnneeded(double scale, std::uint32_t width, std::uint32_t height) {
+    return zelvan::levelsFor(scale, zelvan::levelCount(width, height)).finer;
+}
+
+PictureChoice choosePicture(const std::string& path, const PictureOptions& options) {
+    PictureChoice choice;
+    choice.path = path;
+    if (isUrl(path)) {
+        choice.tiles = opened(path, options.sources).source;
+        return choice;
+    }
+    zelvan::sources::OpenedBands bands = zelvan::sources::openBands(path, options.sources);
+    if (!bands) throw DemoError(bands.error);
+    const zelvan::sources::PictureInfo info = bands.reader->info();
+    if (info.levels.size() > 1) {
+        bands.reader.reset();
+        choice.tiles = opened(path, options.sources).source;
+        return choice;
+    }
+
+    const std::uint32_t width = info.width, height = info.height;
+    const std::size_t skip =
+        options.onlyScale ? levelsUnneeded(options.onlyScale(width, height), width, height) : 0;
+    const std::uint32_t shownWidth = zelvan::levelSide(width, skip),
+                        shownHeight = zelvan::levelSide(height, skip);
+    if (zelvan::Pyramid::textureBytes(shownWidth, shownHeight) <= options.budgetBytes) {
+        choice.bands = halvedBands(bandSource(std::move(bands.reader)), skip);
+        choice.skipped = {width, height, skip};
+        return choice;
+    }
+
+    // Over the budget: read tile by tile from the pyramid Zelvan::sources writes into its cache.
+    bands.reader.reset();
+    zelvan::sources::OpenOptions sources = options.sources;
+    sources.plainPictureLimitBytes = 0;
+    ProgressLine progress("writing the pyramid of " + path + " into the cache", "%");
+    sources.progress = [&progress](double done) { progress.update(std::uint64_t(done * 100), 100); };
+    choice.tiles = opened(path, sources).source;
+    return choice;
+}
+
+std::unique_ptr<ShownPicture> showPicture(PictureChoice choice, const PictureOptions& options) {
+    if (choice.bands)
+        return std::make_unique<StreamedPicture>(std::move(choice.bands), choice.path, options.stripWidth,
+                                                 choice.skipped);
+    zelvan::TileViewOptions view;
+    view.budgetBytes = options.budgetBytes;
+    view.uploadBytesPerFrame = options.uploadBytesPerFrame;
+    view.workers = options.readers;
+    return std::make_unique<TiledPicture>(std::move(choice.tiles), choice.path, view);
+}
+
+std::unique_ptr<ShownPicture> openShownPicture(const std::string& path, const PictureOptions& options) {
+    return showPicture(choosePicture(path, options), options);
+}
+
+}  // namespace zelvan_demo

@@ -1,0 +1,87 @@
+#include "tiled_picture.h"
+
+#include <GL/gl.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "program.h"
+
+namespace zelvan_demo {
+
+namespace {
+
+// Past this the first frames show the background while the coarsest tile comes.
+constexpr std::chrono::milliseconds kFirstTileWait{500};
+// The most loadSome waits: the workers hold only a few tiles read before a frame uploads them.
+constexpr std::chrono::milliseconds kReadsWait{25};
+
+}  // namespace
+
+TiledPicture::TiledPicture(std::unique_ptr<zelvan::sources::PictureSource> source, const std::string& name,
+                           const zelvan::TileViewOptions& options)
+    : name_(name), source_(std::move(source)) {
+    view_ = std::make_unique<zelvan::TileView>(*source_, options);
+    if (!*view_)
+        throw DemoError(name + ": the tile view cannot show this picture (" +
+                        zelvan::describe(view_->status()) + ")");
+}
+
+void TiledPicture::place(const zelvan::Placement& placement) {
+    placement_ = placement;
+    view_->place(placement);
+}
+
+void TiledPicture::draw() {
+    GLint viewport[4] = {};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    const zelvan::Frame frame{0, 0, double(viewport[2]), double(viewport[3]), 1};
+    // Until the one-tile level is read (a few milliseconds) a frame would show nothing: the first one
+    // waits for it.
+    if (!waited_) view_->waitUntilReady(kFirstTileWait);
+    waited_ = true;
+    view_->draw(frame);
+}
+
+bool TiledPicture::loadSome(bool wait) {
+    if (!wait || view_->stats().readsPending == 0) return false;
+    const auto deadline = std::chrono::steady_clock::now() + kReadsWait;
+    while (view_->stats().readsPending > 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return true;
+}
+
+bool TiledPicture::complete() const {
+    const zelvan::TileStats s = view_->stats();
+    // Tiles given up will not come: nothing more to wait for then either.
+    return (s.complete || s.readsGivenUp > 0) && s.readsPending == 0;
+}
+
+std::string TiledPicture::status() const {
+    const zelvan::TileStats s = view_->stats();
+    std::string text = "level " + std::to_string(s.level);
+    if (!complete()) text += ", " + std::to_string(s.readsPending) + " reads pending";
+    if (s.readsFailed > 0) text += ", " + std::to_string(s.readsFailed) + " reads of tiles failed";
+    const zelvan::sources::TransferStats transfers = source_->transfers();
+    if (transfers.requests > 0) {
+        char fetched[64];
+        std::snprintf(fetched, sizeof fetched, "%.1f MB fetched", double(transfers.bytesFetched) / 1e6);
+        text += ", " + std::to_string(transfers.requestsInFlight) + " requests in flight, " + fetched;
+    }
+    return text;
+}
+
+std::string TiledPicture::failure() const {
+    // Any failed read, not only a tile given up: a frame drawn after a read failed may show a
+    // coarser level where that tile belongs.
+    const std::uint64_t lost = view_->stats().readsFailed;
+    if (lost == 0) return {};
+    std::string reason = source_->lastError();
+    for (char& c : reason)
+        if (c == '\n' || c == '\r') c = ' ';  // one line, as the programs promise
+    return name_ + ": " + std::to_string(lost) + (lost == 1 ? " read" : " reads") + " of tiles failed" +
+           (reason.empty() ? "" : " (" + reason + ")");
+}
+
+}  // namespace zelvan_demo

@@ -1,0 +1,49 @@
+#pragma once
+// A picture drawn through zelvan::TileView: each frame reads, on the view's workers, only the
+// tiles of the levels it draws, keeping their textures within a budget, so that the first frame
+// comes as soon for a picture of any size as for a small one.
+#include <memory>
+#include <string>
+
+#include "shown_picture.h"
+#include "zelvan_sources.hpp"
+#include "zelvan_tiles.hpp"
+
+namespace zelvan_demo {
+
+class TiledPicture : public ShownPicture {
+public:
+    // Draws `source`'s levels as `options` say (textures within their budget). Throws DemoError
+    // naming `name` when the view cannot start (its levels make no sense, no library instance).
+    TiledPicture(std::unique_ptr<zelvan::sources::PictureSource> source, const std::string& name,
+                 const zelvan::TileViewOptions& options);
+
+    std::uint32_t width() const override { return view_->width(); }
+    std::uint32_t height() const override { return view_->height(); }
+    void place(const zelvan::Placement& placement) override;
+    const zelvan::Placement& placement() const override { return placement_; }
+    void draw() override;
+    // Tiles are read on the view's workers and uploaded as frames are drawn. With `wait`, waits a
+    // moment (at most until the reads under way are done) for them, so that a program that shows
+    // only its last frame leaves the processor to the readers instead of drawing frames no one sees;
+    // true when reads were under way. Without, nothing to do.
+    bool loadSome(bool wait) override;
+    // Every tile the last frame wanted drawn, or given up, and no read under way.
+    bool complete() const override;
+    // "level 3, 12 reads pending": the finer level drawn, the reads while loading, the reads that
+    // failed if any, and for a picture on a server the requests in flight and the bytes fetched.
+    std::string status() const override;
+    std::string failure() const override;
+
+    zelvan::TileStats stats() const { return view_->stats(); }
+    const std::string& name() const { return name_; }
+
+private:
+    std::string name_;
+    std::unique_ptr<zelvan::sources::PictureSource> source_;
+    std::unique_ptr<zelvan::TileView> view_;  // after the source it reads
+    zelvan::Placement placement_;
+    bool waited_ = false;  // for the one-tile level, before the first frame
+};
+
+}  // namespace zelvan_demo

@@ -1,0 +1,68 @@
+/*
+ * Zelvan sources, band by band: a picture on disk decoded once, top to bottom, for a program that
+ * streams it into textures of its own (a zelvan::Pyramid) rather than reading it tile by tile; and a
+ * picture on disk written as a pyramidal TIFF.
+ *
+ *     zelvan::sources::OpenedBands opened = zelvan::sources::openBands("photo.png");
+ *     if (!opened) { std::fprintf(stderr, "%s\n", opened.error.c_str()); return 1; }
+ *     zelvan::sources::BandReader& reader = *opened.reader;
+ *     while (std::uint32_t rows = reader.readRows(band, pitch, 512)) upload(band, rows);
+ *     if (!reader.error().empty()) std::fprintf(stderr, "%s\n", reader.error().c_str());
+ *
+ * The pixels are those open() gives: upright, in sRGB, 8 bits a sample with alpha, as the options'
+ * display range says. Part of Zelvan::sources (zelvan_sources.hpp).
+ */
+#ifndef ZELVAN_SOURCES_BANDS_HPP
+#define ZELVAN_SOURCES_BANDS_HPP
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "zelvan_sources.hpp"
+
+namespace zelvan {
+namespace sources {
+
+/* Level 0 of a picture, read top to bottom: only the rows asked for, and what the format makes its
+ * decoder hold, are ever in memory. Use from one thread at a time. */
+class BandReader {
+public:
+    virtual ~BandReader() = default;
+    /* The picture; its levels are those the file holds (one for a plain picture), not those open()
+     * would read it through. */
+    virtual const PictureInfo& info() const = 0;
+    /* Decodes the next `rows` rows into `pixels`: info().width * 4 bytes a row, `pitch` bytes apart,
+     * blue-green-red-alpha in memory. Returns how many were written: `rows`, fewer at the bottom, 0
+     * past it. A failure (pixels that cannot be decoded) returns 0 and leaves its reason in error(),
+     * one line naming the file; every later call returns 0. Never throws. */
+    virtual std::uint32_t readRows(unsigned char* pixels, std::size_t pitch, std::uint32_t rows) = 0;
+    /* Why the reading stopped before the bottom; empty while it has not. */
+    virtual std::string error() const = 0;
+};
+
+struct OpenedBands {
+    std::unique_ptr<BandReader> reader;
+    std::string error; /* one line, when reader is empty */
+    explicit operator bool() const noexcept { return reader != nullptr; }
+};
+
+/* Opens the picture file at `path` (not a URL) to be read top to bottom; of the options only the
+ * display range and the warning handler count. Reads its header only: nothing is decoded or written
+ * to the cache. Never throws. */
+ZELVAN_SOURCES_API OpenedBands openBands(const std::string& path, const OpenOptions& options = {});
+
+/* Writes the picture file at `path` as a pyramidal tiled TIFF at `pyramidPath`, the pyramid open()
+ * writes into its cache: levels each half the one before down to the first within 512 x 512,
+ * averaged in linear light, in tiles of 512 compressed with zstd; a BigTIFF past 3 GB of pixels. It
+ * is written under a temporary name and renamed into place when complete. The options' display
+ * range, warning handler and progress count. False, with the reason in one line, when the picture
+ * cannot be read or the file cannot be written. Never throws. */
+ZELVAN_SOURCES_API bool writePyramid(const std::string& path, const std::string& pyramidPath,
+                                     const OpenOptions& options, std::string& error);
+
+}  // namespace sources
+}  // namespace zelvan
+
+#endif /* ZELVAN_SOURCES_BANDS_HPP */

@@ -1,0 +1,117 @@
+#include "cache_directory.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+
+#include "cache_pruning.h"
+#include "temporary_files.h"
+
+namespace zelvan {
+namespace sources {
+namespace detail {
+
+namespace {
+
+// The standard's signature (https://bford.info/cachedir/), and the line that says the tag is ours.
+constexpr char kTagName[] = "CACHEDIR.TAG";
+constexpr char kTagSignature[] = "Signature: 8a477f597d28d172789f06886806bc55";
+constexpr char kTagOwner[] =
+    "# This file is a cache directory tag created by Zelvan's sources (Zelvan::sources).";
+
+[[noreturn]] void fail(const std::string& directory, const std::string& reason) {
+    throw std::runtime_error("cache directory " + directory + ": " + reason);
+}
+
+void makeDirectories(const std::string& directory) {
+    for (std::string::size_type at = 0; at != std::string::npos;) {
+        at = directory.find('/', at + 1);
+        const std::string part = directory.substr(0, at);
+        if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST)
+            fail(directory, "cannot create " + part + " (" + std::strerror(errno) + ")");
+    }
+}
+
+// Nothing in `directory` but Zelvan's pyramids and their partial files (and perhaps its tag).
+bool holdsOnlyOurs(const std::string& directory) {
+    const std::unique_ptr<DIR, int (*)(DIR*)> listing(opendir(directory.c_str()), &closedir);
+    if (!listing) return false;
+    while (const dirent* found = readdir(listing.get())) {
+        const std::string name = found->d_name;
+        if (name == "." || name == ".." || name == kTagName || isPyramidEntryName(name)) continue;
+        const pid_t writer = partialFileWriter(name);
+        if (writer == 0 || !isPyramidEntryName(name.substr(0, name.rfind(".partial-")))) return false;
+    }
+    return true;
+}
+
+void writeTag(const std::string& directory) {
+    const std::string path = directory + "/" + kTagName;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return;  // there already, or written by another process meanwhile
+    const std::string text =
+        std::string(kTagSignature) + "\n" + kTagOwner +
+        "\n# For information about cache directory tags, see https://bford.info/cachedir/\n";
+    const bool written = write(fd, text.data(), text.size()) == ssize_t(text.size());
+    close(fd);
+    if (!written) unlink(path.c_str());
+}
+
+std::mutex keptMutex;
+std::vector<std::string>& kept() {
+    static std::vector<std::string> files;
+    return files;
+}
+
+}  // namespace
+
+std::string cacheDirectoryFor(const OpenOptions& options) {
+    if (!options.cacheDirectory.empty()) return options.cacheDirectory;
+    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg != nullptr && xdg[0] == '/')
+        return std::string(xdg) + "/zelvan";
+    const char* home = std::getenv("HOME");
+    return std::string(home != nullptr && home[0] != '\0' ? home : "/tmp") + "/.cache/zelvan";
+}
+
+void prepareCacheDirectory(const std::string& directory) {
+    if (directory.empty()) throw std::runtime_error("cache directory: the name is empty");
+    makeDirectories(directory);
+    struct stat status {};
+    if (stat(directory.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) fail(directory, "not a directory");
+    if (access(directory.c_str(), W_OK | X_OK) != 0)
+        fail(directory, std::string("cannot write there (") + std::strerror(errno) + ")");
+    if (!ownsCacheDirectory(directory) && holdsOnlyOurs(directory)) writeTag(directory);
+}
+
+bool ownsCacheDirectory(const std::string& directory) {
+    std::ifstream tag(directory + "/" + kTagName);
+    std::string signature, owner;
+    return std::getline(tag, signature) && std::getline(tag, owner) && signature == kTagSignature &&
+           owner == kTagOwner;
+}
+
+void touchCacheFile(const std::string& path) { utimensat(AT_FDCWD, path.c_str(), nullptr, 0); }
+
+void keepWhileRunning(const std::string& path) {
+    const std::lock_guard<std::mutex> lock(keptMutex);
+    if (std::find(kept().begin(), kept().end(), path) == kept().end()) kept().push_back(path);
+}
+
+std::vector<std::string> filesKeptWhileRunning() {
+    const std::lock_guard<std::mutex> lock(keptMutex);
+    return kept();
+}
+
+}  // namespace detail
+}  // namespace sources
+}  // namespace zelvan

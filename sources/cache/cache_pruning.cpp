@@ -1,0 +1,102 @@
+#include "cache_pruning.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+
+#include "cache_directory.h"
+#include "temporary_files.h"
+
+namespace zelvan {
+namespace sources {
+namespace detail {
+
+namespace {
+
+// Subdirectories deeper than this are not looked into: the cache's own go two or three deep.
+constexpr int kMaxDepth = 16;
+
+bool isLowerHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
+
+bool sameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
+bool writerGone(pid_t writer) { return kill(writer, 0) != 0 && errno == ESRCH; }
+
+struct CacheFile {
+    std::string path;
+    timespec used;
+    std::uint64_t bytes;
+};
+
+struct Listing {
+    bool owned = false;
+    std::vector<std::string> keep;
+    std::vector<CacheFile> removable;
+    std::uint64_t total = 0;
+
+    void look(const std::string& directory, int depth) {
+        const std::unique_ptr<DIR, int (*)(DIR*)> entries(opendir(directory.c_str()), &closedir);
+        if (!entries) return;
+        while (const dirent* found = readdir(entries.get())) {
+            const std::string name = found->d_name, path = directory + "/" + name;
+            if (name == "." || name == "..") continue;
+            struct stat status {};
+            if (lstat(path.c_str(), &status) != 0) continue;
+            if (S_ISDIR(status.st_mode)) {
+                if (owned && depth < kMaxDepth) look(path, depth + 1);
+                continue;
+            }
+            if (!S_ISREG(status.st_mode) || (depth == 0 && name == "CACHEDIR.TAG")) continue;
+            if (const pid_t writer = partialFileWriter(name); writer != 0) {
+                if (!owned && (depth > 0 || !isPyramidEntryName(name.substr(0, name.rfind(".partial-")))))
+                    continue;
+                if (writerGone(writer)) unlink(path.c_str());  // being written: it counts once in place
+                continue;
+            }
+            if (!owned && (depth > 0 || !isPyramidEntryName(name))) continue;
+            const auto bytes = std::uint64_t(status.st_size);
+            total += bytes;
+            if (std::find(keep.begin(), keep.end(), path) == keep.end())
+                removable.push_back({path, status.st_mtim, bytes});
+        }
+    }
+};
+
+}  // namespace
+
+bool isPyramidEntryName(const std::string& name) {
+    const std::size_t n = name.size();
+    return n >= 22 && name.compare(n - 4, 4, ".tif") == 0 && name[n - 21] == '-' &&
+           std::all_of(name.end() - 20, name.end() - 4, isLowerHex);
+}
+
+void pruneCache(const std::string& directory, std::uint64_t limitBytes,
+                const std::vector<std::string>& keep) {
+    Listing listing;
+    listing.owned = ownsCacheDirectory(directory);
+    listing.keep = filesKeptWhileRunning();
+    listing.keep.insert(listing.keep.end(), keep.begin(), keep.end());
+    listing.look(directory, 0);
+    std::sort(listing.removable.begin(), listing.removable.end(), [](const CacheFile& a, const CacheFile& b) {
+        return a.used.tv_sec != b.used.tv_sec ? a.used.tv_sec < b.used.tv_sec
+                                              : a.used.tv_nsec < b.used.tv_nsec;
+    });
+    std::uint64_t total = listing.total;
+    for (const CacheFile& file : listing.removable) {
+        if (limitBytes == 0 || total <= limitBytes) break;
+        // Another process (or thread) may have used it since it was listed.
+        struct stat status {};
+        if (lstat(file.path.c_str(), &status) == 0 && !sameTime(status.st_mtim, file.used)) continue;
+        if (unlink(file.path.c_str()) == 0 || errno == ENOENT) total -= file.bytes;
+    }
+}
+
+}  // namespace detail
+}  // namespace sources
+}  // namespace zelvan

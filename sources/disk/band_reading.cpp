@@ -1,0 +1,56 @@
+// The public calls of zelvan_sources_bands.hpp: a picture on disk read top to bottom, or written as a
+// pyramidal TIFF.
+#include <new>
+#include <stdexcept>
+
+#include "pyramid_tiff.h"
+#include "vips_picture.h"
+#include "zelvan_sources_bands.hpp"
+
+namespace zelvan {
+namespace sources {
+
+namespace {
+
+// `failure`'s message naming `path`, as every line the library gives does.
+std::string namingPath(const std::string& path, const std::string& message) {
+    return message.compare(0, path.size() + 2, path + ": ") == 0 ? message : path + ": " + message;
+}
+
+}  // namespace
+
+OpenedBands openBands(const std::string& path, const OpenOptions& options) {
+    OpenedBands opened;
+    try {
+        const detail::VipsPicture picture(path, options.range,
+                                          std::make_shared<detail::WarningSink>(path, options.warning));
+        opened.reader = picture.bands();
+    } catch (const std::bad_alloc&) {
+        opened.error = path + ": out of memory";
+    } catch (const std::exception& failure) {
+        opened.error = namingPath(path, failure.what());
+    } catch (...) {
+        opened.error = path + ": cannot be opened";
+    }
+    return opened;
+}
+
+bool writePyramid(const std::string& path, const std::string& pyramidPath, const OpenOptions& options,
+                  std::string& error) {
+    try {
+        const detail::VipsPicture picture(path, options.range,
+                                          std::make_shared<detail::WarningSink>(path, options.warning));
+        detail::writePyramidTiff(picture, pyramidPath, options.progress);
+        return true;
+    } catch (const std::bad_alloc&) {
+        error = path + ": out of memory";
+    } catch (const std::exception& failure) {
+        error = namingPath(path, failure.what());
+    } catch (...) {
+        error = path + ": cannot be written as a pyramid";
+    }
+    return false;
+}
+
+}  // namespace sources
+}  // namespace zelvan

@@ -1,0 +1,57 @@
+// Which way a picture on disk is read as tiles: a pyramidal file through its own levels; a plain one
+// small enough decoded whole, its coarser levels halved from it; a larger plain one through the
+// pyramid written once into the cache.
+#include "disk_opening.h"
+
+#include <new>
+#include <stdexcept>
+#include <vips/vips8>
+
+#include "pyramid_cache.h"
+#include "pyramid_tiff.h"
+#include "vips_picture.h"
+#include "vips_tiles.h"
+
+namespace zelvan {
+namespace sources {
+namespace detail {
+
+namespace {
+
+std::unique_ptr<PictureSource> tilesOf(const VipsPicture& picture, PictureInfo info,
+                                       std::uint32_t coarsestSide = 0) {
+    return openVipsTiles(picture.tileLevels(coarsestSide), std::move(info), picture.warnings());
+}
+
+std::unique_ptr<PictureSource> openOrThrow(const std::string& path, const OpenOptions& options) {
+    const VipsPicture picture(path, options.range, std::make_shared<WarningSink>(path, options.warning));
+    PictureInfo info = picture.info();
+    if (picture.pyramidal()) return tilesOf(picture, std::move(info));
+    if (std::uint64_t{picture.width()} * picture.height() * 4 <= options.plainPictureLimitBytes)
+        return tilesOf(picture, std::move(info), kPyramidTile);
+    const std::string file = cachedPyramid(picture, options);
+    // The cache holds display-ready pixels: read as they are, its warnings (none are expected) the
+    // picture's.
+    const VipsPicture cached(file, DisplayRange{}, picture.warnings());
+    if (!cached.pyramidal()) throw std::runtime_error(file + ": the cached pyramid has a single level");
+    return tilesOf(cached, std::move(info));
+}
+
+}  // namespace
+
+std::unique_ptr<PictureSource> openDisk(const std::string& path, const OpenOptions& options,
+                                        std::string& error) {
+    try {
+        return openOrThrow(path, options);
+    } catch (const std::bad_alloc&) {
+        error = path + ": out of memory";
+    } catch (const std::exception& failure) {
+        error = failure.what();
+        if (error.compare(0, path.size() + 2, path + ": ") != 0) error = path + ": " + error;
+    }
+    return nullptr;
+}
+
+}  // namespace detail
+}  // namespace sources
+}  // namespace zelvan

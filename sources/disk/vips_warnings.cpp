@@ -1,0 +1,112 @@
+#include "vips_warnings.h"
+
+#include <vips/vips.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <set>
+
+#include "vips_session.h"
+
+namespace zelvan {
+namespace sources {
+namespace detail {
+
+namespace {
+
+// Guards every collector's messages and the list of collectors for worker threads.
+std::mutex collectorsMutex;
+std::vector<WarningCollector*> forWorkers;  // those made with `workers`, oldest first
+thread_local WarningCollector* threadCollector = nullptr;
+
+// Lines told already, in this process; past this many no more are kept, nor told.
+constexpr std::size_t kMostTold = 4096;
+std::mutex toldMutex;
+
+bool ofNoUse(const char* message) {
+    return std::strstr(message, "Unknown field with tag") != nullptr ||  // GeoTIFF's, a scanner's own
+           std::strncmp(message, "read gave ", 10) == 0 ||               // "read gave 2 warnings"
+           std::strncmp(message, "error in tile ", 14) == 0;             // the error says it better
+}
+
+void handleMessage(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer data) {
+    keepMessage(domain, int(level), message, data);
+}
+
+}  // namespace
+
+// Every message libvips logs goes through here, on whichever thread logs it.
+void keepMessage(const char*, int level, const char* message, void*) {
+    if (!(level & (G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING)) || message == nullptr ||
+        ofNoUse(message))
+        return;
+    const std::string line = oneLine(message);
+    if (line.empty()) return;
+    try {
+        const std::lock_guard<std::mutex> lock(collectorsMutex);
+        WarningCollector* collector = threadCollector;
+        if (collector == nullptr && !forWorkers.empty()) collector = forWorkers.back();
+        if (collector == nullptr) return;
+        std::vector<std::string>& messages = collector->messages_;
+        if (std::find(messages.begin(), messages.end(), line) == messages.end()) messages.push_back(line);
+    } catch (...) {  // out of memory: the message is lost, nothing else
+    }
+}
+
+void catchVipsMessages() {
+    g_log_set_handler("VIPS", GLogLevelFlags(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION),
+                      handleMessage, nullptr);
+}
+
+WarningCollector::WarningCollector(bool workers) : outer_(threadCollector), workers_(workers) {
+    const std::lock_guard<std::mutex> lock(collectorsMutex);
+    if (workers_) forWorkers.push_back(this);
+    threadCollector = this;
+}
+
+WarningCollector::~WarningCollector() {
+    const std::lock_guard<std::mutex> lock(collectorsMutex);
+    if (workers_) forWorkers.erase(std::find(forWorkers.begin(), forWorkers.end(), this));
+    threadCollector = outer_;
+    // What was not taken belongs to the operation this one ran within.
+    if (outer_ != nullptr)
+        for (std::string& message : messages_)
+            if (std::find(outer_->messages_.begin(), outer_->messages_.end(), message) ==
+                outer_->messages_.end())
+                try {
+                    outer_->messages_.push_back(std::move(message));
+                } catch (...) {
+                }
+}
+
+std::vector<std::string> WarningCollector::take() {
+    const std::lock_guard<std::mutex> lock(collectorsMutex);
+    std::vector<std::string> taken;
+    taken.swap(messages_);
+    return taken;
+}
+
+WarningSink::WarningSink(std::string name, std::function<void(const std::string&)> handler)
+    : name_(std::move(name)), handler_(std::move(handler)) {}
+
+void WarningSink::tell(const std::vector<std::string>& messages) {
+    static std::set<std::string> told;
+    for (const std::string& message : messages) {
+        try {
+            const std::string line = name_ + ": " + message;
+            const std::lock_guard<std::mutex> lock(toldMutex);  // one call at a time, as the options promise
+            if (told.size() >= kMostTold || !told.insert(line).second) continue;
+            if (handler_)
+                handler_(line);
+            else
+                std::fprintf(stderr, "zelvan: warning: %s\n", line.c_str());
+        } catch (...) {  // a handler that throws, or no memory for the line: the warning is lost
+        }
+    }
+}
+
+}  // namespace detail
+}  // namespace sources
+}  // namespace zelvan
