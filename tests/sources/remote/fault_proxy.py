@@ -11,9 +11,11 @@ a request whose path contains SUBSTRING gets FAULT, for its first TIMES requests
 FAULT is an HTTP status (404, 500, ...; 429 and 503 send ARG as Retry-After: seconds, or "date+N" for an
 HTTP date N seconds ahead), "stall" (headers and half the body, then nothing), "truncate" (half the
 body, then the connection closes), "reset" (the connection is reset before any answer), "nostore"
-(forwarded with Cache-Control: no-store) or "big" (ARG bytes of zeros as the body).
+(forwarded with Cache-Control: no-store), "big" (ARG bytes of zeros as the body), "delay" (forwarded
+after ARG milliseconds) or "redirect" (302 to ARG).
 
-The log has a line a request, "PATH FAULT", and "gone PATH" when a client left a stalled answer.
+The log has a line a request, "PATH FAULT RUNNING AUTH": RUNNING the requests under way with it, AUTH
+"auth" when it carried credentials, else "-"; and "gone PATH" when a client left a stalled answer.
 """
 import argparse
 import email.utils
@@ -115,10 +117,26 @@ class Handler(http.server.BaseHTTPRequestHandler):
         return False
 
     def do_GET(self):
+        with self.server.log_lock:
+            self.server.running += 1
+            running = self.server.running
+        try:
+            self.answer(running)
+        finally:
+            with self.server.log_lock:
+                self.server.running -= 1
+
+    def answer(self, running):
         fault, arg = self.server.rules.match(self.path)
-        self.note("%s %s" % (self.path, fault or "-"))
+        auth = "auth" if self.headers.get("Authorization") else "-"
+        self.note("%s %s %d %s" % (self.path, fault or "-", running, auth))
         if self.server.latency > 0:
             time.sleep(self.server.latency)
+        if fault == "delay":
+            time.sleep(int(arg) / 1000.0)
+        if fault == "redirect":
+            self.send(302, [("Location", arg)], b"")
+            return
         if fault == "reset":
             self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
             self.close_connection = True
@@ -177,6 +195,7 @@ def main():
     server.rules = Rules(options.rules)
     server.log_path = options.log
     server.log_lock = threading.Lock()
+    server.running = 0
     server.latency = options.latency_ms / 1000.0
     server.rate = options.rate
     print(server.server_address[1], flush=True)
