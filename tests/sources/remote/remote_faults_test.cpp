@@ -64,8 +64,8 @@ TEST(RemoteFaults, RedirectsStayOnHttpAndCredentialsStayWithTheirHost) {
     NEED_SERVERS();
     const std::string port = std::to_string(servers().proxyPort);
     servers().setRules(
-        "/away/info.json redirect 0 file:///etc/passwd\n/moved/info.json redirect 0 http://localhost:" + port +
-        "/iiif2/info.json\n");
+        "/away/info.json redirect 0 file:///etc/passwd\n/moved/info.json redirect 0 http://localhost:" +
+        port + "/iiif2/info.json\n");
     std::string error;
     EXPECT_FALSE(openPicture(servers().proxied("away/info.json"), testOptions(), error));
     EXPECT_NE(error.find("file"), std::string::npos) << error;
