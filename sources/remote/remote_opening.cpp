@@ -1,6 +1,6 @@
-// Which kind of picture a URL names: a {z}/{x}/{y} template by its placeholders; a Deep Zoom descriptor
-// or an IIIF info.json by its name or, failing that, by what the server sends; an IIIF image's base URL
-// by the info.json found under it.
+// Which kind of picture a URL names: a {z}/{x}/{y} template by its placeholders; a TIFF, a Deep Zoom
+// descriptor or an IIIF info.json by its name or, failing that, by what the server sends; an IIIF
+// image's base URL by the info.json found under it.
 #include "remote_opening.h"
 
 #include <string>
@@ -9,6 +9,7 @@
 #include "http_fetcher.h"
 #include "json_reader.h"
 #include "remote_picture.h"
+#include "remote_tiff.h"
 #include "tile_layout.h"
 #include "xml_reader.h"
 
@@ -90,35 +91,48 @@ bool dziFrom(const std::string& url, const std::string& text, TileLayout& layout
     return dziLayout(url, image, layout, error);
 }
 
+bool tiffMagic(const std::string& text) {
+    return text.compare(0, 4, std::string("II*\0", 4)) == 0 ||
+           text.compare(0, 4, std::string("MM\0*", 4)) == 0 ||
+           text.compare(0, 4, std::string("II+\0", 4)) == 0 ||
+           text.compare(0, 4, std::string("MM\0+", 4)) == 0;
+}
+
+// The layout of a tiled picture; or `tiff` set, for a TIFF to be read by range requests.
 bool layoutFor(Context& context, const std::string& url, const OpenOptions& options, TileLayout& layout,
-               std::string& error) {
+               bool& tiff, std::string& error) {
     if (url.find('{') != std::string::npos) return templateLayout(url, options, layout, error);
     const std::string path = pathOf(url);
     std::string text, type;
     if (endsWith(path, ".tif") || endsWith(path, ".tiff")) {
-        error = "pyramidal TIFF over HTTP is not read yet";
-        return false;
+        tiff = true;
+        return true;
     }
     if (endsWith(path, ".dzi") || endsWith(path, ".xml"))
         return fetchDescriptor(context, url, text, type, error) && dziFrom(url, text, layout, error);
-    if (endsWith(path, "/info.json"))
+    const std::string whole = lowered(url.substr(0, url.find('#')));
+    if (endsWith(whole, "/info.json"))
         return fetchDescriptor(context, url, text, type, error) && iiifFrom(url, text, layout, error);
 
-    // An IIIF image's base URL has its info.json under it; anything else says what it is when fetched.
-    std::string base = url.substr(0, url.find_first_of("?#"));
+    // An IIIF image's base URL has its info.json under it; anything else says what it is when fetched
+    // (a body too large for a descriptor may be a TIFF).
+    std::string base = url.substr(0, url.find('#'));
     while (!base.empty() && base.back() == '/') base.pop_back();
     std::string probeError;
     if (fetchDescriptor(context, base + "/info.json", text, type, probeError) && looksLikeJson(text))
         return iiifFrom(base + "/info.json", text, layout, error);
-    if (!fetchDescriptor(context, url, text, type, error)) return false;
-    if (type.find("image/tiff") != std::string::npos) {
-        error = "pyramidal TIFF over HTTP is not read yet";
-        return false;
+    if (!fetchDescriptor(context, url, text, type, error)) {
+        tiff = error.rfind("larger than", 0) == 0;
+        return tiff;
+    }
+    if (type.find("image/tiff") != std::string::npos || tiffMagic(text)) {
+        tiff = true;
+        return true;
     }
     if (looksLikeJson(text)) return iiifFrom(url, text, layout, error);
     if (text.find("<Image") != std::string::npos && text.find("TileSize") != std::string::npos)
         return dziFrom(url, text, layout, error);
-    error = "neither an IIIF image nor a Deep Zoom descriptor";
+    error = "neither an IIIF image, a Deep Zoom descriptor nor a TIFF";
     return false;
 }
 
@@ -149,9 +163,16 @@ std::unique_ptr<PictureSource> openRemote(const std::string& url, const OpenOpti
         if (!directory.empty()) context.settings.cache = std::make_shared<FetchedTiles>(directory);
     }
     TileLayout layout;
-    if (!layoutFor(context, url, options, layout, why)) {
+    bool tiff = false;
+    if (!layoutFor(context, url, options, layout, tiff, why)) {
         error = url + ": " + why;
         return nullptr;
+    }
+    if (tiff) {
+        std::unique_ptr<PictureSource> source =
+            openRemoteTiff(url, context.fetcher, context.counters, context.settings, why);
+        if (!source) error = url + ": " + why;
+        return source;
     }
     return makeRemotePicture(std::move(layout), context.fetcher, context.counters, context.settings);
 }

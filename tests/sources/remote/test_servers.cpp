@@ -170,7 +170,8 @@ struct Running {
     }
 
     // The trees the tests read: IIIF 2 (PNG) and 3 (JPEG), Deep Zoom with overlap (PNG), {z}/{y}/{x}
-    // (PNG), all addressed through the proxy, and a pyramidal TIFF for iipsrv.
+    // (PNG), all addressed through the proxy, and a pyramidal TIFF, uncompressed so that it spans many
+    // range blocks, for range requests and for iipsrv.
     bool writeTrees(const std::string& vips) {
         const std::string www = servers.directory + "/www";
         const std::string picture = servers.directory + "/picture.ppm";
@@ -185,7 +186,7 @@ struct Running {
                runToEnd({vips, "dzsave", picture, www + "/xyz", "--layout", "google", "--tile-size", "256",
                          "--suffix", ".png"}) &&
                runToEnd({vips, "tiffsave", picture, www + "/pyramid.tif", "--tile", "--pyramid",
-                         "--tile-width", "256", "--tile-height", "256", "--compression", "deflate"});
+                         "--tile-width", "256", "--tile-height", "256", "--compression", "none"});
     }
 
     bool startLighttpd(const std::string& lighttpd) {
