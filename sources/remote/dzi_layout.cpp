@@ -44,7 +44,7 @@ bool dziLayout(const std::string& dziUrl, const XmlElement& image, TileLayout& l
         !attributeNumber(size, "Width", 0xFFFFFFFFul, width) || width == 0 ||
         !attributeNumber(size, "Height", 0xFFFFFFFFul, height) || height == 0) {
         error =
-            "Deep Zoom descriptor: TileSize (16 to 8192), Overlap, Width and Height (1 to 2^32-1) are needed";
+            "Deep Zoom descriptor: TileSize (64 to 8192), Overlap, Width and Height (1 to 2^32-1) are needed";
         return false;
     }
     const std::string* format = image.attribute("Format");

@@ -158,7 +158,8 @@ struct HttpFetcher::Impl {
         curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
         curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
         curl_easy_setopt(e, CURLOPT_PIPEWAIT, 1L);  // wait to multiplex rather than open another connection
-        curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
+        // Compressed descriptors; never with ranges, whose offsets count the bytes as stored.
+        if (t.request.rangeLength == 0) curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
         curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(t.request.maxBytes));
         curl_easy_setopt(e, CURLOPT_USERAGENT, "Zelvan");
         curl_easy_setopt(e, CURLOPT_ERRORBUFFER, t.errorText);

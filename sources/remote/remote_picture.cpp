@@ -19,8 +19,8 @@ namespace detail {
 namespace {
 
 constexpr std::size_t kMaxTileBytes = std::size_t{32} << 20;
-constexpr std::size_t kDecodedLimit = std::size_t{96} << 20;
-constexpr std::size_t kMaxPartsPerRead = 64;
+constexpr std::size_t kDecodedLimit = std::size_t{64} << 20;
+constexpr std::size_t kMaxPartsPerRead = 100;  // a 512 view tile over 64-pixel server tiles, misaligned
 
 class RemotePicture final : public PictureSource {
 public:
