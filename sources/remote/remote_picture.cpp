@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "decoded_tiles.h"
+#include "shared_transfers.h"
 
 namespace zelvan {
 namespace sources {
@@ -30,7 +31,8 @@ public:
           fetcher_(std::move(fetcher)),
           counters_(std::move(counters)),
           settings_(std::move(settings)),
-          decoded_(kDecodedLimit) {
+          decoded_(kDecodedLimit),
+          transfers_(fetcher_) {
         info_.width = layout_.width;
         info_.height = layout_.height;
         info_.bands = 3;
@@ -81,7 +83,20 @@ private:
         std::string url;
         DecodedTiles::Tile tile;
         std::vector<unsigned char> body;  // from the disk cache
-        HttpFetcher::Handle transfer;
+        SharedTransfers::Handle transfer;
+    };
+
+    // The transfers one read joined, left once: when it is cancelled, or when it ends.
+    struct Joined {
+        std::mutex mutex;
+        bool left = false;
+        std::vector<SharedTransfers::Handle> transfers;
+        void leave(SharedTransfers& all) {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (left) return;
+            left = true;
+            for (const SharedTransfers::Handle& t : transfers) all.leave(t);
+        }
     };
 
     void fail(const std::string& why) {
@@ -103,7 +118,12 @@ private:
 
         // Memory first, then disk, then the network, every fetch started before any is waited for.
         std::vector<Part> parts;
-        std::vector<HttpFetcher::Handle> transfers;
+        auto joined = std::make_shared<Joined>();
+        struct LeaveAtEnd {
+            Joined& joined;
+            SharedTransfers& all;
+            ~LeaveAtEnd() { joined.leave(all); }
+        } leaveAtEnd{*joined, transfers_};
         for (std::uint32_t r = r0; r <= r1; ++r)
             for (std::uint32_t c = c0; c <= c1; ++c) {
                 Part p;
@@ -123,17 +143,15 @@ private:
                         request.timeout = settings_.timeout;
                         request.perHost = settings_.requestsPerHost;
                         request.counters = counters_;
-                        p.transfer = fetcher_->start(std::move(request));
-                        transfers.push_back(p.transfer);
+                        p.transfer = transfers_.join(p.key, std::move(request));
+                        joined->transfers.push_back(p.transfer);
                     }
                 }
                 parts.push_back(std::move(p));
             }
-        if (!transfers.empty()) {
-            std::shared_ptr<HttpFetcher> fetcher = fetcher_;
-            control.onCancel([fetcher, transfers] {
-                for (const HttpFetcher::Handle& t : transfers) fetcher->cancel(t);
-            });
+        if (!joined->transfers.empty()) {
+            SharedTransfers* all = &transfers_;
+            control.onCancel([joined, all] { joined->leave(*all); });
         }
 
         bool ok = true;
@@ -143,7 +161,7 @@ private:
             bool fetched = false;
             bool noStore = false;
             if (p.transfer) {
-                HttpResponse response = fetcher_->wait(p.transfer);
+                HttpResponse response = transfers_.response(p.transfer, control);
                 if (response.outcome == HttpResponse::Outcome::Cancelled) {
                     ok = false;
                     continue;
@@ -169,6 +187,7 @@ private:
                 ok = false;
                 continue;
             }
+            if (fetched && (p.tile = decoded_.find(p.key))) continue;  // another read sharing it decoded it
             auto tile = std::make_shared<DecodedTile>();
             std::string why;
             if (!decodeTile(p.body.data(), p.body.size(), g.tileWidth + 2 * g.overlap,
@@ -248,6 +267,7 @@ private:
     std::shared_ptr<TransferCounters> counters_;
     RemoteSettings settings_;
     DecodedTiles decoded_;
+    SharedTransfers transfers_;
     PictureInfo info_;
     mutable std::mutex errorMutex_;
     std::string lastError_;
