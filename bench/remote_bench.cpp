@@ -7,7 +7,7 @@
 // Baseline, "sequential": the server tiles that frame fetched, fetched again one at a time over one
 // kept connection (a client that neither overlaps nor multiplexes its requests).
 // No disk cache: every run goes over the link. Flags: --quick (one iteration each), --round-trip-ms=N,
-// --rate=BYTES_PER_SECOND.
+// --rate=BYTES_PER_SECOND, --per-host=N (OpenOptions::requestsPerHost, 6 by default).
 #include <GL/gl.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -113,9 +113,12 @@ zelvan::Placement oneToOne() {
     return p;
 }
 
+unsigned requestsPerHost = 6;
+
 zelvan::sources::OpenOptions noCache() {
     zelvan::sources::OpenOptions options;
     options.cacheRemote = false;
+    options.requestsPerHost = requestsPerHost;
     return options;
 }
 
@@ -233,6 +236,8 @@ int main(int argc, char** argv) {
             roundTrip = argv[i] + 16;
         else if (std::strncmp(argv[i], "--rate=", 7) == 0)
             rate = argv[i] + 7;
+        else if (std::strncmp(argv[i], "--per-host=", 11) == 0)
+            requestsPerHost = static_cast<unsigned>(std::atoi(argv[i] + 11));
         else
             args.push_back(argv[i]);
     }
@@ -251,6 +256,7 @@ int main(int argc, char** argv) {
     }
     benchmark::AddCustomContext("round_trip_ms", roundTrip);
     benchmark::AddCustomContext("rate_bytes_per_second", rate);
+    benchmark::AddCustomContext("requests_per_host", std::to_string(requestsPerHost));
     static Case cases[] = {{&server, "/iiif/info.json", {}, {}, false},
                            {&server, "/deep.dzi", {}, {}, false}};
     const char* names[] = {"iiif", "dzi"};

@@ -61,7 +61,7 @@ bool iiifLayout(const std::string& infoUrl, const JsonValue& info, TileLayout& l
     const JsonValue* type = info.find("type");
     const bool version3 =
         mentions(context, "/image/3") || (type && type->isString() && type->text == "ImageService3");
-    const bool version2 = mentions(context, "/image/2") || mentions(info.find("@context"), "/image/1");
+    const bool version2 = mentions(context, "/image/2");
     if (!version3 && !version2 && !info.find("protocol")) {
         error = "not an IIIF info.json (no IIIF context)";
         return false;
@@ -85,8 +85,11 @@ bool iiifLayout(const std::string& infoUrl, const JsonValue& info, TileLayout& l
         if (slash != std::string::npos) base.erase(slash);
     }
     while (!base.empty() && base.back() == '/') base.pop_back();
-    if (base.find("://") == std::string::npos || base.find_first_of(" \t\r\n\"<>") != std::string::npos) {
-        error = "IIIF info.json: its id is not a URL";
+    std::string scheme = base.substr(0, base.find("://"));
+    for (char& c : scheme) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    if ((scheme != "http" && scheme != "https") || base.find("://") == std::string::npos ||
+        base.find_first_of(" \t\r\n\"<>") != std::string::npos) {
+        error = "IIIF info.json: its id is not an http or https URL";
         return false;
     }
 

@@ -44,7 +44,11 @@ TEST(RemoteFaults, MissingOrBrokenDescriptorsGiveOneLine) {
         << "{\"@context\":\"http://iiif.io/api/image/3/context.json\",\"id\":\"http://x/"
            "\",\"type\":\"ImageService3\","
            "\"width\":4294967296,\"height\":10}";
-    const std::string urls[] = {servers().proxied("missing/info.json"),
+    std::ofstream(servers().directory + "/www/huge/file.json")
+        << "{\"@context\":\"http://iiif.io/api/image/2/context.json\",\"@id\":\"file:///etc\",\"width\":10,"
+           "\"height\":10,\"profile\":[\"level2\"]}";
+    const std::string urls[] = {servers().direct("huge/file.json"),
+                                servers().proxied("missing/info.json"),
                                 servers().direct("garbage.json"),
                                 servers().direct("garbage.dzi"),
                                 servers().direct("entity.dzi"),
