@@ -183,43 +183,24 @@ double sequential(const Server& server, const std::vector<std::string>& paths) {
     return zelvan_bench::now() - start;
 }
 
-void fittedBench(benchmark::State& state, Case& c) {
-    const zelvan_bench::Entrant candidate{"zelvan", [&c] {
+// The fitted frame, or with `jump` the 1:1 frame after it, against the same tiles fetched one at a time.
+void frameBench(benchmark::State& state, Case& c, bool jump) {
+    const std::vector<std::string>& tiles = jump ? c.jumpTiles : c.fittedTiles;
+    const zelvan_bench::Entrant candidate{"zelvan", [&c, jump] {
                                               std::unique_ptr<zelvan::sources::PictureSource> source;
                                               std::unique_ptr<zelvan::TileView> view;
-                                              const double s = c.fitted(source, view);
+                                              double s = c.fitted(source, view);
+                                              if (jump && s >= 0) s = c.jump(*view);
                                               if (s < 0) c.failed = true;
                                               return s < 0 ? 0 : s;
                                           }};
-    const zelvan_bench::Entrant baseline{"sequential", [&c] {
-                                             const double s = sequential(*c.server, c.fittedTiles);
+    const zelvan_bench::Entrant baseline{"sequential", [&c, &tiles] {
+                                             const double s = sequential(*c.server, tiles);
                                              if (s < 0) c.failed = true;
                                              return s < 0 ? 0 : s;
                                          }};
     zelvan_bench::compete(state, candidate, {baseline});
-    state.counters["tiles"] = static_cast<double>(c.fittedTiles.size());
-    if (c.failed) state.SkipWithError("a frame did not complete");
-}
-
-void jumpBench(benchmark::State& state, Case& c) {
-    const zelvan_bench::Entrant candidate{"zelvan", [&c] {
-                                              std::unique_ptr<zelvan::sources::PictureSource> source;
-                                              std::unique_ptr<zelvan::TileView> view;
-                                              if (c.fitted(source, view) < 0) {
-                                                  c.failed = true;
-                                                  return 0.0;
-                                              }
-                                              const double s = c.jump(*view);
-                                              if (s < 0) c.failed = true;
-                                              return s < 0 ? 0 : s;
-                                          }};
-    const zelvan_bench::Entrant baseline{"sequential", [&c] {
-                                             const double s = sequential(*c.server, c.jumpTiles);
-                                             if (s < 0) c.failed = true;
-                                             return s < 0 ? 0 : s;
-                                         }};
-    zelvan_bench::compete(state, candidate, {baseline});
-    state.counters["tiles"] = static_cast<double>(c.jumpTiles.size());
+    state.counters["tiles"] = static_cast<double>(tiles.size());
     if (c.failed) state.SkipWithError("a frame did not complete");
 }
 
@@ -267,9 +248,9 @@ int main(int argc, char** argv) {
         }
         Case& c = cases[i];
         auto* fitted = benchmark::RegisterBenchmark((std::string("remote_") + names[i] + "_fitted").c_str(),
-                                                    [&c](benchmark::State& s) { fittedBench(s, c); });
+                                                    [&c](benchmark::State& s) { frameBench(s, c, false); });
         auto* jump = benchmark::RegisterBenchmark((std::string("remote_") + names[i] + "_jump").c_str(),
-                                                  [&c](benchmark::State& s) { jumpBench(s, c); });
+                                                  [&c](benchmark::State& s) { frameBench(s, c, true); });
         for (auto* b : {fitted, jump}) {
             b->UseManualTime()->Unit(benchmark::kMillisecond);
             if (quick)

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "text_cursor.h"
+
 namespace zelvan {
 namespace sources {
 namespace detail {
@@ -17,32 +19,24 @@ const JsonValue* JsonValue::find(const std::string& key) const {
 
 namespace {
 
-class JsonParser {
+class JsonParser : TextCursor {
 public:
-    JsonParser(const std::string& text, const JsonLimits& limits) : s_(text), limits_(limits) {}
+    JsonParser(const std::string& text, const JsonLimits& limits) : TextCursor(text), limits_(limits) {}
 
     bool parseDocument(JsonValue& value, std::string& error) {
-        if (s_.size() > limits_.maxBytes) return fail(error, "too large");
-        // A byte order mark some servers put first.
-        if (s_.compare(0, 3, "\xEF\xBB\xBF") == 0) i_ = 3;
-        if (!parseValue(value, 0)) return fail(error, why_ ? why_ : "unexpected input");
-        skipSpace();
-        if (i_ != s_.size()) return fail(error, "text after the value");
-        return true;
+        const char* why = nullptr;
+        if (s_.size() > limits_.maxBytes) {
+            why = "too large";
+        } else if (parseValue(value, 0)) {
+            skipSpace();
+            if (i_ == s_.size()) return true;
+            why = "text after the value";
+        }
+        error = failure("JSON", why);
+        return false;
     }
 
 private:
-    bool fail(std::string& error, const char* why) {
-        error = std::string("not valid JSON (") + why + " at byte " + std::to_string(i_) + ")";
-        return false;
-    }
-    bool bad(const char* why) {
-        if (!why_) why_ = why;
-        return false;
-    }
-    void skipSpace() {
-        while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\n' || s_[i_] == '\r')) ++i_;
-    }
     bool literal(const char* word) {
         const std::size_t n = std::strlen(word);
         if (s_.compare(i_, n, word) != 0) return bad("unexpected character");
@@ -235,11 +229,8 @@ private:
         return true;
     }
 
-    const std::string& s_;
     const JsonLimits& limits_;
-    std::size_t i_ = 0;
     std::size_t values_ = 0;
-    const char* why_ = nullptr;
 };
 
 }  // namespace

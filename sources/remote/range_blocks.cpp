@@ -16,6 +16,18 @@ RangeBlocks::RangeBlocks(std::string url, std::shared_ptr<HttpFetcher> fetcher,
       counters_(std::move(counters)),
       settings_(std::move(settings)) {}
 
+HttpRequest RangeBlocks::rangeRequest(std::uint64_t first, std::uint64_t size) const {
+    HttpRequest request;
+    request.url = url_;
+    request.rangeFirst = first;
+    request.rangeLength = size;
+    request.maxBytes = static_cast<std::size_t>(size);
+    request.timeout = settings_.timeout;
+    request.perHost = settings_.requestsPerHost;
+    request.counters = counters_;
+    return request;
+}
+
 bool RangeBlocks::open(std::string& error) {
     std::vector<unsigned char> stored;
     if (settings_.cache && settings_.cache->load(url_ + "#length", 32, stored)) {
@@ -23,15 +35,7 @@ bool RangeBlocks::open(std::string& error) {
         length_ = std::strtoull(std::string(stored.begin(), stored.end()).c_str(), nullptr, 10);
         if (length_ > 0) return true;
     }
-    HttpRequest request;
-    request.url = url_;
-    request.rangeFirst = 0;
-    request.rangeLength = kBlockBytes;
-    request.maxBytes = kBlockBytes;
-    request.timeout = settings_.timeout;
-    request.perHost = settings_.requestsPerHost;
-    request.counters = counters_;
-    HttpResponse response = fetcher_->fetch(std::move(request));
+    HttpResponse response = fetcher_->fetch(rangeRequest(0, kBlockBytes));
     if (response.outcome != HttpResponse::Outcome::Ok) {
         error = response.error;
         return false;
@@ -77,15 +81,7 @@ RangeBlocks::Block RangeBlocks::block(std::uint64_t index, std::string& error) {
     if (settings_.cache && settings_.cache->load(key, size, body) && body.size() == size) {
         counters_->bytesFromCache += body.size();
     } else {
-        HttpRequest request;
-        request.url = url_;
-        request.rangeFirst = first;
-        request.rangeLength = size;
-        request.maxBytes = size;
-        request.timeout = settings_.timeout;
-        request.perHost = settings_.requestsPerHost;
-        request.counters = counters_;
-        HttpResponse response = fetcher_->fetch(std::move(request));
+        HttpResponse response = fetcher_->fetch(rangeRequest(first, size));
         if (response.outcome != HttpResponse::Outcome::Ok) {
             error = response.error;
             return nullptr;

@@ -35,6 +35,7 @@ public:
 
 private:
     using Block = std::shared_ptr<const std::vector<unsigned char>>;
+    HttpRequest rangeRequest(std::uint64_t first, std::uint64_t size) const;
     Block block(std::uint64_t index, std::string& error);
     void keep(std::uint64_t index, const Block& block);
 

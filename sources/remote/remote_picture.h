@@ -20,6 +20,9 @@ struct RemoteSettings {
     std::shared_ptr<FetchedTiles> cache;  // null: nothing kept on disk
 };
 
+// What a picture's counters say now.
+TransferStats transferStats(const TransferCounters& counters);
+
 std::unique_ptr<PictureSource> makeRemotePicture(TileLayout layout, std::shared_ptr<HttpFetcher> fetcher,
                                                  std::shared_ptr<TransferCounters> counters,
                                                  RemoteSettings settings);

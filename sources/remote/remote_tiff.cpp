@@ -100,16 +100,7 @@ public:
         std::lock_guard<std::mutex> lock(errorMutex_);
         return lastError_.empty() ? blocks_->lastError() : lastError_;
     }
-    TransferStats transfers() const override {
-        TransferStats s;
-        s.requestsInFlight = counters_->inFlight.load();
-        s.requests = counters_->requests.load();
-        s.bytesFetched = counters_->bytesFetched.load();
-        s.bytesFromCache = counters_->bytesFromCache.load();
-        s.cancelled = counters_->cancelled.load();
-        s.failed = counters_->failed.load();
-        return s;
-    }
+    TransferStats transfers() const override { return transferStats(*counters_); }
 
     bool readTile(std::size_t level, std::uint32_t x, std::uint32_t y, std::uint32_t width,
                   std::uint32_t height, unsigned char* pixels, std::size_t pitch,

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "text_cursor.h"
+
 namespace zelvan {
 namespace sources {
 namespace detail {
@@ -33,43 +35,20 @@ std::string localName(const std::string& name) {
     return colon == std::string::npos ? name : name.substr(colon + 1);
 }
 
-class XmlParser {
+class XmlParser : TextCursor {
 public:
-    XmlParser(const std::string& text, const XmlLimits& limits) : s_(text), limits_(limits) {}
+    XmlParser(const std::string& text, const XmlLimits& limits) : TextCursor(text), limits_(limits) {}
 
     bool parseDocument(XmlElement& root, std::string& error) {
-        if (s_.size() > limits_.maxBytes) return fail(error, "too large");
-        if (s_.compare(0, 3, "\xEF\xBB\xBF") == 0) i_ = 3;
-        if (!skipMisc()) return fail(error);
-        if (i_ >= s_.size() || s_[i_] != '<') {
-            why_ = "no root element";
-            return fail(error);
-        }
-        if (!parseElement(root, 0)) return fail(error);
-        if (!skipMisc()) return fail(error);
-        if (i_ != s_.size()) {
-            why_ = "text after the root element";
-            return fail(error);
-        }
-        return true;
+        const bool ok = (s_.size() <= limits_.maxBytes || bad("too large")) && skipMisc() &&
+                        ((i_ < s_.size() && s_[i_] == '<') || bad("no root element")) &&
+                        parseElement(root, 0) && skipMisc() &&
+                        (i_ == s_.size() || bad("text after the root element"));
+        if (!ok) error = failure("XML");
+        return ok;
     }
 
 private:
-    bool fail(std::string& error, const char* why = nullptr) {
-        error = std::string("not valid XML (") +
-                (why    ? why
-                 : why_ ? why_
-                        : "unexpected input") +
-                " at byte " + std::to_string(i_) + ")";
-        return false;
-    }
-    bool bad(const char* why) {
-        if (!why_) why_ = why;
-        return false;
-    }
-    void skipSpace() {
-        while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\n' || s_[i_] == '\r')) ++i_;
-    }
     bool skipPast(const char* end) {
         const std::size_t found = s_.find(end, i_);
         if (found == std::string::npos) return bad("unterminated markup");
@@ -196,11 +175,8 @@ private:
         }
     }
 
-    const std::string& s_;
     const XmlLimits& limits_;
-    std::size_t i_ = 0;
     std::size_t elements_ = 0;
-    const char* why_ = nullptr;
 };
 
 }  // namespace
