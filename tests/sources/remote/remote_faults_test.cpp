@@ -125,10 +125,12 @@ TEST(RemoteFaults, OneFailingTileFailsAloneAndTransientFaultsAreRetried) {
     auto source = openIiif2();
     ASSERT_TRUE(source);
     // Level 0's tile at (256, 0) always 404, its neighbour at (512, 0) reset once then 500 once,
-    // (768, 0) cut short once, (0, 256) a body far larger than declared: too large to keep.
+    // (768, 0) cut short once, (0, 256) a body far larger than declared: too large to keep, (256, 256) a
+    // picture wider than the tiles.
     servers().setRules(
         "/iiif2/256,0,256,256/ 404\n/iiif2/512,0,256,256/ reset 1\n/iiif2/512,0,256,256/ 500 1\n"
-        "/iiif2/768,0,256,256/ truncate 1\n/iiif2/0,256,256,256/ big 0 40000000\n");
+        "/iiif2/768,0,256,256/ truncate 1\n/iiif2/0,256,256,256/ big 0 40000000\n"
+        "/iiif2/256,256,256,256/ redirect 0 /wide.png\n");
     const Read failing = readRect(*source, 0, 256, 0, 256, 256);
     EXPECT_FALSE(failing.ok);
     EXPECT_NE(source->lastError().find("HTTP 404"), std::string::npos) << source->lastError();
@@ -142,6 +144,9 @@ TEST(RemoteFaults, OneFailingTileFailsAloneAndTransientFaultsAreRetried) {
 
     EXPECT_FALSE(readRect(*source, 0, 0, 256, 256, 256).ok);
     EXPECT_NE(source->lastError().find("larger than"), std::string::npos) << source->lastError();
+    EXPECT_FALSE(readRect(*source, 0, 256, 256, 256, 256).ok);
+    EXPECT_NE(source->lastError().find("300 x 256 pixels, larger than the 256 x 256"), std::string::npos)
+        << source->lastError();
     EXPECT_GE(source->transfers().failed, 2u);
     EXPECT_EQ(source->transfers().requestsInFlight, 0u);
 }

@@ -127,6 +127,12 @@ TEST(RemoteFormats, IiifImageServerAtLevelTwo) {
     // Its TIFF's levels are rounded down (187 x 137 at 1:8), which it stretches to IIIF's rounded-up
     // sizes: from there on the checker's edges move, and only the finer levels are compared.
     expectPicture(*source, 4, 3);
+
+    // A TIFF of one level: the coarser levels are regions it scales down.
+    source = openPicture(servers().direct("iipsrv.fcgi?IIIF=flat.tif/info.json"), testOptions(), error);
+    ASSERT_TRUE(source) << error;
+    EXPECT_EQ(source->levelCount(), 3u);
+    expectPicture(*source, 4);
 }
 
 TEST(RemoteFormats, SecondVisitFetchesNothingAndNoStoreIsNotKept) {
