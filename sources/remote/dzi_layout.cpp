@@ -13,6 +13,7 @@ namespace detail {
 namespace {
 
 constexpr std::uint32_t kViewTile = 512;
+constexpr std::uint32_t kMaxOverlap = 64;  // servers use 0 to 2; more only makes tiles larger
 
 bool attributeNumber(const XmlElement* e, const char* key, unsigned long high, std::uint32_t& out) {
     const std::string* text = e ? e->attribute(key) : nullptr;
@@ -40,11 +41,12 @@ bool dziLayout(const std::string& dziUrl, const XmlElement& image, TileLayout& l
     std::uint32_t tileSize = 0, overlap = 0, width = 0, height = 0;
     const XmlElement* size = image.child("Size");
     if (!attributeNumber(&image, "TileSize", kMaxTileSide, tileSize) || tileSize < kMinTileSide ||
-        !attributeNumber(&image, "Overlap", 0xFFFFFFFFul, overlap) || overlap > tileSize ||
+        !attributeNumber(&image, "Overlap", kMaxOverlap, overlap) ||
         !attributeNumber(size, "Width", 0xFFFFFFFFul, width) || width == 0 ||
         !attributeNumber(size, "Height", 0xFFFFFFFFul, height) || height == 0) {
         error =
-            "Deep Zoom descriptor: TileSize (64 to 8192), Overlap, Width and Height (1 to 2^32-1) are needed";
+            "Deep Zoom descriptor: TileSize (64 to 2048), Overlap (0 to 64), Width and Height (1 to 2^32-1) "
+            "are needed";
         return false;
     }
     const std::string* format = image.attribute("Format");

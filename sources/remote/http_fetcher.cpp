@@ -328,7 +328,10 @@ struct HttpFetcher::Impl {
                 std::lock_guard<std::mutex> lock(mutex);
                 if (stopping) return;
                 startQueued(now);
-                for (const Handle& t : queue) nextRetry = std::min(nextRetry, t->notBefore);
+                // Only retries waiting out their back-off: the rest wait for a slot, which a transfer ending
+                // frees, and that wakes the poll.
+                for (const Handle& t : queue)
+                    if (t->notBefore > now) nextRetry = std::min(nextRetry, t->notBefore);
             }
             int active = 0;
             curl_multi_perform(multi, &active);

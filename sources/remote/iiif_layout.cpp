@@ -120,13 +120,13 @@ bool iiifLayout(const std::string& infoUrl, const JsonValue& info, TileLayout& l
     if (tiles && tiles->isArray() && !tiles->items.empty()) {
         const JsonValue& first = tiles->items.front();
         if (!wholeNumber(first.find("width"), kMinTileSide, kMaxTileSide, tileWidth)) {
-            error = "IIIF info.json: a tile width must be a whole number from 64 to 8192";
+            error = "IIIF info.json: a tile width must be a whole number from 64 to 2048";
             return false;
         }
         tileHeight = tileWidth;
         if (first.find("height") &&
             !wholeNumber(first.find("height"), kMinTileSide, kMaxTileSide, tileHeight)) {
-            error = "IIIF info.json: a tile height must be a whole number from 64 to 8192";
+            error = "IIIF info.json: a tile height must be a whole number from 64 to 2048";
             return false;
         }
         const JsonValue* scales = first.find("scaleFactors");

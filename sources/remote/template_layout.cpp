@@ -31,7 +31,7 @@ bool templateLayout(const std::string& url, const OpenOptions& options, TileLayo
     }
     if (options.templateLevels > kMaxLevels || options.templateTileSize < kMinTileSide ||
         options.templateTileSize > kMaxTileSide) {
-        error = "a tile template's levels must be 1 to 64 and its tile side 64 to 8192";
+        error = "a tile template's levels must be 1 to 64 and its tile side 64 to 2048";
         return false;
     }
     layout = TileLayout();

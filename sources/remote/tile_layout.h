@@ -32,7 +32,7 @@ struct TileLayout {
 // Tile sides a layout may declare: small enough to decode in bounded memory, large enough that a level's
 // grid stays within bounds.
 constexpr std::uint32_t kMinTileSide = 64;
-constexpr std::uint32_t kMaxTileSide = 8192;
+constexpr std::uint32_t kMaxTileSide = 2048;
 // Past this many levels the tile view refuses a source.
 constexpr std::size_t kMaxLevels = 64;
 
