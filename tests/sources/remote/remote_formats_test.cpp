@@ -54,7 +54,7 @@ TEST(RemoteFormats, EachFormatReadsThePicturesPixels) {
         {servers().proxied("iiif2/info.json"), "iiif 2", 0, 3},
         {servers().proxied("iiif3"), "iiif 3", 2, 3},  // the base URL; JPEG tiles
         {servers().proxied("deep.dzi"), "dzi", 0, 3},
-        {servers().proxied("xyz/{z}/{y}/{x}.png"), "xyz", 0, 3},
+        {servers().proxied("xyz/{z}/{y}/{x}.jp2"), "xyz", 0, 3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.url);
@@ -89,13 +89,13 @@ TEST(RemoteFormats, TmsCountsRowsFromTheBottom) {
     options.templateHeight = kPictureHeight;
     options.templateLevels = 4;
     std::string error;
-    auto source = openPicture(servers().proxied("tms/{z}/{-y}/{x}.png"), options, error);
+    auto source = openPicture(servers().proxied("tms/{z}/{-y}/{x}.jp2"), options, error);
     ASSERT_TRUE(source) << error;
     EXPECT_EQ(source->info().format, "tms");
     expectPicture(*source, 0);
 
     options.templateWidth = 0;
-    EXPECT_FALSE(openPicture(servers().proxied("tms/{z}/{-y}/{x}.png"), options, error));
+    EXPECT_FALSE(openPicture(servers().proxied("tms/{z}/{-y}/{x}.jp2"), options, error));
     EXPECT_NE(error.find("templateWidth"), std::string::npos) << error;
 }
 

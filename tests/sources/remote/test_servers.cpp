@@ -169,10 +169,10 @@ struct Running {
         return static_cast<bool>(out);
     }
 
-    // The trees the tests read: IIIF 2 (PNG) and 3 (JPEG), Deep Zoom with overlap (PNG), {z}/{y}/{x}
-    // (PNG), all addressed through the proxy, and a pyramidal TIFF, uncompressed so that it spans many
-    // range blocks, for range requests and for iipsrv, which also serves a TIFF of one level; and a
-    // picture wider than any tile.
+    // The trees the tests read: IIIF 2 (PNG) and 3 (JPEG), Deep Zoom with overlap (lossless WebP),
+    // {z}/{y}/{x} (lossless JPEG 2000), all addressed through the proxy, and a pyramidal TIFF, uncompressed
+    // so that it spans many range blocks, for range requests and for iipsrv, which also serves a TIFF of one
+    // level; and a picture wider than any tile.
     bool writeTrees(const std::string& vips) {
         const std::string www = servers.directory + "/www";
         const std::string picture = servers.directory + "/picture.ppm";
@@ -185,7 +185,7 @@ struct Running {
                runToEnd({vips, "dzsave", picture, www + "/deep", "--tile-size", "254", "--overlap", "1",
                          "--suffix", ".png"}) &&
                runToEnd({vips, "dzsave", picture, www + "/xyz", "--layout", "google", "--tile-size", "256",
-                         "--suffix", ".png"}) &&
+                         "--suffix", ".jp2[lossless]"}) &&
                runToEnd({vips, "tiffsave", picture, www + "/flat.tif", "--tile", "--tile-width", "256",
                          "--tile-height", "256"}) &&
                runToEnd({vips, "black", www + "/wide.png", "300", "256"}) &&
