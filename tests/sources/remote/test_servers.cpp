@@ -183,7 +183,7 @@ struct Running {
                runToEnd({vips, "dzsave", picture, www + "/iiif3", "--layout", "iiif3", "--tile-size", "256",
                          "--suffix", ".jpg[Q=95]", "--id", id}) &&
                runToEnd({vips, "dzsave", picture, www + "/deep", "--tile-size", "254", "--overlap", "1",
-                         "--suffix", ".png"}) &&
+                         "--suffix", ".webp[lossless]"}) &&
                runToEnd({vips, "dzsave", picture, www + "/xyz", "--layout", "google", "--tile-size", "256",
                          "--suffix", ".jp2[lossless]"}) &&
                runToEnd({vips, "tiffsave", picture, www + "/flat.tif", "--tile", "--tile-width", "256",
