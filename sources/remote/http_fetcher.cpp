@@ -416,6 +416,14 @@ HttpResponse HttpFetcher::wait(const Handle& transfer) {
     return std::move(transfer->response);
 }
 
+bool HttpFetcher::waitFor(const Handle& transfer, std::chrono::milliseconds time, HttpResponse& response) {
+    std::unique_lock<std::mutex> lock(impl_->mutex);
+    if (!impl_->finished.wait_for(lock, time, [&] { return transfer->state == Transfer::State::Done; }))
+        return false;
+    response = std::move(transfer->response);
+    return true;
+}
+
 void HttpFetcher::cancel(const Handle& transfer) {
     {
         std::lock_guard<std::mutex> lock(impl_->mutex);

@@ -63,6 +63,8 @@ public:
     Handle start(HttpRequest request);
     // Blocks until the request has finished, failed or been cancelled.
     HttpResponse wait(const Handle& transfer);
+    // The same for at most `time`: false, with `response` untouched, when it has not ended by then.
+    bool waitFor(const Handle& transfer, std::chrono::milliseconds time, HttpResponse& response);
     // Stops the request: queued, waiting for a retry or under way, it ends now with Outcome::Cancelled.
     // Safe from any thread, also after it finished (then nothing happens).
     void cancel(const Handle& transfer);

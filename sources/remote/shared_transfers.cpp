@@ -1,7 +1,10 @@
-// The first read to ask for the response waits on the fetcher and hands a copy to the others; a read
-// that is cancelled stops waiting at once, the one waiting on the fetcher included unless others still
-// want the tile (then it waits on, for them).
+// One read at a time waits on the fetcher, in short turns, and the response it gets is copied to the
+// others; a cancelled read stops waiting within a turn, leaving the wait to a read still waiting.
 #include "shared_transfers.h"
+
+namespace {
+constexpr std::chrono::milliseconds kPoll{10};
+}  // namespace
 
 namespace zelvan {
 namespace sources {
@@ -34,31 +37,37 @@ void SharedTransfers::leave(const Handle& shared) {
 
 HttpResponse SharedTransfers::response(const Handle& shared, TileReadControl& control) {
     std::unique_lock<std::mutex> lock(shared->mutex);
-    if (!shared->waited) {
-        shared->waited = true;
+    for (;;) {
+        if (shared->done) return shared->response;
+        if (control.cancelled()) {
+            HttpResponse cancelled;
+            cancelled.outcome = HttpResponse::Outcome::Cancelled;
+            return cancelled;
+        }
+        if (shared->waiting) {
+            shared->arrived.wait_for(lock, kPoll);
+            continue;
+        }
+        // This read waits on the fetcher, a little at a time, so that it can hand the wait to another
+        // when it is cancelled.
+        shared->waiting = true;
         lock.unlock();
-        HttpResponse response = fetcher_->wait(shared->transfer);
-        {
+        HttpResponse response;
+        const bool ended = fetcher_->waitFor(shared->transfer, kPoll, response);
+        if (ended) {
             // Finished: later reads find the tile decoded, on disk, or fetch it afresh.
             std::lock_guard<std::mutex> map(mutex_);
             const auto found = underWay_.find(shared->key);
             if (found != underWay_.end() && found->second == shared) underWay_.erase(found);
         }
         lock.lock();
-        shared->response = response;
-        shared->done = true;
-        shared->arrived.notify_all();
-        return response;
-    }
-    while (!shared->done) {
-        if (control.cancelled()) {
-            HttpResponse cancelled;
-            cancelled.outcome = HttpResponse::Outcome::Cancelled;
-            return cancelled;
+        shared->waiting = false;
+        if (ended) {
+            shared->response = std::move(response);
+            shared->done = true;
         }
-        shared->arrived.wait_for(lock, std::chrono::milliseconds(10));
+        shared->arrived.notify_all();
     }
-    return shared->response;
 }
 
 }  // namespace detail

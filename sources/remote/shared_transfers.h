@@ -29,7 +29,7 @@ public:
     Handle join(std::uint64_t key, HttpRequest request);
     // The read no longer needs it; the last to leave before it finished cancels it.
     void leave(const Handle& shared);
-    // Its response, once it has come; Cancelled at once when `control` is (while another read may still
+    // Its response, once it has come; Cancelled soon after `control` is (while another read may still
     // wait for the same transfer).
     HttpResponse response(const Handle& shared, TileReadControl& control);
 
@@ -45,7 +45,7 @@ struct SharedTransfers::Shared {
     unsigned users = 0;  // under SharedTransfers::mutex_
     std::mutex mutex;
     std::condition_variable arrived;
-    bool waited = false;  // one read waits on the fetcher; the others for it
+    bool waiting = false;  // a read is waiting on the fetcher; the others wait for it
     bool done = false;
     HttpResponse response;
 };
