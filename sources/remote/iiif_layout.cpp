@@ -1,6 +1,7 @@
 // IIIF Image API 2 and 3. The declared tiles give a level for each power-of-two scale factor from 1 up;
 // a server of compliance level 1 or 2 also draws any region at any size, which gives the coarser levels
-// down to one view tile (a level 0 server is asked for nothing it did not declare).
+// down to one view tile; a level 0 server is asked for nothing it did not declare: its tiles, and the
+// whole picture at its declared sizes.
 #include <cmath>
 
 #include "tile_layout.h"
@@ -180,9 +181,37 @@ bool iiifLayout(const std::string& infoUrl, const JsonValue& info, TileLayout& l
         error = "IIIF info.json: no tiles at full resolution";
         return false;
     }
+    // Past its tiles, a level 0 server may still offer the whole picture at the declared sizes: each
+    // one that is half the level before gives a level, fetched whole.
+    std::vector<bool> whole(layout.levels.size(), false);
+    const JsonValue* sizes = info.find("sizes");
+    while (level0 && sizes && sizes->isArray() && layout.levels.size() < kMaxLevels &&
+           (layout.levels.back().width > kRegionTile || layout.levels.back().height > kRegionTile)) {
+        const GridLevel finer = layout.levels.back();
+        const auto half = [](std::uint32_t side, std::uint32_t finerSide) {
+            return side == finerSide / 2 || side == (finerSide + 1) / 2;
+        };
+        GridLevel g;
+        for (const JsonValue& size : sizes->items)
+            if (wholeNumber(size.find("width"), 1, kMaxTileSide, g.width) &&
+                wholeNumber(size.find("height"), 1, kMaxTileSide, g.height) && half(g.width, finer.width) &&
+                half(g.height, finer.height))
+                break;
+            else
+                g.width = 0;
+        if (g.width == 0) break;
+        g.tileWidth = g.width;
+        g.tileHeight = g.height;
+        layout.levels.push_back(g);
+        scale.push_back(0);
+        whole.push_back(true);
+    }
     const std::vector<GridLevel> levels = layout.levels;
     layout.tileUrl = [=](std::size_t level, std::uint32_t column, std::uint32_t row) {
         const GridLevel& g = levels[level];
+        if (whole[level])
+            return base + "/full/" + std::to_string(g.width) + "," +
+                   (version3 ? std::to_string(g.height) : std::string()) + "/0/default." + format;
         const std::uint64_t factor = std::uint64_t{1} << scale[level];
         const std::uint64_t x = std::uint64_t{column} * g.tileWidth * factor;
         const std::uint64_t y = std::uint64_t{row} * g.tileHeight * factor;

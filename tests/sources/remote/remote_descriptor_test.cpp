@@ -46,14 +46,16 @@ TEST(RemoteDescriptors, HostileTextIsRefusedWithoutCrashing) {
 TEST(RemoteDescriptors, IiifLevelsFollowTheServersCompliance) {
     const std::string info =
         R"({"@context":"http://iiif.io/api/image/2/context.json","@id":"https://h/i","width":5000,"height":3000,
-            "profile":["http://iiif.io/api/image/2/LEVEL.json"],
+            "profile":["http://iiif.io/api/image/2/LEVEL.json"],"sizes":[{"width":625,"height":375},
+            {"width":312,"height":188},{"width":100,"height":60}],
             "tiles":[{"width":512,"height":256,"scaleFactors":[1,2,4,16]}]})";
     struct Case {
         std::string level;
         std::size_t levels;
     };
-    // Level 0: the declared factors up to the first gap. Level 1: regions down to one view tile.
-    for (const Case& c : {Case{"level0", 3}, Case{"level1", 5}}) {
+    // Level 0: the declared factors up to the first gap, then the declared sizes that halve. Level 1:
+    // regions down to one view tile.
+    for (const Case& c : {Case{"level0", 5}, Case{"level1", 5}}) {
         std::string text = info;
         text.replace(text.find("LEVEL"), 5, c.level);
         JsonValue v;
@@ -63,9 +65,10 @@ TEST(RemoteDescriptors, IiifLevelsFollowTheServersCompliance) {
         ASSERT_TRUE(zelvan::sources::detail::iiifLayout("https://h/i/info.json", v, layout, error)) << error;
         ASSERT_EQ(layout.levels.size(), c.levels) << c.level;
         EXPECT_EQ(layout.tileUrl(2, 2, 2), "https://h/i/4096,2048,904,952/226,/0/default.jpg");
-        if (c.levels > 3) {
-            EXPECT_EQ(layout.tileUrl(3, 0, 0), "https://h/i/0,0,4096,3000/512,/0/default.jpg");
-        }
+        EXPECT_EQ(layout.tileUrl(3, 0, 0), c.level == "level0"
+                                               ? "https://h/i/full/625,/0/default.jpg"
+                                               : "https://h/i/0,0,4096,3000/512,/0/default.jpg");
+        EXPECT_EQ(layout.levels[4].width, c.level == "level0" ? 312u : 313u);  // a size rounds down
     }
 }
 
