@@ -319,46 +319,58 @@ struct HttpFetcher::Impl {
         }
     }
 
+    // Out of memory, the loop drops nothing it holds and tries again a little later: the thread must not
+    // end with an exception, which would end the program.
     void loop() {
         for (;;) {
-            handleCancels();
-            Clock::time_point now = Clock::now();
-            Clock::time_point nextRetry = now + milliseconds(1000);
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                if (stopping) return;
-                startQueued(now);
-                // Only retries waiting out their back-off: the rest wait for a slot, which a transfer ending
-                // frees, and that wakes the poll.
-                for (const Handle& t : queue)
-                    if (t->notBefore > now) nextRetry = std::min(nextRetry, t->notBefore);
+            try {
+                if (!turn()) return;
+            } catch (...) {  // std::bad_alloc
+                std::this_thread::sleep_for(milliseconds(10));
             }
-            int active = 0;
-            curl_multi_perform(multi, &active);
-            int left = 0;
-            while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
-                if (message->msg != CURLMSG_DONE) continue;
-                Transfer* done = nullptr;
-                curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &done);
-                const CURLcode code = message->data.result;
-                const auto found = std::find_if(running.begin(), running.end(),
-                                                [done](const Handle& h) { return h.get() == done; });
-                if (found == running.end()) continue;
-                Handle t = *found;
-                running.erase(found);
-                finish(t, code);
-            }
-            now = Clock::now();
-            failStalled(now);
-            // Poll until a socket moves, a wake-up, a retry is due, or the next stall check.
-            milliseconds wait = std::chrono::duration_cast<milliseconds>(nextRetry - now);
-            if (!running.empty()) wait = std::min(wait, milliseconds(20));
-            wait = std::max(wait, milliseconds(0));
-            long curlWait = -1;
-            curl_multi_timeout(multi, &curlWait);
-            if (curlWait >= 0) wait = std::min(wait, milliseconds(curlWait));
-            curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
         }
+    }
+
+    // One turn of the loop; false once stopping.
+    bool turn() {
+        handleCancels();
+        Clock::time_point now = Clock::now();
+        Clock::time_point nextRetry = now + milliseconds(1000);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (stopping) return false;
+            startQueued(now);
+            // Only retries waiting out their back-off: the rest wait for a slot, which a transfer ending
+            // frees, and that wakes the poll.
+            for (const Handle& t : queue)
+                if (t->notBefore > now) nextRetry = std::min(nextRetry, t->notBefore);
+        }
+        int active = 0;
+        curl_multi_perform(multi, &active);
+        int left = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
+            if (message->msg != CURLMSG_DONE) continue;
+            Transfer* done = nullptr;
+            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &done);
+            const CURLcode code = message->data.result;
+            const auto found = std::find_if(running.begin(), running.end(),
+                                            [done](const Handle& h) { return h.get() == done; });
+            if (found == running.end()) continue;
+            Handle t = *found;
+            running.erase(found);
+            finish(t, code);
+        }
+        now = Clock::now();
+        failStalled(now);
+        // Poll until a socket moves, a wake-up, a retry is due, or the next stall check.
+        milliseconds wait = std::chrono::duration_cast<milliseconds>(nextRetry - now);
+        if (!running.empty()) wait = std::min(wait, milliseconds(20));
+        wait = std::max(wait, milliseconds(0));
+        long curlWait = -1;
+        curl_multi_timeout(multi, &curlWait);
+        if (curlWait >= 0) wait = std::min(wait, milliseconds(curlWait));
+        curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
+        return true;
     }
 };
 
