@@ -11,7 +11,8 @@ namespace detail {
 
 // Opens the picture at `url` (http or https: any other scheme is refused); null with the reason in
 // `error` (one line naming the URL) when it cannot be opened.
-std::unique_ptr<PictureSource> openRemote(const std::string& url, const OpenOptions& options, std::string& error);
+std::unique_ptr<PictureSource> openRemote(const std::string& url, const OpenOptions& options,
+                                          std::string& error);
 
 }  // namespace detail
 }  // namespace sources

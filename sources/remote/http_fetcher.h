@@ -1,0 +1,87 @@
+#pragma once
+// Fetching over http and https: one libcurl multi handle, shared by every remote picture and driven by a
+// thread of its own. A request is queued behind its host's (at most `perHost` run at once, in the order
+// asked), runs with connection reuse and HTTP/2 multiplexing, is retried with back-off after resets and
+// server errors, and can be cancelled at any time, which removes it from the transfer at once.
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zelvan {
+namespace sources {
+namespace detail {
+
+// What one picture's requests have done, counted as they happen (read by TransferStats).
+struct TransferCounters {
+    std::atomic<std::size_t> inFlight{0};
+    std::atomic<std::uint64_t> requests{0};
+    std::atomic<std::uint64_t> bytesFetched{0};
+    std::atomic<std::uint64_t> bytesFromCache{0};
+    std::atomic<std::uint64_t> cancelled{0};
+    std::atomic<std::uint64_t> failed{0};
+};
+
+struct HttpRequest {
+    std::string url;
+    std::size_t maxBytes = std::size_t{32} << 20;  // a longer body fails the request
+    std::chrono::milliseconds timeout{30000};      // to connect, and without a byte once connected
+    unsigned perHost = 6;
+    std::uint64_t rangeFirst = 0, rangeLength = 0;  // a byte range (206 expected); length 0: the whole body
+    std::shared_ptr<TransferCounters> counters;     // may be null
+};
+
+struct HttpResponse {
+    enum class Outcome { Ok, Failed, Cancelled, RetryLater };
+    Outcome outcome = Outcome::Failed;
+    long status = 0;
+    std::vector<unsigned char> body;
+    std::string contentType;
+    bool noStore = false;                     // Cache-Control: no-store
+    std::chrono::milliseconds retryAfter{0};  // RetryLater: what the server asked for
+    std::uint64_t totalLength = 0;            // with a range: the resource's length, from Content-Range
+    std::string error;                        // Failed: why, in a few words
+};
+
+class HttpFetcher {
+public:
+    struct Transfer;
+    using Handle = std::shared_ptr<Transfer>;
+
+    // The fetcher every picture shares, started on first use and stopped when the last holder lets go;
+    // null (with `error`) when libcurl cannot be set up.
+    static std::shared_ptr<HttpFetcher> shared(std::string& error);
+
+    ~HttpFetcher();
+    HttpFetcher(const HttpFetcher&) = delete;
+    HttpFetcher& operator=(const HttpFetcher&) = delete;
+
+    // Queues the request; its response comes from wait().
+    Handle start(HttpRequest request);
+    // Blocks until the request has finished, failed or been cancelled.
+    HttpResponse wait(const Handle& transfer);
+    // The same for at most `time`: false, with `response` untouched, when it has not ended by then.
+    bool waitFor(const Handle& transfer, std::chrono::milliseconds time, HttpResponse& response);
+    // Stops the request: queued, waiting for a retry or under way, it ends now with Outcome::Cancelled.
+    // Safe from any thread, also after it finished (then nothing happens).
+    void cancel(const Handle& transfer);
+
+    // start() then wait().
+    HttpResponse fetch(HttpRequest request) { return wait(start(std::move(request))); }
+
+    struct Impl;
+
+private:
+    HttpFetcher() = default;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Only http and https: true for those URLs, false with a one-line reason for anything else.
+bool httpUrl(const std::string& url, std::string& error);
+
+}  // namespace detail
+}  // namespace sources
+}  // namespace zelvan

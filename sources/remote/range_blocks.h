@@ -1,0 +1,55 @@
+#pragma once
+// A file on a server read at random through HTTP range requests, a block at a time: blocks of 256 KiB are
+// kept in memory (a bounded number, least recently used dropped first) and on disk with the fetched
+// tiles, so that a reader's many small reads (libtiff's) become few requests.
+#include <cstdint>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "http_fetcher.h"
+#include "remote_picture.h"
+
+namespace zelvan {
+namespace sources {
+namespace detail {
+
+class RangeBlocks {
+public:
+    static constexpr std::uint64_t kBlockBytes = 256 * 1024;
+    static constexpr std::size_t kBlocksKept = 64;
+
+    RangeBlocks(std::string url, std::shared_ptr<HttpFetcher> fetcher,
+                std::shared_ptr<TransferCounters> counters, RemoteSettings settings);
+
+    // Learns the file's length (from the first block's Content-Range); false with the reason.
+    bool open(std::string& error);
+    std::uint64_t length() const { return length_; }
+    // Copies up to `size` bytes from `offset` (within one block) into `out`: the count, 0 at the end, -1
+    // on failure (then lastError() says why).
+    std::int64_t read(std::uint64_t offset, void* out, std::uint64_t size);
+    std::string lastError() const;
+
+private:
+    using Block = std::shared_ptr<const std::vector<unsigned char>>;
+    HttpRequest rangeRequest(std::uint64_t first, std::uint64_t size) const;
+    Block block(std::uint64_t index, std::string& error);
+    void keep(std::uint64_t index, const Block& block);
+
+    const std::string url_;
+    std::shared_ptr<HttpFetcher> fetcher_;
+    std::shared_ptr<TransferCounters> counters_;
+    RemoteSettings settings_;
+    std::uint64_t length_ = 0;
+    mutable std::mutex mutex_;
+    std::list<std::pair<std::uint64_t, Block>> blocks_;  // most recently used first
+    std::map<std::uint64_t, std::list<std::pair<std::uint64_t, Block>>::iterator> index_;
+    std::string lastError_;
+};
+
+}  // namespace detail
+}  // namespace sources
+}  // namespace zelvan

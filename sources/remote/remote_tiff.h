@@ -1,0 +1,22 @@
+#pragma once
+// A pyramidal TIFF (a cloud-optimised GeoTIFF, say) on a server, read by range requests: libvips reads
+// it through a custom source over RangeBlocks, one per level, the levels being its pages (or, with one
+// page, its sub-IFDs) while each is half the one before.
+#include <memory>
+#include <string>
+
+#include "http_fetcher.h"
+#include "remote_picture.h"
+#include "zelvan_sources.hpp"
+
+namespace zelvan {
+namespace sources {
+namespace detail {
+
+std::unique_ptr<PictureSource> openRemoteTiff(const std::string& url, std::shared_ptr<HttpFetcher> fetcher,
+                                              std::shared_ptr<TransferCounters> counters,
+                                              RemoteSettings settings, std::string& error);
+
+}  // namespace detail
+}  // namespace sources
+}  // namespace zelvan

@@ -1,0 +1,52 @@
+#pragma once
+// How a server cuts its picture into tiles, in the tile view's levels: for each level (finest first, each
+// half the one before) the grid of the server's tiles and the URL of each tile. The formats (IIIF, Deep
+// Zoom, {z}/{x}/{y} templates) differ only in what they read to make this.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "json_reader.h"
+#include "xml_reader.h"
+#include "zelvan_sources.hpp"
+
+namespace zelvan {
+namespace sources {
+namespace detail {
+
+struct GridLevel {
+    std::uint32_t width = 0, height = 0;          // the level
+    std::uint32_t tileWidth = 0, tileHeight = 0;  // the server's tiles' pitch, in this level's pixels
+    std::uint32_t overlap = 0;                    // pixels a tile carries past each inner edge (Deep Zoom)
+};
+
+struct TileLayout {
+    std::string format;  // as PictureInfo says it
+    std::uint32_t width = 0, height = 0;
+    std::vector<GridLevel> levels;
+    std::function<std::string(std::size_t level, std::uint32_t column, std::uint32_t row)> tileUrl;
+};
+
+// Tile sides a layout may declare: small enough to decode in bounded memory, large enough that a level's
+// grid stays within bounds.
+constexpr std::uint32_t kMinTileSide = 64;
+constexpr std::uint32_t kMaxTileSide = 2048;
+// Past this many levels the tile view refuses a source.
+constexpr std::size_t kMaxLevels = 64;
+
+// Level k of a picture: ceil(side / 2^k), each level half the one before, rounded up.
+std::uint32_t halvedSide(std::uint32_t side, std::size_t level);
+
+// IIIF Image API 2 or 3 from its info.json, fetched from `infoUrl`.
+bool iiifLayout(const std::string& infoUrl, const JsonValue& info, TileLayout& layout, std::string& error);
+// Deep Zoom from its descriptor, fetched from `dziUrl`.
+bool dziLayout(const std::string& dziUrl, const XmlElement& image, TileLayout& layout, std::string& error);
+// A {z}/{x}/{y} template (with {-y}: rows from the bottom), sized by the options.
+bool templateLayout(const std::string& url, const OpenOptions& options, TileLayout& layout,
+                    std::string& error);
+
+}  // namespace detail
+}  // namespace sources
+}  // namespace zelvan

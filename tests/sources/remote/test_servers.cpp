@@ -1,0 +1,266 @@
+#include "test_servers.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+namespace remote_test {
+
+Rgb picturePixel(std::uint32_t x, std::uint32_t y) {
+    const bool dark = ((x / 64) + (y / 64)) % 2 == 0;
+    return Rgb{static_cast<std::uint8_t>(x * 255 / (kPictureWidth - 1)),
+               static_cast<std::uint8_t>(y * 255 / (kPictureHeight - 1)),
+               static_cast<std::uint8_t>(dark ? 40 : 210)};
+}
+
+namespace {
+
+std::vector<char*> argvOf(const std::vector<std::string>& argv) {
+    std::vector<char*> out;
+    for (const std::string& a : argv) out.push_back(const_cast<char*>(a.c_str()));
+    out.push_back(nullptr);
+    return out;
+}
+
+}  // namespace
+
+bool ChildProcess::start(const std::vector<std::string>& argv, std::string* firstLine) {
+    int pipeEnds[2] = {-1, -1};
+    if (firstLine && ::pipe(pipeEnds) != 0) return false;
+    std::vector<char*> args = argvOf(argv);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // no server outlives a test that crashed
+        if (firstLine) {
+            ::dup2(pipeEnds[1], 1);
+            ::close(pipeEnds[0]);
+            ::close(pipeEnds[1]);
+        }
+        const int null = ::open("/dev/null", O_RDWR);
+        if (!firstLine) ::dup2(null, 1);
+        ::dup2(null, 0);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    if (!firstLine) return pid_ > 0;
+    ::close(pipeEnds[1]);
+    std::string line;
+    char c = 0;
+    while (::read(pipeEnds[0], &c, 1) == 1 && c != '\n') line += c;
+    ::close(pipeEnds[0]);
+    *firstLine = line;
+    return pid_ > 0 && !line.empty();
+}
+
+void ChildProcess::stop() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+}
+
+bool runToEnd(const std::vector<std::string>& argv) {
+    std::vector<char*> args = argvOf(argv);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::string findProgram(const std::string& name) {
+    std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    path += ":/usr/sbin:/usr/bin";
+    std::stringstream parts(path);
+    for (std::string dir; std::getline(parts, dir, ':');) {
+        const std::string candidate = dir + "/" + name;
+        if (!dir.empty() && ::access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return {};
+}
+
+bool waitForPort(int port) {
+    for (int i = 0; i < 500; ++i) {
+        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<std::uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        ::close(s);
+        if (ok) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+int freePort() {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    int port = 0;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &length) == 0)
+        port = ntohs(a.sin_port);
+    ::close(s);
+    return port;
+}
+
+std::string Servers::direct(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(lighttpdPort) + "/" + path;
+}
+std::string Servers::proxied(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(proxyPort) + "/" + path;
+}
+void Servers::setRules(const std::string& rules) const {
+    std::ofstream(rulesFile + ".new") << rules;
+    std::rename((rulesFile + ".new").c_str(), rulesFile.c_str());
+    std::ofstream(proxyLog, std::ios::trunc).flush();
+}
+std::string Servers::log() const {
+    std::ifstream in(proxyLog);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+namespace {
+
+struct Running {
+    Servers servers;
+    ChildProcess lighttpdProcess, proxy;
+
+    ~Running() {
+        proxy.stop();
+        lighttpdProcess.stop();
+        if (!servers.directory.empty() && !std::getenv("KEEPX"))
+            runToEnd({"/bin/rm", "-rf", servers.directory});
+    }
+
+    bool writePicture(const std::string& path) {
+        std::ofstream out(path, std::ios::binary);
+        out << "P6\n" << kPictureWidth << " " << kPictureHeight << "\n255\n";
+        for (std::uint32_t y = 0; y < kPictureHeight; ++y)
+            for (std::uint32_t x = 0; x < kPictureWidth; ++x) {
+                const Rgb p = picturePixel(x, y);
+                out.put(static_cast<char>(p.r)).put(static_cast<char>(p.g)).put(static_cast<char>(p.b));
+            }
+        return static_cast<bool>(out);
+    }
+
+    // The trees the tests read: IIIF 2 (PNG) and 3 (JPEG), Deep Zoom with overlap (lossless WebP),
+    // {z}/{y}/{x} (lossless JPEG 2000), all addressed through the proxy, and a pyramidal TIFF, uncompressed
+    // so that it spans many range blocks, for range requests and for iipsrv, which also serves a TIFF of one
+    // level; and a picture wider than any tile.
+    bool writeTrees(const std::string& vips) {
+        const std::string www = servers.directory + "/www";
+        const std::string picture = servers.directory + "/picture.ppm";
+        const std::string id = "http://127.0.0.1:" + std::to_string(servers.proxyPort) + "/";
+        return writePicture(picture) &&
+               runToEnd({vips, "dzsave", picture, www + "/iiif2", "--layout", "iiif", "--tile-size", "256",
+                         "--suffix", ".png", "--id", id}) &&
+               runToEnd({vips, "dzsave", picture, www + "/iiif3", "--layout", "iiif3", "--tile-size", "256",
+                         "--suffix", ".jpg[Q=95]", "--id", id}) &&
+               runToEnd({vips, "dzsave", picture, www + "/deep", "--tile-size", "254", "--overlap", "1",
+                         "--suffix", ".webp[lossless]"}) &&
+               runToEnd({vips, "dzsave", picture, www + "/xyz", "--layout", "google", "--tile-size", "256",
+                         "--suffix", ".jp2[lossless]"}) &&
+               runToEnd({vips, "tiffsave", picture, www + "/flat.tif", "--tile", "--tile-width", "256",
+                         "--tile-height", "256"}) &&
+               runToEnd({vips, "black", www + "/wide.png", "300", "256"}) &&
+               runToEnd({vips, "tiffsave", picture, www + "/pyramid.tif", "--tile", "--pyramid",
+                         "--tile-width", "256", "--tile-height", "256", "--compression", "none"});
+    }
+
+    bool startLighttpd(const std::string& lighttpd) {
+        const std::string& dir = servers.directory;
+        servers.lighttpdPort = freePort();
+        std::ofstream conf(dir + "/lighttpd.conf");
+        conf << "server.document-root = \"" << dir << "/www\"\n"
+             << "server.bind = \"127.0.0.1\"\nserver.port = " << servers.lighttpdPort << "\n"
+             << "server.errorlog = \"" << dir << "/lighttpd.log\"\n"
+             << "mimetype.assign = (\".png\" => \"image/png\", \".jpg\" => \"image/jpeg\", "
+                "\".json\" => \"application/json\", \".dzi\" => \"application/xml\", \".tif\" => "
+                "\"image/tiff\")\n";
+        const std::string iipsrv = "/usr/lib/iipimage-server/iipsrv.fcgi";
+        servers.iipsrv = ::access(iipsrv.c_str(), X_OK) == 0;
+        if (servers.iipsrv)
+            conf << "server.modules += (\"mod_fastcgi\")\n"
+                 << "fastcgi.server = (\"/iipsrv.fcgi\" => ((\"bin-path\" => \"" << iipsrv
+                 << "\", \"socket\" => \"" << dir
+                 << "/iipsrv.socket\", \"check-local\" => \"disable\", \"max-procs\" => 1, "
+                    "\"bin-environment\" => "
+                 << "(\"FILESYSTEM_PREFIX\" => \"" << dir << "/www/\", \"LOGFILE\" => \"" << dir
+                 << "/iipsrv.log\", \"VERBOSITY\" => \"0\"))))\n";
+        conf.close();
+        return lighttpdProcess.start({lighttpd, "-D", "-f", dir + "/lighttpd.conf"}) &&
+               waitForPort(servers.lighttpdPort);
+    }
+};
+
+Running* startAll() {
+    auto running = std::make_unique<Running>();
+    Servers& s = running->servers;
+    const std::string lighttpd = findProgram("lighttpd"), vips = findProgram("vips"),
+                      python = ::access("/usr/bin/python3", X_OK) == 0 ? std::string("/usr/bin/python3")
+                                                                       : findProgram("python3");
+    if (lighttpd.empty() || vips.empty() || python.empty()) {
+        s.missing = "needs lighttpd, vips and python3 (Debian: lighttpd libvips-tools python3)";
+        return running.release();
+    }
+    char scratch[] = "/tmp/zelvan-remote-XXXXXX";
+    if (!::mkdtemp(scratch)) {
+        s.missing = "no scratch directory";
+        return running.release();
+    }
+    s.directory = scratch;
+    s.rulesFile = s.directory + "/rules";
+    s.proxyLog = s.directory + "/proxy.log";
+    ::mkdir((s.directory + "/www").c_str(), 0700);
+    ::mkdir((s.directory + "/www/huge").c_str(), 0700);
+    if (!running->startLighttpd(lighttpd)) {
+        s.missing = "lighttpd did not start";
+        return running.release();
+    }
+    std::string port;
+    if (!running->proxy.start(
+            {python, ZELVAN_FAULT_PROXY, "--upstream", "http://127.0.0.1:" + std::to_string(s.lighttpdPort),
+             "--rules", s.rulesFile, "--log", s.proxyLog},
+            &port)) {
+        s.missing = "the proxy did not start";
+        return running.release();
+    }
+    s.proxyPort = std::atoi(port.c_str());
+    if (!running->writeTrees(vips)) s.missing = "vips could not write the test trees";
+    return running.release();
+}
+
+}  // namespace
+
+const Servers& servers() {
+    static const std::unique_ptr<Running> running(startAll());
+    return running->servers;
+}
+
+}  // namespace remote_test

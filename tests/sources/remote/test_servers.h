@@ -1,0 +1,66 @@
+#pragma once
+// Real servers on 127.0.0.1 for the remote pictures' tests: lighttpd over static trees written by
+// `vips dzsave`, Debian's iipsrv behind it over FastCGI, and fault_proxy.py in front, each a child
+// process stopped with the fixture. A missing program leaves its server out, and the tests that need it
+// skip.
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace remote_test {
+
+// The test picture's pixel at (x, y) of level 0: red and green ramps under a checker of blue, so that a
+// misplaced, flipped or cropped tile shows.
+struct Rgb {
+    std::uint8_t r, g, b;
+};
+Rgb picturePixel(std::uint32_t x, std::uint32_t y);
+constexpr std::uint32_t kPictureWidth = 1500, kPictureHeight = 1100;
+
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ~ChildProcess() { stop(); }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // Starts argv; with `firstLine`, waits for the first line the child prints and returns it there.
+    bool start(const std::vector<std::string>& argv, std::string* firstLine = nullptr);
+    void stop();
+
+private:
+    pid_t pid_ = -1;
+};
+
+// Runs argv to its end; true when it exits with 0.
+bool runToEnd(const std::vector<std::string>& argv);
+// The full path of `name` on PATH or in /usr/sbin, or empty.
+std::string findProgram(const std::string& name);
+// Waits until a TCP connection to 127.0.0.1:port succeeds.
+bool waitForPort(int port);
+// A port no one listens on now.
+int freePort();
+
+// Everything the tests fetch from, made once for the whole binary.
+struct Servers {
+    std::string directory;  // scratch: the trees, configurations, logs and the disk cache
+    std::string missing;    // why a part is left out, for GTEST_SKIP
+    int lighttpdPort = 0;   // serves `directory`/www; /iipsrv.fcgi goes to iipsrv when it runs
+    bool iipsrv = false;
+    int proxyPort = 0;  // fault_proxy.py in front of lighttpd
+    std::string rulesFile, proxyLog;
+
+    std::string direct(const std::string& path) const;  // http://127.0.0.1:lighttpdPort/path
+    std::string proxied(const std::string& path) const;
+    // Replaces the proxy's rules ("SUBSTRING FAULT [TIMES] [ARG]" lines) and empties its log.
+    void setRules(const std::string& rules) const;
+    std::string log() const;
+};
+
+// Starts the servers on first use (null on a machine without lighttpd, vips or python3: `missing`
+// says which), and stops them when the binary ends.
+const Servers& servers();
+
+}  // namespace remote_test
