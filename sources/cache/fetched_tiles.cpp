@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -12,6 +13,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+
+#include "cache_pruning.h"
+#include "temporary_files.h"
 
 namespace zelvan {
 namespace sources {
@@ -43,20 +47,23 @@ bool makeDirectories(const std::string& path) {
 
 }  // namespace
 
-// The one place the cache directory is chosen for fetched tiles.
-std::string fetchedTilesDirectory(const OpenOptions& options) {
-    if (!options.cacheDirectory.empty()) return options.cacheDirectory;
-    const char* xdg = std::getenv("XDG_CACHE_HOME");
-    if (xdg && xdg[0] == '/') return std::string(xdg) + "/zelvan";
-    const char* home = std::getenv("HOME");
-    if (home && home[0]) return std::string(home) + "/.cache/zelvan";
-    return {};
-}
-
-FetchedTiles::FetchedTiles(const std::string& cacheDirectory) {
+FetchedTiles::FetchedTiles(const std::string& cacheDirectory, std::uint64_t limitBytes)
+    : cacheDirectory_(cacheDirectory), limitBytes_(limitBytes) {
     if (cacheDirectory.empty()) return;
     const std::string directory = cacheDirectory + "/remote";
-    if (makeDirectories(directory)) directory_ = directory;
+    if (!makeDirectories(directory)) return;
+    directory_ = directory;
+    pruneCache(cacheDirectory_, limitBytes_);
+}
+
+void FetchedTiles::pruneWhenDue(std::uint64_t stored) const {
+    if (limitBytes_ == 0) return;
+    const std::uint64_t due = std::max<std::uint64_t>(limitBytes_ / 16, 1);
+    const std::uint64_t before = storedSincePruning_.fetch_add(stored);
+    if (before < due && before + stored >= due) {
+        pruneCache(cacheDirectory_, limitBytes_);
+        storedSincePruning_.fetch_sub(before + stored);
+    }
 }
 
 std::string FetchedTiles::fileFor(const std::string& url) const {
@@ -92,8 +99,8 @@ void FetchedTiles::store(const std::string& url, const std::vector<unsigned char
     if (!enabled()) return;
     static std::atomic<unsigned> counter{0};
     const std::string path = fileFor(url);
-    const std::string temporary =
-        path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
+    // A name pruning knows as a partial file: removed should this process die before the rename.
+    const std::string temporary = partialPathFor(path, "-" + std::to_string(counter.fetch_add(1)));
     bool written = false;
     {
         File f(std::fopen(temporary.c_str(), "wb"));
@@ -104,7 +111,11 @@ void FetchedTiles::store(const std::string& url, const std::vector<unsigned char
             written = std::fflush(f.get()) == 0 && written;
         }
     }
-    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) std::remove(temporary.c_str());
+    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        return;
+    }
+    pruneWhenDue(body.size() + url.size());
 }
 
 }  // namespace detail

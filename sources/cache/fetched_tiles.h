@@ -3,7 +3,9 @@
 // without the network. Each body is one file under <cache directory>/remote/, named by a hash of the URL
 // and holding the URL itself, so that a hash collision reads as a miss; files are written whole (a
 // temporary file renamed), so a reader never sees half of one.
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,14 +15,12 @@ namespace zelvan {
 namespace sources {
 namespace detail {
 
-// The cache directory fetched tiles go under: the options' own, else $XDG_CACHE_HOME/zelvan, else
-// $HOME/.cache/zelvan; empty when none can be found.
-std::string fetchedTilesDirectory(const OpenOptions& options);
-
 class FetchedTiles {
 public:
-    // Files under `cacheDirectory`/remote; an empty directory keeps nothing.
-    explicit FetchedTiles(const std::string& cacheDirectory);
+    // Files under `cacheDirectory`/remote; an empty directory keeps nothing. The whole cache is kept
+    // within `limitBytes` (0: no limit), pyramids included: pruned once here and again each time
+    // about a sixteenth of the limit has been stored.
+    FetchedTiles(const std::string& cacheDirectory, std::uint64_t limitBytes);
 
     bool enabled() const { return !directory_.empty(); }
     // The body stored for `url`, at most `maxBytes` long; false when there is none.
@@ -30,7 +30,12 @@ public:
 
 private:
     std::string fileFor(const std::string& url) const;
+    void pruneWhenDue(std::uint64_t stored) const;
+
+    std::string cacheDirectory_;
     std::string directory_;
+    std::uint64_t limitBytes_ = 0;
+    mutable std::atomic<std::uint64_t> storedSincePruning_{0};
 };
 
 }  // namespace detail

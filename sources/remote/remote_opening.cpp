@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "../cache/cache_directory.h"
 #include "../cache/fetched_tiles.h"
 #include "http_fetcher.h"
 #include "json_reader.h"
@@ -159,8 +160,13 @@ std::unique_ptr<PictureSource> openRemote(const std::string& url, const OpenOpti
     context.settings.timeout = std::max(options.timeout, std::chrono::milliseconds(1));
     context.settings.requestsPerHost = std::max(1u, options.requestsPerHost);
     if (options.cacheRemote) {
-        const std::string directory = fetchedTilesDirectory(options);
-        if (!directory.empty()) context.settings.cache = std::make_shared<FetchedTiles>(directory);
+        // A cache directory that cannot be made leaves tiles unkept, never the picture unopened.
+        try {
+            const std::string directory = cacheDirectoryFor(options);
+            prepareCacheDirectory(directory);
+            context.settings.cache = std::make_shared<FetchedTiles>(directory, options.cacheLimitBytes);
+        } catch (const std::runtime_error&) {
+        }
     }
     TileLayout layout;
     bool tiff = false;
