@@ -3,7 +3,7 @@
 # seconds (default 60), starting from its seed corpus:
 #   fuzz/smoke.sh [seconds] [call|picture|tiles|mapping]
 # call (the default) is the library's call-sequence fuzzer, seeded from fuzz/corpus/; picture is the
-# demo programs' picture reading through libvips, seeded from fuzz/picture_corpus/; tiles is the tile
+# picture reading of Zelvan::sources through libvips, seeded from fuzz/picture_corpus/; tiles is the tile
 # view over a null OpenGL, seeded from fuzz/tiles_corpus/; mapping is the display mapping alone, against
 # a reference in double, from no seed. New inputs go to fuzz/<name>-run/ (not committed); a failing
 # input is written to the build directory and its path printed.
