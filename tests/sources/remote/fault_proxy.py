@@ -164,10 +164,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
             headers = [(k, v) for k, v in headers if k.lower() != "cache-control"]
             headers.append(("Cache-Control", "no-store"))
         if fault in ("stall", "truncate"):
-            self.send(status, headers, body)
-            self.wfile.write(body[: len(body) // 2])
-            self.wfile.flush()
             self.close_connection = True
+            try:
+                self.send(status, headers, body)
+                self.wfile.write(body[: len(body) // 2])
+                self.wfile.flush()
+            except OSError:
+                # The client left before the half answer went out (a slow upstream on a loaded machine).
+                if fault == "stall":
+                    self.note("gone %s" % self.path)
+                return
             if fault == "truncate":
                 return
             deadline = time.time() + 60
