@@ -37,7 +37,8 @@ Opened open(const std::string& pathOrUrl, const OpenOptions& options) {
 #ifdef ZELVAN_SOURCES_REMOTE
             opened.source = detail::openRemote(pathOrUrl, options, opened.error);
 #else
-            opened.error = pathOrUrl + ": this build of Zelvan's sources reads no URLs (it was built without libcurl)";
+            opened.error =
+                pathOrUrl + ": this build of Zelvan's sources reads no URLs (it was built without libcurl)";
 #endif
         } else {
             opened.source = detail::openDisk(pathOrUrl, options, opened.error);
