@@ -63,13 +63,14 @@ bool httpUrl(const std::string& url, std::string& error) {
     }
     char* scheme = nullptr;
     char* host = nullptr;
+    // The scheme is judged before the host, so that "file:///..." (which has none) hears why.
     bool ok = curl_url_set(parsed, CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
-              curl_url_get(parsed, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-              curl_url_get(parsed, CURLUPART_HOST, &host, 0) == CURLUE_OK;
-    if (!ok) {
-        error = "not a URL that can be read";
-    } else if (lowered(scheme) != "http" && lowered(scheme) != "https") {
+              curl_url_get(parsed, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK;
+    if (ok && lowered(scheme) != "http" && lowered(scheme) != "https") {
         error = std::string("only http and https URLs are read, not ") + scheme;
+        ok = false;
+    } else if (!ok || curl_url_get(parsed, CURLUPART_HOST, &host, 0) != CURLUE_OK) {
+        error = "not a URL that can be read";
         ok = false;
     }
     curl_free(scheme);
