@@ -11,7 +11,8 @@ namespace detail {
 
 // Opens the picture at `path`; null with the reason in `error` (one line naming the file) when it
 // cannot be read.
-std::unique_ptr<PictureSource> openDisk(const std::string& path, const OpenOptions& options, std::string& error);
+std::unique_ptr<PictureSource> openDisk(const std::string& path, const OpenOptions& options,
+                                        std::string& error);
 
 }  // namespace detail
 }  // namespace sources
