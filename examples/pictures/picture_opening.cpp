@@ -56,6 +56,14 @@ PictureChoice choosePicture(const std::string& path, const PictureOptions& optio
         choice.tiles = opened(path, options.sources).source;
         return choice;
     }
+    if (options.sources.rawSamples) {
+        // Raw samples are mapped by the tile view alone; a picture of colours takes the way below.
+        zelvan::sources::Opened raw = opened(path, options.sources);
+        if (raw.source->sampleLayout().type != zelvan::SampleType::Bgra8) {
+            choice.tiles = std::move(raw.source);
+            return choice;
+        }
+    }
     zelvan::sources::OpenedBands bands = zelvan::sources::openBands(path, options.sources);
     if (!bands) throw DemoError(bands.error);
     const zelvan::sources::PictureInfo info = bands.reader->info();
