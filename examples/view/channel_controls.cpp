@@ -1,5 +1,8 @@
 #include "channel_controls.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace zelvan_demo {
 
 namespace {

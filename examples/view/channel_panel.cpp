@@ -18,7 +18,8 @@ const char* const kCurves[] = {"linear", "sqrt", "log", "asinh"};
 const char* const kColormaps[] = {"none", "grey", "viridis", "magma", "inferno", "cividis"};
 
 // One channel's row; true when it changed.
-bool channelRow(ChannelControls& controls, zelvan::TileView& view, unsigned c) {
+bool channelRow(ChannelControls& controls, zelvan::TileView& view, unsigned c,
+                const zelvan::ChannelHistogram& histogram) {
     zelvan::ChannelMapping& channel = controls.channels()[c];
     bool changed = false;
     ImGui::PushID(int(c));
@@ -39,7 +40,6 @@ bool channelRow(ChannelControls& controls, zelvan::TileView& view, unsigned c) {
     if (ImGui::SmallButton("auto"))
         changed |= controls.autoLimits(c, [&view](unsigned k) { return view.autoLimits(k); });
 
-    const zelvan::ChannelHistogram histogram = view.histogram(c, kHistogramBins);
     std::vector<float> counts(histogram.counts.begin(), histogram.counts.end());
     if (!counts.empty())
         ImGui::PlotHistogram("##histogram", counts.data(), int(counts.size()), 0, nullptr, 0, FLT_MAX,
@@ -92,12 +92,23 @@ bool ChannelPanel::draw(ChannelControls& controls, zelvan::TileView& view, int w
         int colormap = int(controls.colormap());
         if (ImGui::Combo("colormap", &colormap, kColormaps, IM_ARRAYSIZE(kColormaps)))
             controls.colormap() = zelvan::Colormap(colormap), changed = true;
-        for (unsigned c = 0; c < controls.channels().size(); ++c) changed |= channelRow(controls, view, c);
+        if (view.stats().rawTiles != histogramTiles_) {
+            histogramTiles_ = view.stats().rawTiles;
+            histograms_.clear();
+        }
+        for (unsigned c = 0; c < controls.channels().size(); ++c)
+            changed |= channelRow(controls, view, c, histogram(view, c));
         ImGui::End();
     }
     ImGui::Render();
     ImGui_ImplOpenGL2_RenderDrawData(ImGui::GetDrawData());
     return changed;
+}
+
+const zelvan::ChannelHistogram& ChannelPanel::histogram(zelvan::TileView& view, unsigned channel) {
+    while (histograms_.size() <= channel)
+        histograms_.push_back(view.histogram(unsigned(histograms_.size()), kHistogramBins));
+    return histograms_[channel];
 }
 
 bool ChannelPanel::wantsMouse() const { return ImGui::GetIO().WantCaptureMouse; }

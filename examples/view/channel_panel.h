@@ -2,6 +2,9 @@
 // The channel panel, drawn with Dear ImGui (its GLFW and OpenGL 2 backends) over the viewer's picture:
 // for each channel its colour, visibility, limits, curve and gamma, a button for automatic limits and
 // its histogram; a colormap for the selected channel. Built only where Dear ImGui is found.
+#include <cstddef>
+#include <vector>
+
 #include "channel_controls.h"
 #include "zelvan_tiles.hpp"
 
@@ -22,6 +25,13 @@ public:
     bool draw(ChannelControls& controls, zelvan::TileView& view, int width, int height);
     bool wantsMouse() const;
     bool wantsKeyboard() const;
+
+private:
+    // Each channel's histogram, made again only when the view keeps other raw tiles: a histogram
+    // reads up to millions of samples, too many for every frame.
+    const zelvan::ChannelHistogram& histogram(zelvan::TileView& view, unsigned channel);
+    std::vector<zelvan::ChannelHistogram> histograms_;
+    std::size_t histogramTiles_ = ~std::size_t{0};
 };
 
 }  // namespace zelvan_demo

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "vips_halving.h"
+
 namespace zelvan {
 namespace sources {
 namespace detail {
@@ -51,13 +53,6 @@ void halveRow(const T* top, const T* bottom, int outWidth, int bands, int firstC
     }
 }
 
-void* newRegion(VipsImage*, void* above, void*) { return vips_region_new(static_cast<VipsImage*>(above)); }
-
-int stopRegion(void* region, void*, void*) {
-    g_object_unref(region);
-    return 0;
-}
-
 template <typename T>
 void halveRegionRows(VipsRegion* in, VipsRegion* out, const VipsRect& need, const VipsImage* above) {
     const VipsRect& r = out->valid;
@@ -75,11 +70,8 @@ void halveRegionRows(VipsRegion* in, VipsRegion* out, const VipsRect& need, cons
 int halveRegion(VipsRegion* out, void* sequence, void* aboveImage, void*, gboolean*) {
     auto* in = static_cast<VipsRegion*>(sequence);
     const auto* above = static_cast<const VipsImage*>(aboveImage);
-    const VipsRect& r = out->valid;
-    VipsRect need{2 * r.left, 2 * r.top, 2 * r.width, 2 * r.height};
-    const VipsRect whole{0, 0, above->Xsize, above->Ysize};
-    vips_rect_intersectrect(&need, &whole, &need);
-    if (vips_region_prepare(in, &need) != 0) return -1;
+    VipsRect need;
+    if (!prepareBelow(in, out->valid, above, need)) return -1;
     switch (above->BandFmt) {
         case VIPS_FORMAT_UCHAR:
             halveRegionRows<std::uint8_t>(in, out, need, above);
@@ -105,19 +97,7 @@ vips::VImage halvedSamples(const vips::VImage& samples) {
         vips_error("halvedSamples", "%s", "the halving takes 8- or 16-bit integers or floats");
         throw vips::VError();
     }
-    VipsImage* in = samples.get_image();
-    VipsImage* out = vips_image_new();
-    vips::VImage result(out);  // owns `out` from here
-    // The pipeline copies the header of the level above: the size is set after it.
-    if (vips_image_pipelinev(out, VIPS_DEMAND_STYLE_SMALLTILE, in, nullptr) != 0) throw vips::VError();
-    vips_image_init_fields(out, std::max(1, in->Xsize / 2 + in->Xsize % 2),
-                           std::max(1, in->Ysize / 2 + in->Ysize % 2), in->Bands, format, VIPS_CODING_NONE,
-                           in->Type, 1, 1);
-    if (vips_image_generate(out, newRegion, halveRegion, stopRegion, in, nullptr) != 0) throw vips::VError();
-    // The level above lives as long as this one reads it.
-    g_object_ref(in);
-    g_signal_connect_swapped(out, "close", G_CALLBACK(g_object_unref), in);
-    return result;
+    return halvedImage(samples, samples.bands(), format, samples.interpretation(), halveRegion);
 }
 
 }  // namespace detail

@@ -9,23 +9,14 @@
 #include <vips/vips8>
 
 #include "run_program.h"
+#include "vips_test_images.h"
 #include "zelvan_sources.hpp"
 
 using demo_test::ScratchDir;
+using disk_test::makeImage;
 using vips::VImage;
 
 namespace {
-
-template <typename T>
-VImage imageOf(int width, int height, int bands, VipsBandFormat format,
-               const std::function<T(int, int, int)>& at) {
-    std::vector<T> data;
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            for (int b = 0; b < bands; ++b) data.push_back(at(x, y, b));
-    return VImage(
-        vips_image_new_from_memory_copy(data.data(), data.size() * sizeof(T), width, height, bands, format));
-}
 
 std::unique_ptr<zelvan::sources::PictureSource> openRaw(const std::string& path, bool raw = true) {
     zelvan::sources::OpenOptions options;
@@ -109,8 +100,8 @@ TEST_F(RawSamples, ChannelPagesOfATiffComeBackAsInterleavedChannels) {
     constexpr int kWidth = 700, kHeight = 300, kChannels = 5;
     std::vector<VImage> pages;
     for (int c = 0; c < kChannels; ++c)
-        pages.push_back(imageOf<std::uint16_t>(kWidth, kHeight, 1, VIPS_FORMAT_USHORT,
-                                               [c](int x, int y, int) { return channelSample(x, y, c); }));
+        pages.push_back(makeImage<std::uint16_t>(kWidth, kHeight, 1, VIPS_FORMAT_USHORT,
+                                                 [c](int x, int y, int) { return channelSample(x, y, c); }));
     VImage stack = VImage::arrayjoin(pages, VImage::option()->set("across", 1)).copy();
     stack.set("page-height", kHeight);
     const std::string plain = scratch.file("channels.ome.tif"),
@@ -153,7 +144,7 @@ TEST_F(RawSamples, FloatFitsKeepsItsValuesAndNaN) {
         return x == 3 && y == 2 ? nan : float(x) * 0.75f - float(y) * 1.25f + 1e-3f * float(x % 7);
     };
     const std::string path = scratch.file("sky.fits");
-    imageOf<float>(kWidth, kHeight, 1, VIPS_FORMAT_FLOAT, value).fitssave(path.c_str());
+    makeImage<float>(kWidth, kHeight, 1, VIPS_FORMAT_FLOAT, value).fitssave(path.c_str());
     const auto source = openRaw(path);
     ASSERT_TRUE(source);
     EXPECT_EQ(source->sampleLayout().type, zelvan::SampleType::Float32);
@@ -175,7 +166,7 @@ TEST_F(RawSamples, FloatFitsKeepsItsValuesAndNaN) {
 // 8-bit colours keep their path even when raw samples are asked for.
 TEST_F(RawSamples, EightBitColoursStayColours) {
     const std::string path = scratch.file("rgb.png");
-    imageOf<std::uint8_t>(20, 10, 3, VIPS_FORMAT_UCHAR, [](int x, int y, int b) {
+    makeImage<std::uint8_t>(20, 10, 3, VIPS_FORMAT_UCHAR, [](int x, int y, int b) {
         return std::uint8_t(x + y + b);
     }).pngsave(path.c_str());
     const auto source = openRaw(path);
