@@ -66,6 +66,16 @@ struct OpenOptions {
     std::uint64_t plainPictureLimitBytes = std::uint64_t{256} << 20;
 
     DisplayRange range;
+    /* Offer pictures on disk whose samples are more than colours as they are, for a program that maps
+     * them itself (TileView::setMapping): 16-bit, signed, 32-bit and float samples, 8-bit ones of more
+     * than four bands, and a TIFF of several pages all of level 0's size, its pages joined as channels
+     * (OME-TIFF channels, channel stacks). Their source's sampleLayout() says the type (8-bit, 16-bit
+     * unsigned or signed, float: 32-bit integers and doubles become floats) and the channel count (at
+     * most 64: past that the picture is shown as colours), and readSamples() gives them interleaved,
+     * at every level, the coarser ones averaged in the samples' own type (NaN left out of the mean).
+     * The display range then does not apply to them. 8-bit grey, grey with alpha, RGB and RGBA
+     * pictures, and pictures on servers, keep their colours either way. */
+    bool rawSamples = false;
 
     /* Remote pictures: how long a request may wait for the server to connect or to send more bytes
      * before it fails, and how many requests run at once to one host. */

@@ -56,6 +56,18 @@ PictureChoice choosePicture(const std::string& path, const PictureOptions& optio
         choice.tiles = opened(path, options.sources).source;
         return choice;
     }
+    if (options.sources.rawSamples) {
+        // Raw samples are mapped by the tile view alone; a picture of colours takes the way below. The
+        // look costs a header: without a limit a large plain picture of colours is not written into
+        // the cache for it (raw samples never are).
+        zelvan::sources::OpenOptions look = options.sources;
+        look.plainPictureLimitBytes = UINT64_MAX;
+        zelvan::sources::Opened raw = opened(path, look);
+        if (raw.source->sampleLayout().type != zelvan::SampleType::Bgra8) {
+            choice.tiles = std::move(raw.source);
+            return choice;
+        }
+    }
     zelvan::sources::OpenedBands bands = zelvan::sources::openBands(path, options.sources);
     if (!bands) throw DemoError(bands.error);
     const zelvan::sources::PictureInfo info = bands.reader->info();

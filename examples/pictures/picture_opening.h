@@ -41,8 +41,9 @@ zelvan::sources::OpenOptions sourceOptions(const std::string& cacheDirectory, do
                                            const char* program);
 
 // What a picture is drawn from, found without OpenGL: its tiles (a pyramidal file, a picture on a
-// server, or the pyramid of a large plain one, written into the cache first) or its bands (a plain
-// one whose textures fit the budget, halved as often as the scale allows).
+// server, the pyramid of a large plain one, written into the cache first, or with
+// options.sources.rawSamples a picture of raw samples) or its bands (a plain one whose textures fit
+// the budget, halved as often as the scale allows).
 struct PictureChoice {
     std::string path;
     std::unique_ptr<zelvan::sources::PictureSource> tiles;

@@ -36,6 +36,8 @@ public:
     std::string failure() const override;
 
     zelvan::TileStats stats() const { return view_->stats(); }
+    // The view, for its mapping, limits and histograms (a picture of raw samples).
+    zelvan::TileView& view() { return *view_; }
     const std::string& name() const { return name_; }
 
 private:

@@ -35,6 +35,9 @@ void savePyramid(const RenderOptions& options) {
 
 void render(const RenderOptions& options) {
     if (!options.savePyramid.empty()) return savePyramid(options);
+    const MappingRequest mapping = parseMappingRequest(options.channels, options.colormap);
+    if (mapping.given() && options.inputs.empty())
+        throw DemoError("--channel and --colormap map the channels of a picture: name one");
     // Claimed first, so an unwritable path fails before seconds of decoding.
     OutputFile output(options.output);
     // The pictures are opened while the context is made, which takes as long.
@@ -43,7 +46,7 @@ void render(const RenderOptions& options) {
     HeadlessContext context(options.width, options.height);
     const zelvan::Library library;
     checkStarted(library);
-    Scene scene = loadScene(options, chosen.get());
+    Scene scene = loadScene(options, chosen.get(), mapping);
     drawScene(scene, options);
     writePng(output.stream(), readFrame(options.width, options.height), options.output);
     output.commit();

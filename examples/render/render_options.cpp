@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "channel_mapping.h"
 #include "program.h"
 
 namespace zelvan_demo {
@@ -85,6 +86,10 @@ ParseResult parseRenderOptions(int argc, const char* const* argv, RenderOptions&
         ->capture_default_str();
     commandLine.addTimeout(options.timeoutSeconds);
     addRangeOption(app, range);
+    app.add_option("--channel", options.channels, kChannelHelp)
+        ->allow_extra_args(false)
+        ->type_name("INDEX:#RRGGBB:MIN:MAX[:CURVE[:GAMMA]]");
+    app.add_option("--colormap", options.colormap, kColormapHelp)->type_name("NAME");
 
     if (commandLine.parse(argc, argv) == ParseResult::Done) return ParseResult::Done;
     if (!parseColour(background, options.background))

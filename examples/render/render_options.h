@@ -27,6 +27,10 @@ struct RenderOptions {
     double frameTimeoutSeconds = 300;     // for the tiles of a frame to be read
     double timeoutSeconds = 30;           // for a server to answer a request for a picture on it
     zelvan::sources::DisplayRange range;  // how the pictures' samples map to 8 bits
+    // --channel and --colormap as given: read when the program runs, so that a bad mapping, like a
+    // picture it does not fit, fails with status 1 (channel_mapping.h).
+    std::vector<std::string> channels;
+    std::string colormap;
 };
 
 // Fills `options` from the command line. Done when --help was asked for and printed.

@@ -12,6 +12,7 @@
 #include "program.h"
 #include "progress.h"
 #include "streamed_picture.h"
+#include "tiled_picture.h"
 
 namespace zelvan_demo {
 
@@ -59,6 +60,16 @@ void finishLoading(ShownPicture& picture, const std::string& name) {
     if (auto* streamed = dynamic_cast<StreamedPicture*>(&picture)) streamed->finish(progress.callback());
 }
 
+// Pictures of colours are streamed, never mapped: only a tile view of raw samples takes a mapping.
+void applyMapping(ShownPicture& picture, const MappingRequest& request, const std::string& name) {
+    auto* tiled = dynamic_cast<TiledPicture*>(&picture);
+    if (tiled == nullptr)
+        throw DemoError(name + ": has colours of its own, no channels to map (--channel, --colormap)");
+    std::string reason;
+    if (!tiled->view().setMapping(mappingFor(request, tiled->view(), name), &reason))
+        throw DemoError(name + ": " + reason);
+}
+
 }  // namespace
 
 PictureOptions pictureOptions(const RenderOptions& options) {
@@ -66,6 +77,7 @@ PictureOptions pictureOptions(const RenderOptions& options) {
     opening.budgetBytes = options.budgetMiB << 20;
     opening.sources = sourceOptions(options.cacheDirectory, options.cacheLimitGiB, options.timeoutSeconds,
                                     options.range, "zelvan-render");
+    opening.sources.rawSamples = !options.channels.empty() || !options.colormap.empty();
     opening.uploadBytesPerFrame = opening.budgetBytes;  // only the last frame is seen
     // The drawing thread mostly waits for tiles: a reader on every core.
     opening.readers = std::max(1u, std::thread::hardware_concurrency());
@@ -83,13 +95,16 @@ std::vector<PictureChoice> choosePictures(const RenderOptions& options) {
     return chosen;
 }
 
-Scene loadScene(const RenderOptions& options, std::vector<PictureChoice> chosen) {
+Scene loadScene(const RenderOptions& options, std::vector<PictureChoice> chosen,
+                const MappingRequest& mapping) {
     if (options.inputs.empty()) return builtInScene(options);
     Scene pictures;
     for (PictureChoice& choice : chosen) {
         pictures.push_back(showPicture(std::move(choice), pictureOptions(options)));
         ShownPicture& picture = *pictures.back();
-        finishLoading(picture, options.inputs[pictures.size() - 1]);
+        const std::string& name = options.inputs[pictures.size() - 1];
+        if (mapping.given()) applyMapping(picture, mapping, name);
+        finishLoading(picture, name);
         picture.place(placementFromOptions(options, picture.width(), picture.height()));
     }
     return pictures;

@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include "channel_mapping.h"
 #include "picture_opening.h"
 #include "render_options.h"
 #include "scene.h"
@@ -25,9 +26,11 @@ std::vector<PictureChoice> choosePictures(const RenderOptions& options);
 
 // The pictures chosen (with none named, the built-in scene), placed: streamed in (each decoded on a
 // thread of its own while this one uploads it, halved first when the frame draws only coarser
-// levels), or, too large for the budget, drawn tile by tile. Throws DemoError. Needs a
+// levels), or, too large for the budget or of raw samples, drawn tile by tile, through `mapping`
+// where one is given. Throws DemoError (a picture the mapping does not fit too). Needs a
 // zelvan::Library and the context current.
-Scene loadScene(const RenderOptions& options, std::vector<PictureChoice> chosen);
+Scene loadScene(const RenderOptions& options, std::vector<PictureChoice> chosen,
+                const MappingRequest& mapping);
 
 // Clears the frame to the background and draws the pictures in order, again and again until every
 // tile each draws has been read, the last frame left in the buffer. Throws DemoError when tiles

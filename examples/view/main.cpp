@@ -3,6 +3,7 @@
 // budget. Run with --help.
 #include <GLFW/glfw3.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <utility>
@@ -12,10 +13,12 @@
 #include <malloc.h>
 #endif
 
+#include "channel_overlay.h"
 #include "picture_opening.h"
 #include "program.h"
 #include "scene.h"
 #include "streamed_picture.h"
+#include "tiled_picture.h"
 #include "view_options.h"
 #include "viewer_window.h"
 
@@ -47,12 +50,32 @@ std::unique_ptr<ShownPicture> openPicture(const ViewOptions& options) {
     opening.budgetBytes = options.budgetMiB << 20;
     opening.sources = sourceOptions(options.cacheDirectory, options.cacheLimitGiB, options.timeoutSeconds,
                                     options.range, "zelvan-view");
+    // A picture of raw samples shows its channels, as the options map them or in the panel.
+    opening.sources.rawSamples = true;
     opening.stripWidth = kStripWidth;
     return openShownPicture(options.input, opening);
 }
 
+// The channel settings of a picture of raw samples, checked against the picture; none for a picture of
+// colours (and then no channel may be asked for). OpenGL: the window's context current.
+std::unique_ptr<ChannelControls> channelControls(ShownPicture& picture, const MappingRequest& request,
+                                                 const std::string& name) {
+    auto* tiled = dynamic_cast<TiledPicture*>(&picture);
+    if (tiled == nullptr || tiled->view().sampleLayout().type == zelvan::SampleType::Bgra8) {
+        if (request.given())
+            throw DemoError(name + ": has colours of its own, no channels to map (--channel, --colormap)");
+        return nullptr;
+    }
+    zelvan::TileView& view = tiled->view();
+    view.waitUntilReady(std::chrono::seconds(30));  // the coarsest level's samples give the limits
+    mappingFor(request, view, name);                // throws for a mapping the picture cannot show
+    return std::make_unique<ChannelControls>(view.sampleLayout(), request,
+                                             [&view](unsigned c) { return view.autoLimits(c); });
+}
+
 void view(const ViewOptions& options) {
     const std::string name = options.input.empty() ? "built-in fractal" : options.input;
+    const MappingRequest request = parseMappingRequest(options.channels, options.colormap);
     // Started before the window because the built-in fractal and the tile view ask the library for
     // their blocks; the picture's textures are deleted before the window closes.
     const zelvan::Library library;
@@ -60,7 +83,14 @@ void view(const ViewOptions& options) {
     std::unique_ptr<ShownPicture> picture = openPicture(options);
     Glfw glfw;
     ViewerWindow window(options.width, options.height, "zelvan-view: " + name);
+    std::unique_ptr<ChannelOverlay> overlay;
     try {
+        // The limits come from samples the view uploads as it reads them: with the context current.
+        if (const std::unique_ptr<ChannelControls> controls = channelControls(*picture, request, name)) {
+            overlay = std::make_unique<ChannelOverlay>(
+                window.handle(), dynamic_cast<TiledPicture&>(*picture).view(), *controls);
+            window.setOverlay(overlay.get());
+        }
         window.show(*picture);
         if (options.tour > 0)
             window.tour(options.tour);
@@ -69,9 +99,11 @@ void view(const ViewOptions& options) {
         else
             window.screenshot(options.frames, options.screenshot, options.loadedRows);
     } catch (...) {
+        overlay.reset();  // ImGui's textures too
         picture.reset();  // its textures go while the window's context is current
         throw;
     }
+    overlay.reset();
     picture.reset();
 }
 

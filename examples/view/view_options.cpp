@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "channel_mapping.h"
+
 namespace zelvan_demo {
 
 ParseResult parseViewOptions(int argc, const char* const* argv, ViewOptions& options) {
@@ -13,7 +15,10 @@ ParseResult parseViewOptions(int argc, const char* const* argv, ViewOptions& opt
     app.footer(
         "Controls: drag to pan; wheel to zoom about the cursor; + and - to zoom about the centre; "
         "Left and Right to turn by 15 degrees; Up and Down for more or less opacity; F or Space to fit; "
-        "1 for one image pixel per screen pixel; Escape or Q to quit.");
+        "0 (or 1) for one image pixel per screen pixel; Escape or Q to quit. A picture of raw samples "
+        "(16-bit, float, many channels) shows its channels in a panel (where built with Dear ImGui): "
+        "1 to 9 show or hide a channel and select it, A sets every channel's limits automatically, C "
+        "the selected channel's next curve, M its next colormap, P hides or shows the panel.");
     app.add_option("image", options.input,
                    "the picture file, or the http(s) URL of a picture on a server, to show");
     std::string range;
@@ -21,6 +26,10 @@ ParseResult parseViewOptions(int argc, const char* const* argv, ViewOptions& opt
     commandLine.addFrameSize(options.width, options.height, "the window's size, WIDTHxHEIGHT");
     commandLine.addPictureMemory(options.budgetMiB, options.cacheDirectory, options.cacheLimitGiB);
     commandLine.addTimeout(options.timeoutSeconds);
+    app.add_option("--channel", options.channels, kChannelHelp)
+        ->allow_extra_args(false)
+        ->type_name("INDEX:#RRGGBB:MIN:MAX[:CURVE[:GAMMA]]");
+    app.add_option("--colormap", options.colormap, kColormapHelp)->type_name("NAME");
     // Hidden (empty group): used by the smoke test under a virtual X server.
     app.add_option("--screenshot", options.screenshot)->group("");
     app.add_option("--frames", options.frames)->check(CLI::Range(1, 1000))->group("");

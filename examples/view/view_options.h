@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "command_line.h"
 #include "zelvan_sources.hpp"
@@ -23,6 +24,9 @@ struct ViewOptions {
     std::string cacheDirectory;  // empty: the default
     double cacheLimitGiB = 10;
     double timeoutSeconds = 30;  // for a server to answer a request for a picture on it
+    // --channel and --colormap as given, read when the program runs (channel_mapping.h).
+    std::vector<std::string> channels;
+    std::string colormap;
 };
 
 // Fills `options`; Done when --help was printed. Throws DemoError with a one-line message.

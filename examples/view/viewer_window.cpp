@@ -67,6 +67,7 @@ void ViewerWindow::drawFrame() {
     beginFrame(width, height, depthReach(view_, picture_->width(), picture_->height()), kBackground);
     picture_->place(view_);
     picture_->draw();
+    if (overlay_ != nullptr) overlay_->draw(width, height);
 }
 
 // Uploads strips of bands for about kUploadSeconds; false when none was decoded yet.
@@ -93,7 +94,7 @@ void ViewerWindow::run() {
         drawFrame();
         glfwSwapBuffers(window_);
         showProgress();
-        if (picture_->complete())
+        if (picture_->complete() && (overlay_ == nullptr || !overlay_->busy()))
             glfwWaitEvents();  // nothing moves unless the user does something
         else
             glfwWaitEventsTimeout(uploaded ? 0 : 0.005);  // a moment for the decoder when it is behind
@@ -175,6 +176,7 @@ void ViewerWindow::tour(int frames) {
 
 void ViewerWindow::onKey(int key, int action) {
     if (action == GLFW_RELEASE) return;
+    if (overlay_ != nullptr && overlay_->onKey(key)) return;
     int width = 0, height = 0;
     glfwGetFramebufferSize(window_, &width, &height);
     const double cx = width / 2.0, cy = height / 2.0;
@@ -187,7 +189,8 @@ void ViewerWindow::onKey(int key, int action) {
         case GLFW_KEY_SPACE:
             fit();
             break;
-        case GLFW_KEY_1:
+        case GLFW_KEY_0:
+        case GLFW_KEY_1:  // unless a picture's channels take it
             zoomAbout(view_, cx, cy, 1.0 / view_.scaleX);
             break;
         case GLFW_KEY_EQUAL:
@@ -217,6 +220,7 @@ void ViewerWindow::onKey(int key, int action) {
 
 void ViewerWindow::onButton(int button, int action) {
     if (button != GLFW_MOUSE_BUTTON_LEFT) return;
+    if (action == GLFW_PRESS && overlay_ != nullptr && overlay_->wantsMouse()) return;
     dragging_ = action == GLFW_PRESS;
     cursorInFramebuffer(lastX_, lastY_);
 }
@@ -231,6 +235,7 @@ void ViewerWindow::onCursor(double, double) {
 }
 
 void ViewerWindow::onScroll(double offset) {
+    if (overlay_ != nullptr && overlay_->wantsMouse()) return;
     double x = 0, y = 0;
     cursorInFramebuffer(x, y);
     zoomAbout(view_, x, y, std::pow(kWheelStep, offset));

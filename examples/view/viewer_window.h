@@ -6,6 +6,7 @@
 
 #include "scene.h"
 #include "shown_picture.h"
+#include "window_overlay.h"
 
 struct GLFWwindow;
 
@@ -22,6 +23,10 @@ public:
     // The picture to show, loading into this window's context (or already in it) and outliving
     // the window's use of it; fitted at once.
     void show(ShownPicture& picture);
+    // Drawn over the picture and asked first about input from now on (null: none); it outlives the
+    // window's use of it.
+    void setOverlay(WindowOverlay* overlay) { overlay_ = overlay; }
+    GLFWwindow* handle() const { return window_; }
     // Draws, uploads and handles input until the window closes.
     void run();
     // Uploads until `rows` rows of a streamed picture are in (all when 0), or draws until every tile
@@ -47,6 +52,7 @@ private:
     GLFWwindow* window_ = nullptr;
     std::string title_;
     ShownPicture* picture_ = nullptr;
+    WindowOverlay* overlay_ = nullptr;
     std::string shownStatus_ = "-";  // in the title
     zelvan::Placement view_;
     bool dragging_ = false;

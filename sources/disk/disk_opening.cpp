@@ -1,6 +1,8 @@
 // Which way a picture on disk is read as tiles: a pyramidal file through its own levels; a plain one
 // small enough decoded whole, its coarser levels halved from it; a larger plain one through the
-// pyramid written once into the cache.
+// pyramid written once into the cache. Raw samples never go through the cache, which holds colours:
+// a plain picture's coarser levels are halved from its own level 0 (libvips keeps a large decoded
+// picture of a loader without random access in a temporary file, not in memory).
 #include "disk_opening.h"
 
 #include <new>
@@ -24,8 +26,12 @@ std::unique_ptr<PictureSource> tilesOf(const VipsPicture& picture, PictureInfo i
 }
 
 std::unique_ptr<PictureSource> openOrThrow(const std::string& path, const OpenOptions& options) {
-    const VipsPicture picture(path, options.range, std::make_shared<WarningSink>(path, options.warning));
+    const VipsPicture picture(path, options.range, std::make_shared<WarningSink>(path, options.warning),
+                              options.rawSamples);
     PictureInfo info = picture.info();
+    if (picture.sampleLayout().type != SampleType::Bgra8)
+        return openVipsTiles(picture.tileLevels(picture.pyramidal() ? 0 : kPyramidTile), std::move(info),
+                             picture.warnings(), picture.sampleLayout());
     if (picture.pyramidal()) return tilesOf(picture, std::move(info));
     if (std::uint64_t{picture.width()} * picture.height() * 4 <= options.plainPictureLimitBytes)
         return tilesOf(picture, std::move(info), kPyramidTile);

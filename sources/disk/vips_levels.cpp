@@ -88,13 +88,14 @@ void addHalvingLevels(const Probe& probe, const char* option, int first, int cou
 }  // namespace
 
 VImage openLevel(const std::string& path, const std::string& loader, const LevelLoad& level,
-                 VipsAccess access) {
+                 VipsAccess access, int page) {
     VImage out;
     vips::VOption* options = VImage::option()
                                  ->set("filename", path.c_str())
                                  ->set("access", access)
                                  ->set("fail_on", VIPS_FAIL_ON_ERROR)
                                  ->set("out", &out);
+    if (page >= 0) options->set("page", page);
     if (level.option) options->set(level.option, level.value);
     VImage::call(loader.c_str(), options);
     return out;

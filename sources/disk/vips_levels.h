@@ -20,11 +20,12 @@ struct LevelLoad {
     bool computed = false;
 };
 
-// The file opened by `loader` (a libvips operation name) at `level`. Nothing is decoded yet. Pixel
-// data that cannot be decoded (truncated, or an error the decoder cannot go past) fails the read that
-// meets it; what the decoder goes past with a warning is logged (vips_warnings.h), not failed.
+// The file opened by `loader` (a libvips operation name) at `level` (of the TIFF page `page`, where
+// one is given). Nothing is decoded yet. Pixel data that cannot be decoded (truncated, or an error
+// the decoder cannot go past) fails the read that meets it; what the decoder goes past with a warning
+// is logged (vips_warnings.h), not failed.
 vips::VImage openLevel(const std::string& path, const std::string& loader, const LevelLoad& level,
-                       VipsAccess access);
+                       VipsAccess access, int page = -1);
 
 // The levels of the file whose first picture is `first`, finest first, each about half the one
 // before: the file's own where they halve the last one kept, and where the file's next level is

@@ -11,10 +11,13 @@
 #include <stdexcept>
 #include <vips/vips8>
 
+#include "tiff_directories.h"
 #include "vips_bands.h"
 #include "vips_display.h"
 #include "vips_halving.h"
 #include "vips_levels.h"
+#include "vips_sample_halving.h"
+#include "vips_samples.h"
 #include "vips_session.h"
 
 namespace zelvan {
@@ -75,6 +78,21 @@ void checkRowsFit(std::uint32_t width, std::uint32_t height, const std::string& 
              " image is too wide (at most 536870911 pixels per row)");
 }
 
+// How many pages of a TIFF are channels of one picture: all of them, when there are several and
+// each is the size of the first (a pyramid's pages shrink); else 1.
+int channelPages(const std::string& path, const std::string& loader, const VImage& first) {
+    if (loader != "tiffload" || !vips_image_get_typeof(first.get_image(), VIPS_META_N_PAGES)) return 1;
+    const int pages = first.get_int(VIPS_META_N_PAGES);
+    std::vector<std::pair<int, int>> sizes;
+    if (pages < 2 || !tiffDirectorySizes(path, false, sizes) || sizes.size() != std::size_t(pages)) {
+        takeVipsErrors();
+        return 1;
+    }
+    for (const auto& size : sizes)
+        if (size != std::pair<int, int>{first.width(), first.height()}) return 1;
+    return pages;
+}
+
 }  // namespace
 
 struct VipsPicture::State {
@@ -86,6 +104,8 @@ struct VipsPicture::State {
     DisplayRange range;
     std::once_flag mapped;
     SampleMapping mapping;
+    SampleLayout layout;  // Bgra8: the display path
+    int pages = 1;        // TIFF pages joined as channels
 
     const SampleMapping& sampleMapping() {
         std::call_once(mapped, [this] {
@@ -119,9 +139,28 @@ struct VipsPicture::State {
         if (!upright) image = image.autorot();
         return toDisplay(image, sampleMapping());
     }
+
+    // A level's raw samples: the file's as they are (its pages joined), the computed ones halved in
+    // their own type.
+    VImage samples(std::size_t level, VipsAccess access) {
+        if (loads.at(level).computed) return halvedSamples(samples(level - 1, VIPS_ACCESS_RANDOM));
+        if (!upright) access = VIPS_ACCESS_RANDOM;
+        std::vector<VImage> channels;
+        for (int page = 0; page < pages; ++page)
+            channels.push_back(openLevel(path, loader, loads[level], access, pages > 1 ? page : -1));
+        VImage image = pages > 1 ? VImage::bandjoin(channels) : channels.front();
+        if (!upright) image = image.autorot();
+        return toSamples(image, layout.type);
+    }
+
+    VImage tiles(std::size_t level) {
+        return layout.type == SampleType::Bgra8 ? display(level, VIPS_ACCESS_RANDOM)
+                                                : samples(level, VIPS_ACCESS_RANDOM);
+    }
 };
 
-VipsPicture::VipsPicture(const std::string& path, const DisplayRange& range, Warnings warnings)
+VipsPicture::VipsPicture(const std::string& path, const DisplayRange& range, Warnings warnings,
+                         bool rawSamples)
     : name_(path), warnings_(std::move(warnings)), state_(std::make_shared<State>()) {
     startVips();
     checkFileExists(path);
@@ -135,6 +174,11 @@ VipsPicture::VipsPicture(const std::string& path, const DisplayRange& range, War
         state.fits = state.loader == "fitsload";
         state.upright = vips_image_get_orientation(state.first.get_image()) == 1;
         findLevels(path, state.loader, state.first, state.loads, levels_);
+        if (rawSamples) {
+            state.pages = channelPages(path, state.loader, state.first);
+            state.layout = rawLayout(state.first, state.pages);
+            if (state.layout.type == SampleType::Bgra8) state.pages = 1;
+        }
     } catch (const vips::VError& error) {
         failWithVips(path, error, collected.take());
     }
@@ -151,7 +195,7 @@ PictureInfo VipsPicture::info() const {
     const VipsBandFormat format = first.format();
     PictureInfo info;
     info.width = width(), info.height = height();
-    info.bands = unsigned(first.bands());
+    info.bands = unsigned(first.bands()) * unsigned(state_->pages);
     info.bitsPerSample = unsigned(vips_format_sizeof(format) * 8);
     info.floatSamples = vips_band_format_isfloat(format) || vips_band_format_iscomplex(format);
     info.signedSamples = info.floatSamples || format == VIPS_FORMAT_CHAR || format == VIPS_FORMAT_SHORT ||
@@ -164,6 +208,8 @@ PictureInfo VipsPicture::info() const {
                       : loader;
     return info;
 }
+
+SampleLayout VipsPicture::sampleLayout() const { return state_->layout; }
 
 VImage VipsPicture::displayLevel(std::size_t level) const {
     WarningCollector collected;
@@ -189,9 +235,7 @@ std::vector<TileLevel> VipsPicture::tileLevels(std::uint32_t coarsestSide) const
         // Computed levels are halved from the level before; the file's come as they are, three bands
         // where they have no alpha (the tiles are made opaque as they are copied).
         if (!state_->loads[level].computed)
-            levels.back().open = [state = state_, level] {
-                return state->display(level, VIPS_ACCESS_RANDOM);
-            };
+            levels.back().open = [state = state_, level] { return state->tiles(level); };
     }
     for (TileSize size = levels_.back();
          coarsestSide > 0 && std::max(size.width, size.height) > coarsestSide;) {

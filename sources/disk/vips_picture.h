@@ -2,8 +2,10 @@
 // A picture file opened through libvips, as the library wants it: upright (the orientation tag
 // applied), in sRGB (an embedded ICC profile applied), 8 bits a sample with alpha. 8-bit samples are
 // shown as they are, 16-bit integers over their full range; float samples and FITS over a range found
-// from a coarse look at the picture, unless the caller sets one. Errors are std::runtime_error, one
-// line naming the file; warnings go to the picture's WarningSink.
+// from a coarse look at the picture, unless the caller sets one. Opened for raw samples, a picture
+// that has more than colours (vips_samples.h) keeps them instead, a TIFF of equal pages joined as
+// channels. Errors are std::runtime_error, one line naming the file; warnings go to the picture's
+// WarningSink.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -25,9 +27,11 @@ namespace detail {
 // An opened picture file. Cheap to open: nothing is decoded until pixels are asked for.
 class VipsPicture {
 public:
-    // Opens `path` with libvips and reads its header and its levels. Throws for a file that is
-    // missing, no picture libvips reads, or too wide for the library's 32-bit rows.
-    VipsPicture(const std::string& path, const DisplayRange& range, Warnings warnings);
+    // Opens `path` with libvips and reads its header and its levels; with `rawSamples`, its layout
+    // too. Throws for a file that is missing, no picture libvips reads, or too wide for the
+    // library's 32-bit rows.
+    VipsPicture(const std::string& path, const DisplayRange& range, Warnings warnings,
+                bool rawSamples = false);
     ~VipsPicture();
     VipsPicture(VipsPicture&&) noexcept;
     VipsPicture& operator=(VipsPicture&&) noexcept;
@@ -46,12 +50,16 @@ public:
     // Its size, samples, format and levels.
     PictureInfo info() const;
 
+    // How its tiles come: Bgra8, display-ready colours, unless it was opened for raw samples and
+    // has more than colours.
+    SampleLayout sampleLayout() const;
+
     // Level 0, top to bottom (sequential access), its decoding set up at the first read.
     std::unique_ptr<BandReader> bands() const;
 
     // Random access to every level, for the tile view (vips_tiles.h): the file's levels, each opened
-    // (display-ready) when a tile of it is first read, and the computed ones between them; with
-    // `coarsestSide`, halvings are added below the last until one fits within it a side.
+    // (display-ready, or as raw samples) when a tile of it is first read, and the computed ones between them;
+    // with `coarsestSide`, halvings are added below the last until one fits within it a side.
     std::vector<TileLevel> tileLevels(std::uint32_t coarsestSide = 0) const;
 
     // The display-ready image of `level` with alpha (4 bands of uchar: red, green, blue, alpha), read

@@ -5,6 +5,8 @@
 
 #include "pixel_rows.h"
 #include "vips_halving.h"
+#include "vips_sample_halving.h"
+#include "vips_samples.h"
 #include "vips_session.h"
 
 namespace zelvan {
@@ -34,11 +36,13 @@ struct Rect {
 
 // A level's image, opened at its first read, and what failed to decode in it.
 struct Level {
-    Level(TileLevel l, Level* f, unsigned d) : size(l.size), open(std::move(l.open)), finer(f), depth(d) {}
+    Level(TileLevel l, Level* f, unsigned d, std::size_t bytes)
+        : size(l.size), open(std::move(l.open)), finer(f), depth(d), pixelBytes(bytes) {}
     TileSize size;
     std::function<VImage()> open;  // empty: halved from `finer`
     Level* finer;
-    unsigned depth;  // computed levels between this one and the file's level it is halved from
+    unsigned depth;          // computed levels between this one and the file's level it is halved from
+    std::size_t pixelBytes;  // of raw samples; 0 for colours
     std::once_flag openedOnce;
     VImage image;
     std::mutex mutex;
@@ -48,7 +52,12 @@ struct Level {
 
     // Throws vips::VError when the level cannot be opened (and tries again at the next read).
     const VImage& opened() {
-        std::call_once(openedOnce, [this] { image = open ? open() : halved(finer->opened()); });
+        std::call_once(openedOnce, [this] {
+            if (open)
+                image = open();
+            else
+                image = raw() ? halvedSamples(finer->opened()) : halved(finer->opened());
+        });
         return image;
     }
 
@@ -64,39 +73,64 @@ struct Level {
         if (failures.size() < kMaxFailures) failures.emplace_back(rect, reason);
     }
 
+    bool raw() const { return pixelBytes != 0; }
+
     // Rows read at once: all of them for the file's levels; for a computed one, as many as keep what
     // they pull from the file's level (2^depth times as wide and high) within kSliceFootprint.
     std::uint32_t sliceRows(std::uint32_t width, std::uint32_t height) const {
         if (depth == 0) return height;
-        const std::uint64_t pulled = std::uint64_t{width} * 4 << (2 * std::min(depth, 24u));
+        const std::uint64_t pulled = std::uint64_t{width} * (raw() ? pixelBytes : 4)
+                                     << (2 * std::min(depth, 24u));
         return std::uint32_t(std::clamp<std::uint64_t>(kSliceFootprint / pulled, 1, height));
     }
 };
 
 class VipsTiles final : public PictureSource {
 public:
-    VipsTiles(std::vector<TileLevel> levels, PictureInfo info, Warnings warnings)
-        : info_(std::move(info)), warnings_(std::move(warnings)) {
+    VipsTiles(std::vector<TileLevel> levels, PictureInfo info, Warnings warnings, SampleLayout layout)
+        : info_(std::move(info)), warnings_(std::move(warnings)), layout_(layout) {
+        const std::size_t rawBytes = layout.type == SampleType::Bgra8 ? 0 : pixelBytes(layout);
         unsigned depth = 0;
         info_.levels.clear();
         for (TileLevel& level : levels) {
             Level* finer = levels_.empty() ? nullptr : levels_.back().get();
             depth = level.open || !finer ? 0 : depth + 1;
             info_.levels.push_back(level.size);
-            levels_.push_back(std::make_unique<Level>(std::move(level), finer, depth));
+            levels_.push_back(std::make_unique<Level>(std::move(level), finer, depth, rawBytes));
         }
     }
 
     const PictureInfo& info() const override { return info_; }
     std::size_t levelCount() const override { return levels_.size(); }
     TileSize levelSize(std::size_t level) const override { return levels_.at(level)->size; }
+    SampleLayout sampleLayout() const override { return layout_; }
 
-    // Never throws: whatever goes wrong, even running out of memory for the reason, is a false.
     bool read(std::size_t level, std::uint32_t x, std::uint32_t y, std::uint32_t width, std::uint32_t height,
               unsigned char* pixels, std::size_t pitch) override {
+        return readAny(false, level, x, y, width, height, pixels, pitch);
+    }
+
+    bool readSamples(std::size_t level, std::uint32_t x, std::uint32_t y, std::uint32_t width,
+                     std::uint32_t height, void* samples, std::size_t pitch, TileReadControl&) override {
+        return readAny(true, level, x, y, width, height, static_cast<unsigned char*>(samples), pitch);
+    }
+
+    std::string lastError() const override {
+        std::lock_guard<std::mutex> lock(errorMutex_);
+        return lastError_;
+    }
+
+private:
+    // Never throws: whatever goes wrong, even running out of memory for the reason, is a false.
+    bool readAny(bool samples, std::size_t level, std::uint32_t x, std::uint32_t y, std::uint32_t width,
+                 std::uint32_t height, unsigned char* pixels, std::size_t pitch) {
         std::string reason;
         try {
-            if (readOrFail(level, x, y, width, height, pixels, pitch, reason)) return true;
+            if (samples != (layout_.type != SampleType::Bgra8))
+                reason = samples ? "the picture has colours: read them with read()"
+                                 : "the picture has raw samples: read them with readSamples()";
+            else if (readOrFail(level, x, y, width, height, pixels, pitch, reason))
+                return true;
         } catch (const std::exception& error) {
             reason = error.what();
         } catch (...) {
@@ -109,12 +143,6 @@ public:
         return false;
     }
 
-    std::string lastError() const override {
-        std::lock_guard<std::mutex> lock(errorMutex_);
-        return lastError_;
-    }
-
-private:
     bool readOrFail(std::size_t level, std::uint32_t x, std::uint32_t y, std::uint32_t width,
                     std::uint32_t height, unsigned char* pixels, std::size_t pitch, std::string& reason) {
         if (level >= levels_.size()) return reason = "no level " + std::to_string(level), false;
@@ -147,7 +175,11 @@ private:
                     source.remember(rect, reason);
                     return false;
                 }
-                copyRows(region, int(x), int(y + done), width, rows, pixels + done * pitch, pitch);
+                if (source.raw())
+                    copySampleRows(region, int(x), int(y + done), width, rows, source.pixelBytes,
+                                   pixels + done * pitch, pitch);
+                else
+                    copyRows(region, int(x), int(y + done), width, rows, pixels + done * pitch, pitch);
             }
         }
         // The loaders of tiled files cache two rows of decoded tiles: hundreds of megabytes across a
@@ -160,6 +192,7 @@ private:
 
     PictureInfo info_;
     Warnings warnings_;
+    SampleLayout layout_;
     std::vector<std::unique_ptr<Level>> levels_;
     mutable std::mutex errorMutex_;
     std::string lastError_;
@@ -168,8 +201,8 @@ private:
 }  // namespace
 
 std::unique_ptr<PictureSource> openVipsTiles(std::vector<TileLevel> levels, PictureInfo info,
-                                             Warnings warnings) {
-    return std::make_unique<VipsTiles>(std::move(levels), std::move(info), std::move(warnings));
+                                             Warnings warnings, SampleLayout layout) {
+    return std::make_unique<VipsTiles>(std::move(levels), std::move(info), std::move(warnings), layout);
 }
 
 }  // namespace detail

@@ -1,7 +1,7 @@
 #pragma once
 // A picture on disk as a tile source: rectangles of its display-ready levels (libvips images of 8-bit
-// red, green, blue and perhaps alpha), each read through a region of the reading thread's own, as the
-// tile view asks for them from several threads at once.
+// red, green, blue and perhaps alpha) or of its raw samples, each read through a region of the
+// reading thread's own, as the tile view asks for them from several threads at once.
 #include <functional>
 #include <memory>
 #include <vector>
@@ -23,9 +23,11 @@ struct TileLevel {
 };
 
 // `levels` finest first. `info` is what info() gives; the warnings of successful reads go to
-// `warnings`, those of failed ones into the failure's reason.
+// `warnings`, those of failed ones into the failure's reason. With a `layout` other than Bgra8 the
+// levels are raw samples of it, read by readSamples (read() fails), their computed levels halved in
+// the samples' own type.
 std::unique_ptr<PictureSource> openVipsTiles(std::vector<TileLevel> levels, PictureInfo info,
-                                             Warnings warnings);
+                                             Warnings warnings, SampleLayout layout = {});
 
 }  // namespace detail
 }  // namespace sources

@@ -13,10 +13,12 @@
 #include "picture_files.h"
 #include "run_program.h"
 #include "tiff_pages.h"
+#include "vips_test_images.h"
 #include "zelvan_pyramid.hpp"
 #include "zelvan_sources_bands.hpp"
 
 using namespace demo_test;
+using disk_test::makeImage;
 using vips::VImage;
 using zelvan::sources::PictureSource;
 
@@ -74,18 +76,6 @@ void expectPixels(const Bgra& got,
                                   << want[c];
         }
     EXPECT_EQ(wrong, 0u);
-}
-
-// An image of `bands` samples of `format` with sample(x, y, band) in each.
-template <typename T>
-VImage makeImage(int width, int height, int bands, VipsBandFormat format,
-                 const std::function<T(int, int, int)>& sample) {
-    std::vector<T> data;
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            for (int b = 0; b < bands; ++b) data.push_back(sample(x, y, b));
-    return VImage(
-        vips_image_new_from_memory_copy(data.data(), data.size() * sizeof(T), width, height, bands, format));
 }
 
 class DiskReading : public ::testing::Test {
