@@ -3,24 +3,21 @@
 // added round trip and 20 MB/s, as IIIF (256-pixel tiles) and as Deep Zoom (254-pixel tiles, overlap 1):
 // - remote_<format>_fitted: from opening the URL to the first complete frame of the picture fitted;
 // - remote_<format>_jump: from placing the fitted view at 1:1 in the picture's middle to its first
-//   complete frame.
+//   complete frame;
+// - remote_<format>_tour: remote_tour.h's 600 frames (no baseline: its counters are the shares of
+//   bytes wasted and how long requests ran on after their tiles left the view).
 // Baseline, "sequential": the server tiles that frame fetched, fetched again one at a time over one
 // kept connection (a client that neither overlaps nor multiplexes its requests).
-// No disk cache: every run goes over the link. Flags: --quick (one iteration each), --round-trip-ms=N,
+// No disk cache: every run goes over the link; a second visit is the sources' tests' to check. Flags: --quick
+// (one iteration each), --round-trip-ms=N,
 // --rate=BYTES_PER_SECOND, --per-host=N (OpenOptions::requestsPerHost, 6 by default).
 #include <GL/gl.h>
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -31,7 +28,9 @@
 #include "gl_pixels.h"
 #include "remote/http_fetcher.h"
 #include "remote/remote_opening.h"
+#include "remote_tour.h"
 #include "summary_reporter.h"
+#include "tile_server.h"
 #include "zelvan_tiles.hpp"
 
 namespace {
@@ -39,55 +38,6 @@ namespace {
 constexpr int kWidth = 1200, kHeight = 800;
 constexpr std::uint32_t kSide = 100000;
 constexpr double kCompleteWithin = 60;
-
-struct Server {
-    pid_t pid = -1;
-    int port = 0;
-    std::string log;
-    ~Server() {
-        if (pid > 0) {
-            ::kill(pid, SIGTERM);
-            ::waitpid(pid, nullptr, 0);
-        }
-    }
-    bool start(const std::string& roundTripMs, const std::string& rate) {
-        char scratch[] = "/tmp/zelvan-remote-bench-XXXXXX";
-        const int fd = ::mkstemp(scratch);
-        if (fd < 0) return false;
-        ::close(fd);
-        log = scratch;
-        int ends[2];
-        if (::pipe(ends) != 0) return false;
-        pid = ::fork();
-        if (pid == 0) {
-            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-            ::dup2(ends[1], 1);
-            ::close(ends[0]);
-            ::execlp("python3", "python3", ZELVAN_SYNTHETIC_TILE_SERVER, "--round-trip-ms",
-                     roundTripMs.c_str(), "--rate", rate.c_str(), "--log", log.c_str(),
-                     static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(ends[1]);
-        std::string line;
-        char c = 0;
-        while (::read(ends[0], &c, 1) == 1 && c != '\n') line += c;
-        ::close(ends[0]);
-        port = std::atoi(line.c_str());
-        return port > 0;
-    }
-    std::string url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(port) + path;
-    }
-    void clearLog() const { std::ofstream(log, std::ios::trunc).flush(); }
-    std::vector<std::string> requested() const {
-        std::vector<std::string> paths;
-        std::ifstream in(log);
-        for (std::string line; std::getline(in, line);)
-            if (!line.empty()) paths.push_back(line);
-        return paths;
-    }
-};
 
 const zelvan::Frame kFrame{0, 0, kWidth, kHeight, 1};
 
@@ -124,7 +74,7 @@ zelvan::sources::OpenOptions noCache() {
 
 // One format's case: the URL, and the server tiles each timed part fetched (filled by a first run).
 struct Case {
-    const Server* server;
+    const zelvan_bench::TileServer* server;
     std::string path;
     std::vector<std::string> fittedTiles, jumpTiles;
     bool failed = false;
@@ -169,7 +119,7 @@ struct Case {
     }
 };
 
-double sequential(const Server& server, const std::vector<std::string>& paths) {
+double sequential(const zelvan_bench::TileServer& server, const std::vector<std::string>& paths) {
     std::string error;
     std::shared_ptr<zelvan::sources::detail::HttpFetcher> fetcher =
         zelvan::sources::detail::HttpFetcher::shared(error);
@@ -204,6 +154,26 @@ void frameBench(benchmark::State& state, Case& c, bool jump) {
     if (c.failed) state.SkipWithError("a frame did not complete");
 }
 
+// The tour: its seconds, and what its bytes and requests did.
+void tourBench(benchmark::State& state, const zelvan_bench::TileServer& server, const std::string& path) {
+    for (auto _ : state) {
+        const zelvan_bench::TourResult r = zelvan_bench::tour(server, path, kWidth, kHeight, requestsPerHost);
+        if (!r.ok) {
+            state.SkipWithError(r.error.c_str());
+            return;
+        }
+        state.SetIterationTime(r.seconds);
+        state.counters["rest_ms"] = r.restSeconds * 1000;
+        state.counters["bytes_MB"] = static_cast<double>(r.bytes) / 1e6;
+        state.counters["wasted_pct"] =
+            r.bytes ? 100.0 * static_cast<double>(r.wastedBytes) / static_cast<double>(r.bytes) : 0;
+        state.counters["requests"] = static_cast<double>(r.requests);
+        state.counters["left_early"] = static_cast<double>(r.requestsLeftEarly);
+        state.counters["run_on_max_ms"] = r.longestRunOnMs;
+        state.counters["run_on_100ms"] = static_cast<double>(r.runOnPast100ms);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -230,7 +200,7 @@ int main(int argc, char** argv) {
     }
     zelvan_support::setUpOrtho(kWidth, kHeight);
     zelvan::Library library;
-    Server server;
+    zelvan_bench::TileServer server;
     if (!server.start(roundTrip, rate)) {
         std::fprintf(stderr, "zelvan_remote_bench: the tile server did not start (python3 is needed)\n");
         return 1;
@@ -251,6 +221,11 @@ int main(int argc, char** argv) {
                                                     [&c](benchmark::State& s) { frameBench(s, c, false); });
         auto* jump = benchmark::RegisterBenchmark((std::string("remote_") + names[i] + "_jump").c_str(),
                                                   [&c](benchmark::State& s) { frameBench(s, c, true); });
+        const std::string path = c.path;
+        auto* tour = benchmark::RegisterBenchmark(
+            (std::string("remote_") + names[i] + "_tour").c_str(),
+            [&server, path](benchmark::State& s) { tourBench(s, server, path); });
+        tour->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
         for (auto* b : {fitted, jump}) {
             b->UseManualTime()->Unit(benchmark::kMillisecond);
             if (quick)
@@ -264,6 +239,5 @@ int main(int argc, char** argv) {
     zelvan_bench::SummaryReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    std::remove(server.log.c_str());
     return reporter.anyError() ? 1 : 0;
 }

@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
-"""A tile server for the remote benchmark: a 100000 x 100000 picture as IIIF 3 (level 0, 256-pixel
+"""A tile server for the remote benchmarks: a 100000 x 100000 picture as IIIF 3 (level 0, 256-pixel
 tiles, scale factors 1 to 512) and as Deep Zoom (254-pixel tiles, overlap 1), every tile made on demand,
-behind a link with an added round trip and a bandwidth shared by all connections.
+and with --root the files of a directory (byte ranges too), all behind a link with an added round trip
+and a bandwidth shared by all connections.
 
-    synthetic_tile_server.py [--round-trip-ms 50] [--rate 20e6] --log FILE
+    synthetic_tile_server.py [--round-trip-ms 50] [--rate 20e6] [--root DIR] --log FILE
 
-Prints its port on 127.0.0.1, then serves until killed. The log has one line a request: its path.
+Prints its port on 127.0.0.1, then serves until killed. The log has one line a request, written when it
+ends: "PATH START END BYTES COMPLETE", the times in seconds of the monotonic clock (the client's
+steady clock), BYTES those sent, COMPLETE 0 when the client left first (noticed at once, also while
+the answer waits for its round trip).
 Tiles are PNG of a gradient under light noise, about the size of a photograph's JPEG tile; a handful are
 made at start and served in turn, so that making them costs nothing while serving.
 """
@@ -14,6 +18,8 @@ import http.server
 import os
 import random
 import re
+import select
+import socket
 import struct
 import threading
 import time
@@ -46,6 +52,8 @@ class Link:
         self.lock = threading.Lock()
 
     def send(self, wfile, body):
+        """The bytes sent before the client left (all of them when it stayed)."""
+        sent = 0
         for start in range(0, len(body), 16384):
             piece = body[start:start + 16384]
             if self.rate > 0:
@@ -56,9 +64,17 @@ class Link:
                 delay = done - time.monotonic()
                 if delay > 0:
                     time.sleep(delay)
-            wfile.write(piece)
+            try:
+                wfile.write(piece)
+                wfile.flush()
+            except OSError:
+                return sent
+            sent += len(piece)
+        return sent
 
 
+KINDS = {".json": "application/json", ".dzi": "application/xml", ".xml": "application/xml", ".png": "image/png",
+         ".jpg": "image/jpeg", ".jpeg": "image/jpeg", ".webp": "image/webp", ".tif": "image/tiff"}
 IIIF_TILE = re.compile(r"^/iiif/(\d+),(\d+),(\d+),(\d+)/(\d+),(\d+)/0/default\.png$")
 DZI_TILE = re.compile(r"^/deep_files/(\d+)/(\d+)_(\d+)\.png$")
 
@@ -69,13 +85,66 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
-    def answer(self, status, kind, body):
-        time.sleep(self.server.round_trip)
-        self.send_response(status)
-        self.send_header("Content-Type", kind)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.server.link.send(self.wfile, body)
+    def client_left(self, seconds):
+        """Waits `seconds`; True as soon as the client closes its end."""
+        end = time.monotonic() + seconds
+        while True:
+            left = end - time.monotonic()
+            if left <= 0:
+                return False
+            readable, _, _ = select.select([self.connection], [], [], left)
+            if readable:
+                try:
+                    if not self.connection.recv(1, socket.MSG_PEEK):
+                        return True
+                except OSError:
+                    return True
+                time.sleep(max(0.0, end - time.monotonic()))  # a next request waits its turn
+                return False
+
+    def answer(self, status, kind, body, headers=()):
+        sent, complete = 0, False
+        if not self.client_left(self.server.round_trip):
+            try:
+                self.send_response(status)
+                self.send_header("Content-Type", kind)
+                self.send_header("Content-Length", str(len(body)))
+                for name, value in headers:
+                    self.send_header(name, value)
+                self.end_headers()
+                sent = self.server.link.send(self.wfile, body)
+                complete = sent == len(body)
+            except OSError:
+                pass
+        if not complete:
+            self.close_connection = True
+        line = "%s %.6f %.6f %d %d\n" % (self.path, self.started, time.monotonic(), sent, complete)
+        with self.server.log_lock, open(self.server.log_path, "a") as f:
+            f.write(line)
+
+    def file(self, path):
+        """Answers with a file under --root, whole or the byte range asked for; False when there is none."""
+        root = self.server.root
+        if not root:
+            return False
+        full = os.path.realpath(os.path.join(root, path.lstrip("/")))
+        if not full.startswith(os.path.realpath(root) + os.sep) or not os.path.isfile(full):
+            return False
+        size = os.path.getsize(full)
+        kind = KINDS.get(os.path.splitext(full)[1], "application/octet-stream")
+        m = re.match(r"^bytes=(\d+)-(\d*)$", self.headers.get("Range", ""))
+        first, last = (int(m.group(1)), min(int(m.group(2)) if m.group(2) else size - 1, size - 1)) if m else (0, size - 1)
+        if first > last:
+            self.answer(416, "text/plain", b"", [("Content-Range", "bytes */%d" % size)])
+            return True
+        with open(full, "rb") as f:  # only the range: libtiff's reads are small parts of large files
+            f.seek(first)
+            data = f.read(last + 1 - first)
+        if not m:
+            self.answer(200, kind, data)
+        else:
+            self.answer(206, kind, data, [("Content-Range", "bytes %d-%d/%d" % (first, last, size))])
+        return True
 
     def tile(self, width, height):
         if width < 1 or height < 1 or width > 256 or height > 256:
@@ -88,8 +157,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.server.tiles[key]
 
     def do_GET(self):
-        with open(self.server.log_path, "a") as f:
-            f.write(self.path + "\n")
+        self.started = time.monotonic()
         path = self.path
         if path == "/iiif/info.json":
             scales = ",".join(str(1 << k) for k in range(10))
@@ -118,20 +186,29 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 body = self.tile(width, height)
                 if body:
                     return self.answer(200, "image/png", body)
-        self.answer(404, "text/plain", b"not found\n")
+        if not self.file(path):
+            self.answer(404, "text/plain", b"not found\n")
+
+
+class Server(http.server.ThreadingHTTPServer):
+    def handle_error(self, request, client_address):
+        pass  # a client that leaves (the view cancelling a tile) is no error
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--round-trip-ms", type=float, default=50)
     parser.add_argument("--rate", type=float, default=20e6)
+    parser.add_argument("--root", default="")
     parser.add_argument("--log", required=True)
     options = parser.parse_args()
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server = Server(("127.0.0.1", 0), Handler)
     server.daemon_threads = True
     server.round_trip = options.round_trip_ms / 1000.0
     server.link = Link(options.rate)
     server.log_path = options.log
+    server.log_lock = threading.Lock()
+    server.root = options.root
     server.tiles = {}
     server.tiles_lock = threading.Lock()
     server.turn = 0

@@ -1,0 +1,33 @@
+#pragma once
+// A 600-frame tour of a remote picture, as a user pans, zooms, flings and turns it at 60 frames a
+// second, then rests until the last frame is complete. From the server's log and the tiles each frame
+// wanted it tells:
+// - the share of the bytes sent that belong to tiles never drawn (a tile counts as drawn when a frame
+//   drew after it arrived and still wanted it);
+// - how long requests ran on after every tile they served had left the wanted set (the longest, and
+//   how many ran on for more than 100 ms).
+#include <cstdint>
+#include <string>
+
+#include "tile_server.h"
+#include "zelvan_tiles.hpp"
+
+namespace zelvan_bench {
+
+struct TourResult {
+    bool ok = false;
+    std::string error;
+    double seconds = 0;      // the tour and the rest after it
+    double restSeconds = 0;  // the rest: from the last frame of the tour until one is complete
+    std::uint64_t bytes = 0, wastedBytes = 0;
+    std::uint64_t requests = 0, requestsLeftEarly = 0;  // left early: the client closed first
+    double longestRunOnMs = 0;                          // after every tile it served had left the wanted set
+    std::uint64_t runOnPast100ms = 0;
+};
+
+// `path`: the picture's URL on the server (an IIIF info.json or a .dzi of synthetic_tile_server.py);
+// the frame is width x height, drawn in the current context.
+TourResult tour(const TileServer& server, const std::string& path, int width, int height,
+                unsigned requestsPerHost);
+
+}  // namespace zelvan_bench
