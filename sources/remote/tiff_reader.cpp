@@ -20,25 +20,24 @@ struct TiffReader::State {
 
 namespace {
 
-// Fills the whole of `buffer` where the file allows: libtiff takes a short read as an error. Called by
-// libvips (C): nothing may be thrown through it.
+// Fills the whole of `buffer` where the file allows: libtiff takes a short read as an error. A failure
+// (or a cancelled read) is a short read, never -1, which libtiff's reads of tiles take for a count and
+// then clear a byte before their buffer. Called by libvips (C): nothing may be thrown through it.
 gint64 readSignal(VipsSourceCustom*, void* buffer, gint64 length, TiffReader::State* state) {
+    gint64 done = 0;
     try {
         std::lock_guard<std::mutex> lock(state->mutex);
         TileReadControl& control = state->control ? *state->control : state->never;
-        gint64 done = 0;
         while (done < length) {
             const std::int64_t n = state->blocks->read(state->position, static_cast<char*>(buffer) + done,
                                                        static_cast<std::uint64_t>(length - done), control);
-            if (n < 0) return done > 0 ? done : -1;
-            if (n == 0) break;
+            if (n <= 0) break;
             state->position += static_cast<std::uint64_t>(n);
             done += n;
         }
-        return done;
     } catch (...) {  // std::bad_alloc, std::system_error
-        return -1;
     }
+    return done;
 }
 
 gint64 seekSignal(VipsSourceCustom*, gint64 offset, int whence, TiffReader::State* state) {
