@@ -14,7 +14,8 @@ RangeBlocks::RangeBlocks(std::string url, std::shared_ptr<HttpFetcher> fetcher,
     : url_(std::move(url)),
       fetcher_(std::move(fetcher)),
       counters_(std::move(counters)),
-      settings_(std::move(settings)) {}
+      settings_(std::move(settings)),
+      transfers_(fetcher_) {}
 
 HttpRequest RangeBlocks::rangeRequest(std::uint64_t first, std::uint64_t size) const {
     HttpRequest request;
@@ -65,7 +66,19 @@ void RangeBlocks::keep(std::uint64_t index, const Block& block) {
     }
 }
 
-RangeBlocks::Block RangeBlocks::block(std::uint64_t index, std::string& error) {
+// A read left behind by the others (cancelled) gets Outcome::Cancelled at once; the transfer itself is
+// cancelled when the last read waiting for it leaves.
+HttpResponse RangeBlocks::fetchShared(std::uint64_t index, std::uint64_t first, std::uint64_t size,
+                                      TileReadControl& control) {
+    struct LeaveAtEnd {
+        SharedTransfers& all;
+        SharedTransfers::Handle shared;
+        ~LeaveAtEnd() { all.leave(shared); }
+    } joined{transfers_, transfers_.join(index, rangeRequest(first, size))};
+    return transfers_.response(joined.shared, control);
+}
+
+RangeBlocks::Block RangeBlocks::block(std::uint64_t index, TileReadControl& control, std::string& error) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         const auto found = index_.find(index);
@@ -81,7 +94,7 @@ RangeBlocks::Block RangeBlocks::block(std::uint64_t index, std::string& error) {
     if (settings_.cache && settings_.cache->load(key, size, body) && body.size() == size) {
         counters_->bytesFromCache += body.size();
     } else {
-        HttpResponse response = fetcher_->fetch(rangeRequest(first, size));
+        HttpResponse response = fetchShared(index, first, size, control);
         if (response.outcome != HttpResponse::Outcome::Ok) {
             error = response.error;
             return nullptr;
@@ -99,11 +112,14 @@ RangeBlocks::Block RangeBlocks::block(std::uint64_t index, std::string& error) {
     return kept;
 }
 
-std::int64_t RangeBlocks::read(std::uint64_t offset, void* out, std::uint64_t size) {
+std::int64_t RangeBlocks::read(std::uint64_t offset, void* out, std::uint64_t size,
+                               TileReadControl& control) {
+    if (control.cancelled()) return -1;
     if (offset >= length_ || size == 0) return 0;
     std::string error;
-    const Block b = block(offset / kBlockBytes, error);
+    const Block b = block(offset / kBlockBytes, control, error);
     if (!b) {
+        if (control.cancelled()) return -1;  // no failure of the picture's
         std::lock_guard<std::mutex> lock(mutex_);
         lastError_ = url_ + ": " + error;
         return -1;

@@ -1,7 +1,8 @@
 #pragma once
 // A file on a server read at random through HTTP range requests, a block at a time: blocks of 256 KiB are
 // kept in memory (a bounded number, least recently used dropped first) and on disk with the fetched
-// tiles, so that a reader's many small reads (libtiff's) become few requests.
+// tiles, so that a reader's many small reads (libtiff's) become few requests. A block under way is
+// shared by the reads that wait for it, and cancelled once every one of them has been.
 #include <cstdint>
 #include <list>
 #include <map>
@@ -12,6 +13,7 @@
 
 #include "http_fetcher.h"
 #include "remote_picture.h"
+#include "shared_transfers.h"
 
 namespace zelvan {
 namespace sources {
@@ -28,21 +30,25 @@ public:
     // Learns the file's length (from the first block's Content-Range); false with the reason.
     bool open(std::string& error);
     std::uint64_t length() const { return length_; }
-    // Copies up to `size` bytes from `offset` (within one block) into `out`: the count, 0 at the end, -1
-    // on failure (then lastError() says why).
-    std::int64_t read(std::uint64_t offset, void* out, std::uint64_t size);
+    // Copies up to `size` bytes from `offset` (within one block) into `out`, for the read `control`
+    // belongs to: the count, 0 at the end, -1 on failure (then lastError() says why) or once that read is
+    // cancelled (then it does not).
+    std::int64_t read(std::uint64_t offset, void* out, std::uint64_t size, TileReadControl& control);
     std::string lastError() const;
 
 private:
     using Block = std::shared_ptr<const std::vector<unsigned char>>;
     HttpRequest rangeRequest(std::uint64_t first, std::uint64_t size) const;
-    Block block(std::uint64_t index, std::string& error);
+    Block block(std::uint64_t index, TileReadControl& control, std::string& error);
+    HttpResponse fetchShared(std::uint64_t index, std::uint64_t first, std::uint64_t size,
+                             TileReadControl& control);
     void keep(std::uint64_t index, const Block& block);
 
     const std::string url_;
     std::shared_ptr<HttpFetcher> fetcher_;
     std::shared_ptr<TransferCounters> counters_;
     RemoteSettings settings_;
+    SharedTransfers transfers_;  // keyed by block index
     std::uint64_t length_ = 0;
     mutable std::mutex mutex_;
     std::list<std::pair<std::uint64_t, Block>> blocks_;  // most recently used first

@@ -1,12 +1,13 @@
-// Each level has a custom source of its own (its own read position) over the blocks all levels share.
-// A cancelled read kills the libvips computation, which stops at its next region.
+// Each level keeps the readers not lent out, as many as it has had reads at once (up to a bound). A read
+// that failed or was cancelled drops its reader: libvips gives up on an image for good when the first
+// load of its pixels fails.
 #include "remote_tiff.h"
 
 #include <mutex>
-#include <new>
 #include <vector>
 
 #include "range_blocks.h"
+#include "tiff_reader.h"
 #include "vips_pixels.h"
 
 namespace zelvan {
@@ -15,39 +16,6 @@ namespace detail {
 
 namespace {
 
-// What a custom source's read and seek signals work on.
-struct SourceState {
-    RangeBlocks* blocks = nullptr;
-    std::mutex mutex;
-    std::uint64_t position = 0;
-};
-
-// Fills the whole of `buffer` where the file allows: libtiff takes a short read as an error.
-gint64 readSignal(VipsSourceCustom*, void* buffer, gint64 length, SourceState* state) {
-    std::lock_guard<std::mutex> lock(state->mutex);
-    gint64 done = 0;
-    while (done < length) {
-        const std::int64_t n = state->blocks->read(state->position, static_cast<char*>(buffer) + done,
-                                                   static_cast<std::uint64_t>(length - done));
-        if (n < 0) return done > 0 ? done : -1;
-        if (n == 0) break;
-        state->position += static_cast<std::uint64_t>(n);
-        done += n;
-    }
-    return done;
-}
-
-gint64 seekSignal(VipsSourceCustom*, gint64 offset, int whence, SourceState* state) {
-    std::lock_guard<std::mutex> lock(state->mutex);
-    const std::int64_t base = whence == SEEK_SET   ? 0
-                              : whence == SEEK_CUR ? static_cast<std::int64_t>(state->position)
-                              : whence == SEEK_END ? static_cast<std::int64_t>(state->blocks->length())
-                                                   : -1;
-    if (base < 0 || base + offset < 0) return -1;
-    state->position = static_cast<std::uint64_t>(base + offset);
-    return static_cast<gint64>(state->position);
-}
-
 bool halfOf(std::uint32_t side, std::uint32_t finer) { return side == finer / 2 || side == (finer + 1) / 2; }
 
 class RemoteTiff final : public PictureSource {
@@ -55,38 +23,32 @@ public:
     RemoteTiff(std::shared_ptr<RangeBlocks> blocks, std::shared_ptr<TransferCounters> counters)
         : blocks_(std::move(blocks)), counters_(std::move(counters)) {}
 
-    ~RemoteTiff() override {
-        for (Level& l : levels_) close(l);
-    }
-
     bool open(std::string& error) {
         if (!vipsStarted()) {
             error = "libvips cannot be started";
             return false;
         }
-        Level first;
-        if (!load(first, "page", 0, error)) return false;
-        const int pages = vips_image_get_n_pages(first.image);
+        if (!add(TiffPage{"page", 0}, error)) return false;
+        VipsImage* first = levels_[0].idle[0]->image();
+        const int pages = vips_image_get_n_pages(first);
         int subifds = 0;
-        if (pages <= 1 && vips_image_get_typeof(first.image, "n-subifds"))
-            vips_image_get_int(first.image, "n-subifds", &subifds);
-        levels_.push_back(std::move(first));
+        if (pages <= 1 && vips_image_get_typeof(first, "n-subifds"))
+            vips_image_get_int(first, "n-subifds", &subifds);
         // The finer levels' pages (or sub-IFDs) while each is half the one before.
         const int more = pages > 1 ? pages - 1 : subifds;
         for (int i = 0; i < more && levels_.size() < 64; ++i) {
-            Level next;
-            std::string ignored;
-            if (!load(next, pages > 1 ? "page" : "subifd", pages > 1 ? i + 1 : i, ignored)) break;
             const TileSize finer = levels_.back().size;
-            if (!halfOf(next.size.width, finer.width) || !halfOf(next.size.height, finer.height)) {
-                close(next);
+            std::string ignored;
+            if (!add(pages > 1 ? TiffPage{"page", i + 1} : TiffPage{"subifd", i}, ignored)) break;
+            const TileSize next = levels_.back().size;
+            if (!halfOf(next.width, finer.width) || !halfOf(next.height, finer.height)) {
+                levels_.pop_back();
                 break;
             }
-            levels_.push_back(std::move(next));
         }
         info_.width = levels_[0].size.width;
         info_.height = levels_[0].size.height;
-        info_.bands = static_cast<unsigned>(levels_[0].image->Bands);
+        info_.bands = static_cast<unsigned>(first->Bands);
         info_.format = "tiff";
         info_.remote = true;
         for (const Level& l : levels_) info_.levels.push_back(l.size);
@@ -110,22 +72,19 @@ public:
         if (width == 0 || height == 0 || x >= size.width || y >= size.height || width > size.width - x ||
             height > size.height - y)
             return false;
-        VipsImage* crop = nullptr;
-        if (vips_crop(levels_[level].image, &crop, static_cast<int>(x), static_cast<int>(y),
-                      static_cast<int>(width), static_cast<int>(height), nullptr) != 0) {
-            fail(vipsError());
-            return false;
-        }
-        control.onCancel([crop] { vips_image_set_kill(crop, TRUE); });
         std::string error;
         bool ok = false;
         try {
-            ok = writeBgra(crop, pixels, pitch, error);
+            std::unique_ptr<TiffReader> reader = lend(level, control, error);
+            if (reader) {
+                ok = readWith(*reader, x, y, width, height, pixels, pitch, error);
+                reader->serve(nullptr);
+            }
+            if (ok) giveBack(level, std::move(reader));
         } catch (...) {  // std::bad_alloc
             error = "out of memory";
+            ok = false;
         }
-        control.onCancel(nullptr);
-        g_object_unref(crop);
         if (!ok && !control.cancelled()) {
             const std::string blocksError = blocks_->lastError();
             fail(blocksError.empty() ? error : blocksError);
@@ -134,46 +93,61 @@ public:
     }
 
 private:
+    static constexpr std::size_t kIdleReaders = 8;  // a level's, at most: a view reads with up to 8 threads
+
     struct Level {
-        std::unique_ptr<SourceState> state;
-        VipsSourceCustom* source = nullptr;
-        VipsImage* image = nullptr;
+        TiffPage page;
         TileSize size{};
+        std::vector<std::unique_ptr<TiffReader>> idle;  // under poolMutex_
     };
 
-    bool load(Level& l, const char* which, int index, std::string& error) {
-        l.state.reset(new SourceState);
-        l.state->blocks = blocks_.get();
-        l.source = vips_source_custom_new();
-        if (!l.source) {
-            error = vipsError();
-            return false;
-        }
-        g_signal_connect(l.source, "read", G_CALLBACK(readSignal), l.state.get());
-        g_signal_connect(l.source, "seek", G_CALLBACK(seekSignal), l.state.get());
-        l.image = vips_image_new_from_source(VIPS_SOURCE(l.source), "", which, index, "access",
-                                             VIPS_ACCESS_RANDOM, nullptr);
-        if (!l.image) {
-            const std::string blocksError = blocks_->lastError();
-            error = blocksError.empty() ? "not a TIFF libvips reads (" + vipsError() + ")" : blocksError;
-            close(l);
-            return false;
-        }
-        l.size =
-            TileSize{static_cast<std::uint32_t>(l.image->Xsize), static_cast<std::uint32_t>(l.image->Ysize)};
+    bool add(TiffPage page, std::string& error) {
+        std::unique_ptr<TiffReader> reader = TiffReader::open(*blocks_, page, nullptr, error);
+        if (!reader) return false;
+        Level l;
+        l.page = page;
+        l.size = TileSize{static_cast<std::uint32_t>(reader->image()->Xsize),
+                          static_cast<std::uint32_t>(reader->image()->Ysize)};
+        l.idle.push_back(std::move(reader));
+        levels_.push_back(std::move(l));
         return true;
     }
 
-    // libvips may keep the source (in its operation cache) beyond the image: it is cut off from the
-    // state first.
-    static void close(Level& l) {
-        if (l.image) g_object_unref(l.image);
-        if (l.source) {
-            g_signal_handlers_disconnect_by_data(l.source, l.state.get());
-            g_object_unref(l.source);
+    // A reader of `level` for `control`'s read alone: one not lent out, or a new one.
+    std::unique_ptr<TiffReader> lend(std::size_t level, TileReadControl& control, std::string& error) {
+        std::unique_ptr<TiffReader> reader;
+        {
+            std::lock_guard<std::mutex> lock(poolMutex_);
+            std::vector<std::unique_ptr<TiffReader>>& idle = levels_[level].idle;
+            if (!idle.empty()) {
+                reader = std::move(idle.back());
+                idle.pop_back();
+            }
         }
-        l.image = nullptr;
-        l.source = nullptr;
+        if (reader) {
+            reader->serve(&control);
+            return reader;
+        }
+        return TiffReader::open(*blocks_, levels_[level].page, &control, error);
+    }
+
+    void giveBack(std::size_t level, std::unique_ptr<TiffReader> reader) {
+        std::lock_guard<std::mutex> lock(poolMutex_);
+        std::vector<std::unique_ptr<TiffReader>>& idle = levels_[level].idle;
+        if (idle.size() < kIdleReaders) idle.push_back(std::move(reader));
+    }
+
+    bool readWith(TiffReader& reader, std::uint32_t x, std::uint32_t y, std::uint32_t width,
+                  std::uint32_t height, unsigned char* pixels, std::size_t pitch, std::string& error) {
+        VipsImage* crop = nullptr;
+        if (vips_crop(reader.image(), &crop, static_cast<int>(x), static_cast<int>(y),
+                      static_cast<int>(width), static_cast<int>(height), nullptr) != 0) {
+            error = vipsError();
+            return false;
+        }
+        const bool ok = writeBgra(crop, pixels, pitch, error);
+        g_object_unref(crop);
+        return ok;
     }
 
     void fail(const std::string& why) {
@@ -184,6 +158,7 @@ private:
     std::shared_ptr<RangeBlocks> blocks_;
     std::shared_ptr<TransferCounters> counters_;
     std::vector<Level> levels_;
+    std::mutex poolMutex_;
     PictureInfo info_;
     mutable std::mutex errorMutex_;
     std::string lastError_;

@@ -1,7 +1,7 @@
 #pragma once
 // A pyramidal TIFF (a cloud-optimised GeoTIFF, say) on a server, read by range requests: libvips reads
-// it through a custom source over RangeBlocks, one per level, the levels being its pages (or, with one
-// page, its sub-IFDs) while each is half the one before.
+// it through custom sources over RangeBlocks, one for each read under way (tiff_reader.h), the levels
+// being its pages (or, with one page, its sub-IFDs) while each is half the one before.
 #include <memory>
 #include <string>
 

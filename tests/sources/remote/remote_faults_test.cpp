@@ -5,12 +5,12 @@
 
 #include <chrono>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <thread>
 
 #include "gl_test_environment.h"
 #include "remote_reading.h"
+#include "view_drawing.h"
 #include "zelvan_tiles.hpp"
 
 namespace remote_test {
@@ -19,12 +19,6 @@ namespace {
 #define NEED_SERVERS()                                                 \
     if (!servers().missing.empty()) GTEST_SKIP() << servers().missing; \
     servers().setRules("")
-
-std::size_t count(const std::string& text, const std::string& word) {
-    std::size_t n = 0;
-    for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) ++n;
-    return n;
-}
 
 std::unique_ptr<zelvan::sources::PictureSource> openIiif2() {
     std::string error;
@@ -167,26 +161,6 @@ TEST(RemoteFaults, StallFailsWithinTheTimeout) {
 }
 
 class RemoteView : public zelvan_test::GlTest {};
-
-zelvan::Placement at(double scale, double x, double y) {
-    zelvan::Placement p;
-    p.scaleX = p.scaleY = scale;
-    p.centreX = x;
-    p.centreY = y;
-    return p;
-}
-
-// Draws frames for `time`, or until `done` says so.
-bool drawFor(zelvan::TileView& view, std::chrono::milliseconds time, const std::function<bool()>& done = {}) {
-    const zelvan::Frame frame{0, 0, zelvan_test::kSurfaceWidth, zelvan_test::kSurfaceHeight, 1};
-    const auto end = std::chrono::steady_clock::now() + time;
-    while (std::chrono::steady_clock::now() < end) {
-        if (done && done()) return true;
-        view.draw(frame);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
-}
 
 TEST_F(RemoteView, CancelledReadStopsItsTransferAtOnce) {
     NEED_SERVERS();

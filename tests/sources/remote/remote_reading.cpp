@@ -5,6 +5,12 @@
 
 namespace remote_test {
 
+std::size_t count(const std::string& text, const std::string& word) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) ++n;
+    return n;
+}
+
 zelvan::sources::OpenOptions testOptions(const std::string& cache) {
     zelvan::sources::OpenOptions options;
     options.cacheDirectory = cache;

@@ -12,6 +12,9 @@
 
 namespace remote_test {
 
+// How many times `word` occurs in `text` (the proxy's log, say).
+std::size_t count(const std::string& text, const std::string& word);
+
 // Options with the scratch directory's own cache (`cache` empty: no disk cache) and a short timeout.
 zelvan::sources::OpenOptions testOptions(const std::string& cache = {});
 
