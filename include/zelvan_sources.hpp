@@ -81,6 +81,11 @@ struct OpenOptions {
      * before it fails, and how many requests run at once to one host. */
     std::chrono::milliseconds timeout{std::chrono::seconds(30)};
     unsigned requestsPerHost = 6;
+    /* A PEM file of certificate authorities to trust over https besides the system's, for servers whose
+     * certificates a private authority signed. The system's are those of the bundle file libcurl was
+     * built to read (as on Linux); where it has none and its TLS library asks the system itself, only
+     * this file's are trusted. Empty: the system's only. A file that cannot be read fails the opening. */
+    std::string trustedCertificates;
 
     /* {z}/{x}/{y} templates say nothing of the picture: its full size and level count go here (the
      * finest level is z = levels - 1, each coarser one half of it). {-y} or tms: rows counted from the

@@ -168,6 +168,11 @@ struct HttpFetcher::Impl {
         curl_easy_setopt(e, CURLOPT_WRITEDATA, &t);
         curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Impl::onHeader);
         curl_easy_setopt(e, CURLOPT_HEADERDATA, &t);
+        if (t.request.certificates) {
+            curl_blob blob{const_cast<char*>(t.request.certificates->data()), t.request.certificates->size(),
+                           CURL_BLOB_NOCOPY};  // the request holds the text as long as the handle
+            curl_easy_setopt(e, CURLOPT_CAINFO_BLOB, &blob);
+        }
         std::string range;
         if (t.request.rangeLength > 0) {
             range = std::to_string(t.request.rangeFirst) + "-" +
@@ -267,6 +272,9 @@ struct HttpFetcher::Impl {
         if (t->tooLarge || code == CURLE_FILESIZE_EXCEEDED)
             return complete(t, HttpResponse::Outcome::Failed,
                             "larger than " + std::to_string(t->request.maxBytes) + " bytes");
+        if (code == CURLE_PEER_FAILED_VERIFICATION)
+            return complete(t, HttpResponse::Outcome::Failed,
+                            "the server's certificate could not be verified (" + detail + ")");
         if (transient(code)) return retryOrFail(t, detail);
         return complete(t, HttpResponse::Outcome::Failed, detail);
     }

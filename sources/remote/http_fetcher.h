@@ -30,8 +30,9 @@ struct HttpRequest {
     std::size_t maxBytes = std::size_t{32} << 20;  // a longer body fails the request
     std::chrono::milliseconds timeout{30000};      // to connect, and without a byte once connected
     unsigned perHost = 6;
-    std::uint64_t rangeFirst = 0, rangeLength = 0;  // a byte range (206 expected); length 0: the whole body
-    std::shared_ptr<TransferCounters> counters;     // may be null
+    std::uint64_t rangeFirst = 0, rangeLength = 0;    // a byte range (206 expected); length 0: the whole body
+    std::shared_ptr<TransferCounters> counters;       // may be null
+    std::shared_ptr<const std::string> certificates;  // the authorities trusted, PEM; null: libcurl's own
 };
 
 struct HttpResponse {
