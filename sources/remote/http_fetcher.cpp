@@ -15,6 +15,7 @@
 #include <map>
 #include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 
 namespace zelvan {
@@ -104,6 +105,7 @@ struct HttpFetcher::Impl {
     std::vector<Handle> cancels;  // asked for by other threads, handled by the loop
     std::vector<Handle> running;  // the loop's own
     std::map<std::string, unsigned> runningPerHost;
+    std::set<std::string> http2Hosts;  // as their last answer said
     std::minstd_rand jitter{12345};
 
     ~Impl() {
@@ -198,6 +200,9 @@ struct HttpFetcher::Impl {
     // Takes a running transfer off the multi handle (loop thread).
     void release(Transfer& t) {
         if (!t.easy) return;
+        long connects = 0;
+        if (t.request.counters && curl_easy_getinfo(t.easy, CURLINFO_NUM_CONNECTS, &connects) == CURLE_OK)
+            t.request.counters->connections += static_cast<std::uint64_t>(connects);
         curl_multi_remove_handle(multi, t.easy);
         curl_easy_cleanup(t.easy);
         t.easy = nullptr;
@@ -235,6 +240,12 @@ struct HttpFetcher::Impl {
         curl_easy_getinfo(t->easy, CURLINFO_RETRY_AFTER, &retryAfter);
         char* type = nullptr;
         curl_easy_getinfo(t->easy, CURLINFO_CONTENT_TYPE, &type);
+        long version = 0;
+        curl_easy_getinfo(t->easy, CURLINFO_HTTP_VERSION, &version);
+        if (version == CURL_HTTP_VERSION_2_0)
+            http2Hosts.insert(t->host);
+        else if (version != 0)
+            http2Hosts.erase(t->host);
         HttpResponse& r = t->response;
         r.status = status;
         if (type) r.contentType = type;
@@ -285,7 +296,9 @@ struct HttpFetcher::Impl {
             Transfer& t = **it;
             const auto found = runningPerHost.find(t.host);
             const unsigned busy = found == runningPerHost.end() ? 0 : found->second;
-            if (t.notBefore > now || busy >= std::max(1u, t.request.perHost)) {
+            const unsigned limit =
+                std::max(1u, t.request.perHost) * (http2Hosts.count(t.host) ? kStreamsPerSlot : 1);
+            if (t.notBefore > now || busy >= limit) {
                 ++it;
                 continue;
             }

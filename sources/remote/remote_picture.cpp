@@ -275,6 +275,7 @@ TransferStats transferStats(const TransferCounters& counters) {
     s.bytesFromCache = counters.bytesFromCache.load();
     s.cancelled = counters.cancelled.load();
     s.failed = counters.failed.load();
+    s.connections = counters.connections.load();
     return s;
 }
 
