@@ -199,7 +199,8 @@ struct Running {
     }
 
     // The TLS port's part of lighttpd's configuration, once lighttpd has checked it; empty without it.
-    // Its connections stay a minute, so that a slow machine's pauses open no second one.
+    // Its connections stay a minute, so that a slow machine's pauses open no second one; /slow/ goes
+    // through the proxy, where rules can hold requests.
     std::string tlsPart(const std::string& lighttpd, const std::string& configuration) {
         const std::string& dir = servers.directory;
         const std::string openssl = findProgram("openssl");
@@ -210,24 +211,36 @@ struct Running {
                        "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"}))
             return {};
         const int port = freePort();
-        std::ostringstream part;
-        part << "server.modules += (\"mod_openssl\", \"mod_accesslog\")\n$SERVER[\"socket\"] == \"127.0.0.1:"
-             << port << "\" {\nssl.engine = \"enable\"\nssl.pemfile = \"" << dir
-             << "/certificate.pem\"\nssl.privkey = \"" << dir << "/key.pem\"\naccesslog.filename = \"" << dir
-             << "/access.log\"\naccesslog.format = \"%H %U\"\nserver.max-keep-alive-idle = 60\n}\n";
-        std::ofstream(dir + "/tls-check.conf") << configuration << part.str();
+        const std::string lines[] = {
+            "server.modules += (\"mod_openssl\", \"mod_accesslog\", \"mod_proxy\")",
+            "$SERVER[\"socket\"] == \"127.0.0.1:" + std::to_string(port) + "\" {",
+            "ssl.engine = \"enable\"",
+            "ssl.pemfile = \"" + dir + "/certificate.pem\"",
+            "ssl.privkey = \"" + dir + "/key.pem\"",
+            "accesslog.filename = \"" + dir + "/access.log\"",
+            "accesslog.format = \"%H %U\"",
+            "server.max-keep-alive-idle = 60",
+            "$HTTP[\"url\"] =~ \"^/slow/\" {",
+            "proxy.server = (\"\" => ((\"host\" => \"127.0.0.1\", \"port\" => " +
+                std::to_string(servers.proxyPort) + ")))",
+            "proxy.header = (\"map-urlpath\" => (\"/slow/\" => \"/\"))",
+            "}",
+            "}",
+        };
+        std::string part;
+        for (const std::string& line : lines) part += line + "\n";
+        std::ofstream(dir + "/tls-check.conf") << configuration << part;
         servers.tlsMissing = "needs lighttpd's mod_openssl (Debian: lighttpd-mod-openssl)";
         if (!runToEnd({lighttpd, "-tt", "-f", dir + "/tls-check.conf"})) return {};
         servers.tlsMissing.clear();
         servers.tlsPort = port;
         servers.certificate = dir + "/certificate.pem";
         servers.accessLog = dir + "/access.log";
-        return part.str();
+        return part;
     }
 
     bool startLighttpd(const std::string& lighttpd) {
         const std::string& dir = servers.directory;
-        servers.lighttpdPort = freePort();
         std::ostringstream conf;
         conf << "server.document-root = \"" << dir << "/www\"\n"
              << "server.bind = \"127.0.0.1\"\nserver.port = " << servers.lighttpdPort << "\n"
@@ -271,10 +284,8 @@ Running* startAll() {
     s.proxyLog = s.directory + "/proxy.log";
     ::mkdir((s.directory + "/www").c_str(), 0700);
     ::mkdir((s.directory + "/www/huge").c_str(), 0700);
-    if (!running->startLighttpd(lighttpd)) {
-        s.missing = "lighttpd did not start";
-        return running.release();
-    }
+    // The proxy first, so that lighttpd's TLS port can send /slow/ through it.
+    s.lighttpdPort = freePort();
     std::string port;
     if (!running->proxy.start(
             {python, ZELVAN_FAULT_PROXY, "--upstream", "http://127.0.0.1:" + std::to_string(s.lighttpdPort),
@@ -284,6 +295,10 @@ Running* startAll() {
         return running.release();
     }
     s.proxyPort = std::atoi(port.c_str());
+    if (!running->startLighttpd(lighttpd)) {
+        s.missing = "lighttpd did not start";
+        return running.release();
+    }
     if (!running->writeTrees(vips)) s.missing = "vips could not write the test trees";
     return running.release();
 }

@@ -52,7 +52,8 @@ struct Servers {
     int proxyPort = 0;  // fault_proxy.py in front of lighttpd
     std::string rulesFile, proxyLog;
     // lighttpd again over TLS (so HTTP/2), with a self-signed certificate, logging "PROTOCOL PATH" a
-    // request; 0 without openssl or mod_openssl (`tlsMissing` says which).
+    // request, and /PATH through the proxy as /slow/PATH; 0 without openssl or mod_openssl (`tlsMissing`
+    // says which).
     int tlsPort = 0;
     std::string tlsMissing, certificate, accessLog;
 
