@@ -78,9 +78,15 @@ struct OpenOptions {
     bool rawSamples = false;
 
     /* Remote pictures: how long a request may wait for the server to connect or to send more bytes
-     * before it fails, and how many requests run at once to one host. */
+     * before it fails, and how many requests run at once to one host (to a host that answers over
+     * HTTP/2, where they share one connection, four times as many). */
     std::chrono::milliseconds timeout{std::chrono::seconds(30)};
     unsigned requestsPerHost = 6;
+    /* A PEM file of certificate authorities to trust over https besides the system's, for servers whose
+     * certificates a private authority signed. The system's are those of the bundle file libcurl was
+     * built to read (as on Linux); where it has none and its TLS library asks the system itself, only
+     * this file's are trusted. Empty: the system's only. A file that cannot be read fails the opening. */
+    std::string trustedCertificates;
 
     /* {z}/{x}/{y} templates say nothing of the picture: its full size and level count go here (the
      * finest level is z = levels - 1, each coarser one half of it). {-y} or tms: rows counted from the
@@ -120,6 +126,9 @@ struct TransferStats {
     std::uint64_t bytesFromCache = 0;
     std::uint64_t cancelled = 0; /* requests stopped because their tile was no longer wanted */
     std::uint64_t failed = 0;
+    /* Connections opened for these requests: with kept connections at most requestsPerHost to a host
+     * over HTTP/1.1, one over HTTP/2, which carries four times as many requests at once. */
+    std::uint64_t connections = 0;
 };
 
 /* A picture's tile source: reads are safe from several threads at once, as TileView asks. */

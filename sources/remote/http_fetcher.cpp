@@ -15,6 +15,7 @@
 #include <map>
 #include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 
 namespace zelvan {
@@ -104,6 +105,7 @@ struct HttpFetcher::Impl {
     std::vector<Handle> cancels;  // asked for by other threads, handled by the loop
     std::vector<Handle> running;  // the loop's own
     std::map<std::string, unsigned> runningPerHost;
+    std::set<std::string> http2Hosts;  // as their last answer said
     std::minstd_rand jitter{12345};
 
     ~Impl() {
@@ -168,6 +170,11 @@ struct HttpFetcher::Impl {
         curl_easy_setopt(e, CURLOPT_WRITEDATA, &t);
         curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Impl::onHeader);
         curl_easy_setopt(e, CURLOPT_HEADERDATA, &t);
+        if (t.request.certificates) {
+            curl_blob blob{const_cast<char*>(t.request.certificates->data()), t.request.certificates->size(),
+                           CURL_BLOB_NOCOPY};  // the request holds the text as long as the handle
+            curl_easy_setopt(e, CURLOPT_CAINFO_BLOB, &blob);
+        }
         std::string range;
         if (t.request.rangeLength > 0) {
             range = std::to_string(t.request.rangeFirst) + "-" +
@@ -193,6 +200,9 @@ struct HttpFetcher::Impl {
     // Takes a running transfer off the multi handle (loop thread).
     void release(Transfer& t) {
         if (!t.easy) return;
+        long connects = 0;
+        if (t.request.counters && curl_easy_getinfo(t.easy, CURLINFO_NUM_CONNECTS, &connects) == CURLE_OK)
+            t.request.counters->connections += static_cast<std::uint64_t>(connects);
         curl_multi_remove_handle(multi, t.easy);
         curl_easy_cleanup(t.easy);
         t.easy = nullptr;
@@ -230,6 +240,12 @@ struct HttpFetcher::Impl {
         curl_easy_getinfo(t->easy, CURLINFO_RETRY_AFTER, &retryAfter);
         char* type = nullptr;
         curl_easy_getinfo(t->easy, CURLINFO_CONTENT_TYPE, &type);
+        long version = 0;
+        curl_easy_getinfo(t->easy, CURLINFO_HTTP_VERSION, &version);
+        if (version == CURL_HTTP_VERSION_2_0)
+            http2Hosts.insert(t->host);
+        else if (version != 0)
+            http2Hosts.erase(t->host);
         HttpResponse& r = t->response;
         r.status = status;
         if (type) r.contentType = type;
@@ -267,6 +283,9 @@ struct HttpFetcher::Impl {
         if (t->tooLarge || code == CURLE_FILESIZE_EXCEEDED)
             return complete(t, HttpResponse::Outcome::Failed,
                             "larger than " + std::to_string(t->request.maxBytes) + " bytes");
+        if (code == CURLE_PEER_FAILED_VERIFICATION)
+            return complete(t, HttpResponse::Outcome::Failed,
+                            "the server's certificate could not be verified (" + detail + ")");
         if (transient(code)) return retryOrFail(t, detail);
         return complete(t, HttpResponse::Outcome::Failed, detail);
     }
@@ -277,7 +296,9 @@ struct HttpFetcher::Impl {
             Transfer& t = **it;
             const auto found = runningPerHost.find(t.host);
             const unsigned busy = found == runningPerHost.end() ? 0 : found->second;
-            if (t.notBefore > now || busy >= std::max(1u, t.request.perHost)) {
+            const unsigned limit =
+                std::max(1u, t.request.perHost) * (http2Hosts.count(t.host) ? kStreamsPerSlot : 1);
+            if (t.notBefore > now || busy >= limit) {
                 ++it;
                 continue;
             }

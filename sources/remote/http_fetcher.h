@@ -1,7 +1,8 @@
 #pragma once
 // Fetching over http and https: one libcurl multi handle, shared by every remote picture and driven by a
 // thread of its own. A request is queued behind its host's (at most `perHost` run at once, in the order
-// asked), runs with connection reuse and HTTP/2 multiplexing, is retried with back-off after resets and
+// asked; to a host that has answered over HTTP/2, where they share one connection, kStreamsPerSlot times
+// as many), runs with connection reuse and HTTP/2 multiplexing, is retried with back-off after resets and
 // server errors, and can be cancelled at any time, which removes it from the transfer at once.
 #include <atomic>
 #include <chrono>
@@ -23,15 +24,21 @@ struct TransferCounters {
     std::atomic<std::uint64_t> bytesFromCache{0};
     std::atomic<std::uint64_t> cancelled{0};
     std::atomic<std::uint64_t> failed{0};
+    std::atomic<std::uint64_t> connections{0};
 };
+
+// Streams on one HTTP/2 connection cost a server far less than connections: a request's `perHost` is
+// multiplied by this for a host known to speak it.
+constexpr unsigned kStreamsPerSlot = 4;
 
 struct HttpRequest {
     std::string url;
     std::size_t maxBytes = std::size_t{32} << 20;  // a longer body fails the request
     std::chrono::milliseconds timeout{30000};      // to connect, and without a byte once connected
     unsigned perHost = 6;
-    std::uint64_t rangeFirst = 0, rangeLength = 0;  // a byte range (206 expected); length 0: the whole body
-    std::shared_ptr<TransferCounters> counters;     // may be null
+    std::uint64_t rangeFirst = 0, rangeLength = 0;    // a byte range (206 expected); length 0: the whole body
+    std::shared_ptr<TransferCounters> counters;       // may be null
+    std::shared_ptr<const std::string> certificates;  // the authorities trusted, PEM; null: libcurl's own
 };
 
 struct HttpResponse {

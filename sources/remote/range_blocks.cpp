@@ -25,6 +25,7 @@ HttpRequest RangeBlocks::rangeRequest(std::uint64_t first, std::uint64_t size) c
     request.maxBytes = static_cast<std::size_t>(size);
     request.timeout = settings_.timeout;
     request.perHost = settings_.requestsPerHost;
+    request.certificates = settings_.certificates;
     request.counters = counters_;
     return request;
 }

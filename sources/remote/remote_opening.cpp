@@ -12,6 +12,7 @@
 #include "remote_picture.h"
 #include "remote_tiff.h"
 #include "tile_layout.h"
+#include "trusted_certificates.h"
 #include "xml_reader.h"
 
 namespace zelvan {
@@ -58,6 +59,7 @@ bool fetchDescriptor(Context& context, const std::string& url, std::string& text
     request.maxBytes = kMaxDescriptorBytes;
     request.timeout = context.settings.timeout;
     request.perHost = context.settings.requestsPerHost;
+    request.certificates = context.settings.certificates;
     request.counters = context.counters;
     HttpResponse response = context.fetcher->fetch(std::move(request));
     if (response.outcome == HttpResponse::Outcome::RetryLater) {
@@ -159,6 +161,10 @@ std::unique_ptr<PictureSource> openRemote(const std::string& url, const OpenOpti
     context.counters = std::make_shared<TransferCounters>();
     context.settings.timeout = std::max(options.timeout, std::chrono::milliseconds(1));
     context.settings.requestsPerHost = std::max(1u, options.requestsPerHost);
+    if (!trustedCertificates(options.trustedCertificates, context.settings.certificates, why)) {
+        error = url + ": " + why;
+        return nullptr;
+    }
     if (options.cacheRemote) {
         // A cache directory that cannot be made leaves tiles unkept, never the picture unopened.
         try {

@@ -133,6 +133,7 @@ private:
                         request.maxBytes = kMaxTileBytes;
                         request.timeout = settings_.timeout;
                         request.perHost = settings_.requestsPerHost;
+                        request.certificates = settings_.certificates;
                         request.counters = counters_;
                         p.transfer = transfers_.join(p.key, std::move(request));
                         joined->transfers.push_back(p.transfer);
@@ -274,6 +275,7 @@ TransferStats transferStats(const TransferCounters& counters) {
     s.bytesFromCache = counters.bytesFromCache.load();
     s.cancelled = counters.cancelled.load();
     s.failed = counters.failed.load();
+    s.connections = counters.connections.load();
     return s;
 }
 

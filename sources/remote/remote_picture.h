@@ -17,7 +17,8 @@ namespace detail {
 struct RemoteSettings {
     std::chrono::milliseconds timeout{30000};
     unsigned requestsPerHost = 6;
-    std::shared_ptr<FetchedTiles> cache;  // null: nothing kept on disk
+    std::shared_ptr<const std::string> certificates;  // for HttpRequest::certificates
+    std::shared_ptr<FetchedTiles> cache;              // null: nothing kept on disk
 };
 
 // What a picture's counters say now.

@@ -138,8 +138,13 @@ void Servers::setRules(const std::string& rules) const {
     std::rename((rulesFile + ".new").c_str(), rulesFile.c_str());
     std::ofstream(proxyLog, std::ios::trunc).flush();
 }
-std::string Servers::log() const {
-    std::ifstream in(proxyLog);
+std::string Servers::secure(const std::string& path) const {
+    return "https://127.0.0.1:" + std::to_string(tlsPort) + "/" + path;
+}
+std::string Servers::log() const { return readFile(proxyLog); }
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
@@ -193,10 +198,50 @@ struct Running {
                          "--tile-width", "256", "--tile-height", "256", "--compression", "none"});
     }
 
+    // The TLS port's part of lighttpd's configuration, once lighttpd has checked it; empty without it.
+    // Its connections stay a minute, so that a slow machine's pauses open no second one; /slow/ goes
+    // through the proxy, where rules can hold requests.
+    std::string tlsPart(const std::string& lighttpd, const std::string& configuration) {
+        const std::string& dir = servers.directory;
+        const std::string openssl = findProgram("openssl");
+        servers.tlsMissing = "needs openssl (Debian: openssl)";
+        if (openssl.empty() ||
+            !runToEnd({openssl, "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+                       "-nodes", "-keyout", dir + "/key.pem", "-out", dir + "/certificate.pem", "-days", "2",
+                       "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"}))
+            return {};
+        const int port = freePort();
+        const std::string lines[] = {
+            "server.modules += (\"mod_openssl\", \"mod_accesslog\", \"mod_proxy\")",
+            "$SERVER[\"socket\"] == \"127.0.0.1:" + std::to_string(port) + "\" {",
+            "ssl.engine = \"enable\"",
+            "ssl.pemfile = \"" + dir + "/certificate.pem\"",
+            "ssl.privkey = \"" + dir + "/key.pem\"",
+            "accesslog.filename = \"" + dir + "/access.log\"",
+            "accesslog.format = \"%H %U\"",
+            "server.max-keep-alive-idle = 60",
+            "$HTTP[\"url\"] =~ \"^/slow/\" {",
+            "proxy.server = (\"\" => ((\"host\" => \"127.0.0.1\", \"port\" => " +
+                std::to_string(servers.proxyPort) + ")))",
+            "proxy.header = (\"map-urlpath\" => (\"/slow/\" => \"/\"))",
+            "}",
+            "}",
+        };
+        std::string part;
+        for (const std::string& line : lines) part += line + "\n";
+        std::ofstream(dir + "/tls-check.conf") << configuration << part;
+        servers.tlsMissing = "needs lighttpd's mod_openssl (Debian: lighttpd-mod-openssl)";
+        if (!runToEnd({lighttpd, "-tt", "-f", dir + "/tls-check.conf"})) return {};
+        servers.tlsMissing.clear();
+        servers.tlsPort = port;
+        servers.certificate = dir + "/certificate.pem";
+        servers.accessLog = dir + "/access.log";
+        return part;
+    }
+
     bool startLighttpd(const std::string& lighttpd) {
         const std::string& dir = servers.directory;
-        servers.lighttpdPort = freePort();
-        std::ofstream conf(dir + "/lighttpd.conf");
+        std::ostringstream conf;
         conf << "server.document-root = \"" << dir << "/www\"\n"
              << "server.bind = \"127.0.0.1\"\nserver.port = " << servers.lighttpdPort << "\n"
              << "server.errorlog = \"" << dir << "/lighttpd.log\"\n"
@@ -213,9 +258,9 @@ struct Running {
                     "\"bin-environment\" => "
                  << "(\"FILESYSTEM_PREFIX\" => \"" << dir << "/www/\", \"LOGFILE\" => \"" << dir
                  << "/iipsrv.log\", \"VERBOSITY\" => \"0\"))))\n";
-        conf.close();
+        std::ofstream(dir + "/lighttpd.conf") << conf.str() << tlsPart(lighttpd, conf.str());
         return lighttpdProcess.start({lighttpd, "-D", "-f", dir + "/lighttpd.conf"}) &&
-               waitForPort(servers.lighttpdPort);
+               waitForPort(servers.lighttpdPort) && (servers.tlsPort == 0 || waitForPort(servers.tlsPort));
     }
 };
 
@@ -239,10 +284,8 @@ Running* startAll() {
     s.proxyLog = s.directory + "/proxy.log";
     ::mkdir((s.directory + "/www").c_str(), 0700);
     ::mkdir((s.directory + "/www/huge").c_str(), 0700);
-    if (!running->startLighttpd(lighttpd)) {
-        s.missing = "lighttpd did not start";
-        return running.release();
-    }
+    // The proxy first, so that lighttpd's TLS port can send /slow/ through it.
+    s.lighttpdPort = freePort();
     std::string port;
     if (!running->proxy.start(
             {python, ZELVAN_FAULT_PROXY, "--upstream", "http://127.0.0.1:" + std::to_string(s.lighttpdPort),
@@ -252,6 +295,10 @@ Running* startAll() {
         return running.release();
     }
     s.proxyPort = std::atoi(port.c_str());
+    if (!running->startLighttpd(lighttpd)) {
+        s.missing = "lighttpd did not start";
+        return running.release();
+    }
     if (!running->writeTrees(vips)) s.missing = "vips could not write the test trees";
     return running.release();
 }

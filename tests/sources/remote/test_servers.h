@@ -51,13 +51,21 @@ struct Servers {
     bool iipsrv = false;
     int proxyPort = 0;  // fault_proxy.py in front of lighttpd
     std::string rulesFile, proxyLog;
+    // lighttpd again over TLS (so HTTP/2), with a self-signed certificate, logging "PROTOCOL PATH" a
+    // request, and /PATH through the proxy as /slow/PATH; 0 without openssl or mod_openssl (`tlsMissing`
+    // says which).
+    int tlsPort = 0;
+    std::string tlsMissing, certificate, accessLog;
 
     std::string direct(const std::string& path) const;  // http://127.0.0.1:lighttpdPort/path
     std::string proxied(const std::string& path) const;
+    std::string secure(const std::string& path) const;  // https://127.0.0.1:tlsPort/path
     // Replaces the proxy's rules ("SUBSTRING FAULT [TIMES] [ARG]" lines) and empties its log.
     void setRules(const std::string& rules) const;
     std::string log() const;
 };
+
+std::string readFile(const std::string& path);
 
 // Starts the servers on first use (null on a machine without lighttpd, vips or python3: `missing`
 // says which), and stops them when the binary ends.
