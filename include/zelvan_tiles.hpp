@@ -380,11 +380,12 @@ public:
         s.uploads = c.uploads;
         s.readsFailed = c.readsFailed;
         s.readsGivenUp = c.readsGivenUp;
-        s.requests = state_->reader.started();
+        const detail::TileReader::Counts reads = state_->reader.counts();
+        s.requests = reads.started;
+        s.readsCancelled = reads.cancelled;
+        s.readsPending = reads.pending;
         s.rawBytes = state_->raw.bytes();
         s.rawTiles = state_->raw.size();
-        s.readsCancelled = state_->reader.cancelled();
-        s.readsPending = state_->reader.pending();
         if (!state_->probe) return s;  // the library has ended: nothing resident
         s.residentBytes = state_->cache.residentBytes();
         s.tilesResident = state_->cache.size();

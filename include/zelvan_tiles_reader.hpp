@@ -148,19 +148,20 @@ public:
         return true;
     }
 
-    std::uint64_t started() noexcept {
+    /* Reads started and cancelled since construction, and those queued or under way (cancelled ones
+     * that have not returned included), taken together: a read that starts and ends between two separate
+     * looks would be in neither the started count nor the pending one. */
+    struct Counts {
+        std::uint64_t started = 0, cancelled = 0;
+        std::size_t pending = 0;
+    };
+    Counts counts() noexcept {
         std::lock_guard<std::mutex> lock(mutex_);
-        return started_;
+        return {started_, cancelled_, pendingLocked()};
     }
-    std::uint64_t cancelled() noexcept {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return cancelled_;
-    }
-    /* Reads queued or under way (cancelled ones that have not returned included). */
     std::size_t pending() noexcept {
         std::lock_guard<std::mutex> lock(mutex_);
-        return queue_.size() + static_cast<std::size_t>(std::count_if(slots_.begin(), slots_.end(),
-                                                                      [](const Slot& s) { return s.busy; }));
+        return pendingLocked();
     }
     /* No read under way, and none read but not given back. */
     bool idle() noexcept {
@@ -174,6 +175,11 @@ private:
         bool busy = false;
         std::unique_ptr<TileReadControl> control;
     };
+
+    std::size_t pendingLocked() const noexcept {
+        return queue_.size() + static_cast<std::size_t>(std::count_if(slots_.begin(), slots_.end(),
+                                                                      [](const Slot& s) { return s.busy; }));
+    }
 
     /* The most urgent request, with a spare buffer if there is one (lock held). */
     TileRequest take(Buffer& buffer) noexcept {
