@@ -163,13 +163,13 @@ void tourBench(benchmark::State& state, const zelvan_bench::TileServer& server, 
             return;
         }
         state.SetIterationTime(r.seconds);
-        state.counters["rest_ms"] = r.restSeconds * 1000;
+        state.counters["rest_millis"] = r.restSeconds * 1000;
         state.counters["bytes_MB"] = static_cast<double>(r.bytes) / 1e6;
         state.counters["wasted_pct"] =
             r.bytes ? 100.0 * static_cast<double>(r.wastedBytes) / static_cast<double>(r.bytes) : 0;
         state.counters["requests"] = static_cast<double>(r.requests);
         state.counters["left_early"] = static_cast<double>(r.requestsLeftEarly);
-        state.counters["run_on_max_ms"] = r.longestRunOnMs;
+        state.counters["run_on_longest_millis"] = r.longestRunOnMs;
         state.counters["run_on_100ms"] = static_cast<double>(r.runOnPast100ms);
     }
 }
