@@ -105,8 +105,12 @@ std::unique_ptr<ShownPicture> showPicture(PictureChoice choice, const PictureOpt
     zelvan::TileViewOptions view;
     view.budgetBytes = options.budgetBytes;
     view.uploadBytesPerFrame = options.uploadBytesPerFrame;
-    view.workers = options.readers;
-    return std::make_unique<TiledPicture>(std::move(choice.tiles), choice.path, view);
+    // A picture on a server: its reads wait on the network, not on a core, and each worker holds a view
+    // tile's requests; as many as the view runs, so that the next level's requests start while the
+    // coarser one's are still coming.
+    view.workers = choice.tiles && choice.tiles->info().remote ? 8 : options.readers;
+    return std::make_unique<TiledPicture>(std::move(choice.tiles), choice.path, view,
+                                          bool(options.onlyScale));
 }
 
 std::unique_ptr<ShownPicture> openShownPicture(const std::string& path, const PictureOptions& options) {

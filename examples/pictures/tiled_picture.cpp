@@ -20,8 +20,8 @@ constexpr std::chrono::milliseconds kReadsWait{25};
 }  // namespace
 
 TiledPicture::TiledPicture(std::unique_ptr<zelvan::sources::PictureSource> source, const std::string& name,
-                           const zelvan::TileViewOptions& options)
-    : name_(name), source_(std::move(source)) {
+                           const zelvan::TileViewOptions& options, bool stillFrame)
+    : name_(name), source_(std::move(source)), waited_(stillFrame) {
     view_ = std::make_unique<zelvan::TileView>(*source_, options);
     if (!*view_)
         throw DemoError(name + ": the tile view cannot show this picture (" +

@@ -15,8 +15,10 @@ class TiledPicture : public ShownPicture {
 public:
     // Draws `source`'s levels as `options` say (textures within their budget). Throws DemoError
     // naming `name` when the view cannot start (its levels make no sense, no library instance).
+    // `stillFrame`: only the finished frame is seen, so the first draw asks for every tile at once
+    // instead of waiting for the one-tile level that keeps moving frames from being blank.
     TiledPicture(std::unique_ptr<zelvan::sources::PictureSource> source, const std::string& name,
-                 const zelvan::TileViewOptions& options);
+                 const zelvan::TileViewOptions& options, bool stillFrame = false);
 
     std::uint32_t width() const override { return view_->width(); }
     std::uint32_t height() const override { return view_->height(); }

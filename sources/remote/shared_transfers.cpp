@@ -53,13 +53,9 @@ HttpResponse SharedTransfers::response(const Handle& shared, TileReadControl& co
         shared->waiting = true;
         lock.unlock();
         HttpResponse response;
+        // Once finished it stays joinable until its last read leaves, which has decoded it by then: a read
+        // that comes in between shares the response rather than fetching the tile again.
         const bool ended = fetcher_->waitFor(shared->transfer, kPoll, response);
-        if (ended) {
-            // Finished: later reads find the tile decoded, on disk, or fetch it afresh.
-            std::lock_guard<std::mutex> map(mutex_);
-            const auto found = underWay_.find(shared->key);
-            if (found != underWay_.end() && found->second == shared) underWay_.erase(found);
-        }
         lock.lock();
         shared->waiting = false;
         if (ended) {

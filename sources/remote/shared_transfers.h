@@ -1,7 +1,8 @@
 #pragma once
 // Server tiles being fetched, shared by the reads that need them: neighbouring view tiles over a grid
 // that does not match the server's (Deep Zoom's 254 pixels and overlap, say) ask for the same server tile
-// at once, and it is fetched once. A transfer is cancelled when the last read that wanted it lets go.
+// at once, and it is fetched once. A transfer is cancelled when the last read that wanted it lets go
+// before it finished; a finished one is shared until then.
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
