@@ -64,6 +64,7 @@ read -r zel_tif_s zel_tif_cpu zel_tif_kib < <(measure "$render" "$pyramid" --siz
 
 tree="$work/tree-$side"
 [[ -f $tree.dzi ]] || vips dzsave "$pyramid" "$tree" --tile-size 254 --overlap 1 --suffix '.jpg[Q=85]'
+rm -f "$work/port"
 python3 bench/synthetic_tile_server.py --round-trip-ms 50 --rate 20e6 --root "$work" --log "$work/server.log" \
   >"$work/port" &
 server=$!
