@@ -1,0 +1,102 @@
+/*
+ * Zelvan for C++: what a tile view is made with (TileViewOptions), why it is empty (TileViewStatus)
+ * and what it tells of itself (TileStats). zelvan_tiles.hpp has the view.
+ *
+ * Header-only C++17; nothing here calls OpenGL.
+ */
+#ifndef ZELVAN_TILES_OPTIONS_HPP
+#define ZELVAN_TILES_OPTIONS_HPP
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "zelvan_tiles_plan.hpp"
+
+namespace zelvan {
+
+struct TileViewOptions {
+    /* Texture bytes, as allocated (power-of-two sides), never exceeded after a draw. */
+    std::size_t budgetBytes = std::size_t{256} << 20;
+    /* Worker threads reading tiles. 0: the hardware threads, at least 4 and at most 8, so that sources
+     * that wait (disks, servers) overlap their waits even on a small machine. At most 8 are used. */
+    unsigned workers = 0;
+    /* Texture bytes made per draw, at most; at least one tile a draw. */
+    std::size_t uploadBytesPerFrame = std::size_t{4} << 20;
+    /* A failed read is tried again this often, then the tile is given up... */
+    unsigned retries = 2;
+    /* ...for this long, doubling each time it is given up again (at most 2 minutes), then tried afresh.
+     * TileView::retryGivenUp() tries them at once; invalidate() too, for the tiles it covers. */
+    std::chrono::milliseconds retryBackoff{2000};
+    /* Reads made inside draw(), on the drawing thread, up to uploadBytesPerFrame each frame: for programs
+     * that run no threads, and for runs that must repeat exactly. The view starts no worker. */
+    bool readOnDrawingThread = false;
+    /* The first draw waits up to this long for the one-tile level, so that it is not blank (as
+     * waitUntilReady). 0: it draws what there is. */
+    std::chrono::milliseconds firstDrawWait{0};
+    /* Typed pictures: bytes of raw samples kept (least recently wanted first), so that a new mapping, or
+     * a tile wanted again, needs no read. A tile that does not fit is read again when its mapping
+     * changes. Unused for pictures of their own colours. */
+    std::size_t rawBudgetBytes = std::size_t{512} << 20;
+};
+
+/* Why a view is empty, or Ready when it is not. */
+enum class TileViewStatus {
+    Ready,
+    Empty,         // made by the default constructor, or moved from
+    NoLibrary,     // no library instance (no Library, or ZelvanInit not called) when it was made
+    BadLevels,     // the source's levels make no sense (see TileSource)
+    BadSamples,    // the source's sample layout makes no sense (see SampleLayout)
+    SourceFailed,  // the source threw while telling its levels
+    OutOfMemory,   // the view's memory could not be had
+    LibraryGone,   // its library instance has ended since
+};
+
+/* One line of text for a status, for messages. Never null. */
+inline const char* describe(TileViewStatus status) noexcept {
+    switch (status) {
+        case TileViewStatus::Ready:
+            return "ready";
+        case TileViewStatus::Empty:
+            return "empty view";
+        case TileViewStatus::NoLibrary:
+            return "no Zelvan library instance when the view was made";
+        case TileViewStatus::BadLevels:
+            return "the source's levels make no sense (1 to 64 levels, none empty, none larger than the one "
+                   "before)";
+        case TileViewStatus::BadSamples:
+            return "the source's samples make no sense (colours, or 1 to 64 channels of a known type)";
+        case TileViewStatus::SourceFailed:
+            return "the source failed while telling its levels";
+        case TileViewStatus::OutOfMemory:
+            return "out of memory";
+        case TileViewStatus::LibraryGone:
+            return "the view's library instance has ended";
+    }
+    return "unknown";
+}
+
+struct TileStats {
+    std::size_t residentBytes = 0;  // texture bytes of resident tiles
+    std::size_t tilesResident = 0;
+    std::uint64_t uploads = 0;         // tiles uploaded since construction
+    std::uint64_t requests = 0;        // reads started since construction
+    std::size_t readsPending = 0;      // queued or being read
+    std::uint64_t readsFailed = 0;     // failed reads and uploads (each attempt)
+    std::uint64_t readsGivenUp = 0;    // times a tile was given up after its retries
+    std::uint64_t readsCancelled = 0;  // reads cancelled while under way, their tile no longer wanted
+    std::vector<TileIndex> givenUp;    // tiles given up now, waiting for their back-off
+    std::size_t level = 0;             // the finer level the last frame drew
+    std::size_t coarserLevel = 0;      // the coarser level it drew (level, when one level alone)
+    std::size_t scaleLevel = 0;        // the finer level its scale asked for
+    bool budgetLimited = false;        // the budget made it draw coarser levels than its scale asked
+    bool ready = false;                // the one-tile level is resident: no frame shows a hole
+    std::size_t rawBytes = 0;          // raw samples kept (typed pictures)
+    std::size_t rawTiles = 0;
+    bool complete = false;  // it drew every tile it wanted at the levels it wanted
+};
+
+}  // namespace zelvan
+
+#endif /* ZELVAN_TILES_OPTIONS_HPP */
