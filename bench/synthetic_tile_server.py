@@ -194,6 +194,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 
 class Server(http.server.ThreadingHTTPServer):
+    # Python's default of 5 pending connections drops a client's ninth connection or so when they come
+    # together, and the client's kernel tries again a second later: real servers queue hundreds.
+    request_queue_size = 256
+
     def handle_error(self, request, client_address):
         pass  # a client that leaves (the view cancelling a tile) is no error
 

@@ -21,9 +21,10 @@
  * coarser levels still: a view too large for its budget draws blurred, never thrashing. TileStats says which,
  * and whether the budget forced it.
  *
- * While tiles load: the one-tile level is read first and kept resident (pinned); a missing tile is drawn
- * from the nearest resident coarser level, cropped to its area. Once the pinned level is resident no
- * frame shows the background inside the picture. Opaque pictures are watertight at any angle: each
+ * While tiles load: the one-tile level is read first and kept resident (pinned, unless
+ * TileViewOptions::standIns is false); a missing tile is drawn from the nearest resident coarser level,
+ * cropped to its area. Once the pinned level is resident no frame shows the background inside the
+ * picture. Opaque pictures are watertight at any angle: each
  * part reaches a thousandth of a pixel over the next one drawn after it, so that float rounding leaves
  * no crack. A translucent picture leaves out a finer part that a coarser stand-in covers, so that
  * nothing blends twice; an invalidated tile is drawn until its new pixels are uploaded.
@@ -154,7 +155,7 @@ public:
         if (!live()) return;
         state_->options.budgetBytes = budgetBytes;
         try {
-            state_->cache.choosePinned(budgetBytes);
+            state_->choosePinned();
         } catch (...) {  // std::bad_alloc: the pinned level stays as it was
         }
     }

@@ -55,7 +55,7 @@ public:
     const Counts& counts() const noexcept { return counts_; }
 
     /* The pinned level: the finest whole level within a quarter of the budget and 1 MiB (one tile), read
-     * first and never evicted, so that a frame always has something to show. */
+     * first and never evicted, so that a frame always has something to show. None with a budget of 0. */
     void choosePinned(std::size_t budgetBytes) {
         pinning_ = false;
         pinnedBytes_ = 0;

@@ -35,6 +35,12 @@ struct TileViewOptions {
     /* The first draw waits up to this long for the one-tile level, so that it is not blank (as
      * waitUntilReady). 0: it draws what there is. */
     std::chrono::milliseconds firstDrawWait{0};
+    /* Read the levels that stand in for tiles still coming: the one-tile level, read first and kept
+     * resident, and the coarser of the two levels a frame blends, which shows only where the finer one
+     * is missing. false: only the level a frame shows is read, a tile still coming shows the background,
+     * and ready() waits for a complete frame. For a program that shows only a frame drawn once all its
+     * tiles have come (a still written to a file): fewer reads before it, the same frame. */
+    bool standIns = true;
     /* Typed pictures: bytes of raw samples kept (least recently wanted first), so that a new mapping, or
      * a tile wanted again, needs no read. A tile that does not fit is read again when its mapping
      * changes. Unused for pictures of their own colours. */

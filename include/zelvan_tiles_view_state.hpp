@@ -51,7 +51,7 @@ struct ViewState {
         : source(&s), grid(levels), options(o), cache(grid), layout(l), raw(o.rawBudgetBytes) {
         rules.retries = o.retries;
         rules.backoff = o.retryBackoff;
-        cache.choosePinned(o.budgetBytes);
+        choosePinned();
         arrived.reserve(detail::TileReader::kHeldTiles);
         waiting.reserve(detail::TileReader::kHeldTiles);
         buffers.reserve(detail::TileReader::kHeldTiles);
@@ -96,6 +96,13 @@ struct ViewState {
     detail::TileReader reader;  // last: stopped before anything its reads might reach goes
 
     bool ready() const { return cache.pinning() ? cache.pinnedResident() : everComplete; }
+    /* The level kept resident within the budget, or none when the options want no stand-ins. */
+    void choosePinned() { cache.choosePinned(options.standIns ? options.budgetBytes : 0); }
+    /* Whether the frame's coarser level is read: always when it is the level shown; when it only
+     * stands in where the finer one is missing, as the options say. */
+    bool readsCoarser() const {
+        return options.standIns || plan.choice.blend.finer == plan.choice.blend.coarser;
+    }
     /* A resident tile that needs nothing: not invalidated, and of the mapping shown. */
     bool current(const detail::TileCache::Tile& tile) const {
         return !tile.stale && tile.mapping == mappingNumber;
@@ -134,13 +141,15 @@ struct ViewState {
         pinned.clear();
         cache.pinnedTiles(pinned);
         wanted.clear();
-        for (const auto* list : {&plan.coarse, &plan.fine, &pinned})
+        for (const auto* list : {&plan.coarse, &plan.fine, &pinned}) {
+            if (list == &plan.coarse && !readsCoarser()) continue;
             for (const TileIndex& t : *list) {
                 const std::uint64_t key = detail::tileKey(t);
                 wanted.insert(key);
                 if (detail::TileCache::Tile* tile = cache.find(key)) tile->lastDrawn = frameNumber;
                 raw.touch(key, frameNumber);
             }
+        }
     }
 
     // ---- arrivals ----
@@ -325,7 +334,7 @@ struct ViewState {
         asked.clear();
         for (const Arrival& a : waiting) asked.insert(detail::tileKey(a.request.tile));
         addRequests(pinned, true, frame, map, now);
-        addRequests(plan.coarse, false, frame, map, now);
+        if (readsCoarser()) addRequests(plan.coarse, false, frame, map, now);
         addRequests(plan.fine, false, frame, map, now);
         std::sort(nextQueue.begin(), nextQueue.end(),
                   [](const TileRequest& a, const TileRequest& b) { return detail::moreUrgent(b, a); });
@@ -463,15 +472,16 @@ struct ViewState {
         const auto finer = static_cast<std::uint32_t>(blend.finer);
         const auto coarser = static_cast<std::uint32_t>(blend.coarser);
         bool complete = cache.pinnedResident();
+        const bool coarserCounts = readsCoarser();  // else the finer level alone makes the frame whole
         pieces.clear();
         for (const TileIndex& t : plan.coarse) {
             const detail::TileCache::Tile* tile = cache.find(detail::tileKey(t));
             if (tile != nullptr) {
                 addParts(t, {0, 0, HUGE_VAL, HUGE_VAL});
-                complete = complete && current(*tile);
+                complete = complete && (current(*tile) || !coarserCounts);
             } else {
                 addFallback(t);
-                complete = false;
+                complete = complete && !coarserCounts;
             }
         }
         // Coarser levels first, then row by row: each piece reaches over its right and bottom

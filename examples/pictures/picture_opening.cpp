@@ -109,6 +109,8 @@ std::unique_ptr<ShownPicture> showPicture(PictureChoice choice, const PictureOpt
     // tile's requests; as many as the view runs, so that the next level's requests start while the
     // coarser one's are still coming.
     view.workers = choice.tiles && choice.tiles->info().remote ? 8 : options.readers;
+    // A still frame is seen only once all its tiles have come: nothing stands in for them meanwhile.
+    view.standIns = !options.onlyScale;
     return std::make_unique<TiledPicture>(std::move(choice.tiles), choice.path, view,
                                           bool(options.onlyScale));
 }

@@ -45,9 +45,12 @@ void TiledPicture::draw() {
 }
 
 bool TiledPicture::loadSome(bool wait) {
-    if (!wait || view_->stats().readsPending == 0) return false;
+    const std::size_t pending = view_->stats().readsPending;
+    if (!wait || pending == 0) return false;
+    // Back to draw as soon as a read has ended: the workers hold only a few tiles read, and take no
+    // more until a frame has uploaded them.
     const auto deadline = std::chrono::steady_clock::now() + kReadsWait;
-    while (view_->stats().readsPending > 0 && std::chrono::steady_clock::now() < deadline)
+    while (view_->stats().readsPending >= pending && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
 }

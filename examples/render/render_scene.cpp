@@ -78,6 +78,9 @@ PictureOptions pictureOptions(const RenderOptions& options) {
     opening.sources = sourceOptions(options.cacheDirectory, options.cacheLimitGiB, options.timeoutSeconds,
                                     options.range, "zelvan-render");
     opening.sources.rawSamples = !options.channels.empty() || !options.colormap.empty();
+    // The frame wants all its tiles at once, and the program leaves once they have come: twice the six
+    // requests a browser makes to a server at once over HTTP/1.1.
+    opening.sources.requestsPerHost = 12;
     opening.uploadBytesPerFrame = opening.budgetBytes;  // only the last frame is seen
     // The drawing thread mostly waits for tiles: a reader on every core.
     opening.readers = std::max(1u, std::thread::hardware_concurrency());

@@ -309,3 +309,24 @@ TEST_F(TileContract, StatsTellTheLevelsDrawnAndWhetherTheBudgetChoseThem) {
 }
 
 }  // namespace
+
+// A still frame needs no stand-ins: without them neither the pinned level (level 3 here) nor the
+// coarser of the two levels blended is read, and the finished frame is the usual view's, pixel for pixel.
+TEST_F(TileContract, WithoutStandInsOnlyTheLevelShownIsReadAndTheFrameIsTheSame) {
+    ProceduralTiles pinnedSource(4096, 4096), stillSource(4096, 4096);
+    zelvan::TileViewOptions still;
+    still.standIns = false;
+    TileView pinned(pinnedSource, {}), unpinned(stillSource, still);
+    for (TileView* view : {&pinned, &unpinned}) view->place(at(0.35, 256, 256));  // levels 1 and 2
+    EXPECT_FALSE(unpinned.ready());
+    ASSERT_TRUE(settle(pinned));
+    ASSERT_TRUE(settle(unpinned));
+    EXPECT_TRUE(unpinned.ready());
+    for (const zelvan_test::TileRead& read : stillSource.readLog()) EXPECT_EQ(read.level, 1u);
+    const std::vector<Rgba> expected = drawFrame(&pinned), frame = drawFrame(&unpinned);
+    int different = 0;
+    for (int i = 0; i < kAll; ++i)
+        different += std::tie(frame[i].r, frame[i].g, frame[i].b) !=
+                     std::tie(expected[i].r, expected[i].g, expected[i].b);
+    EXPECT_EQ(different, 0);
+}
