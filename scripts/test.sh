@@ -9,15 +9,17 @@ bash scripts/install-deps.sh
 
 jobs=$(nproc)
 export EGL_PLATFORM=surfaceless
+# Each heading tells how long the run has taken so far: CI's log then shows where the time goes.
+section() { echo "== $* [$((SECONDS / 60)) min $((SECONDS % 60)) s] =="; }
 
-echo "== format: every C and C++ file git tracks against .clang-format ($(clang-format --version)) =="
+section "format: every C and C++ file git tracks against .clang-format ($(clang-format --version))"
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
   git ls-files -z -- '*.c' '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
 else
   echo "not a git checkout: format check skipped"
 fi
 
-echo "== build (warnings as errors) and test =="
+section "build (warnings as errors) and test"
 cmake -S . -B build/ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVAN_WARNINGS_AS_ERRORS=ON
 # The programs README promises, removed first so that one left by an earlier configuration never counts.
 programs=(zelvan-grid zelvan-render zelvan-view zelvan-placement-figure)
@@ -33,13 +35,13 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 ctest --test-dir build/ci --output-on-failure -j "$jobs"
 
-echo "== configure without each optional dependency (build/configure-check) =="
+section "configure without each optional dependency (build/configure-check)"
 bash scripts/check-configure.sh
 
-echo "== the library's tests on softpipe, zink over lavapipe and an emulated OpenGL 1.1 =="
+section "the library's tests on softpipe, zink over lavapipe and an emulated OpenGL 1.1"
 bash scripts/test-drivers.sh build/ci
 
-echo "== address and undefined-behaviour sanitizers =="
+section "address and undefined-behaviour sanitizers"
 # -O1, as the sanitizers advise: faults found alike, the tests' own loops several times faster than at -O0.
 # The libraries and their tests: the demo programs, thin users of Zelvan::sources, run in the build above.
 cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DZELVAN_WARNINGS_AS_ERRORS=ON -DZELVAN_SANITIZE=ON \
@@ -50,25 +52,26 @@ LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build/asan --output-on-failure -j "$jobs" -LE scale  # the giant pictures run once, above
 
-echo "== install and use: pkg-config, find_package, add_subdirectory, FetchContent =="
+section "install and use: pkg-config, find_package, add_subdirectory, FetchContent"
 bash tests/package/run.sh
 
-echo "== Windows: MinGW-w64 cross build in build/mingw, tests and a package user under Wine =="
+section "Windows: MinGW-w64 cross build in build/mingw, tests and a package user under Wine"
 bash scripts/test-windows.sh
 
-echo "== valgrind memcheck =="
+section "valgrind memcheck"
 cmake --build build/ci --target zelvan_memcheck
 
-echo "== fuzzing smoke runs (30 s of calls, 20 s each of picture files and the tile view, 10 s of display mappings; clang build in build/fuzz) =="
+section "fuzzing smoke runs (30 s of calls, 20 s each of picture files and the tile view, 10 s of display mappings; clang build in build/fuzz)"
 bash fuzz/smoke.sh 30 call
 bash fuzz/smoke.sh 20 picture
 bash fuzz/smoke.sh 20 tiles
 bash fuzz/smoke.sh 10 mapping
 
-echo "== benchmark smoke run (one iteration each, Release build in build/bench-smoke) =="
+section "benchmark smoke run (one iteration each, Release build in build/bench-smoke)"
 cmake -S . -B build/bench-smoke -DCMAKE_BUILD_TYPE=Release -DZELVAN_WARNINGS_AS_ERRORS=ON \
   -DZELVAN_BUILD_BENCHMARKS=ON -DZELVAN_BUILD_TESTS=OFF -DZELVAN_BUILD_EXAMPLES=OFF
 cmake --build build/bench-smoke -j "$jobs" --target zelvan_bench
 build/bench-smoke/bench/zelvan_bench --quick --benchmark_color=false
 
+section "finished"
 echo "== all tests passed =="
