@@ -326,7 +326,9 @@ struct HttpFetcher::Impl {
         cancels.clear();
     }
 
-    void failStalled(Clock::time_point now) {
+    // Fails the transfers that have had no data for their timeout; true when any did.
+    bool failStalled(Clock::time_point now) {
+        const std::size_t before = running.size();
         for (std::size_t i = 0; i < running.size();) {
             Handle t = running[i];
             if (now - t->lastActivity <= t->request.timeout) {
@@ -339,6 +341,7 @@ struct HttpFetcher::Impl {
             complete(t, HttpResponse::Outcome::Failed,
                      "no data for " + std::to_string(t->request.timeout.count()) + " ms");
         }
+        return running.size() != before;
     }
 
     // Out of memory, the loop drops nothing it holds and tries again a little later: the thread must not
@@ -370,6 +373,7 @@ struct HttpFetcher::Impl {
         int active = 0;
         curl_multi_perform(multi, &active);
         int left = 0;
+        bool ended = false;
         while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
             if (message->msg != CURLMSG_DONE) continue;
             Transfer* done = nullptr;
@@ -381,9 +385,13 @@ struct HttpFetcher::Impl {
             Handle t = *found;
             running.erase(found);
             finish(t, code);
+            ended = true;
         }
         now = Clock::now();
-        failStalled(now);
+        ended = failStalled(now) || ended;
+        // A transfer that ended freed its host's slot: the next turn starts what waits for it at once,
+        // rather than after the poll (up to a second when nothing else runs).
+        if (ended) return true;
         // Poll until a socket moves, a wake-up, a retry is due, or the next stall check.
         milliseconds wait = std::chrono::duration_cast<milliseconds>(nextRetry - now);
         if (!running.empty()) wait = std::min(wait, milliseconds(20));
