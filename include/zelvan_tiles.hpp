@@ -24,10 +24,10 @@
  * While tiles load: the one-tile level is read first and kept resident (pinned, unless
  * TileViewOptions::standIns is false); a missing tile is drawn from the nearest resident coarser level,
  * cropped to its area. Once the pinned level is resident no frame shows the background inside the
- * picture. Opaque pictures are watertight at any angle: each
- * part reaches a thousandth of a pixel over the next one drawn after it, so that float rounding leaves
- * no crack. A translucent picture leaves out a finer part that a coarser stand-in covers, so that
- * nothing blends twice; an invalidated tile is drawn until its new pixels are uploaded.
+ * picture. Opaque pictures are watertight at any angle: each part reaches a thousandth of a pixel over
+ * the next one drawn after it, so that float rounding leaves no crack. A translucent picture leaves out a
+ * finer part that a coarser stand-in covers, so that nothing blends twice; an invalidated tile is drawn
+ * until its new pixels are uploaded.
  *
  * Memory: textures within budgetBytes on every frame, counted as allocated (power-of-two sides); at
  * most uploadBytesPerFrame of textures made per draw; read tiles waiting for upload in at most 8
