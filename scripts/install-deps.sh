@@ -1,21 +1,41 @@
 #!/usr/bin/env bash
-# Installs, with apt-get, whatever this machine lacks to build, test and demo Zelvan (Debian 12).
+# Installs, with apt-get, whatever this machine lacks for one of three jobs (Debian 12):
+#   scripts/install-deps.sh demo   what scripts/demo.sh builds: the library, Zelvan::sources, zelvan-render
+#   scripts/install-deps.sh test   what scripts/test.sh builds and runs: the tests, the demo programs, their servers
+#   scripts/install-deps.sh ci     all the rest scripts/ci.sh runs: toolkits, other drivers, sanitizers,
+#                                  Windows under Wine, fuzzing, benchmarks (the default)
+# Each job includes the ones above it.
 set -euo pipefail
+job=${1:-ci}
 
-packages=(
-  cmake g++ make ninja-build pkg-config git            # ninja: scripts/check-configure.sh
+demo=(
+  cmake g++ make pkg-config                            # the build
   libgl-dev libegl-dev libegl-mesa0 libgl1-mesa-dri   # OpenGL 1.1 and Mesa's surfaceless EGL
-  libgtest-dev libbenchmark-dev                        # tests and benchmarks
-  libpng-dev libvips-dev libvips-tools libcli11-dev    # zelvan-render and zelvan-view (libvips-tools: vipsthumbnail, the benchmarks' baseline)
+  libpng-dev libcli11-dev                              # zelvan-render
+  libvips-dev libcurl4-openssl-dev                     # Zelvan::sources: pictures on disk and on servers
+  nlohmann-json3-dev libexpat1-dev                     # the descriptors servers send (JSON, XML)
+)
+test=(
+  git ninja-build clang-format                         # the format check; ninja: scripts/check-configure.sh
+  libgtest-dev                                         # the tests
   libjpeg-dev libtiff-dev                              # the demo tests write their pictures with them
-  libcurl4-openssl-dev lighttpd lighttpd-mod-openssl openssl iipimage-server python3  # remote pictures, and the servers their tests read from (https: mod_openssl, a certificate)
-  libglfw3-dev xvfb xauth                              # zelvan-view and its smoke test
-  libsdl2-dev qt6-base-dev libqt6opengl6-dev libimgui-dev  # examples/sdl2, examples/qt, examples/imgui
+  lighttpd lighttpd-mod-openssl openssl iipimage-server python3  # the servers remote tests read from (https: mod_openssl)
+  libglfw3-dev xvfb xauth libimgui-dev                 # zelvan-view, its channel panel and its smoke test
+)
+ci=(
+  libbenchmark-dev libvips-tools                       # benchmarks (vipsthumbnail: their baseline)
+  libsdl2-dev qt6-base-dev libqt6opengl6-dev           # examples/sdl2, examples/qt
   clang libclang-rt-14-dev valgrind                    # fuzzing, sanitizers, memcheck
-  clang-format                                         # the format check
   mesa-vulkan-drivers                                  # zink over lavapipe (scripts/test-drivers.sh)
   g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64 googletest wine64  # Windows build and tests under Wine
 )
+
+case $job in
+  demo) packages=("${demo[@]}") ;;
+  test) packages=("${demo[@]}" "${test[@]}") ;;
+  ci) packages=("${demo[@]}" "${test[@]}" "${ci[@]}") ;;
+  *) echo "usage: scripts/install-deps.sh [demo|test|ci]" >&2; exit 2 ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do
