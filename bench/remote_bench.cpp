@@ -26,7 +26,7 @@
 #include "contest.h"
 #include "gl_context.h"
 #include "gl_pixels.h"
-#include "remote/http_fetcher.h"
+#include "remote/network/http_fetcher.h"
 #include "remote/remote_opening.h"
 #include "remote_tour.h"
 #include "summary_reporter.h"

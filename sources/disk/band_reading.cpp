@@ -3,7 +3,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "pyramid_tiff.h"
+#include "disk/pyramids/pyramid_tiff.h"
 #include "vips_picture.h"
 #include "zelvan_sources_bands.hpp"
 

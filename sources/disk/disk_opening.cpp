@@ -9,10 +9,10 @@
 #include <stdexcept>
 #include <vips/vips8>
 
-#include "pyramid_cache.h"
-#include "pyramid_tiff.h"
+#include "disk/pixels/vips_tiles.h"
+#include "disk/pyramids/pyramid_cache.h"
+#include "disk/pyramids/pyramid_tiff.h"
 #include "vips_picture.h"
-#include "vips_tiles.h"
 
 namespace zelvan {
 namespace sources {

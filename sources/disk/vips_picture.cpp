@@ -11,14 +11,14 @@
 #include <stdexcept>
 #include <vips/vips8>
 
-#include "tiff_directories.h"
-#include "vips_bands.h"
-#include "vips_display.h"
-#include "vips_halving.h"
-#include "vips_levels.h"
-#include "vips_sample_halving.h"
-#include "vips_samples.h"
-#include "vips_session.h"
+#include "disk/levels/tiff_directories.h"
+#include "disk/levels/vips_halving.h"
+#include "disk/levels/vips_levels.h"
+#include "disk/levels/vips_sample_halving.h"
+#include "disk/pixels/vips_bands.h"
+#include "disk/pixels/vips_display.h"
+#include "disk/pixels/vips_samples.h"
+#include "vips/vips_session.h"
 
 namespace zelvan {
 namespace sources {

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "vips_tiles.h"
-#include "vips_warnings.h"
+#include "disk/pixels/vips_tiles.h"
+#include "vips/vips_warnings.h"
 #include "zelvan_sources_bands.hpp"
 
 namespace vips {

@@ -5,15 +5,15 @@
 
 #include <string>
 
-#include "../cache/cache_directory.h"
-#include "../cache/fetched_tiles.h"
-#include "http_fetcher.h"
-#include "json_reader.h"
+#include "cache/cache_directory.h"
+#include "cache/fetched_tiles.h"
+#include "remote/formats/json_reader.h"
+#include "remote/formats/tile_layout.h"
+#include "remote/formats/xml_reader.h"
+#include "remote/network/http_fetcher.h"
+#include "remote/network/trusted_certificates.h"
+#include "remote/tiff/remote_tiff.h"
 #include "remote_picture.h"
-#include "remote_tiff.h"
-#include "tile_layout.h"
-#include "trusted_certificates.h"
-#include "xml_reader.h"
 
 namespace zelvan {
 namespace sources {

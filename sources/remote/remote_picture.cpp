@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "decoded_tiles.h"
-#include "shared_transfers.h"
+#include "remote/network/shared_transfers.h"
 
 namespace zelvan {
 namespace sources {

@@ -5,9 +5,9 @@
 #include <chrono>
 #include <memory>
 
-#include "../cache/fetched_tiles.h"
-#include "http_fetcher.h"
-#include "tile_layout.h"
+#include "cache/fetched_tiles.h"
+#include "remote/formats/tile_layout.h"
+#include "remote/network/http_fetcher.h"
 #include "zelvan_sources.hpp"
 
 namespace zelvan {

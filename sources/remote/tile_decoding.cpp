@@ -3,7 +3,7 @@
 // from the header, before any pixel is decoded.
 #include "tile_decoding.h"
 
-#include "vips_pixels.h"
+#include "vips/vips_pixels.h"
 
 namespace zelvan {
 namespace sources {

@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "remote/json_reader.h"
-#include "remote/tile_layout.h"
-#include "remote/xml_reader.h"
+#include "remote/formats/json_reader.h"
+#include "remote/formats/tile_layout.h"
+#include "remote/formats/xml_reader.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <new>
 
-#include "pixel_rows.h"
-#include "vips_session.h"
+#include "vips/pixel_rows.h"
+#include "vips/vips_session.h"
 
 namespace zelvan {
 namespace sources {

@@ -12,8 +12,8 @@
 
 #include "cache/cache_directory.h"
 #include "cache/cache_pruning.h"
+#include "disk/vips_picture.h"
 #include "pyramid_tiff.h"
-#include "vips_picture.h"
 
 namespace zelvan {
 namespace sources {

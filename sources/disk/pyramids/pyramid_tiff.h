@@ -11,7 +11,7 @@
 #include <string>
 #include <vips/vips8>
 
-#include "vips_warnings.h"
+#include "vips/vips_warnings.h"
 
 namespace zelvan {
 namespace sources {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "vips_session.h"
+#include "vips/vips_session.h"
 
 namespace zelvan {
 namespace sources {

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "http_fetcher.h"
-#include "remote_picture.h"
-#include "shared_transfers.h"
+#include "remote/network/http_fetcher.h"
+#include "remote/network/shared_transfers.h"
+#include "remote/remote_picture.h"
 
 namespace zelvan {
 namespace sources {

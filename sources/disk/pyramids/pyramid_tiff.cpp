@@ -8,10 +8,10 @@
 #include <vips/vips8>
 
 #include "cache/temporary_files.h"
+#include "disk/levels/vips_halving.h"
+#include "disk/vips_picture.h"
 #include "tiff_pages.h"
-#include "vips_halving.h"
-#include "vips_picture.h"
-#include "vips_session.h"
+#include "vips/vips_session.h"
 #include "zelvan_pyramid.hpp"
 
 namespace zelvan {

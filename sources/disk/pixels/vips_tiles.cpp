@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <mutex>
 
-#include "pixel_rows.h"
-#include "vips_halving.h"
-#include "vips_sample_halving.h"
+#include "disk/levels/vips_halving.h"
+#include "disk/levels/vips_sample_halving.h"
+#include "vips/pixel_rows.h"
+#include "vips/vips_session.h"
 #include "vips_samples.h"
-#include "vips_session.h"
 
 namespace zelvan {
 namespace sources {

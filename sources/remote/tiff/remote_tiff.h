@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "http_fetcher.h"
-#include "remote_picture.h"
+#include "remote/network/http_fetcher.h"
+#include "remote/remote_picture.h"
 #include "zelvan_sources.hpp"
 
 namespace zelvan {

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "tiff_directories.h"
-#include "vips_session.h"
+#include "vips/vips_session.h"
 
 namespace zelvan {
 namespace sources {

@@ -8,7 +8,7 @@
 
 #include "range_blocks.h"
 #include "tiff_reader.h"
-#include "vips_pixels.h"
+#include "vips/vips_pixels.h"
 
 namespace zelvan {
 namespace sources {

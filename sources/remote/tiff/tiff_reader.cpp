@@ -3,7 +3,7 @@
 
 #include <mutex>
 
-#include "vips_pixels.h"
+#include "vips/vips_pixels.h"
 
 namespace zelvan {
 namespace sources {

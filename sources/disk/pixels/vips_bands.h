@@ -5,7 +5,7 @@
 #include <memory>
 #include <vips/vips8>
 
-#include "vips_warnings.h"
+#include "vips/vips_warnings.h"
 #include "zelvan_sources_bands.hpp"
 
 namespace zelvan {

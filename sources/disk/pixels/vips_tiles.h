@@ -7,7 +7,7 @@
 #include <vector>
 #include <vips/vips8>
 
-#include "vips_warnings.h"
+#include "vips/vips_warnings.h"
 #include "zelvan_sources.hpp"
 
 namespace zelvan {
