@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libbenchmark-dev                        # tests and benchmarks
   libpng-dev libvips-dev libvips-tools libcli11-dev    # zelvan-render and zelvan-view (libvips-tools: vipsthumbnail, the benchmarks' baseline)
   libjpeg-dev libtiff-dev                              # the demo tests write their pictures with them
-  libcurl4-openssl-dev lighttpd lighttpd-mod-openssl openssl iipimage-server python3  # remote pictures, and the servers their tests read from (https: mod_openssl, a certificate)
+  libcurl4-openssl-dev libexpat1-dev nlohmann-json3-dev lighttpd lighttpd-mod-openssl openssl iipimage-server python3  # remote pictures (the descriptors' parsers), and the servers their tests read from (https: mod_openssl, a certificate)
   libglfw3-dev xvfb xauth                              # zelvan-view and its smoke test
   libsdl2-dev qt6-base-dev libqt6opengl6-dev libimgui-dev  # examples/sdl2, examples/qt, examples/imgui
   clang libclang-rt-14-dev valgrind                    # fuzzing, sanitizers, memcheck
