@@ -250,6 +250,7 @@ bool layoutFromInfo(const std::string& infoUrl, const Json& info, TileLayout& la
     layout.format = iiif.version3 ? "iiif 3" : "iiif 2";
     layout.width = iiif.width;
     layout.height = iiif.height;
+    layout.scaledRegions = true;
     std::vector<LevelRequest> requests;
     addTiledLevels(iiif, layout, requests);
     if (layout.levels.empty()) {

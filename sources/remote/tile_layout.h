@@ -24,6 +24,9 @@ struct TileLayout {
     std::string format;  // as PictureInfo says it
     std::uint32_t width = 0, height = 0;
     std::vector<GridLevel> levels;
+    // Each tile is its region drawn at the size asked (IIIF), so one the server drew a little larger is
+    // scaled to its place; otherwise a larger tile's extra pixels are padding, left unused.
+    bool scaledRegions = false;
     std::function<std::string(std::size_t level, std::uint32_t column, std::uint32_t row)> tileUrl;
 };
 
