@@ -43,6 +43,15 @@ void expectPicture(zelvan::sources::PictureSource& source, int lossy, std::size_
     }
 }
 
+// The test picture's size and levels, which a template does not say.
+zelvan::sources::OpenOptions templateOptions() {
+    zelvan::sources::OpenOptions options = testOptions();
+    options.templateWidth = kPictureWidth;
+    options.templateHeight = kPictureHeight;
+    options.templateLevels = 4;
+    return options;
+}
+
 TEST(RemoteFormats, EachFormatReadsThePicturesPixels) {
     NEED_SERVERS();
     struct Case {
@@ -58,10 +67,7 @@ TEST(RemoteFormats, EachFormatReadsThePicturesPixels) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.url);
-        zelvan::sources::OpenOptions options = testOptions();
-        options.templateWidth = kPictureWidth;
-        options.templateHeight = kPictureHeight;
-        options.templateLevels = 4;
+        zelvan::sources::OpenOptions options = templateOptions();
         std::string error;
         auto source = openPicture(c.url, options, error);
         ASSERT_TRUE(source) << error;
@@ -84,10 +90,7 @@ TEST(RemoteFormats, TmsCountsRowsFromTheBottom) {
             ASSERT_TRUE(runToEnd({"/bin/cp", "-r", xyz + "/" + std::to_string(z) + "/" + std::to_string(y),
                                   tms + "/" + std::to_string(z) + "/" + std::to_string(rows - 1 - y)}));
     }
-    zelvan::sources::OpenOptions options = testOptions();
-    options.templateWidth = kPictureWidth;
-    options.templateHeight = kPictureHeight;
-    options.templateLevels = 4;
+    zelvan::sources::OpenOptions options = templateOptions();
     std::string error;
     auto source = openPicture(servers().proxied("tms/{z}/{-y}/{x}.jp2"), options, error);
     ASSERT_TRUE(source) << error;
@@ -142,10 +145,7 @@ TEST(RemoteFormats, TilesRoundedAFewPixelsLargerAreTaken) {
     ASSERT_TRUE(
         runToEnd({vips, "embed", www + "/xyz/3/0/0.jp2", www + "/padded.png", "0", "0", "262", "262"}));
     servers().setRules("/xyz/3/0/0.jp2 redirect 0 /padded.png\n");
-    zelvan::sources::OpenOptions options = testOptions();
-    options.templateWidth = kPictureWidth;
-    options.templateHeight = kPictureHeight;
-    options.templateLevels = 4;
+    zelvan::sources::OpenOptions options = templateOptions();
     std::string error;
     auto source = openPicture(servers().proxied("xyz/{z}/{y}/{x}.jp2"), options, error);
     ASSERT_TRUE(source) << error;
