@@ -61,11 +61,12 @@ bash scripts/test-windows.sh
 section "valgrind memcheck"
 cmake --build build/ci --target zelvan_memcheck
 
-section "fuzzing smoke runs (30 s of calls, 20 s each of picture files and the tile view, 10 s of display mappings; clang build in build/fuzz)"
+section "fuzzing smoke runs (30 s of calls, 20 s each of picture files and the tile view, 10 s each of display mappings and remote descriptors; clang build in build/fuzz)"
 bash fuzz/smoke.sh 30 call
 bash fuzz/smoke.sh 20 picture
 bash fuzz/smoke.sh 20 tiles
 bash fuzz/smoke.sh 10 mapping
+bash fuzz/smoke.sh 10 descriptor
 
 section "benchmark smoke run (one iteration each, Release build in build/bench-smoke)"
 cmake -S . -B build/bench-smoke -DCMAKE_BUILD_TYPE=Release -DZELVAN_WARNINGS_AS_ERRORS=ON \

@@ -34,8 +34,25 @@ TEST(RemoteDescriptors, HostileTextIsRefusedWithoutCrashing) {
         EXPECT_FALSE(zelvan::sources::detail::parseXml(text, e, error)) << text.substr(0, 20);
         EXPECT_EQ(error.rfind("not valid XML (", 0), 0u) << error;
     }
+    // Well-formed but past the bounds: nesting, counts.
+    std::string many = "[0";
+    for (int i = 0; i < 200000; ++i) many += ",0";
+    std::string nested = std::string(33, '[') + std::string(33, ']'), nestedXml;
+    for (int i = 0; i < 18; ++i) nestedXml = "<a>" + nestedXml + "</a>";
+    std::string manyXml = "<a>";
+    for (int i = 0; i < 10000; ++i) manyXml += "<b/>";
     nlohmann::json v;
+    XmlElement e;
     std::string error;
+    EXPECT_FALSE(zelvan::sources::detail::parseJson(nested, v, error));
+    EXPECT_NE(error.find("nested too deeply"), std::string::npos) << error;
+    EXPECT_FALSE(zelvan::sources::detail::parseJson(many + "]", v, error));
+    EXPECT_NE(error.find("too many values"), std::string::npos) << error;
+    EXPECT_FALSE(zelvan::sources::detail::parseXml(nestedXml, e, error));
+    EXPECT_NE(error.find("nested too deeply"), std::string::npos) << error;
+    EXPECT_FALSE(zelvan::sources::detail::parseXml(manyXml + "</a>", e, error));
+    EXPECT_NE(error.find("too many elements"), std::string::npos) << error;
+    ASSERT_TRUE(zelvan::sources::detail::parseJson(std::string(32, '[') + std::string(32, ']'), v, error));
     ASSERT_TRUE(zelvan::sources::detail::parseJson(
         " {\"a\": [1, -2.5e1, \"\\u00e9\\ud83d\\ude00\", true, null]} ", v, error))
         << error;
