@@ -5,6 +5,7 @@
 #include <expat.h>
 
 #include <climits>
+#include <cstring>
 #include <new>
 
 namespace zelvan {
@@ -23,6 +24,8 @@ const std::string* XmlElement::attribute(const std::string& key) const {
 }
 
 namespace {
+
+constexpr std::size_t kMaxName = 256;  // element and attribute names; descriptors' are a few letters
 
 std::string localName(const XML_Char* name) {
     const std::string whole(name);
@@ -70,6 +73,9 @@ private:
     void start(const XML_Char* name, const XML_Char** attributes) {
         if (open_.size() > limits_.maxDepth) return stop("nested too deeply");
         if (++elements_ > limits_.maxElements) return stop("too many elements");
+        if (std::strlen(name) > kMaxName) return stop("name too long");
+        for (const XML_Char** a = attributes; a[0] && a[1]; a += 2)
+            if (std::strlen(a[0]) > kMaxName) return stop("name too long");
         XmlElement* e = &root_;
         if (!open_.empty()) {
             open_.back()->children.emplace_back();

@@ -26,8 +26,14 @@ TEST(RemoteDescriptors, HostileTextIsRefusedWithoutCrashing) {
     }
     std::string deepXml;
     for (int i = 0; i < 10000; ++i) deepXml += "<a>";
-    const std::string notXml[] = {
-        deepXml, "<Image a=\"1\">", "<a></b>", "<!DOCTYPE a><a/>", "<a x=\"&bomb;\"/>", "<a/><b/>", "text"};
+    const std::string notXml[] = {deepXml,
+                                  "<Image a=\"1\">",
+                                  "<a></b>",
+                                  "<!DOCTYPE a><a/>",
+                                  "<a x=\"&bomb;\"/>",
+                                  "<a/><b/>",
+                                  "text",
+                                  "<a " + std::string(300, 'x') + "=\"1\"/>"};
     for (const std::string& text : notXml) {
         XmlElement e;
         std::string error;
