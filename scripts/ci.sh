@@ -49,6 +49,7 @@ bash fuzz/smoke.sh 30 call
 bash fuzz/smoke.sh 20 picture
 bash fuzz/smoke.sh 20 tiles
 bash fuzz/smoke.sh 10 mapping
+bash fuzz/smoke.sh 10 descriptor
 
 section "benchmark smoke run (one iteration each, in build/ci)"
 build/ci/bench/zelvan_bench --quick --benchmark_color=false

@@ -7,9 +7,7 @@
 
 #include "cache/cache_directory.h"
 #include "cache/fetched_tiles.h"
-#include "remote/formats/json_reader.h"
 #include "remote/formats/tile_layout.h"
-#include "remote/formats/xml_reader.h"
 #include "remote/network/http_fetcher.h"
 #include "remote/network/trusted_certificates.h"
 #include "remote/tiff/remote_tiff.h"
@@ -82,16 +80,10 @@ bool looksLikeJson(const std::string& text) {
     return first != std::string::npos && text[first] == '{';
 }
 
-bool iiifFrom(const std::string& url, const std::string& text, TileLayout& layout, std::string& error) {
-    JsonValue info;
-    if (!parseJson(text, info, error)) return false;
-    return iiifLayout(url, info, layout, error);
-}
-
-bool dziFrom(const std::string& url, const std::string& text, TileLayout& layout, std::string& error) {
-    XmlElement image;
-    if (!parseXml(text, image, error)) return false;
-    return dziLayout(url, image, layout, error);
+// Deep Zoom's JSON form, told from an info.json by its Image member with a tile size.
+bool looksLikeDziJson(const std::string& text) {
+    return looksLikeJson(text) && text.find("\"Image\"") != std::string::npos &&
+           text.find("\"TileSize\"") != std::string::npos;
 }
 
 bool tiffMagic(const std::string& text) {
@@ -112,10 +104,10 @@ bool layoutFor(Context& context, const std::string& url, const OpenOptions& opti
         return true;
     }
     if (endsWith(path, ".dzi") || endsWith(path, ".xml"))
-        return fetchDescriptor(context, url, text, type, error) && dziFrom(url, text, layout, error);
+        return fetchDescriptor(context, url, text, type, error) && dziLayout(url, text, layout, error);
     const std::string whole = lowered(url.substr(0, url.find('#')));
     if (endsWith(whole, "/info.json"))
-        return fetchDescriptor(context, url, text, type, error) && iiifFrom(url, text, layout, error);
+        return fetchDescriptor(context, url, text, type, error) && iiifLayout(url, text, layout, error);
 
     // An IIIF image's base URL has its info.json under it; anything else says what it is when fetched
     // (a body too large for a descriptor may be a TIFF).
@@ -123,7 +115,7 @@ bool layoutFor(Context& context, const std::string& url, const OpenOptions& opti
     while (!base.empty() && base.back() == '/') base.pop_back();
     std::string probeError;
     if (fetchDescriptor(context, base + "/info.json", text, type, probeError) && looksLikeJson(text))
-        return iiifFrom(base + "/info.json", text, layout, error);
+        return iiifLayout(base + "/info.json", text, layout, error);
     if (!fetchDescriptor(context, url, text, type, error)) {
         tiff = error.rfind("larger than", 0) == 0;
         return tiff;
@@ -132,9 +124,10 @@ bool layoutFor(Context& context, const std::string& url, const OpenOptions& opti
         tiff = true;
         return true;
     }
-    if (looksLikeJson(text)) return iiifFrom(url, text, layout, error);
+    if (looksLikeDziJson(text)) return dziLayout(url, text, layout, error);
+    if (looksLikeJson(text)) return iiifLayout(url, text, layout, error);
     if (text.find("<Image") != std::string::npos && text.find("TileSize") != std::string::npos)
-        return dziFrom(url, text, layout, error);
+        return dziLayout(url, text, layout, error);
     error = "neither an IIIF image, a Deep Zoom descriptor nor a TIFF";
     return false;
 }

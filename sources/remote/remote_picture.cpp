@@ -182,8 +182,7 @@ private:
             if (fetched && (p.tile = decoded_.find(p.key))) continue;  // another read sharing it decoded it
             auto tile = std::make_shared<DecodedTile>();
             std::string why;
-            if (!decodeTile(p.body.data(), p.body.size(), g.tileWidth + 2 * g.overlap,
-                            g.tileHeight + 2 * g.overlap, *tile, why) ||
+            if (!decodeTile(p.body.data(), p.body.size(), shapeOf(g, p), *tile, why) ||
                 !coversContent(g, p, *tile, why)) {
                 ++counters_->failed;
                 fail(p.url + ": " + why);
@@ -207,6 +206,21 @@ private:
     // and top.
     static std::uint32_t leadingOverlap(const GridLevel& g, std::uint32_t index) {
         return index > 0 ? g.overlap : 0;
+    }
+
+    // Servers round a scaled region's size their own way: one that keeps the region's shape (iipsrv asked
+    // for a width alone) draws a narrow edge tile a few pixels taller than its place. So much more than
+    // declared is taken, a region scaled to its place; more is refused.
+    TileShape shapeOf(const GridLevel& g, const Part& p) const {
+        TileShape shape;
+        shape.width = g.tileWidth + 2 * g.overlap;
+        shape.height = g.tileHeight + 2 * g.overlap;
+        shape.slack = 2 + std::max(g.tileWidth, g.tileHeight) / 32;
+        if (layout_.scaledRegions && g.overlap == 0) {
+            shape.fitWidth = std::min<std::uint32_t>(g.tileWidth, g.width - p.column * g.tileWidth);
+            shape.fitHeight = std::min<std::uint32_t>(g.tileHeight, g.height - p.row * g.tileHeight);
+        }
+        return shape;
     }
 
     // A tile may come one pixel short (servers round sizes their own way; the last pixel is repeated), no

@@ -15,10 +15,20 @@ struct DecodedTile {
     std::vector<unsigned char> pixels;  // width * 4 bytes a row
 };
 
-// Decodes `data`; false with a few words of reason when it is no picture, or is larger than
-// maxWidth x maxHeight (found from its header, before any pixel is decoded).
-bool decodeTile(const unsigned char* data, std::size_t size, std::uint32_t maxWidth, std::uint32_t maxHeight,
-                DecodedTile& tile, std::string& error);
+// What a fetched tile may be, and what it is made.
+struct TileShape {
+    std::uint32_t width = 0, height = 0;  // declared: the largest tile asked for
+    std::uint32_t slack = 0;              // pixels past the declared sides still taken (servers' rounding)
+    // Non-zero when the tile is a region drawn at the size asked (IIIF): a tile larger than this, by the
+    // server's rounding, is that region still, and is scaled down to this size.
+    std::uint32_t fitWidth = 0, fitHeight = 0;
+};
+
+// Decodes `data`; false with a few words of reason when it is no picture, or is more than `shape.slack`
+// pixels wider or taller than declared (found from its header, before any pixel is decoded). Throws
+// std::bad_alloc.
+bool decodeTile(const unsigned char* data, std::size_t size, const TileShape& shape, DecodedTile& tile,
+                std::string& error);
 
 }  // namespace detail
 }  // namespace sources

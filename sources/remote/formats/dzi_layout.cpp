@@ -1,9 +1,13 @@
 // Deep Zoom: level L (the finest, L = ceil(log2(longer side))) down to 0 (one pixel), each half the one
 // before, rounded up; tiles at <descriptor without its extension>_files/<level>/<column>_<row>.<format>,
 // each carrying `Overlap` pixels past its inner edges. The view takes the levels down to the first that
-// fits one of its tiles.
+// fits one of its tiles. The descriptor comes as XML or as its JSON form, {"Image": {..., "Size": {...}}},
+// whose values may be strings or whole numbers.
 #include <cstdlib>
+#include <nlohmann/json.hpp>
 
+#include "format_json.h"
+#include "format_xml.h"
 #include "tile_layout.h"
 
 namespace zelvan {
@@ -25,15 +29,36 @@ bool attributeNumber(const XmlElement* e, const char* key, unsigned long high, s
     return true;
 }
 
-}  // namespace
-
-std::uint32_t halvedSide(std::uint32_t side, std::size_t level) {
-    if (level >= 32) return 1;
-    const std::uint64_t step = std::uint64_t{1} << level;
-    return static_cast<std::uint32_t>((side + step - 1) / step);
+// The JSON form's members as the XML form's attributes: strings as they are, whole numbers written out.
+void attributesFrom(const nlohmann::json* object, XmlElement& element) {
+    if (!object || !object->is_object()) return;
+    for (auto m = object->begin(); m != object->end(); ++m) {
+        if (m->is_string())
+            element.attributes.emplace(m.key(), m->get<std::string>());
+        else if (m->is_number_unsigned())
+            element.attributes.emplace(m.key(), std::to_string(m->get<std::uint64_t>()));
+    }
 }
 
-bool dziLayout(const std::string& dziUrl, const XmlElement& image, TileLayout& layout, std::string& error) {
+// The descriptor's Image element, from either form; false with the parser's reason.
+bool readImage(const std::string& text, XmlElement& image, std::string& error) {
+    const std::size_t first = text.find_first_not_of(" \t\r\n\xEF\xBB\xBF");
+    if (first == std::string::npos || text[first] != '{') return parseXml(text, image, error);
+    nlohmann::json descriptor;
+    if (!parseJson(text, descriptor, error)) return false;
+    const nlohmann::json* json = member(descriptor, "Image");
+    if (!json || !json->is_object()) return true;  // no Image: refused by the layout
+    image.name = "Image";
+    attributesFrom(json, image);
+    XmlElement size;
+    size.name = "Size";
+    attributesFrom(member(*json, "Size"), size);
+    image.children.push_back(std::move(size));
+    return true;
+}
+
+bool layoutFromImage(const std::string& dziUrl, const XmlElement& image, TileLayout& layout,
+                     std::string& error) {
     if (image.name != "Image") {
         error = "not a Deep Zoom descriptor (no Image element)";
         return false;
@@ -92,6 +117,26 @@ bool dziLayout(const std::string& dziUrl, const XmlElement& image, TileLayout& l
                std::to_string(row) + suffix;
     };
     return true;
+}
+
+}  // namespace
+
+std::uint32_t halvedSide(std::uint32_t side, std::size_t level) {
+    if (level >= 32) return 1;
+    const std::uint64_t step = std::uint64_t{1} << level;
+    return static_cast<std::uint32_t>((side + step - 1) / step);
+}
+
+bool dziLayout(const std::string& dziUrl, const std::string& text, TileLayout& layout, std::string& error) {
+    try {
+        XmlElement image;
+        return readImage(text, image, error) && layoutFromImage(dziUrl, image, layout, error);
+    } catch (const std::bad_alloc&) {
+        error = "Deep Zoom descriptor: out of memory";
+    } catch (...) {
+        error = "Deep Zoom descriptor: cannot be read";
+    }
+    return false;
 }
 
 }  // namespace detail

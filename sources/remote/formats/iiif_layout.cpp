@@ -3,7 +3,9 @@
 // down to one view tile; a level 0 server is asked for nothing it did not declare: its tiles, and the
 // whole picture at its declared sizes.
 #include <cmath>
+#include <nlohmann/json.hpp>
 
+#include "format_json.h"
 #include "tile_layout.h"
 
 namespace zelvan {
@@ -12,38 +14,64 @@ namespace detail {
 
 namespace {
 
+using Json = nlohmann::json;
+
 constexpr double kMaxSide = 4294967295.0;   // 2^32 - 1
 constexpr std::uint32_t kRegionTile = 512;  // the tile view's own grid, for region requests
 
-bool wholeNumber(const JsonValue* v, double low, double high, std::uint32_t& out) {
-    if (!v || !v->isNumber() || !(v->number >= low && v->number <= high) ||
-        v->number != std::floor(v->number))
-        return false;
-    out = static_cast<std::uint32_t>(v->number);
+// What the levels and URLs are made of, read from info.json.
+struct IiifInfo {
+    bool version3 = false;
+    bool level0 = true;  // compliance level 0: only what was declared is asked for
+    std::uint32_t width = 0, height = 0;
+    std::string base;    // where the image's URLs begin, without a trailing '/'
+    std::string format;  // the tiles' file extension
+    bool tiled = false;  // tiles declared
+    std::uint32_t tileWidth = 0, tileHeight = 0;
+    std::size_t tileLevels = 0;  // the declared scale factors 1, 2, 4, ... without a gap
+};
+
+// How a view level is asked for: a scale factor of 2^scale, or the whole picture at the level's size.
+struct LevelRequest {
+    std::uint32_t scale = 0;
+    bool whole = false;
+};
+
+bool wholeNumber(const Json* v, double low, double high, std::uint32_t& out) {
+    if (!v || !v->is_number()) return false;
+    const double number = v->get<double>();
+    if (!(number >= low && number <= high) || number != std::floor(number)) return false;
+    out = static_cast<std::uint32_t>(number);
     return true;
 }
 
-bool mentions(const JsonValue* v, const std::string& word) {
+bool mentions(const Json* v, const std::string& word) {
     if (!v) return false;
-    if (v->isString()) return v->text.find(word) != std::string::npos;
-    if (v->isArray())
-        for (const JsonValue& item : v->items)
+    if (v->is_string()) return v->get_ref<const std::string&>().find(word) != std::string::npos;
+    if (v->is_array())
+        for (const Json& item : *v)
             if (mentions(&item, word)) return true;
     return false;
 }
 
+bool isText(const Json* v, const char* text) {
+    return v && v->is_string() && v->get_ref<const std::string&>() == text;
+}
+
 // A format named by the server: letters and digits only, as it goes into the URL.
-bool plainWord(const std::string& text) {
+bool plainWord(const Json& v) {
+    if (!v.is_string()) return false;
+    const std::string& text = v.get_ref<const std::string&>();
     if (text.empty() || text.size() > 8) return false;
     for (const char c : text)
         if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
     return true;
 }
 
-std::string firstFormat(const JsonValue* list) {
-    if (list && list->isArray())
-        for (const JsonValue& item : list->items)
-            if (item.isString() && plainWord(item.text)) return item.text;
+std::string firstFormat(const Json* list) {
+    if (list && list->is_array())
+        for (const Json& item : *list)
+            if (plainWord(item)) return item.get<std::string>();
     return {};
 }
 
@@ -51,35 +79,32 @@ std::uint32_t ceilDiv(std::uint64_t a, std::uint64_t b) {
     return static_cast<std::uint32_t>((a + b - 1) / b);
 }
 
-}  // namespace
-
-bool iiifLayout(const std::string& infoUrl, const JsonValue& info, TileLayout& layout, std::string& error) {
-    if (!info.isObject()) {
+bool readVersionAndSize(const Json& info, IiifInfo& iiif, std::string& error) {
+    if (!info.is_object()) {
         error = "not an IIIF info.json (not a JSON object)";
         return false;
     }
-    const JsonValue* context = info.find("@context");
-    const JsonValue* type = info.find("type");
-    const bool version3 =
-        mentions(context, "/image/3") || (type && type->isString() && type->text == "ImageService3");
-    const bool version2 = mentions(context, "/image/2");
-    if (!version3 && !version2 && !info.find("protocol")) {
+    const Json* context = member(info, "@context");
+    iiif.version3 = mentions(context, "/image/3") || isText(member(info, "type"), "ImageService3");
+    if (!iiif.version3 && !mentions(context, "/image/2") && !member(info, "protocol")) {
         error = "not an IIIF info.json (no IIIF context)";
         return false;
     }
-    std::uint32_t width = 0, height = 0;
-    if (!wholeNumber(info.find("width"), 1, kMaxSide, width) ||
-        !wholeNumber(info.find("height"), 1, kMaxSide, height)) {
+    if (!wholeNumber(member(info, "width"), 1, kMaxSide, iiif.width) ||
+        !wholeNumber(member(info, "height"), 1, kMaxSide, iiif.height)) {
         error = "IIIF info.json: width and height must be whole numbers from 1 to 2^32-1";
         return false;
     }
+    return true;
+}
 
-    // Where the image's URLs begin: its id, else the address info.json came from.
-    const JsonValue* id = info.find(version3 ? "id" : "@id");
-    if (!id || !id->isString()) id = info.find(version3 ? "@id" : "id");
-    std::string base;
-    if (id && id->isString() && !id->text.empty()) {
-        base = id->text;
+// Where the image's URLs begin: its id, else the address info.json came from.
+bool readBase(const std::string& infoUrl, const Json& info, IiifInfo& iiif, std::string& error) {
+    const Json* id = member(info, iiif.version3 ? "id" : "@id");
+    if (!id || !id->is_string()) id = member(info, iiif.version3 ? "@id" : "id");
+    std::string& base = iiif.base;
+    if (id && id->is_string() && !id->get_ref<const std::string&>().empty()) {
+        base = id->get<std::string>();
     } else {
         base = infoUrl;
         const std::size_t slash = base.rfind('/');
@@ -93,136 +118,166 @@ bool iiifLayout(const std::string& infoUrl, const JsonValue& info, TileLayout& l
         error = "IIIF info.json: its id is not an http or https URL";
         return false;
     }
+    return true;
+}
 
-    // Compliance: level 0 unless the profile says more.
-    const JsonValue* profile = info.find("profile");
-    const bool level0 = !(mentions(profile, "level1") || mentions(profile, "level2"));
-    std::string format;
-    if (version3) {
-        format = firstFormat(info.find("preferredFormats"));
-    } else if (profile && profile->isArray()) {
-        for (const JsonValue& item : profile->items)
-            if (item.isObject()) {
-                const std::string declared = firstFormat(item.find("formats"));
-                if (!declared.empty()) {
-                    bool jpg = false;
-                    for (const JsonValue& f : item.find("formats")->items)
-                        jpg = jpg || (f.isString() && f.text == "jpg");
-                    if (!jpg) format = declared;
-                }
-            }
+// Compliance (level 0 unless the profile says more) and the tiles' format: version 3's preferred one,
+// version 2's declared one where the server does not also offer jpg.
+void readProfile(const Json& info, IiifInfo& iiif) {
+    const Json* profile = member(info, "profile");
+    iiif.level0 = !(mentions(profile, "level1") || mentions(profile, "level2"));
+    if (iiif.version3) {
+        iiif.format = firstFormat(member(info, "preferredFormats"));
+    } else if (profile && profile->is_array()) {
+        for (const Json& item : *profile) {
+            const Json* formats = member(item, "formats");
+            const std::string declared = firstFormat(formats);
+            if (declared.empty()) continue;
+            bool jpg = false;
+            for (const Json& f : *formats) jpg = jpg || isText(&f, "jpg");
+            if (!jpg) iiif.format = declared;
+        }
     }
-    if (format.empty()) format = "jpg";
+    if (iiif.format.empty()) iiif.format = "jpg";
+}
 
-    // The declared tiles (the first set: servers list their grid first).
-    std::uint32_t tileWidth = 0, tileHeight = 0;
-    std::vector<bool> factors;  // factors[k]: scale factor 2^k declared
-    const JsonValue* tiles = info.find("tiles");
-    if (tiles && tiles->isArray() && !tiles->items.empty()) {
-        const JsonValue& first = tiles->items.front();
-        if (!wholeNumber(first.find("width"), kMinTileSide, kMaxTileSide, tileWidth)) {
-            error = "IIIF info.json: a tile width must be a whole number from 64 to 2048";
-            return false;
-        }
-        tileHeight = tileWidth;
-        if (first.find("height") &&
-            !wholeNumber(first.find("height"), kMinTileSide, kMaxTileSide, tileHeight)) {
-            error = "IIIF info.json: a tile height must be a whole number from 64 to 2048";
-            return false;
-        }
-        const JsonValue* scales = first.find("scaleFactors");
-        if (scales && scales->isArray())
-            for (const JsonValue& s : scales->items) {
-                std::uint32_t factor = 0;
-                if (!wholeNumber(&s, 1, 2147483648.0, factor)) continue;
-                if ((factor & (factor - 1)) != 0) continue;  // not a power of two: no level of the view
-                std::size_t k = 0;
-                while ((std::uint32_t{1} << k) < factor) ++k;
-                if (k < kMaxLevels) {
-                    if (factors.size() <= k) factors.resize(k + 1, false);
-                    factors[k] = true;
-                }
-            }
-        if (factors.empty()) factors.push_back(true);  // no factors: full resolution only
+// The declared tiles (the first set: servers list their grid first) and how many levels, from scale
+// factor 1 up, they give without a gap.
+bool readTiles(const Json& info, IiifInfo& iiif, std::string& error) {
+    const Json* tiles = member(info, "tiles");
+    if (!tiles || !tiles->is_array() || tiles->empty()) return true;
+    const Json& first = tiles->front();
+    if (!wholeNumber(member(first, "width"), kMinTileSide, kMaxTileSide, iiif.tileWidth)) {
+        error = "IIIF info.json: a tile width must be a whole number from 64 to 2048";
+        return false;
     }
-    if (factors.empty() && level0) {
+    iiif.tileHeight = iiif.tileWidth;
+    if (member(first, "height") &&
+        !wholeNumber(member(first, "height"), kMinTileSide, kMaxTileSide, iiif.tileHeight)) {
+        error = "IIIF info.json: a tile height must be a whole number from 64 to 2048";
+        return false;
+    }
+    iiif.tiled = true;
+    std::vector<bool> factors(kMaxLevels, false);  // factors[k]: scale factor 2^k declared
+    const Json* scales = member(first, "scaleFactors");
+    bool any = false;
+    for (std::size_t i = 0; scales && scales->is_array() && i < scales->size(); ++i) {
+        const Json& s = (*scales)[i];
+        std::uint32_t factor = 0;
+        // Not a power of two: no level of the view.
+        if (!wholeNumber(&s, 1, 2147483648.0, factor) || (factor & (factor - 1)) != 0) continue;
+        std::size_t k = 0;
+        while ((std::uint32_t{1} << k) < factor) ++k;
+        factors[k] = any = true;
+    }
+    if (!any) factors[0] = true;  // no factors: full resolution only
+    while (iiif.tileLevels < factors.size() && factors[iiif.tileLevels]) ++iiif.tileLevels;
+    return true;
+}
+
+// The levels from the declared tiles, then, from a server that draws regions, coarser ones in the
+// view's own grid while the level before needs more than one view tile.
+void addTiledLevels(const IiifInfo& iiif, TileLayout& layout, std::vector<LevelRequest>& requests) {
+    for (std::size_t k = 0; k < kMaxLevels; ++k) {
+        const bool fromTiles = k < iiif.tileLevels;
+        if (!fromTiles && (iiif.level0 || (k > 0 && layout.levels.back().width <= kRegionTile &&
+                                           layout.levels.back().height <= kRegionTile)))
+            break;
+        GridLevel g;
+        g.width = halvedSide(iiif.width, k);
+        g.height = halvedSide(iiif.height, k);
+        g.tileWidth = fromTiles ? iiif.tileWidth : kRegionTile;
+        g.tileHeight = fromTiles ? iiif.tileHeight : kRegionTile;
+        layout.levels.push_back(g);
+        requests.push_back(LevelRequest{static_cast<std::uint32_t>(k), false});
+    }
+}
+
+// Past its tiles, a level 0 server may still offer the whole picture at the declared sizes: each one
+// that is half the level before gives a level, fetched whole.
+void addWholeLevels(const Json* sizes, TileLayout& layout, std::vector<LevelRequest>& requests) {
+    const auto half = [](std::uint32_t side, std::uint32_t finerSide) {
+        return side == finerSide / 2 || side == (finerSide + 1) / 2;
+    };
+    while (sizes && sizes->is_array() && layout.levels.size() < kMaxLevels &&
+           (layout.levels.back().width > kRegionTile || layout.levels.back().height > kRegionTile)) {
+        const GridLevel finer = layout.levels.back();
+        GridLevel g;
+        bool found = false;
+        for (const Json& size : *sizes) {
+            found = wholeNumber(member(size, "width"), 1, kMaxTileSide, g.width) &&
+                    wholeNumber(member(size, "height"), 1, kMaxTileSide, g.height) &&
+                    half(g.width, finer.width) && half(g.height, finer.height);
+            if (found) break;
+        }
+        if (!found) return;
+        g.tileWidth = g.width;
+        g.tileHeight = g.height;
+        layout.levels.push_back(g);
+        requests.push_back(LevelRequest{0, true});
+    }
+}
+
+// A tile's URL: the region in full-resolution pixels and the size it is drawn at (version 2 gives only
+// the width), or the whole picture at a declared size.
+std::string tileUrl(const IiifInfo& iiif, const GridLevel& g, LevelRequest request, std::uint32_t column,
+                    std::uint32_t row) {
+    const std::string tail = "/0/default." + iiif.format;
+    if (request.whole)
+        return iiif.base + "/full/" + std::to_string(g.width) + "," +
+               (iiif.version3 ? std::to_string(g.height) : std::string()) + tail;
+    const std::uint64_t factor = std::uint64_t{1} << request.scale;
+    const std::uint64_t x = std::uint64_t{column} * g.tileWidth * factor;
+    const std::uint64_t y = std::uint64_t{row} * g.tileHeight * factor;
+    const std::uint64_t w = std::min<std::uint64_t>(std::uint64_t{g.tileWidth} * factor, iiif.width - x);
+    const std::uint64_t h = std::min<std::uint64_t>(std::uint64_t{g.tileHeight} * factor, iiif.height - y);
+    const std::string size = std::to_string(ceilDiv(w, factor)) + "," +
+                             (iiif.version3 ? std::to_string(ceilDiv(h, factor)) : std::string());
+    return iiif.base + "/" + std::to_string(x) + "," + std::to_string(y) + "," + std::to_string(w) + "," +
+           std::to_string(h) + "/" + size + tail;
+}
+
+bool layoutFromInfo(const std::string& infoUrl, const Json& info, TileLayout& layout, std::string& error) {
+    IiifInfo iiif;
+    if (!readVersionAndSize(info, iiif, error) || !readBase(infoUrl, info, iiif, error)) return false;
+    readProfile(info, iiif);
+    if (!readTiles(info, iiif, error)) return false;
+    if (!iiif.tiled && iiif.level0) {
         error = "IIIF info.json: a level 0 server without tiles cannot be read a region at a time";
         return false;
     }
-
     layout = TileLayout();
-    layout.format = version3 ? "iiif 3" : "iiif 2";
-    layout.width = width;
-    layout.height = height;
-    std::vector<std::uint32_t> scale;  // per view level: the scale factor
-    std::vector<bool> declared;        // per view level: from the declared tiles, or region requests
-    for (std::size_t k = 0; k < kMaxLevels; ++k) {
-        const bool fromTiles = k < factors.size() && factors[k] && (k == 0 || declared.back());
-        if (!fromTiles) {
-            // Level 0: only the declared levels. Otherwise region requests, while the level before needs
-            // more than one view tile.
-            if (level0) break;
-            if (k > 0 && layout.levels.back().width <= kRegionTile &&
-                layout.levels.back().height <= kRegionTile)
-                break;
-        }
-        GridLevel g;
-        g.width = halvedSide(width, k);
-        g.height = halvedSide(height, k);
-        g.tileWidth = fromTiles ? tileWidth : kRegionTile;
-        g.tileHeight = fromTiles ? tileHeight : kRegionTile;
-        layout.levels.push_back(g);
-        scale.push_back(static_cast<std::uint32_t>(k));
-        declared.push_back(fromTiles);
-        if (fromTiles && k + 1 < factors.size() && factors[k + 1]) continue;
-        if (level0) break;
-    }
+    layout.format = iiif.version3 ? "iiif 3" : "iiif 2";
+    layout.width = iiif.width;
+    layout.height = iiif.height;
+    layout.scaledRegions = true;
+    std::vector<LevelRequest> requests;
+    addTiledLevels(iiif, layout, requests);
     if (layout.levels.empty()) {
         error = "IIIF info.json: no tiles at full resolution";
         return false;
     }
-    // Past its tiles, a level 0 server may still offer the whole picture at the declared sizes: each
-    // one that is half the level before gives a level, fetched whole.
-    std::vector<bool> whole(layout.levels.size(), false);
-    const JsonValue* sizes = info.find("sizes");
-    while (level0 && sizes && sizes->isArray() && layout.levels.size() < kMaxLevels &&
-           (layout.levels.back().width > kRegionTile || layout.levels.back().height > kRegionTile)) {
-        const GridLevel finer = layout.levels.back();
-        const auto half = [](std::uint32_t side, std::uint32_t finerSide) {
-            return side == finerSide / 2 || side == (finerSide + 1) / 2;
-        };
-        GridLevel g;
-        for (const JsonValue& size : sizes->items)
-            if (wholeNumber(size.find("width"), 1, kMaxTileSide, g.width) &&
-                wholeNumber(size.find("height"), 1, kMaxTileSide, g.height) && half(g.width, finer.width) &&
-                half(g.height, finer.height))
-                break;
-            else
-                g.width = 0;
-        if (g.width == 0) break;
-        g.tileWidth = g.width;
-        g.tileHeight = g.height;
-        layout.levels.push_back(g);
-        scale.push_back(0);
-        whole.push_back(true);
-    }
+    if (iiif.level0) addWholeLevels(member(info, "sizes"), layout, requests);
     const std::vector<GridLevel> levels = layout.levels;
-    layout.tileUrl = [=](std::size_t level, std::uint32_t column, std::uint32_t row) {
-        const GridLevel& g = levels[level];
-        if (whole[level])
-            return base + "/full/" + std::to_string(g.width) + "," +
-                   (version3 ? std::to_string(g.height) : std::string()) + "/0/default." + format;
-        const std::uint64_t factor = std::uint64_t{1} << scale[level];
-        const std::uint64_t x = std::uint64_t{column} * g.tileWidth * factor;
-        const std::uint64_t y = std::uint64_t{row} * g.tileHeight * factor;
-        const std::uint64_t w = std::min<std::uint64_t>(std::uint64_t{g.tileWidth} * factor, width - x);
-        const std::uint64_t h = std::min<std::uint64_t>(std::uint64_t{g.tileHeight} * factor, height - y);
-        const std::string size = std::to_string(ceilDiv(w, factor)) + "," +
-                                 (version3 ? std::to_string(ceilDiv(h, factor)) : std::string());
-        return base + "/" + std::to_string(x) + "," + std::to_string(y) + "," + std::to_string(w) + "," +
-               std::to_string(h) + "/" + size + "/0/default." + format;
+    layout.tileUrl = [iiif, levels, requests](std::size_t level, std::uint32_t column, std::uint32_t row) {
+        return tileUrl(iiif, levels[level], requests[level], column, row);
     };
     return true;
+}
+
+}  // namespace
+
+bool iiifLayout(const std::string& infoUrl, const std::string& infoText, TileLayout& layout,
+                std::string& error) {
+    try {
+        Json info;
+        return parseJson(infoText, info, error) && layoutFromInfo(infoUrl, info, layout, error);
+    } catch (const std::bad_alloc&) {
+        error = "IIIF info.json: out of memory";
+    } catch (...) {
+        error = "IIIF info.json: cannot be read";
+    }
+    return false;
 }
 
 }  // namespace detail

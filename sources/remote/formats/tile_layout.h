@@ -8,8 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "json_reader.h"
-#include "xml_reader.h"
 #include "zelvan_sources.hpp"
 
 namespace zelvan {
@@ -26,6 +24,9 @@ struct TileLayout {
     std::string format;  // as PictureInfo says it
     std::uint32_t width = 0, height = 0;
     std::vector<GridLevel> levels;
+    // Each tile is its region drawn at the size asked (IIIF), so one the server drew a little larger is
+    // scaled to its place; otherwise a larger tile's extra pixels are padding, left unused.
+    bool scaledRegions = false;
     std::function<std::string(std::size_t level, std::uint32_t column, std::uint32_t row)> tileUrl;
 };
 
@@ -39,10 +40,13 @@ constexpr std::size_t kMaxLevels = 64;
 // Level k of a picture: ceil(side / 2^k), each level half the one before, rounded up.
 std::uint32_t halvedSide(std::uint32_t side, std::size_t level);
 
-// IIIF Image API 2 or 3 from its info.json, fetched from `infoUrl`.
-bool iiifLayout(const std::string& infoUrl, const JsonValue& info, TileLayout& layout, std::string& error);
-// Deep Zoom from its descriptor, fetched from `dziUrl`.
-bool dziLayout(const std::string& dziUrl, const XmlElement& image, TileLayout& layout, std::string& error);
+// IIIF Image API 2 or 3 from the text of its info.json, fetched from `infoUrl`; false with a one-line
+// reason when the text is not JSON or says no IIIF picture this reads. Throws nothing.
+bool iiifLayout(const std::string& infoUrl, const std::string& infoText, TileLayout& layout,
+                std::string& error);
+// Deep Zoom from the text of its descriptor (XML, or its JSON form), fetched from `dziUrl`; false with a
+// one-line reason. Throws nothing.
+bool dziLayout(const std::string& dziUrl, const std::string& dziText, TileLayout& layout, std::string& error);
 // A {z}/{x}/{y} template (with {-y}: rows from the bottom), sized by the options.
 bool templateLayout(const std::string& url, const OpenOptions& options, TileLayout& layout,
                     std::string& error);

@@ -1,15 +1,15 @@
 // The descriptor readers on hostile text, and the levels and URLs the formats make of what they read.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <string>
 
-#include "remote/formats/json_reader.h"
+#include "remote/formats/format_json.h"
+#include "remote/formats/format_xml.h"
 #include "remote/formats/tile_layout.h"
-#include "remote/formats/xml_reader.h"
 
 namespace {
 
-using zelvan::sources::detail::JsonValue;
 using zelvan::sources::detail::TileLayout;
 using zelvan::sources::detail::XmlElement;
 
@@ -19,28 +19,51 @@ TEST(RemoteDescriptors, HostileTextIsRefusedWithoutCrashing) {
                                    "[1e]",     "{} {}",      "",          std::string(5u << 20, ' ') + "1",
                                    "\"a\x01\""};
     for (const std::string& text : notJson) {
-        JsonValue v;
+        nlohmann::json v;
         std::string error;
         EXPECT_FALSE(zelvan::sources::detail::parseJson(text, v, error)) << text.substr(0, 20);
-        EXPECT_FALSE(error.empty());
+        EXPECT_EQ(error.rfind("not valid JSON (", 0), 0u) << error;
     }
     std::string deepXml;
     for (int i = 0; i < 10000; ++i) deepXml += "<a>";
-    const std::string notXml[] = {
-        deepXml, "<Image a=\"1\">", "<a></b>", "<!DOCTYPE a><a/>", "<a x=\"&bomb;\"/>", "<a/><b/>", "text"};
+    const std::string notXml[] = {deepXml,
+                                  "<Image a=\"1\">",
+                                  "<a></b>",
+                                  "<!DOCTYPE a><a/>",
+                                  "<a x=\"&bomb;\"/>",
+                                  "<a/><b/>",
+                                  "text",
+                                  "<a " + std::string(300, 'x') + "=\"1\"/>"};
     for (const std::string& text : notXml) {
         XmlElement e;
         std::string error;
         EXPECT_FALSE(zelvan::sources::detail::parseXml(text, e, error)) << text.substr(0, 20);
-        EXPECT_FALSE(error.empty());
+        EXPECT_EQ(error.rfind("not valid XML (", 0), 0u) << error;
     }
-    JsonValue v;
+    // Well-formed but past the bounds: nesting, counts.
+    std::string many = "[0";
+    for (int i = 0; i < 200000; ++i) many += ",0";
+    std::string nested = std::string(33, '[') + std::string(33, ']'), nestedXml;
+    for (int i = 0; i < 18; ++i) nestedXml = "<a>" + nestedXml + "</a>";
+    std::string manyXml = "<a>";
+    for (int i = 0; i < 10000; ++i) manyXml += "<b/>";
+    nlohmann::json v;
+    XmlElement e;
     std::string error;
+    EXPECT_FALSE(zelvan::sources::detail::parseJson(nested, v, error));
+    EXPECT_NE(error.find("nested too deeply"), std::string::npos) << error;
+    EXPECT_FALSE(zelvan::sources::detail::parseJson(many + "]", v, error));
+    EXPECT_NE(error.find("too many values"), std::string::npos) << error;
+    EXPECT_FALSE(zelvan::sources::detail::parseXml(nestedXml, e, error));
+    EXPECT_NE(error.find("nested too deeply"), std::string::npos) << error;
+    EXPECT_FALSE(zelvan::sources::detail::parseXml(manyXml + "</a>", e, error));
+    EXPECT_NE(error.find("too many elements"), std::string::npos) << error;
+    ASSERT_TRUE(zelvan::sources::detail::parseJson(std::string(32, '[') + std::string(32, ']'), v, error));
     ASSERT_TRUE(zelvan::sources::detail::parseJson(
         " {\"a\": [1, -2.5e1, \"\\u00e9\\ud83d\\ude00\", true, null]} ", v, error))
         << error;
-    EXPECT_EQ(v.find("a")->items[1].number, -25);
-    EXPECT_EQ(v.find("a")->items[2].text, "\xC3\xA9\xF0\x9F\x98\x80");
+    EXPECT_EQ(v["a"][1].get<double>(), -25);
+    EXPECT_EQ(v["a"][2].get<std::string>(), "\xC3\xA9\xF0\x9F\x98\x80");
 }
 
 TEST(RemoteDescriptors, IiifLevelsFollowTheServersCompliance) {
@@ -58,11 +81,10 @@ TEST(RemoteDescriptors, IiifLevelsFollowTheServersCompliance) {
     for (const Case& c : {Case{"level0", 5}, Case{"level1", 5}}) {
         std::string text = info;
         text.replace(text.find("LEVEL"), 5, c.level);
-        JsonValue v;
         TileLayout layout;
         std::string error;
-        ASSERT_TRUE(zelvan::sources::detail::parseJson(text, v, error));
-        ASSERT_TRUE(zelvan::sources::detail::iiifLayout("https://h/i/info.json", v, layout, error)) << error;
+        ASSERT_TRUE(zelvan::sources::detail::iiifLayout("https://h/i/info.json", text, layout, error))
+            << error;
         ASSERT_EQ(layout.levels.size(), c.levels) << c.level;
         EXPECT_EQ(layout.tileUrl(2, 2, 2), "https://h/i/4096,2048,904,952/226,/0/default.jpg");
         EXPECT_EQ(layout.tileUrl(3, 0, 0), c.level == "level0"
@@ -70,6 +92,32 @@ TEST(RemoteDescriptors, IiifLevelsFollowTheServersCompliance) {
                                                : "https://h/i/0,0,4096,3000/512,/0/default.jpg");
         EXPECT_EQ(layout.levels[4].width, c.level == "level0" ? 312u : 313u);  // a size rounds down
     }
+}
+
+TEST(RemoteDescriptors, DeepZoomReadsAsXmlOrJson) {
+    const std::string forms[] = {
+        "\xEF\xBB\xBF<?xml version=\"1.0\"?><!-- made by hand --><Image "
+        "xmlns=\"http://schemas.microsoft.com/deepzoom/2008\" TileSize=\"254\" Overlap=\"1\" "
+        "Format=\"jpg\"><Size Width=\"3000\" Height=\"2000\"/></Image>",
+        R"({"Image":{"xmlns":"http://schemas.microsoft.com/deepzoom/2008","Format":"jpg","Overlap":"1",
+            "TileSize":254,"Size":{"Width":"3000","Height":2000}}})"};
+    for (const std::string& text : forms) {
+        TileLayout layout;
+        std::string error;
+        ASSERT_TRUE(zelvan::sources::detail::dziLayout("https://h/p/a.dzi?t=1", text, layout, error))
+            << error;
+        EXPECT_EQ(layout.width, 3000u);
+        ASSERT_EQ(layout.levels.size(), 4u);  // 3000 x 2000 down to 375 x 250
+        EXPECT_EQ(layout.levels[3].height, 250u);
+        EXPECT_EQ(layout.levels[0].overlap, 1u);
+        EXPECT_EQ(layout.tileUrl(1, 2, 3), "https://h/p/a_files/11/2_3.jpg?t=1");
+    }
+    TileLayout layout;
+    std::string error;
+    EXPECT_FALSE(zelvan::sources::detail::dziLayout(
+        "https://h/a.dzi", R"({"Image":{"Format":"jpg","Overlap":1,"TileSize":-254,"Size":{}}})", layout,
+        error));
+    EXPECT_EQ(error.rfind("Deep Zoom descriptor: TileSize", 0), 0u) << error;
 }
 
 }  // namespace

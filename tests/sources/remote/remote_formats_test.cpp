@@ -43,6 +43,15 @@ void expectPicture(zelvan::sources::PictureSource& source, int lossy, std::size_
     }
 }
 
+// The test picture's size and levels, which a template does not say.
+zelvan::sources::OpenOptions templateOptions() {
+    zelvan::sources::OpenOptions options = testOptions();
+    options.templateWidth = kPictureWidth;
+    options.templateHeight = kPictureHeight;
+    options.templateLevels = 4;
+    return options;
+}
+
 TEST(RemoteFormats, EachFormatReadsThePicturesPixels) {
     NEED_SERVERS();
     struct Case {
@@ -58,10 +67,7 @@ TEST(RemoteFormats, EachFormatReadsThePicturesPixels) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.url);
-        zelvan::sources::OpenOptions options = testOptions();
-        options.templateWidth = kPictureWidth;
-        options.templateHeight = kPictureHeight;
-        options.templateLevels = 4;
+        zelvan::sources::OpenOptions options = templateOptions();
         std::string error;
         auto source = openPicture(c.url, options, error);
         ASSERT_TRUE(source) << error;
@@ -84,10 +90,7 @@ TEST(RemoteFormats, TmsCountsRowsFromTheBottom) {
             ASSERT_TRUE(runToEnd({"/bin/cp", "-r", xyz + "/" + std::to_string(z) + "/" + std::to_string(y),
                                   tms + "/" + std::to_string(z) + "/" + std::to_string(rows - 1 - y)}));
     }
-    zelvan::sources::OpenOptions options = testOptions();
-    options.templateWidth = kPictureWidth;
-    options.templateHeight = kPictureHeight;
-    options.templateLevels = 4;
+    zelvan::sources::OpenOptions options = templateOptions();
     std::string error;
     auto source = openPicture(servers().proxied("tms/{z}/{-y}/{x}.jp2"), options, error);
     ASSERT_TRUE(source) << error;
@@ -133,6 +136,42 @@ TEST(RemoteFormats, IiifImageServerAtLevelTwo) {
     ASSERT_TRUE(source) << error;
     EXPECT_EQ(source->levelCount(), 3u);
     expectPicture(*source, 4);
+}
+
+TEST(RemoteFormats, TilesRoundedAFewPixelsLargerAreTaken) {
+    NEED_SERVERS();
+    // A template's tile padded 6 pixels past each side is cut to its place: exact.
+    const std::string vips = findProgram("vips"), www = servers().directory + "/www";
+    ASSERT_TRUE(
+        runToEnd({vips, "embed", www + "/xyz/3/0/0.jp2", www + "/padded.png", "0", "0", "262", "262"}));
+    servers().setRules("/xyz/3/0/0.jp2 redirect 0 /padded.png\n");
+    zelvan::sources::OpenOptions options = templateOptions();
+    std::string error;
+    auto source = openPicture(servers().proxied("xyz/{z}/{y}/{x}.jp2"), options, error);
+    ASSERT_TRUE(source) << error;
+    const Read padded = readRect(*source, 0, 0, 0, 512, 512);
+    ASSERT_TRUE(padded.ok) << source->lastError();
+    EXPECT_EQ(largestDifference(padded, 0, 0, 0, 512, 512), 0);
+    EXPECT_EQ(count(servers().log(), "/xyz/3/0/0.jp2 redirect"), 1u);
+    servers().setRules("");
+
+    if (!servers().iipsrv) GTEST_SKIP() << "needs iipsrv (Debian: iipimage-server)";
+    // 1126 pixels wide: at 1:4 the last column's region is 102 x 1024, asked at 26 pixels wide, which
+    // iipsrv, keeping the region's shape, draws 261 high rather than 256.
+    const std::string narrow = servers().directory + "/narrow.v";
+    ASSERT_TRUE(
+        runToEnd({vips, "crop", servers().directory + "/picture.ppm", narrow, "0", "0", "1126", "1100"}));
+    ASSERT_TRUE(runToEnd({vips, "tiffsave", narrow, www + "/narrow.tif", "--tile", "--pyramid",
+                          "--tile-width", "256", "--tile-height", "256"}));
+    source = openPicture(servers().direct("iipsrv.fcgi?IIIF=narrow.tif/info.json"), testOptions(), error);
+    ASSERT_TRUE(source) << error;
+    ASSERT_EQ(source->levelSize(2).width, 282u);
+    // That column's 26 x 275 pixels: scaled to their place they line up with the picture (within what
+    // JPEG and the server's own rounding at the edge leave: a mean of 6, where cut to their place they
+    // drift by up to 5 rows, a mean of 12).
+    const Read read = readRect(*source, 2, 256, 0, 26, 275);
+    ASSERT_TRUE(read.ok) << source->lastError();
+    EXPECT_LE(largestDifference(read, 2, 256, 0, 26, 275, true), 8);
 }
 
 TEST(RemoteFormats, SecondVisitFetchesNothingAndNoStoreIsNotKept) {

@@ -1,7 +1,6 @@
 #pragma once
-// A small XML reader for descriptors fetched from servers (Deep Zoom's .dzi): elements and their
-// attributes only, bounded in size, depth and count. Document type declarations are refused, so no
-// entity can expand.
+// Descriptors in XML (Deep Zoom's .dzi), read with expat into their elements and attributes, bounded in
+// size, depth and count. Document type declarations are refused, so no entity can expand.
 #include <cstddef>
 #include <map>
 #include <string>
@@ -12,8 +11,8 @@ namespace sources {
 namespace detail {
 
 struct XmlElement {
-    std::string name;  // without its namespace prefix
-    std::map<std::string, std::string> attributes;
+    std::string name;                               // without its namespace prefix
+    std::map<std::string, std::string> attributes;  // by name without prefix; values decoded
     std::vector<XmlElement> children;
 
     // The first child named `childName`; null when there is none.
@@ -28,8 +27,9 @@ struct XmlLimits {
     std::size_t maxElements = 10000;
 };
 
-// Parses `text` into its root element; false with a one-line reason when it is not well-formed as far as
-// this reader looks, or breaks the limits.
+// Parses `text` into its root element (text, comments and processing instructions skipped); false with
+// "not valid XML (<reason> at byte <n>)" when it is not well-formed or breaks the limits. Throws
+// nothing.
 bool parseXml(const std::string& text, XmlElement& root, std::string& error, const XmlLimits& limits = {});
 
 }  // namespace detail
