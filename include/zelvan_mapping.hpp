@@ -11,7 +11,7 @@
  *     zelvan::parseChannel("0:#0000FF:100:4000:sqrt", dapi, error);
  *     zelvan::parseChannel("1:#00FF00:200:9000", gfp, error);
  *     m.channels = {dapi, gfp};
- *     if (!m.validate(layout).empty()) ...              // one line saying what is wrong
+ *     const std::string why = m.validate(layout);   // empty, or one line saying what is wrong
  *
  * Header-only C++17; nothing here calls OpenGL.
  */

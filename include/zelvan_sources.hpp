@@ -3,7 +3,7 @@
  *
  *     zelvan::sources::Opened opened = zelvan::sources::open("slide.tiff");        // or an https URL
  *     if (!opened) { std::fprintf(stderr, "%s\n", opened.error.c_str()); return 1; }
- *     zelvan::TileView view(library, *opened.source);
+ *     zelvan::TileView view(*opened.source);                 // the source outlives the view
  *
  * A path is read through libvips: every format it reads, upright (the orientation tag applied), in sRGB
  * (an embedded ICC profile applied), 16-bit and float samples mapped to 8 bits. A pyramidal file's own
