@@ -33,6 +33,7 @@
 
 #include "zelvan_tiles_source.hpp"
 
+/* Marks Zelvan::sources' exported functions (ZELVAN_SOURCES_STATIC for its static library, as ZELVAN_API). */
 #if defined(ZELVAN_SOURCES_STATIC)
 #define ZELVAN_SOURCES_API
 #elif defined(_WIN32)
@@ -52,9 +53,9 @@ namespace sources {
  * integers over their full range, float and FITS from the picture's own percentiles), from the
  * picture's 0.5th to 99.5th percentiles, or a fixed range in sample units. */
 struct DisplayRange {
-    enum class Mode { Default, Auto, Fixed };
+    enum class Mode { Default, Auto, Fixed }; /* as the format says, percentiles, min to max */
     Mode mode = Mode::Default;
-    double min = 0, max = 0; /* Fixed only */
+    double min = 0, max = 0; /* Fixed only: the sample values shown as 0 and 255 */
 };
 
 /* How open() (and openBands, writePyramid) reads a picture. The defaults suit a viewer. */

@@ -2,7 +2,6 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
-
 #include <zelvan.h>
 
 extern uint32_t width, height;

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <string>
 #include <vector>
-
 #include <zelvan.hpp>
 #include <zelvan_levels.hpp>
 #include <zelvan_mapping.hpp>
