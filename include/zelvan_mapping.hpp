@@ -11,13 +11,18 @@
  *     zelvan::parseChannel("0:#0000FF:100:4000:sqrt", dapi, error);
  *     zelvan::parseChannel("1:#00FF00:200:9000", gfp, error);
  *     m.channels = {dapi, gfp};
- *     if (!m.validate(layout).empty()) ...              // one line saying what is wrong
+ *     const std::string why = m.validate(layout);   // empty, or one line saying what is wrong
  *
  * Header-only C++17; nothing here calls OpenGL.
+ * Errors: results only. Nothing here throws but DisplayMapping::validate, which says so; the parsers and
+ *   defaultMapping catch running out of memory and give their failure result.
+ * Threads: every function may run on any thread, several at once, on objects no other thread changes
+ *   meanwhile.
  */
 #ifndef ZELVAN_MAPPING_HPP
 #define ZELVAN_MAPPING_HPP
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
@@ -28,16 +33,22 @@
 
 namespace zelvan {
 
-/* The type of one sample. Bgra8 is a picture's own colour, blue-green-red-alpha bytes, drawn as it is. */
+/* The type of one sample. Bgra8 is a picture's own colour, blue-green-red-alpha bytes, drawn as it is;
+ * UInt8, UInt16 and Int16 integers, Float32 IEEE single precision, in the machine's byte order. */
 enum class SampleType { Bgra8, UInt8, UInt16, Int16, Float32 };
 
-/* A picture's pixels: `channels` samples of `type` interleaved (Bgra8: 4, the colour's bytes). */
+/* A picture's pixels: `channels` samples of `type` interleaved (Bgra8: 4, the colour's bytes). The
+ * default is a picture of its own colours. */
 struct SampleLayout {
     SampleType type = SampleType::Bgra8;
     unsigned channels = 4;
 };
+/* The most channels a typed picture may have (checkLayout refuses more): a mapping adds up at most this
+ * many channels' shares without overflow. */
 constexpr unsigned kMaxChannels = 64;
 
+/* The bytes of one sample of `type`: 1 for Bgra8 (one of its four bytes) and UInt8, 2 for UInt16 and
+ * Int16, 4 for Float32; 1 for a value outside the enumeration. Threads: any. Cost: a switch. */
 inline std::size_t sampleBytes(SampleType type) noexcept {
     switch (type) {
         case SampleType::UInt16:
@@ -49,10 +60,14 @@ inline std::size_t sampleBytes(SampleType type) noexcept {
             return 1;
     }
 }
+/* The bytes of one pixel of `layout`: sampleBytes(type) x channels (4 for Bgra8); not checked against
+ * checkLayout (a layout it refuses gives its product all the same). Threads: any. Cost: a multiplication. */
 inline std::size_t pixelBytes(const SampleLayout& layout) noexcept {
     return sampleBytes(layout.type) * layout.channels;
 }
-/* Why a layout cannot be drawn, or null when it can. */
+/* Why a layout cannot be drawn (Bgra8 with other than 4 channels, another type with 0 or more than
+ * kMaxChannels, a type outside the enumeration): a static string of one line; null when it can.
+ * Threads: any. Cost: a switch. */
 inline const char* checkLayout(const SampleLayout& layout) noexcept {
     switch (layout.type) {
         case SampleType::Bgra8:
@@ -70,6 +85,9 @@ inline const char* checkLayout(const SampleLayout& layout) noexcept {
 /* t, the sample between the limits (0 to 1), shaped: t, sqrt(t), log10(1000 t + 1) / log10(1001),
  * asinh(10 t) / asinh(10). */
 enum class Curve { Linear, SquareRoot, Log, Asinh };
+/* The colour a single channel's shaped value picks when a mapping has a colormap: None (the channel's own
+ * colour, scaled), Grey (black to white), or the perceptually uniform Viridis, Magma, Inferno and
+ * Cividis (zelvan_mapping_colormaps.hpp), each 256 entries interpolated, from low values to high. */
 enum class Colormap { None, Grey, Viridis, Magma, Inferno, Cividis };
 
 /* A colour, each component 0 to 255 (fractions allowed). */
@@ -97,13 +115,32 @@ struct DisplayMapping {
     Colormap colormap = Colormap::None;
     Rgb nonFinite{255, 0, 255};
 
-    /* Empty when the mapping can draw a picture of `layout`, else one line saying why not. */
+    /* Empty when the mapping can draw a picture of `layout`, else one line saying why not (the first
+     * fault found: the layout, a picture of its own colours, no channel, more channels than the picture,
+     * a colormap with other than one channel, then each channel's index, limits, gamma, curve, colour).
+     * Threads: any. Cost: linear in the channels.
+     * Throws: std::bad_alloc when memory for the line runs out, and nothing else. */
     std::string validate(const SampleLayout& layout) const;
 };
 
 constexpr double kMinGamma = 0.1, kMaxGamma = 10;
 
 namespace detail {
+/* The channel's value for a sample `v`: t between the limits, shaped by the curve, the gamma and the
+ * inversion; 0 to 1. For finite v. */
+inline double limitedT(const ChannelMapping& c, double v) noexcept {
+    return std::clamp((v - c.min) / (c.max - c.min), 0.0, 1.0);
+}
+inline double shapedT(const ChannelMapping& c, double t) noexcept {
+    double y = t;
+    if (c.curve == Curve::SquareRoot) y = std::sqrt(t);
+    // log1p: log10(1000 t + 1) without losing tiny t, which a gamma below 1 would make visible.
+    if (c.curve == Curve::Log) y = std::log1p(1000 * t) / std::log(1001.0);
+    if (c.curve == Curve::Asinh) y = std::asinh(10 * t) / std::asinh(10.0);
+    if (c.gamma != 1) y = std::pow(y, c.gamma);
+    return c.inverted ? 1 - y : y;
+}
+
 inline bool colourInRange(const Rgb& c) noexcept {
     const auto in = [](double v) { return v >= 0 && v <= 255; };  // false for NaN
     return in(c.red) && in(c.green) && in(c.blue);
@@ -138,8 +175,10 @@ inline std::string DisplayMapping::validate(const SampleLayout& layout) const {
 }
 
 /* A mapping for a picture nobody has set one for: one channel grey, else the first three red, green and
- * blue; limits the type's whole range (0 to 1 for floats). */
-inline DisplayMapping defaultMapping(const SampleLayout& layout) {
+ * blue; limits the type's whole range (0 to 1 for floats).
+ * Returns: a mapping without channels for Bgra8, for a layout checkLayout refuses, and when memory runs
+ * out (validate refuses it: "no channel to show"). Threads: any. Cost: at most three channels. */
+inline DisplayMapping defaultMapping(const SampleLayout& layout) noexcept {
     DisplayMapping m;
     if (checkLayout(layout) != nullptr || layout.type == SampleType::Bgra8) return m;
     double low = 0, high = 1;
@@ -154,13 +193,19 @@ inline DisplayMapping defaultMapping(const SampleLayout& layout) {
         c.min = low;
         c.max = high;
         if (shown == 3) c.colour = primaries[i];
-        m.channels.push_back(c);
+        try {
+            m.channels.push_back(c);
+        } catch (...) {  // std::bad_alloc
+            return DisplayMapping{};
+        }
     }
     return m;
 }
 
 // ---- text ----
 
+/* A curve's name as parseCurve and parseChannel read it: "linear", "sqrt", "log" or "asinh"; "?" for a
+ * value outside the enumeration. A static string. Threads: any. Cost: a switch. */
 inline const char* curveName(Curve curve) noexcept {
     switch (curve) {
         case Curve::Linear:
@@ -174,6 +219,8 @@ inline const char* curveName(Curve curve) noexcept {
     }
     return "?";
 }
+/* A colormap's name as parseColormap reads it: "none", "grey", "viridis", "magma", "inferno" or
+ * "cividis"; "?" for a value outside the enumeration. A static string. Threads: any. Cost: a switch. */
 inline const char* colormapName(Colormap map) noexcept {
     switch (map) {
         case Colormap::None:
@@ -191,13 +238,15 @@ inline const char* colormapName(Colormap map) noexcept {
     }
     return "?";
 }
-/* "linear", "sqrt", "log" or "asinh"; false for anything else. */
+/* "linear", "sqrt", "log" or "asinh" (exactly, lower case) into `out`; false, `out` unchanged, for
+ * anything else. Threads: any. Cost: up to four comparisons. */
 inline bool parseCurve(const std::string& text, Curve& out) noexcept {
     for (Curve c : {Curve::Linear, Curve::SquareRoot, Curve::Log, Curve::Asinh})
         if (text == curveName(c)) return out = c, true;
     return false;
 }
-/* "none", "grey" (or "gray"), "viridis", "magma", "inferno" or "cividis"; false for anything else. */
+/* "none", "grey" (or "gray"), "viridis", "magma", "inferno" or "cividis" (exactly, lower case) into
+ * `out`; false, `out` unchanged, for anything else. Threads: any. Cost: up to seven comparisons. */
 inline bool parseColormap(const std::string& text, Colormap& out) noexcept {
     if (text == "gray") return out = Colormap::Grey, true;
     for (Colormap m : {Colormap::None, Colormap::Grey, Colormap::Viridis, Colormap::Magma, Colormap::Inferno,
@@ -231,14 +280,8 @@ bool wholeNumber(const std::string& text, T& out) {
     const std::from_chars_result r = std::from_chars(text.data(), end, out);
     return !text.empty() && r.ec == std::errc() && r.ptr == end;
 }
-}  // namespace detail
-
-/*
- * One channel from "INDEX:#RRGGBB:MIN:MAX[:CURVE[:GAMMA]]" (curve linear, sqrt, log or asinh; a "-" before
- * the curve's name inverts: "2:#FF00FF:0:1000:-log:0.8"). False, with a one-line reason in `error`, when
- * the text is not such; the channel's other checks are validate()'s.
- */
-inline bool parseChannel(const std::string& text, ChannelMapping& out, std::string& error) {
+/* parseChannel's work, which may throw std::bad_alloc. */
+inline bool parseChannelText(const std::string& text, ChannelMapping& out, std::string& error) {
     const std::vector<std::string> f = detail::fields(text);
     ChannelMapping c;
     if (f.size() < 4 || f.size() > 6) {
@@ -275,6 +318,29 @@ inline bool parseChannel(const std::string& text, ChannelMapping& out, std::stri
     }
     out = c;
     return true;
+}
+}  // namespace detail
+
+/*
+ * One channel from "INDEX:#RRGGBB:MIN:MAX[:CURVE[:GAMMA]]" (curve linear, sqrt, log or asinh; a "-" before
+ * the curve's name inverts: "2:#FF00FF:0:1000:-log:0.8"); numbers in the C locale, the colour in
+ * hexadecimal, either case. The result goes to `out`, visible, the rest of it as ChannelMapping's
+ * defaults (curve linear, gamma 1, not inverted).
+ * Returns: false, `out` unchanged, with a one-line reason in `error` when the text is not such (or
+ * "out of memory", or `error` empty when even that cannot be made); the channel's other checks (limits,
+ * gamma's range, the index against the picture) are validate()'s. Threads: any. Cost: linear in text.
+ */
+inline bool parseChannel(const std::string& text, ChannelMapping& out, std::string& error) noexcept {
+    try {
+        return detail::parseChannelText(text, out, error);
+    } catch (...) {  // std::bad_alloc
+        try {
+            error = "out of memory";
+        } catch (...) {
+            error.clear();
+        }
+        return false;
+    }
 }
 
 }  // namespace zelvan

@@ -2,10 +2,19 @@
  * Zelvan for C++: the perceptually uniform colormaps a single-channel mapping can use (viridis, magma,
  * inferno, cividis), as their published 256-entry tables of red, green and blue from 0 to 1.
  *
- * Header-only C++17 data; nothing here calls OpenGL.
+ * Everything here is detail: a program chooses a colormap by its Colormap (zelvan_mapping.hpp) and the
+ * tables apply it. detail::colormapAt gives a colormap's colour at a value, between its two nearest
+ * entries.
+ *
+ * Header-only C++17 data; nothing here calls OpenGL, throws or allocates; the tables are constant, read
+ * from any thread.
  */
 #ifndef ZELVAN_MAPPING_COLORMAPS_HPP
 #define ZELVAN_MAPPING_COLORMAPS_HPP
+
+#include <algorithm>
+
+#include "zelvan_mapping.hpp"
 
 namespace zelvan {
 namespace detail {
@@ -278,6 +287,35 @@ inline constexpr ColormapTable kCividisTable = {
     {0.994847f, 0.892954f, 0.203445f}, {0.995249f, 0.898384f, 0.207561f}, {0.995503f, 0.903866f, 0.212370f}, {0.995737f, 0.909344f, 0.217772f},
 };
 // clang-format on
+
+/* The table of a colormap, or null for None and Grey. */
+inline const ColormapTable* colormapTable(Colormap map) noexcept {
+    switch (map) {
+        case Colormap::Viridis:
+            return &kViridisTable;
+        case Colormap::Magma:
+            return &kMagmaTable;
+        case Colormap::Inferno:
+            return &kInfernoTable;
+        case Colormap::Cividis:
+            return &kCividisTable;
+        default:
+            return nullptr;  // grey: the value itself
+    }
+}
+
+/* Red, green, blue (0 to 255) of a colormap at y (0 to 1), between its two nearest entries. */
+inline void colormapAt(Colormap map, double y, double (&rgb)[3]) noexcept {
+    const ColormapTable* table = colormapTable(map);
+    if (table == nullptr) {
+        rgb[0] = rgb[1] = rgb[2] = 255 * y;
+        return;
+    }
+    const double at = std::clamp(y, 0.0, 1.0) * 255;
+    const int i = std::min(static_cast<int>(at), 254);
+    const double f = at - i;
+    for (int k = 0; k < 3; ++k) rgb[k] = 255 * ((*table)[i][k] * (1 - f) + (*table)[i + 1][k] * f);
+}
 
 }  // namespace detail
 }  // namespace zelvan

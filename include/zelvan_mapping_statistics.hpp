@@ -3,6 +3,9 @@
  * infinities left out (counted apart), for automatic contrast.
  *
  * Header-only C++17; nothing here calls OpenGL.
+ * Errors: results only; nothing here throws (histogramOf gives no bins when memory runs out).
+ * Threads: every function may run on any thread, several at once, on values no other thread changes
+ *   meanwhile.
  */
 #ifndef ZELVAN_MAPPING_STATISTICS_HPP
 #define ZELVAN_MAPPING_STATISTICS_HPP
@@ -18,6 +21,7 @@
 
 namespace zelvan {
 
+/* A channel's samples counted in bins: what TileView::histogram and histogramOf give. */
 struct ChannelHistogram {
     double low = 0, high = 0;           // the least and the greatest finite sample
     std::vector<std::uint64_t> counts;  // bins of equal width from low to high (high in the last)
@@ -25,8 +29,8 @@ struct ChannelHistogram {
     std::uint64_t nonFinite = 0;        // NaN and infinities, left out
 };
 
-/* Limits for a ChannelMapping; found is false when there was no finite sample (or the percentiles make
- * no sense). */
+/* Limits for a ChannelMapping, in sample units (min < max when found); found is false, min and max 0,
+ * when there was no finite sample (or the percentiles make no sense). */
 struct ChannelLimits {
     double min = 0, max = 0;
     bool found = false;
@@ -75,10 +79,13 @@ struct ChannelValues {
 
 }  // namespace detail
 
-/* The values at lowPercent and highPercent (0 to 100, nearest rank) of `values`, which it reorders. A
- * flat channel (both the same) gets max a little above min (by 1, or a millionth of min if more), so
- * that the limits make a valid mapping. */
-inline ChannelLimits percentileLimits(std::vector<float>& values, double lowPercent, double highPercent) {
+/* The values at lowPercent and highPercent (0 to 100, nearest rank) of `values`, finite samples, which
+ * it reorders. A flat channel (both the same) gets max a little above min (by 1, or a millionth of min
+ * if more), so that the limits make a valid mapping.
+ * Returns: not found for no values, or for percentiles not 0 <= low <= high <= 100 (or NaN).
+ * Threads: any, `values` its own meanwhile. Cost: linear in the values on average (two nth_element). */
+inline ChannelLimits percentileLimits(std::vector<float>& values, double lowPercent,
+                                      double highPercent) noexcept {
     ChannelLimits limits;
     if (values.empty() || !(lowPercent >= 0 && lowPercent <= highPercent && highPercent <= 100))
         return limits;
@@ -95,13 +102,20 @@ inline ChannelLimits percentileLimits(std::vector<float>& values, double lowPerc
     return limits;
 }
 
-/* `bins` bins (at least 1) of equal width between the least and greatest of `values`. */
+/* `bins` bins (at least 1) of equal width between the least and greatest of `values`, finite samples;
+ * `nonFinite`, the count of those left out, is passed through.
+ * Returns: all bins 0 and low = high = 0 for no values; no bins at all (counts empty) when memory for
+ * them runs out. Threads: any. Cost: two passes over the values; 8 bytes a bin. */
 inline ChannelHistogram histogramOf(const std::vector<float>& values, std::uint64_t nonFinite,
-                                    unsigned bins) {
+                                    unsigned bins) noexcept {
     ChannelHistogram h;
     h.nonFinite = nonFinite;
     h.samples = values.size();
-    h.counts.assign(std::max(bins, 1u), 0);
+    try {
+        h.counts.assign(std::max(bins, 1u), 0);
+    } catch (...) {  // std::bad_alloc
+        return h;
+    }
     if (values.empty()) return h;
     const auto range = std::minmax_element(values.begin(), values.end());
     h.low = *range.first;

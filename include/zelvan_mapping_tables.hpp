@@ -9,6 +9,11 @@
  * Exactness: every texel within one level of the mapping computed in double.
  *
  * Header-only C++17; nothing here calls OpenGL.
+ * Errors: MappingTables::build throws std::bad_alloc, leaving the tables as they were; nothing else here
+ *   throws.
+ * Threads: build changes the tables and needs them to itself; apply, layout and every const member may
+ *   run on any thread, several at once, while no build runs on the same tables. Tables built share their
+ *   unchanged channels' tables with the `previous` ones, read-only: either may be destroyed first.
  */
 #ifndef ZELVAN_MAPPING_TABLES_HPP
 #define ZELVAN_MAPPING_TABLES_HPP
@@ -36,49 +41,6 @@
 namespace zelvan {
 namespace detail {
 
-/* The channel's value for a sample `v`: t between the limits, shaped by the curve, the gamma and the
- * inversion; 0 to 1. For finite v. */
-inline double limitedT(const ChannelMapping& c, double v) noexcept {
-    return std::clamp((v - c.min) / (c.max - c.min), 0.0, 1.0);
-}
-inline double shapedT(const ChannelMapping& c, double t) noexcept {
-    double y = t;
-    if (c.curve == Curve::SquareRoot) y = std::sqrt(t);
-    // log1p: log10(1000 t + 1) without losing tiny t, which a gamma below 1 would make visible.
-    if (c.curve == Curve::Log) y = std::log1p(1000 * t) / std::log(1001.0);
-    if (c.curve == Curve::Asinh) y = std::asinh(10 * t) / std::asinh(10.0);
-    if (c.gamma != 1) y = std::pow(y, c.gamma);
-    return c.inverted ? 1 - y : y;
-}
-
-inline const ColormapTable* colormapTable(Colormap map) noexcept {
-    switch (map) {
-        case Colormap::Viridis:
-            return &kViridisTable;
-        case Colormap::Magma:
-            return &kMagmaTable;
-        case Colormap::Inferno:
-            return &kInfernoTable;
-        case Colormap::Cividis:
-            return &kCividisTable;
-        default:
-            return nullptr;  // grey: the value itself
-    }
-}
-
-/* Red, green, blue (0 to 255) of a colormap at y (0 to 1), between its two nearest entries. */
-inline void colormapAt(Colormap map, double y, double (&rgb)[3]) noexcept {
-    const ColormapTable* table = colormapTable(map);
-    if (table == nullptr) {
-        rgb[0] = rgb[1] = rgb[2] = 255 * y;
-        return;
-    }
-    const double at = std::clamp(y, 0.0, 1.0) * 255;
-    const int i = std::min(static_cast<int>(at), 254);
-    const double f = at - i;
-    for (int k = 0; k < 3; ++k) rgb[k] = 255 * ((*table)[i][k] * (1 - f) + (*table)[i + 1][k] * f);
-}
-
 /* Packed shares: blue, green and red in 21-bit lanes of 1/128 level; 64 channels of at most 255 levels
  * each add up without a lane overflowing. */
 constexpr unsigned kLaneBits = 21, kLaneFraction = 7;
@@ -101,19 +63,18 @@ constexpr std::uint32_t kCurveEntries = (0x3F800000u >> kCurveShift) + 2;  // t 
 
 }  // namespace detail
 
-/* A DisplayMapping for one SampleLayout, ready to apply. Building costs a table evaluation per possible
- * sample value (65536 for 16-bit channels, about 32000 for floats) per channel; channels whose mapping is
- * unchanged take the tables of the mapping before. */
+/* A DisplayMapping for one SampleLayout, ready to apply. Default-made tables have the default (Bgra8)
+ * layout and no channel: apply refuses them. Building costs a table evaluation per possible sample value
+ * (256 for 8-bit channels, 65536 for 16-bit, about 32000 for floats, and 4097 texels for one float
+ * channel) per visible channel, and that much memory in 8-byte (integers) or 4-byte (floats) entries;
+ * channels whose mapping is unchanged take the tables of the mapping before. Copying shares the tables. */
 class MappingTables {
 public:
-    /* For a mapping that validate(layout) accepts; reuses `previous`'s tables where a channel's mapping is
-     * the same. Throws std::bad_alloc. */
+    /* Makes the tables of `mapping` for pictures of `layout`, which must be a mapping that
+     * mapping.validate(layout) accepts (another makes tables that read past a pixel's samples); reuses
+     * `previous`'s tables (may be null, or these tables) where a channel's mapping is the same.
+     * Throws: std::bad_alloc when memory runs out, the tables then left as they were. Cost: see above. */
     void build(const DisplayMapping& mapping, const SampleLayout& layout, const MappingTables* previous) {
-        layout_ = layout;
-        colormap_ = mapping.colormap;
-        nonFinite_[0] = toByte(mapping.nonFinite.blue);
-        nonFinite_[1] = toByte(mapping.nonFinite.green);
-        nonFinite_[2] = toByte(mapping.nonFinite.red);
         std::vector<Channel> built;
         for (const ChannelMapping& c : mapping.channels) {
             if (!c.visible) continue;
@@ -144,31 +105,43 @@ public:
             }
             built.push_back(std::move(ch));
         }
+        // One float channel: its texel by the shaped value, in kTexelSteps steps.
+        std::vector<std::uint32_t> texels;
+        if (layout.type == SampleType::Float32 && built.size() == 1) {
+            texels.resize(kTexelSteps + 1);
+            for (std::uint32_t i = 0; i <= kTexelSteps; ++i) {
+                double rgb[3];
+                shareAt(built[0].mapping, mapping.colormap, double(i) / kTexelSteps, rgb);
+                const unsigned char texel[4] = {toByte(rgb[2]), toByte(rgb[1]), toByte(rgb[0]), 255};
+                std::memcpy(&texels[i], texel, 4);
+            }
+        }
+        // Nothing below allocates: the tables change all at once or not at all.
+        layout_ = layout;
+        colormap_ = mapping.colormap;
+        nonFinite_[0] = toByte(mapping.nonFinite.blue);
+        nonFinite_[1] = toByte(mapping.nonFinite.green);
+        nonFinite_[2] = toByte(mapping.nonFinite.red);
         channels_.swap(built);
+        texelByValue_.swap(texels);
         for (int i = 0; i < 256; ++i) {
             double rgb[3];
             detail::colormapAt(mapping.colormap, i / 255.0, rgb);
             for (int k = 0; k < 3; ++k) colormapRgb_[i][k] = static_cast<float>(rgb[k]);
         }
-        // One float channel: its texel by the shaped value, in kTexelSteps steps.
-        texelByValue_.clear();
-        if (layout.type == SampleType::Float32 && channels_.size() == 1) {
-            texelByValue_.resize(kTexelSteps + 1);
-            for (std::uint32_t i = 0; i <= kTexelSteps; ++i) {
-                double rgb[3];
-                shareAt(channels_[0].mapping, mapping.colormap, double(i) / kTexelSteps, rgb);
-                const unsigned char texel[4] = {toByte(rgb[2]), toByte(rgb[1]), toByte(rgb[0]), 255};
-                std::memcpy(&texelByValue_[i], texel, 4);
-            }
-        }
     }
 
+    /* The layout the tables were last built for (the default, Bgra8 with 4 channels, before any build):
+     * the samples apply reads. Threads: as the class. Cost: none. */
     const SampleLayout& layout() const noexcept { return layout_; }
 
     /*
      * Maps width x height pixels of samples (rows samplesPitch bytes apart) to texels (rows pitch bytes
-     * apart, blue-green-red-alpha, alpha 255). False, writing nothing, when the samples or their pitch
-     * are not aligned to the sample's size. Cost: about a nanosecond a sample.
+     * apart, blue-green-red-alpha, alpha 255). samples holds layout() samples, pitches are in bytes,
+     * texels has room for height rows of width texels.
+     * Returns: false, writing nothing, when the samples or their pitch are not aligned to the sample's
+     * size, or when the tables were never built (a Bgra8 layout); true otherwise, a zero width or
+     * height writing nothing. Threads: as the class. Cost: about a nanosecond a sample.
      */
     bool apply(const void* samples, std::size_t samplesPitch, std::uint32_t width, std::uint32_t height,
                unsigned char* texels, std::size_t pitch) const noexcept {

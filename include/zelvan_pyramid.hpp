@@ -25,74 +25,11 @@
 #include <vector>
 
 #include "zelvan.hpp"
+#include "zelvan_levels.hpp"
 
 namespace zelvan {
 
 namespace detail {
-
-/* sRGB to linear light in 16 bits, and back. Built once, on first use. */
-struct SrgbTables {
-    std::uint16_t linear[256];
-    std::uint8_t encoded[65536];
-};
-
-inline const SrgbTables& srgbTables() noexcept {
-    static const SrgbTables tables = [] {
-        SrgbTables t{};
-        for (int v = 0; v < 256; ++v) {
-            const double c = v / 255.0;
-            const double linear = c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
-            t.linear[v] = static_cast<std::uint16_t>(std::lround(linear * 65535));
-        }
-        for (int l = 0; l < 65536; ++l) {
-            const double linear = l / 65535.0;
-            const double c = linear <= 0.0031308 ? linear * 12.92 : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
-            t.encoded[l] = static_cast<std::uint8_t>(std::lround(c * 255));
-        }
-        return t;
-    }();
-    return tables;
-}
-
-/* One pixel of the next level from N blue-green-red-alpha pixels (4 inside the image, fewer at an
- * odd last row or column): colour averaged in linear light and weighted by alpha, so transparent
- * pixels lend it nothing; alpha averaged. */
-template <typename... Pixel>
-inline void averagePixels(const SrgbTables& t, unsigned char* out, Pixel... pixels) noexcept {
-    constexpr unsigned n = sizeof...(pixels);
-    const unsigned alphaSum = (0u + ... + pixels[3]);
-    out[3] = static_cast<unsigned char>((alphaSum + n / 2) / n);
-    if (alphaSum == 255 * n || alphaSum == 0) {  // opaque (the usual case) or invisible: plain average
-        for (int c = 0; c < 3; ++c) out[c] = t.encoded[((0u + ... + t.linear[pixels[c]]) + n / 2) / n];
-        return;
-    }
-    const double perAlpha = 1.0 / alphaSum;
-    for (int c = 0; c < 3; ++c) {
-        const std::uint32_t sum = (0u + ... + (std::uint32_t{t.linear[pixels[c]]} * pixels[3]));
-        out[c] = t.encoded[static_cast<std::uint32_t>(sum * perAlpha + 0.5)];
-    }
-}
-
-/* One row of the next level from one or two rows (bottom null at an odd last row) of width pixels;
- * an odd last column averages the pixels there are. */
-inline void halveRows(const unsigned char* top, const unsigned char* bottom, std::uint32_t width,
-                      unsigned char* out) noexcept {
-    const SrgbTables& t = srgbTables();
-    std::uint32_t x = 0;
-    for (; x + 1 < width; x += 2, top += 8, out += 4) {
-        if (bottom != nullptr) {
-            averagePixels(t, out, top, top + 4, bottom, bottom + 4);
-            bottom += 8;
-        } else {
-            averagePixels(t, out, top, top + 4);
-        }
-    }
-    if (x == width) return;
-    if (bottom != nullptr)
-        averagePixels(t, out, top, bottom);
-    else
-        averagePixels(t, out, top);
-}
 
 /* Rows of one level made but not yet uploaded: at most one band of kBlockSide. */
 struct Carry {
@@ -154,18 +91,12 @@ public:
     Pyramid(const Pyramid&) = delete;
     Pyramid& operator=(const Pyramid&) = delete;
 
-    /* The number of levels of a width x height pyramid, the full image included: 1 + ceil(log2) of
-     * the longer side; 1 for a side of 0. */
+    /* zelvan_levels.hpp's levelCount and levelSide, the rule the levels are made by. */
     static std::size_t levelCount(std::uint32_t width, std::uint32_t height) noexcept {
-        std::size_t count = 1;
-        for (std::uint32_t side = std::max(width, height); width != 0 && height != 0 && side > 1; ++count)
-            side = side / 2 + side % 2;
-        return count;
+        return zelvan::levelCount(width, height);
     }
-    /* A side of level k for a side of the full image: halved k times, rounded up each time. */
     static constexpr std::uint32_t levelSide(std::uint32_t side, std::size_t k) noexcept {
-        for (; k > 0 && side > 1; --k) side = side / 2 + side % 2;
-        return side;
+        return zelvan::levelSide(side, k);
     }
     /* The bytes of texture memory every level of a width x height pyramid holds once uploaded. */
     static std::uint64_t textureBytes(std::uint32_t width, std::uint32_t height) noexcept {

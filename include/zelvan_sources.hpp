@@ -3,7 +3,7 @@
  *
  *     zelvan::sources::Opened opened = zelvan::sources::open("slide.tiff");        // or an https URL
  *     if (!opened) { std::fprintf(stderr, "%s\n", opened.error.c_str()); return 1; }
- *     zelvan::TileView view(library, *opened.source);
+ *     zelvan::TileView view(*opened.source);                 // the source outlives the view
  *
  * A path is read through libvips: every format it reads, upright (the orientation tag applied), in sRGB
  * (an embedded ICC profile applied), 16-bit and float samples mapped to 8 bits. A pyramidal file's own
@@ -14,6 +14,11 @@
  *
  * This is the companion library Zelvan::sources (libzelvan_sources), built where libvips (and, for
  * URLs, libcurl) are found. libzelvan itself needs none of them.
+ *
+ * Errors: no function here throws; failures are an empty result with one line saying why.
+ * Threads: open, parseDisplayRange and the sources they give may be used from any thread; a source's
+ *   reads from several at once (as TileView's workers make them). Every remote picture of a process
+ *   shares one thread that runs its transfers, started with the first and ended with the last.
  */
 #ifndef ZELVAN_SOURCES_HPP
 #define ZELVAN_SOURCES_HPP
@@ -28,6 +33,7 @@
 
 #include "zelvan_tiles_source.hpp"
 
+/* Marks Zelvan::sources' exported functions (ZELVAN_SOURCES_STATIC for its static library, as ZELVAN_API). */
 #if defined(ZELVAN_SOURCES_STATIC)
 #define ZELVAN_SOURCES_API
 #elif defined(_WIN32)
@@ -47,16 +53,24 @@ namespace sources {
  * integers over their full range, float and FITS from the picture's own percentiles), from the
  * picture's 0.5th to 99.5th percentiles, or a fixed range in sample units. */
 struct DisplayRange {
-    enum class Mode { Default, Auto, Fixed };
+    enum class Mode { Default, Auto, Fixed }; /* as the format says, percentiles, min to max */
     Mode mode = Mode::Default;
-    double min = 0, max = 0; /* Fixed only */
+    double min = 0, max = 0; /* Fixed only: the sample values shown as 0 and 255 */
 };
 
+/* How open() (and openBands, writePyramid) reads a picture. The defaults suit a viewer. */
 struct OpenOptions {
     /* The cache of pyramids written for large plain pictures and of fetched tiles. Empty:
      * $XDG_CACHE_HOME/zelvan, or ~/.cache/zelvan. */
     std::string cacheDirectory;
-    /* The cache's size limit in bytes, the least recently used files removed past it; 0: no limit. */
+    /* The cache's size limit in bytes, the least recently used files (by modification time, which a use
+     * refreshes) removed past it; 0: no limit. What counts: the sizes (st_size) of the regular files
+     * under a cache directory of Zelvan's own (one it made, marked by its CACHEDIR.TAG, which does not
+     * count): pyramids, response bodies kept by URL, in any subdirectory; in a directory the caller
+     * named that is not Zelvan's own, only the pyramids at its top. Files being written count once in
+     * place; files this process uses are never removed, so the cache may stay above the limit while
+     * they are. Enforced when the picture opens, after a pyramid is written, and each time fetched
+     * bodies of about a sixteenth of the limit have been stored. */
     std::uint64_t cacheLimitBytes = std::uint64_t{10} << 30;
     /* Keep fetched tiles in the cache (a server's "Cache-Control: no-store" is honoured either way). */
     bool cacheRemote = true;
@@ -78,8 +92,15 @@ struct OpenOptions {
     bool rawSamples = false;
 
     /* Remote pictures: how long a request may wait for the server to connect or to send more bytes
-     * before it fails, and how many requests run at once to one host (to a host that answers over
-     * HTTP/2, where they share one connection, four times as many). */
+     * before it fails (for good: resets, refused connections and 5xx answers are what is tried again, up
+     * to three attempts in all, after a back-off), and how many requests run at once
+     * to one host, counted across every remote picture of the process (to a host that answers over
+     * HTTP/2, where they share one connection, four times as many); 0 counts as 1. More wait in the
+     * order asked. The tile view bounds them too: each of its workers (4 on a machine of up to 4
+     * hardware threads, TileViewOptions::workers) reads one view tile at a time and asks at once for
+     * the server tiles it covers, 4 for 256-pixel tiles aligned with its 512-pixel ones: a view then
+     * has at most 4 x 4 = 16 requests of its own under way or waiting (briefly more while a cancelled
+     * read's are taken off), so a requestsPerHost above that changes nothing for one view. */
     std::chrono::milliseconds timeout{std::chrono::seconds(30)};
     unsigned requestsPerHost = 6;
     /* A PEM file of certificate authorities to trust over https besides the system's, for servers whose
@@ -105,55 +126,96 @@ struct OpenOptions {
     std::function<void(double done)> progress;
 };
 
-/* What is known of an opened picture. */
+/* What is known of an opened picture, fixed once it is open. */
 struct PictureInfo {
-    std::uint32_t width = 0, height = 0; /* level 0, after orientation */
-    unsigned bands = 0;                  /* in the file: 1 grey, 3 RGB, 4 RGBA, or more */
-    unsigned bitsPerSample = 8;
-    bool floatSamples = false;
-    bool signedSamples = false;
-    std::vector<TileSize> levels;    /* as the tile source gives them, finest first */
-    bool orientationApplied = false; /* the file's orientation tag turned the picture */
-    std::string format;              /* "png", "tiff", "iiif 3", "dzi", "xyz", ... */
-    bool remote = false;
+    std::uint32_t width = 0, height = 0; /* level 0 in pixels, after orientation */
+    unsigned bands = 0;                  /* in the file: 1 grey, 2 grey and alpha, 3 RGB, 4 RGBA, or more */
+    unsigned bitsPerSample = 8;          /* in the file, per band */
+    bool floatSamples = false;           /* complex samples count as float */
+    bool signedSamples = false;          /* true for float too */
+    std::vector<TileSize> levels;        /* as the tile source gives them, finest first */
+    bool orientationApplied = false;     /* the file's orientation tag turned the picture */
+    /* What was read: on disk, libvips' loader without its "load" ("png", "jpeg", "tiff", "webp",
+     * "heif", "jp2k", "openslide", "fits", "gif", "svg", "pdf", "magick", "vips", ...), a large plain
+     * picture keeping its own though it is read through its cached pyramid; on a server, "iiif 2",
+     * "iiif 3", "dzi", "tiff" (a TIFF by range requests; bands 3 for the tiled formats), or "xyz" and
+     * "tms" for templates (rows from the top, from the bottom). */
+    std::string format;
+    bool remote = false; /* read over http or https */
 };
 
-/* What has moved over the network so far (all zero for a picture on disk). */
+/*
+ * What one picture's transfers have done since it was opened, its descriptor's included (all zero for a
+ * picture on disk). The counts are of this process's attempts, not of what a server logs: an attempt
+ * is counted when it is handed to libcurl, before any byte is sent, so a server sees fewer requests
+ * than `requests` when attempts are cancelled while they wait to connect or for a connection to share,
+ * and a read a view no longer wants is cancelled at once (`cancelled`). A server tile several reads
+ * want is fetched once; a redirect followed is one attempt.
+ */
 struct TransferStats {
+    /* Attempts handed to libcurl and not ended: connecting, waiting for a connection, sending or
+     * receiving. Requests waiting for their host's turn (requestsPerHost) or for a retry are not in it. */
     std::size_t requestsInFlight = 0;
+    /* Attempts handed to libcurl: each retry counts again; requests cancelled while queued, and bodies
+     * found in the cache, do not count; attempts cancelled before their request was sent do. */
     std::uint64_t requests = 0;
-    std::uint64_t bytesFetched = 0; /* from the network, not from the cache */
+    /* Body bytes libcurl delivered (after any Content-Encoding is undone, headers left out), of every
+     * attempt: bodies cut off by a cancellation, a stall or a failure, and error pages' bodies, count
+     * as far as they came. Not the bytes on the wire. */
+    std::uint64_t bytesFetched = 0;
+    /* Body bytes read from the cache instead of the network (descriptors, server tiles, TIFF blocks). */
     std::uint64_t bytesFromCache = 0;
-    std::uint64_t cancelled = 0; /* requests stopped because their tile was no longer wanted */
+    /* Requests ended by a cancellation, whether queued, waiting for a retry or under way (each once,
+     * however many attempts it had made); and those still running when the last picture closed. */
+    std::uint64_t cancelled = 0;
+    /* Requests that failed for good (after their retries, or at once where a retry cannot help: a 4xx
+     * answer, a body too large, a certificate refused), and server tiles that came but could not be
+     * decoded. An answer asking to retry later (429 or 503 with Retry-After) is neither failed nor
+     * cancelled: the view tries that tile again after the time asked. */
     std::uint64_t failed = 0;
-    /* Connections opened for these requests: with kept connections at most requestsPerHost to a host
-     * over HTTP/1.1, one over HTTP/2, which carries four times as many requests at once. */
+    /* Connections libcurl opened for these attempts (0 for an attempt that reused one): with kept
+     * connections at most requestsPerHost to a host over HTTP/1.1, one over HTTP/2, which carries four
+     * times as many requests at once. */
     std::uint64_t connections = 0;
 };
 
-/* A picture's tile source: reads are safe from several threads at once, as TileView asks. */
+/* A picture's tile source: reads are safe from several threads at once, as TileView asks; it must
+ * outlive every view made from it. */
 class PictureSource : public TileSource {
 public:
+    /* What is known of the picture; the same object, unchanged, for the source's life. Any thread.
+     * Cost: none. Never throws. */
     virtual const PictureInfo& info() const = 0;
-    /* Why the last read that failed failed, in one line; empty if none has. */
+    /* Why the last read that failed failed, in one line; empty if none has. Any thread. Throws
+     * std::bad_alloc only when the copy cannot be made. */
     virtual std::string lastError() const = 0;
+    /* The counts so far (see TransferStats), each read atomically but not all at one instant. Any
+     * thread, as often as every frame. Cost: a few atomic loads. Never throws. */
     virtual TransferStats transfers() const { return {}; }
 };
 
+/* What open() gives: a source, or why there is none. */
 struct Opened {
-    std::unique_ptr<PictureSource> source;
-    std::string error; /* one line, when source is empty */
+    std::unique_ptr<PictureSource> source; /* empty when the picture cannot be opened */
+    std::string error;                     /* one line naming the picture, when source is empty */
     explicit operator bool() const noexcept { return source != nullptr; }
 };
 
 /* Opens a path or an http(s) URL. Never throws: a picture that cannot be opened gives an empty source
- * and the reason in one line. Opening a large plain picture the first time writes its pyramid into
- * the cache, which takes as long as reading it; should SIGINT, SIGTERM or SIGHUP stop the program
- * meanwhile, the file being written is removed first (the handler then calls the one the program had
- * set, or ends the program as the signal would have). */
+ * and the reason in one line.
+ * Cost: a picture on disk, its header and levels (no pixel, but that a small plain picture is decoded
+ * whole, up to plainPictureLimitBytes); a remote one, its descriptor (or the first blocks of a TIFF)
+ * over the network, up to `timeout` per attempt. Opening a large plain picture the first time writes
+ * its pyramid into the cache, which takes as long as reading it; should SIGINT, SIGTERM or SIGHUP stop
+ * the program meanwhile, the file being written is removed first (the handler then calls the one the
+ * program had set, or ends the program as the signal would have).
+ * Threads: any, several at once, but for one: two threads of one process opening the same large plain
+ * picture before its pyramid is cached write the same temporary files; open it on one thread first.
+ * options.progress is called on the calling thread, options.warning also later from the reads. */
 ZELVAN_SOURCES_API Opened open(const std::string& pathOrUrl, const OpenOptions& options = {});
 
-/* "auto" or "MIN,MAX" (MIN < MAX, both finite) as a DisplayRange; false, with the reason, otherwise. */
+/* "auto" or "MIN,MAX" (MIN < MAX, both finite, in sample units) as a DisplayRange (Auto or Fixed);
+ * false, `range` unchanged, with the reason in one line in `error`, otherwise. Any thread. Never throws. */
 ZELVAN_SOURCES_API bool parseDisplayRange(const std::string& text, DisplayRange& range, std::string& error);
 
 }  // namespace sources

@@ -11,6 +11,10 @@
  *
  * The pixels are those open() gives: upright, in sRGB, 8 bits a sample with alpha, as the options'
  * display range says. Part of Zelvan::sources (zelvan_sources.hpp).
+ *
+ * Errors: nothing here throws; failures are an empty result or false with one line saying why.
+ * Threads: openBands and writePyramid may run on any thread, several at once (as open(), with its one
+ *   exception); a BandReader is used from one thread at a time, any one.
  */
 #ifndef ZELVAN_SOURCES_BANDS_HPP
 #define ZELVAN_SOURCES_BANDS_HPP
@@ -31,34 +35,43 @@ class BandReader {
 public:
     virtual ~BandReader() = default;
     /* The picture; its levels are those the file holds (one for a plain picture), not those open()
-     * would read it through. */
+     * would read it through. The same object, unchanged, for the reader's life. Cost: none. Never
+     * throws. */
     virtual const PictureInfo& info() const = 0;
     /* Decodes the next `rows` rows into `pixels`: info().width * 4 bytes a row, `pitch` bytes apart,
      * blue-green-red-alpha in memory. Returns how many were written: `rows`, fewer at the bottom, 0
      * past it. A failure (pixels that cannot be decoded) returns 0 and leaves its reason in error(),
-     * one line naming the file; every later call returns 0. Never throws. */
+     * one line naming the file; every later call returns 0. Never throws.
+     * Cost: decoding those rows, no more. */
     virtual std::uint32_t readRows(unsigned char* pixels, std::size_t pitch, std::uint32_t rows) = 0;
-    /* Why the reading stopped before the bottom; empty while it has not. */
+    /* Why the reading stopped before the bottom, one line naming the file; empty while it has not (and
+     * at the bottom). Throws std::bad_alloc only when the copy cannot be made. */
     virtual std::string error() const = 0;
 };
 
+/* What openBands() gives: a reader, or why there is none. */
 struct OpenedBands {
-    std::unique_ptr<BandReader> reader;
-    std::string error; /* one line, when reader is empty */
+    std::unique_ptr<BandReader> reader; /* empty when the picture cannot be opened */
+    std::string error;                  /* one line naming the file, when reader is empty */
     explicit operator bool() const noexcept { return reader != nullptr; }
 };
 
 /* Opens the picture file at `path` (not a URL) to be read top to bottom; of the options only the
  * display range and the warning handler count. Reads its header only: nothing is decoded or written
- * to the cache. Never throws. */
+ * to the cache. Never throws. Cost: reading the header (and a TIFF's directories). */
 ZELVAN_SOURCES_API OpenedBands openBands(const std::string& path, const OpenOptions& options = {});
 
 /* Writes the picture file at `path` as a pyramidal tiled TIFF at `pyramidPath`, the pyramid open()
  * writes into its cache: levels each half the one before down to the first within 512 x 512,
  * averaged in linear light, in tiles of 512 compressed with zstd; a BigTIFF past 3 GB of pixels. It
  * is written under a temporary name and renamed into place when complete. The options' display
- * range, warning handler and progress count. False, with the reason in one line, when the picture
- * cannot be read or the file cannot be written. Never throws. */
+ * range, warning handler and progress count (progress told 0 to 1 on the calling thread). False, with
+ * the reason in one line naming the picture, when the picture cannot be read or the file cannot be
+ * written; nothing is then left at `pyramidPath` (an older file there stays). Never throws.
+ * Cost: decoding the picture once, and writing about 4/3 of its pixels compressed, twice (each level
+ * a file, then the levels joined into one). Should SIGINT, SIGTERM or SIGHUP stop the
+ * program meanwhile, the temporary files are removed first, as for open(). Threads: any, but not two
+ * writing the same pyramidPath at once (they share temporary names). */
 ZELVAN_SOURCES_API bool writePyramid(const std::string& path, const std::string& pyramidPath,
                                      const OpenOptions& options, std::string& error);
 

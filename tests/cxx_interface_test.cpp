@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "gl_test_environment.h"
+#include "zelvan_levels.hpp"
 #include "zelvan_pyramid.hpp"
 
 namespace {
@@ -369,3 +370,35 @@ TEST_F(CxxInterface, PyramidLevelsTakeNoColourFromTransparentPixels) {
 }
 
 }  // namespace
+
+// zelvan_levels.hpp's halving rule is the one a Pyramid's levels follow: each level ceil(side / 2^k), the
+// next one always a halving of it, down to 1 x 1 at levelCount - 1, and nothing past that.
+TEST_F(CxxInterface, PyramidLevelsFollowTheHalvingRuleOfZelvanLevels) {
+    for (const auto size : {std::array<std::uint32_t, 2>{1, 1}, {2, 1}, {7, 3}, {513, 1025}, {1000, 9}}) {
+        const zelvan::Pyramid pyramid(size[0], size[1]);
+        ASSERT_TRUE(pyramid);
+        ASSERT_EQ(pyramid.levels(), zelvan::levelCount(size[0], size[1]));
+        for (std::size_t k = 0; k < pyramid.levels(); ++k) {
+            const zelvan::Image& level = pyramid.level(k);
+            for (int axis = 0; axis < 2; ++axis) {
+                const std::uint32_t side = axis == 0 ? level.width() : level.height();
+                EXPECT_EQ(side, (size[axis] + (std::uint64_t{1} << k) - 1) >> k) << size[axis] << " at " << k;
+                EXPECT_EQ(zelvan::levelSide(size[axis], k), side);
+                if (k > 0) {
+                    const zelvan::Image& finer = pyramid.level(k - 1);
+                    EXPECT_TRUE(zelvan::isHalving(axis == 0 ? finer.width() : finer.height(), side));
+                }
+            }
+        }
+        const zelvan::Image& last = pyramid.level(pyramid.levels() - 1);
+        EXPECT_EQ(std::max(last.width(), last.height()), 1u);
+    }
+    EXPECT_EQ(zelvan::levelCount(0xFFFFFFFFu, 1), 33u);
+    EXPECT_LE(zelvan::levelCount(0xFFFFFFFFu, 1), zelvan::kMaxLevels);
+    EXPECT_EQ(zelvan::levelSide(0xFFFFFFFFu, 32), 1u);
+    // Either rounding is a halving; one pixel off either is not, unless allowed as slack.
+    EXPECT_TRUE(zelvan::isHalving(7, 3) && zelvan::isHalving(7, 4) && zelvan::isHalving(8, 4));
+    EXPECT_FALSE(zelvan::isHalving(7, 2) || zelvan::isHalving(7, 5) || zelvan::isHalving(8, 5));
+    EXPECT_TRUE(zelvan::isHalving(7, 2, 1) && zelvan::isHalving(7, 5, 1) && zelvan::isHalving(0, 1, 1));
+    EXPECT_FALSE(zelvan::isHalving(7, 6, 1) || zelvan::isHalving(0xFFFFFFFFu, 0xFFFFFFFFu, 1));
+}
