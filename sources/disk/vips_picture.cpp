@@ -18,6 +18,7 @@
 #include "disk/pixels/vips_bands.h"
 #include "disk/pixels/vips_display.h"
 #include "disk/pixels/vips_samples.h"
+#include "vips/pixel_rows.h"
 #include "vips/vips_session.h"
 
 namespace zelvan {

@@ -7,8 +7,7 @@
 #include <cstring>
 #include <mutex>
 #include <set>
-
-#include "vips_session.h"
+#include <sstream>
 
 namespace zelvan {
 namespace sources {
@@ -18,7 +17,7 @@ namespace {
 
 // Guards every collector's messages and the list of collectors for worker threads.
 std::mutex collectorsMutex;
-std::vector<WarningCollector*> forWorkers;  // those made with `workers`, oldest first
+std::vector<WarningCollector*> forWorkers;  // those made with `workers`
 thread_local WarningCollector* threadCollector = nullptr;
 
 // Lines told already, in this process; past this many no more are kept, nor told.
@@ -47,12 +46,27 @@ void keepMessage(const char*, int level, const char* message, void*) {
     try {
         const std::lock_guard<std::mutex> lock(collectorsMutex);
         WarningCollector* collector = threadCollector;
-        if (collector == nullptr && !forWorkers.empty()) collector = forWorkers.back();
+        // libvips' workers log for whichever operation they run: theirs is known only while one
+        // operation has workers. With two, a message might be either's, and is dropped rather than
+        // told as the wrong picture's.
+        if (collector == nullptr && forWorkers.size() == 1) collector = forWorkers.front();
         if (collector == nullptr) return;
         std::vector<std::string>& messages = collector->messages_;
         if (std::find(messages.begin(), messages.end(), line) == messages.end()) messages.push_back(line);
     } catch (...) {  // out of memory: the message is lost, nothing else
     }
+}
+
+std::string oneLine(const std::string& text) {
+    std::istringstream lines(text);
+    std::string line, joined;
+    while (std::getline(lines, line)) {
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        if (line.empty() || joined.find(line) != std::string::npos) continue;
+        if (!joined.empty()) joined += "; ";
+        joined += line;
+    }
+    return joined;
 }
 
 void catchVipsMessages() {

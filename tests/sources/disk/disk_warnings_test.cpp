@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vips/vips8>
 
+#include "png_chunks.h"
 #include "run_program.h"
 #include "zelvan_sources_bands.hpp"
 
@@ -32,16 +33,8 @@ void writeBytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-std::string bigEndian(std::uint32_t value) {
-    return {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
-}
-
-std::string pngChunk(const std::string& type, const std::string& data) {
-    const std::string typed = type + data;
-    const auto crc =
-        std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(typed.data()), uInt(typed.size())));
-    return bigEndian(std::uint32_t(data.size())) + typed + bigEndian(crc);
-}
+using png_chunks::bigEndian;
+using png_chunks::pngChunk;
 
 // An 8-bit RGB PNG of the test pattern with `before` (chunks) ahead of its pixels, whose compressed
 // stream holds `extraRows` rows more than the picture has.
