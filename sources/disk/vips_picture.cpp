@@ -112,7 +112,7 @@ struct VipsPicture::State {
         std::call_once(mapped, [this] {
             // Percentiles are summed on libvips' worker threads: what they log belongs here too.
             WarningCollector workers(true);
-            mapping = chooseMapping(first, fits, range, [this] { return sample(); });
+            mapping = chooseMapping(first, fits, range, [&] { return collectedBy(sample(), workers); });
         });
         return mapping;
     }

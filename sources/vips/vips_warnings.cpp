@@ -1,13 +1,12 @@
 #include "vips_warnings.h"
 
-#include <vips/vips.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <vips/vips8>
 
 namespace zelvan {
 namespace sources {
@@ -100,6 +99,42 @@ std::vector<std::string> WarningCollector::take() {
     std::vector<std::string> taken;
     taken.swap(messages_);
     return taken;
+}
+
+// One worker's region of the image collected from, and the collector its computations log to.
+struct CollectingRegion {
+    static void* start(VipsImage*, void* in, void*) { return vips_region_new(static_cast<VipsImage*>(in)); }
+    static int stop(void* region, void*, void*) {
+        g_object_unref(region);
+        return 0;
+    }
+    // The pixels asked for, taken from the image below while this thread's messages go to `collector`.
+    static int generate(VipsRegion* out, void* region, void*, void* collector, gboolean*) {
+        WarningCollector* const outer = threadCollector;
+        threadCollector = static_cast<WarningCollector*>(collector);
+        auto* in = static_cast<VipsRegion*>(region);
+        const int result =
+            vips_region_prepare(in, &out->valid) != 0 ||
+                    vips_region_region(out, in, &out->valid, out->valid.left, out->valid.top) != 0
+                ? -1
+                : 0;
+        threadCollector = outer;
+        return result;
+    }
+};
+
+vips::VImage collectedBy(const vips::VImage& image, WarningCollector& collector) {
+    VipsImage* in = image.get_image();
+    vips::VImage result(vips_image_new());
+    VipsImage* out = result.get_image();
+    if (vips_image_pipelinev(out, VIPS_DEMAND_STYLE_THINSTRIP, in, nullptr) != 0 ||
+        vips_image_generate(out, CollectingRegion::start, CollectingRegion::generate, CollectingRegion::stop,
+                            in, &collector) != 0)
+        throw vips::VError();
+    // The image below lives as long as this one reads it.
+    g_object_ref(in);
+    g_signal_connect_swapped(out, "close", G_CALLBACK(g_object_unref), in);
+    return result;
 }
 
 WarningSink::WarningSink(std::string name, std::function<void(const std::string&)> handler)

@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+namespace vips {
+class VImage;
+}
+
 namespace zelvan {
 namespace sources {
 namespace detail {
@@ -48,6 +52,12 @@ private:
     WarningCollector* outer_;
     bool workers_;
 };
+
+// `image` as it is, its pixels computed with `collector` as the collector of whichever thread computes
+// them: libvips' workers, running a save or a sum over it, then log to that picture's own, however
+// many operations have workers at once. The collector must outlive every computation of the result.
+// Throws vips::VError when libvips cannot make it.
+vips::VImage collectedBy(const vips::VImage& image, WarningCollector& collector);
 
 // Where a picture's warnings go: each as "<name>: <message>", each line once in the process, to the
 // handler the options gave (on the thread that read) or else to stderr. Thread-safe.

@@ -6,8 +6,10 @@
 
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <mutex>
+#include <thread>
 #include <vips/vips8>
 
 #include "png_chunks.h"
@@ -223,6 +225,70 @@ TEST_F(DiskWarnings, PixelsThatCannotBeDecodedStillFailOnlyWhereTheyAre) {
     EXPECT_EQ(pixels[(31 * 32 + 31) * 4 + 1], sample(63, 31, 1));
     const std::lock_guard<std::mutex> lock(mutex);
     EXPECT_TRUE(told.empty()) << ::testing::PrintToString(told);  // a failure is no warning
+}
+
+// Two pyramids written at once: one waits at its first step, its collector of libvips' workers open,
+// while the other is written whole; what the second's workers log as they decode its pixels (too
+// much image data) is still its own, and the first's is its own.
+TEST_F(DiskWarnings, PyramidsWrittenAtOnceAreEachToldTheirOwn) {
+    // A JPEG's notes would do for the first but for libvips' one error buffer, where they wait for
+    // whichever picture looks next (vips_session.h): a bad tRNS chunk, then, after the header.
+    const std::string first = scratch.file("large-trns.png"), second = scratch.file("overlong.png");
+    pattern().zoom(16, 16).pngsave(first.c_str());
+    std::string damaged = bytesOf(first);
+    damaged.insert(33, pngChunk("tRNS", std::string("\0\1\2", 3)));
+    writeBytes(first, damaged);
+    writeBytes(second, png("", 3));
+
+    struct Told {
+        std::mutex mutex;
+        std::vector<std::string> lines;
+    } toldFirst, toldSecond;
+    zelvan::sources::OpenOptions firstOptions, secondOptions;
+    firstOptions.warning = [&](const std::string& line) {
+        const std::lock_guard<std::mutex> lock(toldFirst.mutex);
+        toldFirst.lines.push_back(line);
+    };
+    secondOptions.warning = [&](const std::string& line) {
+        const std::lock_guard<std::mutex> lock(toldSecond.mutex);
+        toldSecond.lines.push_back(line);
+    };
+    std::promise<void> waiting, secondWritten;
+    std::shared_future<void> secondDone = secondWritten.get_future().share();
+    std::once_flag started;
+    bool overlapped = false;
+    firstOptions.progress = [&](double) {
+        std::call_once(started, [&] {
+            overlapped = true;
+            waiting.set_value();
+            secondDone.wait();
+        });
+    };
+    std::string firstError, secondError;
+    bool firstOk = false;
+    std::thread writer([&] {
+        firstOk = zelvan::sources::writePyramid(first, scratch.file("first.tif"), firstOptions, firstError);
+        std::call_once(started, [&] { waiting.set_value(); });
+    });
+    waiting.get_future().wait();
+    const bool secondOk =
+        zelvan::sources::writePyramid(second, scratch.file("second.tif"), secondOptions, secondError);
+    secondWritten.set_value();
+    writer.join();
+
+    ASSERT_TRUE(firstOk) << firstError;
+    ASSERT_TRUE(secondOk) << secondError;
+    EXPECT_TRUE(overlapped) << "the first pyramid was written before the second began";
+    const auto expectOwn = [](const std::vector<std::string>& lines, const std::string& name,
+                              const std::string& damage) {
+        ASSERT_FALSE(lines.empty()) << name << " was told nothing";
+        for (const std::string& line : lines) {
+            EXPECT_EQ(line.rfind(name + ": ", 0), 0u) << line;
+            EXPECT_NE(line.find(damage), std::string::npos) << line;
+        }
+    };
+    expectOwn(toldFirst.lines, first, "tRNS");
+    expectOwn(toldSecond.lines, second, "IDAT");
 }
 
 }  // namespace
