@@ -6,13 +6,11 @@
 
 #include <cstring>
 #include <fstream>
-#include <future>
 #include <iterator>
 #include <mutex>
-#include <thread>
 #include <vips/vips8>
 
-#include "png_chunks.h"
+#include "damaged_pictures.h"
 #include "run_program.h"
 #include "zelvan_sources_bands.hpp"
 
@@ -35,8 +33,8 @@ void writeBytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-using png_chunks::bigEndian;
-using png_chunks::pngChunk;
+using damaged_pictures::bigEndian;
+using damaged_pictures::pngChunk;
 
 // An 8-bit RGB PNG of the test pattern with `before` (chunks) ahead of its pixels, whose compressed
 // stream holds `extraRows` rows more than the picture has.
@@ -240,55 +238,16 @@ TEST_F(DiskWarnings, PyramidsWrittenAtOnceAreEachToldTheirOwn) {
     writeBytes(first, damaged);
     writeBytes(second, png("", 3));
 
-    struct Told {
-        std::mutex mutex;
-        std::vector<std::string> lines;
-    } toldFirst, toldSecond;
-    zelvan::sources::OpenOptions firstOptions, secondOptions;
-    firstOptions.warning = [&](const std::string& line) {
-        const std::lock_guard<std::mutex> lock(toldFirst.mutex);
-        toldFirst.lines.push_back(line);
-    };
-    secondOptions.warning = [&](const std::string& line) {
-        const std::lock_guard<std::mutex> lock(toldSecond.mutex);
-        toldSecond.lines.push_back(line);
-    };
-    std::promise<void> waiting, secondWritten;
-    std::shared_future<void> secondDone = secondWritten.get_future().share();
-    std::once_flag started;
-    bool overlapped = false;
-    firstOptions.progress = [&](double) {
-        std::call_once(started, [&] {
-            overlapped = true;
-            waiting.set_value();
-            secondDone.wait();
-        });
-    };
-    std::string firstError, secondError;
-    bool firstOk = false;
-    std::thread writer([&] {
-        firstOk = zelvan::sources::writePyramid(first, scratch.file("first.tif"), firstOptions, firstError);
-        std::call_once(started, [&] { waiting.set_value(); });
-    });
-    waiting.get_future().wait();
-    const bool secondOk =
-        zelvan::sources::writePyramid(second, scratch.file("second.tif"), secondOptions, secondError);
-    secondWritten.set_value();
-    writer.join();
-
-    ASSERT_TRUE(firstOk) << firstError;
-    ASSERT_TRUE(secondOk) << secondError;
-    EXPECT_TRUE(overlapped) << "the first pyramid was written before the second began";
-    const auto expectOwn = [](const std::vector<std::string>& lines, const std::string& name,
-                              const std::string& damage) {
-        ASSERT_FALSE(lines.empty()) << name << " was told nothing";
-        for (const std::string& line : lines) {
-            EXPECT_EQ(line.rfind(name + ": ", 0), 0u) << line;
-            EXPECT_NE(line.find(damage), std::string::npos) << line;
-        }
-    };
-    expectOwn(toldFirst.lines, first, "tRNS");
-    expectOwn(toldSecond.lines, second, "IDAT");
+    damaged_pictures::Told toldFirst, toldSecond;
+    damaged_pictures::PausedPyramid paused(first, scratch.file("first.tif"), toldFirst);
+    zelvan::sources::OpenOptions secondOptions;
+    secondOptions.warning = toldSecond.handler();
+    std::string secondError;
+    EXPECT_TRUE(zelvan::sources::writePyramid(second, scratch.file("second.tif"), secondOptions, secondError))
+        << secondError;
+    paused.finish();
+    toldFirst.expectOwn(first, "tRNS");
+    toldSecond.expectOwn(second, "IDAT");
 }
 
 }  // namespace
