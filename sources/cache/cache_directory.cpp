@@ -14,7 +14,6 @@
 #include <mutex>
 #include <stdexcept>
 
-#include "cache_pruning.h"
 #include "temporary_files.h"
 
 namespace zelvan {
@@ -74,6 +73,13 @@ std::vector<std::string>& kept() {
 }
 
 }  // namespace
+
+bool isPyramidEntryName(const std::string& name) {
+    const std::size_t n = name.size();
+    const auto lowerHex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); };
+    return n >= 22 && name.compare(n - 4, 4, ".tif") == 0 && name[n - 21] == '-' &&
+           std::all_of(name.end() - 20, name.end() - 4, lowerHex);
+}
 
 std::string cacheDirectoryFor(const OpenOptions& options) {
     if (!options.cacheDirectory.empty()) return options.cacheDirectory;

@@ -1,7 +1,8 @@
 #pragma once
 // The cache directory Zelvan's sources keep their files in (pyramids written for large plain pictures,
-// fetched tiles): where it is, making it, and the files a process must not lose while it runs. Kept
-// within its size limit by cache_pruning.h. Errors are std::runtime_error with one line.
+// fetched tiles): where it is, making it, the names of its pyramids, and the files a process must not
+// lose while it runs. Kept within its size limit by cache_pruning.h, which is built on this file.
+// Errors are std::runtime_error with one line.
 #include <string>
 #include <vector>
 
@@ -23,6 +24,9 @@ void prepareCacheDirectory(const std::string& directory);
 
 // Whether `directory` holds Zelvan's CACHEDIR.TAG: then every file under it is the cache's.
 bool ownsCacheDirectory(const std::string& directory);
+
+// Whether `name` (a file name, without its directory) is that of a pyramid the cache holds.
+bool isPyramidEntryName(const std::string& name);
 
 // Marks the file at `path` as used now (its modification time): the least recently used go first.
 void touchCacheFile(const std::string& path);

@@ -22,8 +22,6 @@ namespace {
 // Subdirectories deeper than this are not looked into: the cache's own go two or three deep.
 constexpr int kMaxDepth = 16;
 
-bool isLowerHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
-
 bool sameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
 
 bool writerGone(pid_t writer) { return kill(writer, 0) != 0 && errno == ESRCH; }
@@ -69,12 +67,6 @@ struct Listing {
 };
 
 }  // namespace
-
-bool isPyramidEntryName(const std::string& name) {
-    const std::size_t n = name.size();
-    return n >= 22 && name.compare(n - 4, 4, ".tif") == 0 && name[n - 21] == '-' &&
-           std::all_of(name.end() - 20, name.end() - 4, isLowerHex);
-}
 
 void pruneCache(const std::string& directory, std::uint64_t limitBytes,
                 const std::vector<std::string>& keep) {

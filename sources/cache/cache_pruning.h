@@ -21,9 +21,6 @@ namespace detail {
 void pruneCache(const std::string& directory, std::uint64_t limitBytes,
                 const std::vector<std::string>& keep = {});
 
-// Whether `name` (a file name, without its directory) is that of a pyramid the cache holds.
-bool isPyramidEntryName(const std::string& name);
-
 }  // namespace detail
 }  // namespace sources
 }  // namespace zelvan

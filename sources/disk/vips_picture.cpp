@@ -18,6 +18,7 @@
 #include "disk/pixels/vips_bands.h"
 #include "disk/pixels/vips_display.h"
 #include "disk/pixels/vips_samples.h"
+#include "vips/pixel_rows.h"
 #include "vips/vips_session.h"
 
 namespace zelvan {
@@ -111,7 +112,7 @@ struct VipsPicture::State {
         std::call_once(mapped, [this] {
             // Percentiles are summed on libvips' worker threads: what they log belongs here too.
             WarningCollector workers(true);
-            mapping = chooseMapping(first, fits, range, [this] { return sample(); });
+            mapping = chooseMapping(first, fits, range, [&] { return collectedBy(sample(), workers); });
         });
         return mapping;
     }

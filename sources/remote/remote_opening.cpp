@@ -152,6 +152,7 @@ std::unique_ptr<PictureSource> openRemote(const std::string& url, const OpenOpti
         return nullptr;
     }
     context.counters = std::make_shared<TransferCounters>();
+    context.settings.warnings = std::make_shared<WarningSink>(url, options.warning);
     context.settings.timeout = std::max(options.timeout, std::chrono::milliseconds(1));
     context.settings.requestsPerHost = std::max(1u, options.requestsPerHost);
     if (!trustedCertificates(options.trustedCertificates, context.settings.certificates, why)) {

@@ -182,8 +182,11 @@ private:
             if (fetched && (p.tile = decoded_.find(p.key))) continue;  // another read sharing it decoded it
             auto tile = std::make_shared<DecodedTile>();
             std::string why;
-            if (!decodeTile(p.body.data(), p.body.size(), shapeOf(g, p), *tile, why) ||
-                !coversContent(g, p, *tile, why)) {
+            WarningCollector
+                collected;  // decoded on this thread: what libvips logs meanwhile is this picture's
+            const bool decoded = decodeTile(p.body.data(), p.body.size(), shapeOf(g, p), *tile, why);
+            if (decoded) settings_.warnings->tell(collected.take());
+            if (!decoded || !coversContent(g, p, *tile, why)) {
                 ++counters_->failed;
                 fail(p.url + ": " + why);
                 ok = false;

@@ -8,6 +8,7 @@
 #include "cache/fetched_tiles.h"
 #include "remote/formats/tile_layout.h"
 #include "remote/network/http_fetcher.h"
+#include "vips/vips_warnings.h"
 #include "zelvan_sources.hpp"
 
 namespace zelvan {
@@ -19,6 +20,7 @@ struct RemoteSettings {
     unsigned requestsPerHost = 6;
     std::shared_ptr<const std::string> certificates;  // for HttpRequest::certificates
     std::shared_ptr<FetchedTiles> cache;              // null: nothing kept on disk
+    Warnings warnings;                                // where what libvips logs while decoding goes
 };
 
 // What a picture's counters say now.

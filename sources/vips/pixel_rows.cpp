@@ -63,14 +63,17 @@ void addAlpha(const std::uint8_t* from, std::uint8_t* to, std::uint32_t width) {
 
 }  // namespace
 
-void copyRows(const vips::VRegion& region, int left, int top, std::uint32_t width, std::uint32_t rows,
+void copyRows(VipsRegion* region, int left, int top, std::uint32_t width, std::uint32_t rows,
               unsigned char* dst, std::size_t pitch) {
-    const bool alpha = vips_image_get_bands(region.get_region()->im) == 4;
+    const bool alpha = vips_image_get_bands(region->im) == 4;
     for (std::uint32_t r = 0; r < rows; ++r) {
-        const auto* from = region.addr(left, top + int(r));
+        const auto* from =
+            reinterpret_cast<const std::uint8_t*>(VIPS_REGION_ADDR(region, left, top + int(r)));
         alpha ? swapRedBlue(from, dst + r * pitch, width) : addAlpha(from, dst + r * pitch, width);
     }
 }
+
+vips::VImage withAlpha(const vips::VImage& rgb) { return rgb.bands() == 4 ? rgb : rgb.bandjoin_const({255}); }
 
 }  // namespace detail
 }  // namespace sources

@@ -1,8 +1,12 @@
 // Known colour spaces (grey, 16-bit, CMYK, Lab) go to sRGB through libvips; grey with or without alpha
-// is spread over three bands; red and blue are swapped while the rows are copied out.
+// is spread over three bands; red and blue are swapped, and opaque alpha added, while the rows are
+// copied out of one region prepared on this thread (pixel_rows.h).
 #include "vips_pixels.h"
 
-#include <cstring>
+#include <stdexcept>
+
+#include "pixel_rows.h"
+#include "vips_session.h"
 
 namespace zelvan {
 namespace sources {
@@ -20,8 +24,12 @@ bool step(VipsImage*& image, VipsImage* next, int result) {
 }  // namespace
 
 bool vipsStarted() {
-    static const bool started = vips_init("zelvan") == 0;
-    return started;
+    try {
+        startVips();
+        return true;
+    } catch (const std::runtime_error&) {
+        return false;
+    }
 }
 
 std::string vipsError() {
@@ -57,30 +65,16 @@ bool writeBgra(VipsImage* borrowed, unsigned char* pixels, std::size_t pitch, st
         if (alpha) g_object_unref(alpha);
         if (grey) g_object_unref(grey);
     }
-    if (ok && image->Bands == 3) ok = step(image, next, vips_bandjoin_const1(image, &next, 255, nullptr));
     if (ok && image->Bands > 4) ok = step(image, next, vips_extract_band(image, &next, 0, "n", 4, nullptr));
-    std::size_t bytes = 0;
-    void* memory = ok ? vips_image_write_to_memory(image, &bytes) : nullptr;
+    // One region over the whole picture, its pixels computed here rather than on libvips' workers.
+    VipsRegion* region = ok ? vips_region_new(image) : nullptr;
+    VipsRect whole{0, 0, width, height};
+    ok = region != nullptr && vips_region_prepare(region, &whole) == 0;
+    if (ok) copyRows(region, 0, 0, std::uint32_t(width), std::uint32_t(height), pixels, pitch);
+    if (region) g_object_unref(region);
     if (image) g_object_unref(image);
-    const std::size_t row = std::size_t(width) * 4;
-    if (!memory || bytes != row * std::size_t(height)) {
-        if (memory) g_free(memory);
-        error = "cannot be decoded (" + vipsError() + ")";
-        return false;
-    }
-    const unsigned char* rgba = static_cast<const unsigned char*>(memory);
-    for (int y = 0; y < height; ++y) {
-        const unsigned char* from = rgba + row * std::size_t(y);
-        unsigned char* to = pixels + pitch * std::size_t(y);
-        for (std::size_t i = 0; i < row; i += 4) {
-            to[i] = from[i + 2];
-            to[i + 1] = from[i + 1];
-            to[i + 2] = from[i];
-            to[i + 3] = from[i + 3];
-        }
-    }
-    g_free(memory);
-    return true;
+    if (!ok) error = "cannot be decoded (" + vipsError() + ")";
+    return ok;
 }
 
 }  // namespace detail

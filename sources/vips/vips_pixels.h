@@ -1,6 +1,7 @@
 #pragma once
-// libvips for the remote pictures: started once, its errors read as one line, and any picture it holds
-// written out as 8-bit blue-green-red-alpha rows.
+// A decoded picture libvips holds (a remote tile, a crop of a remote TIFF's level) written out as the
+// library's 8-bit blue-green-red-alpha rows, computed on the calling thread, so that what libvips logs
+// meanwhile goes to that thread's collector (vips_warnings.h) and so to its own picture.
 #include <vips/vips.h>
 
 #include <cstddef>
@@ -10,7 +11,7 @@ namespace zelvan {
 namespace sources {
 namespace detail {
 
-// Starts libvips on first use; false when it cannot be.
+// Starts libvips as vips_session.h does, on first use; false when it cannot be.
 bool vipsStarted();
 // libvips' last error, its first line, and clears it.
 std::string vipsError();

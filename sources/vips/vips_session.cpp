@@ -35,18 +35,6 @@ void startVips() {
     if (!failure.empty()) throw std::runtime_error("cannot start libvips: " + failure);
 }
 
-std::string oneLine(const std::string& text) {
-    std::istringstream lines(text);
-    std::string line, joined;
-    while (std::getline(lines, line)) {
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-        if (line.empty() || joined.find(line) != std::string::npos) continue;
-        if (!joined.empty()) joined += "; ";
-        joined += line;
-    }
-    return joined;
-}
-
 std::string takeVipsErrors() {
     const std::string text = vips_error_buffer();
     vips_error_clear();

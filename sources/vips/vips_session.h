@@ -1,7 +1,7 @@
 #pragma once
 // libvips as Zelvan's sources run it: started once, its caches small, ImageMagick's loader left out,
-// and what it logs caught rather than printed (vips_warnings.h). Its errors become one line naming
-// the file, thrown as std::runtime_error.
+// and what it logs caught rather than printed (vips_warnings.h, which this file is built on). Its
+// errors become one line naming the file, thrown as std::runtime_error.
 #include <string>
 #include <vector>
 
@@ -16,10 +16,6 @@ namespace detail {
 // Starts libvips once per process (later calls do nothing); throws "cannot start libvips: ..." if it
 // cannot.
 void startVips();
-
-// libvips' lines ("VipsForeignLoad: \"x.png\" is not a known file format\n...") as one, without
-// repeats or trailing spaces.
-std::string oneLine(const std::string& text);
 
 // libvips' error buffer as one line, then cleared.
 std::string takeVipsErrors();

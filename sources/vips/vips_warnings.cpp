@@ -1,14 +1,12 @@
 #include "vips_warnings.h"
 
-#include <vips/vips.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <set>
-
-#include "vips_session.h"
+#include <sstream>
+#include <vips/vips8>
 
 namespace zelvan {
 namespace sources {
@@ -18,7 +16,7 @@ namespace {
 
 // Guards every collector's messages and the list of collectors for worker threads.
 std::mutex collectorsMutex;
-std::vector<WarningCollector*> forWorkers;  // those made with `workers`, oldest first
+std::vector<WarningCollector*> forWorkers;  // those made with `workers`
 thread_local WarningCollector* threadCollector = nullptr;
 
 // Lines told already, in this process; past this many no more are kept, nor told.
@@ -47,12 +45,27 @@ void keepMessage(const char*, int level, const char* message, void*) {
     try {
         const std::lock_guard<std::mutex> lock(collectorsMutex);
         WarningCollector* collector = threadCollector;
-        if (collector == nullptr && !forWorkers.empty()) collector = forWorkers.back();
+        // libvips' workers log for whichever operation they run: theirs is known only while one
+        // operation has workers. With two, a message might be either's, and is dropped rather than
+        // told as the wrong picture's.
+        if (collector == nullptr && forWorkers.size() == 1) collector = forWorkers.front();
         if (collector == nullptr) return;
         std::vector<std::string>& messages = collector->messages_;
         if (std::find(messages.begin(), messages.end(), line) == messages.end()) messages.push_back(line);
     } catch (...) {  // out of memory: the message is lost, nothing else
     }
+}
+
+std::string oneLine(const std::string& text) {
+    std::istringstream lines(text);
+    std::string line, joined;
+    while (std::getline(lines, line)) {
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        if (line.empty() || joined.find(line) != std::string::npos) continue;
+        if (!joined.empty()) joined += "; ";
+        joined += line;
+    }
+    return joined;
 }
 
 void catchVipsMessages() {
@@ -86,6 +99,42 @@ std::vector<std::string> WarningCollector::take() {
     std::vector<std::string> taken;
     taken.swap(messages_);
     return taken;
+}
+
+// One worker's region of the image collected from, and the collector its computations log to.
+struct CollectingRegion {
+    static void* start(VipsImage*, void* in, void*) { return vips_region_new(static_cast<VipsImage*>(in)); }
+    static int stop(void* region, void*, void*) {
+        g_object_unref(region);
+        return 0;
+    }
+    // The pixels asked for, taken from the image below while this thread's messages go to `collector`.
+    static int generate(VipsRegion* out, void* region, void*, void* collector, gboolean*) {
+        WarningCollector* const outer = threadCollector;
+        threadCollector = static_cast<WarningCollector*>(collector);
+        auto* in = static_cast<VipsRegion*>(region);
+        const int result =
+            vips_region_prepare(in, &out->valid) != 0 ||
+                    vips_region_region(out, in, &out->valid, out->valid.left, out->valid.top) != 0
+                ? -1
+                : 0;
+        threadCollector = outer;
+        return result;
+    }
+};
+
+vips::VImage collectedBy(const vips::VImage& image, WarningCollector& collector) {
+    VipsImage* in = image.get_image();
+    vips::VImage result(vips_image_new());
+    VipsImage* out = result.get_image();
+    if (vips_image_pipelinev(out, VIPS_DEMAND_STYLE_THINSTRIP, in, nullptr) != 0 ||
+        vips_image_generate(out, CollectingRegion::start, CollectingRegion::generate, CollectingRegion::stop,
+                            in, &collector) != 0)
+        throw vips::VError();
+    // The image below lives as long as this one reads it.
+    g_object_ref(in);
+    g_signal_connect_swapped(out, "close", G_CALLBACK(g_object_unref), in);
+    return result;
 }
 
 WarningSink::WarningSink(std::string name, std::function<void(const std::string&)> handler)

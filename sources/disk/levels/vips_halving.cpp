@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "vips/pixel_rows.h"
 #include "zelvan_levels.hpp"
 
 namespace zelvan {
@@ -39,7 +40,7 @@ vips::VImage halved(const vips::VImage& picture) {
         throw vips::VError();
     }
     // The averaging reads four bytes a pixel.
-    const vips::VImage above = picture.bands() == 4 ? picture : picture.bandjoin_const({255});
+    const vips::VImage above = withAlpha(picture);
     return halvedImage(above, 4, VIPS_FORMAT_UCHAR, VIPS_INTERPRETATION_sRGB, halveRegion);
 }
 

@@ -207,10 +207,6 @@ VImage toDisplay(VImage image, const SampleMapping& mapping) {
     return colour.bandjoin(opacity);
 }
 
-VImage withAlpha(const VImage& display) {
-    return display.bands() == 4 ? display : display.bandjoin_const({255});
-}
-
 }  // namespace detail
 }  // namespace sources
 }  // namespace zelvan

@@ -29,9 +29,6 @@ void findPercentiles(const vips::VImage& image, double& min, double& max);
 // sRGB is handed on as it is, without a pass over its pixels.
 vips::VImage toDisplay(vips::VImage image, const SampleMapping& mapping);
 
-// A display image (toDisplay's) with four bands: opaque alpha added where it has none.
-vips::VImage withAlpha(const vips::VImage& display);
-
 }  // namespace detail
 }  // namespace sources
 }  // namespace zelvan

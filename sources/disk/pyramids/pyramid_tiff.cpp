@@ -75,6 +75,7 @@ void writePyramidTiff(const vips::VImage& picture, const std::string& path, cons
     Progress told{&progress, 0, total};
     {
         // The saver runs on libvips' worker threads: what they log while decoding the picture is its.
+        // Each level is computed through collectedBy, whatever else has workers meanwhile.
         WarningCollector collected(true);
         try {
             vips::VImage level = picture;
@@ -83,7 +84,7 @@ void writePyramidTiff(const vips::VImage& picture, const std::string& path, cons
                     level = halved(vips::VImage::new_from_file(
                         pages.back().c_str(), vips::VImage::option()->set("access", "random")));
                 pages.push_back(temporary.add(partialPathFor(path, "-" + std::to_string(k) + ".tif")));
-                saveLevel(level, pages.back(), big, told);
+                saveLevel(collectedBy(level, collected), pages.back(), big, told);
             }
         } catch (const vips::VError& error) {
             throw std::runtime_error(name + ": cannot write the pyramid " + path + " (" +

@@ -9,6 +9,7 @@
 #include "range_blocks.h"
 #include "tiff_reader.h"
 #include "vips/vips_pixels.h"
+#include "vips/vips_warnings.h"
 
 namespace zelvan {
 namespace sources {
@@ -20,14 +21,16 @@ bool halfOf(std::uint32_t side, std::uint32_t finer) { return side == finer / 2 
 
 class RemoteTiff final : public PictureSource {
 public:
-    RemoteTiff(std::shared_ptr<RangeBlocks> blocks, std::shared_ptr<TransferCounters> counters)
-        : blocks_(std::move(blocks)), counters_(std::move(counters)) {}
+    RemoteTiff(std::shared_ptr<RangeBlocks> blocks, std::shared_ptr<TransferCounters> counters,
+               Warnings warnings)
+        : blocks_(std::move(blocks)), counters_(std::move(counters)), warnings_(std::move(warnings)) {}
 
     bool open(std::string& error) {
         if (!vipsStarted()) {
             error = "libvips cannot be started";
             return false;
         }
+        WarningCollector collected;  // the directories are read on this thread
         if (!add(TiffPage{"page", 0}, error)) return false;
         VipsImage* first = levels_[0].idle[0]->image();
         const int pages = vips_image_get_n_pages(first);
@@ -52,6 +55,7 @@ public:
         info_.format = "tiff";
         info_.remote = true;
         for (const Level& l : levels_) info_.levels.push_back(l.size);
+        warnings_->tell(collected.take());
         return true;
     }
 
@@ -74,6 +78,7 @@ public:
             return false;
         std::string error;
         bool ok = false;
+        WarningCollector collected;  // the pixels are decoded on this thread (vips_pixels.h)
         try {
             std::unique_ptr<TiffReader> reader = lend(level, control, error);
             if (reader) {
@@ -85,6 +90,7 @@ public:
             error = "out of memory";
             ok = false;
         }
+        if (ok) warnings_->tell(collected.take());
         if (!ok && !control.cancelled()) {
             const std::string blocksError = blocks_->lastError();
             fail(blocksError.empty() ? error : blocksError);
@@ -157,6 +163,7 @@ private:
 
     std::shared_ptr<RangeBlocks> blocks_;
     std::shared_ptr<TransferCounters> counters_;
+    Warnings warnings_;
     std::vector<Level> levels_;
     std::mutex poolMutex_;
     PictureInfo info_;
@@ -169,9 +176,11 @@ private:
 std::unique_ptr<PictureSource> openRemoteTiff(const std::string& url, std::shared_ptr<HttpFetcher> fetcher,
                                               std::shared_ptr<TransferCounters> counters,
                                               RemoteSettings settings, std::string& error) {
+    Warnings warnings = settings.warnings;
     auto blocks = std::make_shared<RangeBlocks>(url, std::move(fetcher), counters, std::move(settings));
     if (!blocks->open(error)) return nullptr;
-    std::unique_ptr<RemoteTiff> tiff(new RemoteTiff(std::move(blocks), std::move(counters)));
+    std::unique_ptr<RemoteTiff> tiff(
+        new RemoteTiff(std::move(blocks), std::move(counters), std::move(warnings)));
     if (!tiff->open(error)) return nullptr;
     return std::unique_ptr<PictureSource>(std::move(tiff));
 }

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vips/vips8>
 
+#include "damaged_pictures.h"
 #include "run_program.h"
 #include "zelvan_sources_bands.hpp"
 
@@ -32,16 +33,8 @@ void writeBytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-std::string bigEndian(std::uint32_t value) {
-    return {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
-}
-
-std::string pngChunk(const std::string& type, const std::string& data) {
-    const std::string typed = type + data;
-    const auto crc =
-        std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(typed.data()), uInt(typed.size())));
-    return bigEndian(std::uint32_t(data.size())) + typed + bigEndian(crc);
-}
+using damaged_pictures::bigEndian;
+using damaged_pictures::pngChunk;
 
 // An 8-bit RGB PNG of the test pattern with `before` (chunks) ahead of its pixels, whose compressed
 // stream holds `extraRows` rows more than the picture has.
@@ -230,6 +223,31 @@ TEST_F(DiskWarnings, PixelsThatCannotBeDecodedStillFailOnlyWhereTheyAre) {
     EXPECT_EQ(pixels[(31 * 32 + 31) * 4 + 1], sample(63, 31, 1));
     const std::lock_guard<std::mutex> lock(mutex);
     EXPECT_TRUE(told.empty()) << ::testing::PrintToString(told);  // a failure is no warning
+}
+
+// Two pyramids written at once: one waits at its first step, its collector of libvips' workers open,
+// while the other is written whole; what the second's workers log as they decode its pixels (too
+// much image data) is still its own, and the first's is its own.
+TEST_F(DiskWarnings, PyramidsWrittenAtOnceAreEachToldTheirOwn) {
+    // A JPEG's notes would do for the first but for libvips' one error buffer, where they wait for
+    // whichever picture looks next (vips_session.h): a bad tRNS chunk, then, after the header.
+    const std::string first = scratch.file("large-trns.png"), second = scratch.file("overlong.png");
+    pattern().zoom(16, 16).pngsave(first.c_str());
+    std::string damaged = bytesOf(first);
+    damaged.insert(33, pngChunk("tRNS", std::string("\0\1\2", 3)));
+    writeBytes(first, damaged);
+    writeBytes(second, png("", 3));
+
+    damaged_pictures::Told toldFirst, toldSecond;
+    damaged_pictures::PausedPyramid paused(first, scratch.file("first.tif"), toldFirst);
+    zelvan::sources::OpenOptions secondOptions;
+    secondOptions.warning = toldSecond.handler();
+    std::string secondError;
+    EXPECT_TRUE(zelvan::sources::writePyramid(second, scratch.file("second.tif"), secondOptions, secondError))
+        << secondError;
+    paused.finish();
+    toldFirst.expectOwn(first, "tRNS");
+    toldSecond.expectOwn(second, "IDAT");
 }
 
 }  // namespace
