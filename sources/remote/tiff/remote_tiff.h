@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "remote/network/http_fetcher.h"
+#include "remote/network/remote_requests.h"
 #include "remote/remote_picture.h"
 #include "zelvan_sources.hpp"
 
@@ -13,9 +13,10 @@ namespace zelvan {
 namespace sources {
 namespace detail {
 
-std::unique_ptr<PictureSource> openRemoteTiff(const std::string& url, std::shared_ptr<HttpFetcher> fetcher,
-                                              std::shared_ptr<TransferCounters> counters,
-                                              RemoteSettings settings, std::string& error);
+// The TIFF at `url`, read through `requests` (not null); null, with the reason, when its first block
+// cannot be fetched or libvips cannot read it.
+std::unique_ptr<PictureSource> openRemoteTiff(const std::string& url,
+                                              std::shared_ptr<RemoteRequests> requests, std::string& error);
 
 }  // namespace detail
 }  // namespace sources
