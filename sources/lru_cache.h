@@ -64,7 +64,7 @@ public:
         }
     }
 
-    // The sum of the kept entries' costs.
+    // The sum of the kept entries' costs, and how many they are.
     std::size_t used() const { return used_; }
     std::size_t size() const { return entries_.size(); }
 

@@ -36,6 +36,7 @@ public:
 
     RemoteRequests(std::shared_ptr<HttpFetcher> fetcher, RemoteSettings settings);
 
+    // The fetcher every picture shares, for transfers a caller shares among its reads; never null.
     const std::shared_ptr<HttpFetcher>& fetcher() const { return fetcher_; }
     // What the picture's requests have done; read by TransferStats, counted by anything of the picture's.
     TransferCounters& counters() const { return *counters_; }
