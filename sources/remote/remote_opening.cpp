@@ -5,11 +5,9 @@
 
 #include <string>
 
-#include "cache/cache_directory.h"
-#include "cache/fetched_tiles.h"
 #include "remote/formats/tile_layout.h"
 #include "remote/network/http_fetcher.h"
-#include "remote/network/trusted_certificates.h"
+#include "remote/network/remote_requests.h"
 #include "remote/tiff/remote_tiff.h"
 #include "remote_picture.h"
 
@@ -37,29 +35,10 @@ std::string pathOf(const std::string& url) {
     return lowered(path);
 }
 
-struct Context {
-    std::shared_ptr<HttpFetcher> fetcher;
-    std::shared_ptr<TransferCounters> counters;
-    RemoteSettings settings;
-};
-
 // A descriptor's text, from the disk cache or the server; false with the reason.
-bool fetchDescriptor(Context& context, const std::string& url, std::string& text, std::string& contentType,
-                     std::string& error) {
-    std::vector<unsigned char> body;
-    if (context.settings.cache && context.settings.cache->load(url, kMaxDescriptorBytes, body)) {
-        context.counters->bytesFromCache += body.size();
-        text.assign(body.begin(), body.end());
-        return true;
-    }
-    HttpRequest request;
-    request.url = url;
-    request.maxBytes = kMaxDescriptorBytes;
-    request.timeout = context.settings.timeout;
-    request.perHost = context.settings.requestsPerHost;
-    request.certificates = context.settings.certificates;
-    request.counters = context.counters;
-    HttpResponse response = context.fetcher->fetch(std::move(request));
+bool fetchDescriptor(const RemoteRequests& requests, const std::string& url, std::string& text,
+                     std::string& contentType, std::string& error) {
+    HttpResponse response = requests.fetch(url, requests.request(url, kMaxDescriptorBytes));
     if (response.outcome == HttpResponse::Outcome::RetryLater) {
         error = response.error + ": the server is busy, retry after " +
                 std::to_string(response.retryAfter.count() / 1000) + " s";
@@ -71,7 +50,6 @@ bool fetchDescriptor(Context& context, const std::string& url, std::string& text
     }
     contentType = lowered(response.contentType);
     text.assign(response.body.begin(), response.body.end());
-    if (context.settings.cache && !response.noStore) context.settings.cache->store(url, response.body);
     return true;
 }
 
@@ -94,8 +72,8 @@ bool tiffMagic(const std::string& text) {
 }
 
 // The layout of a tiled picture; or `tiff` set, for a TIFF to be read by range requests.
-bool layoutFor(Context& context, const std::string& url, const OpenOptions& options, TileLayout& layout,
-               bool& tiff, std::string& error) {
+bool layoutFor(const RemoteRequests& requests, const std::string& url, const OpenOptions& options,
+               TileLayout& layout, bool& tiff, std::string& error) {
     if (url.find('{') != std::string::npos) return templateLayout(url, options, layout, error);
     const std::string path = pathOf(url);
     std::string text, type;
@@ -104,19 +82,19 @@ bool layoutFor(Context& context, const std::string& url, const OpenOptions& opti
         return true;
     }
     if (endsWith(path, ".dzi") || endsWith(path, ".xml"))
-        return fetchDescriptor(context, url, text, type, error) && dziLayout(url, text, layout, error);
+        return fetchDescriptor(requests, url, text, type, error) && dziLayout(url, text, layout, error);
     const std::string whole = lowered(url.substr(0, url.find('#')));
     if (endsWith(whole, "/info.json"))
-        return fetchDescriptor(context, url, text, type, error) && iiifLayout(url, text, layout, error);
+        return fetchDescriptor(requests, url, text, type, error) && iiifLayout(url, text, layout, error);
 
     // An IIIF image's base URL has its info.json under it; anything else says what it is when fetched
     // (a body too large for a descriptor may be a TIFF).
     std::string base = url.substr(0, url.find('#'));
     while (!base.empty() && base.back() == '/') base.pop_back();
     std::string probeError;
-    if (fetchDescriptor(context, base + "/info.json", text, type, probeError) && looksLikeJson(text))
+    if (fetchDescriptor(requests, base + "/info.json", text, type, probeError) && looksLikeJson(text))
         return iiifLayout(base + "/info.json", text, layout, error);
-    if (!fetchDescriptor(context, url, text, type, error)) {
+    if (!fetchDescriptor(requests, url, text, type, error)) {
         tiff = error.rfind("larger than", 0) == 0;
         return tiff;
     }
@@ -145,42 +123,25 @@ std::unique_ptr<PictureSource> openRemote(const std::string& url, const OpenOpti
         error = url + ": " + why;
         return nullptr;
     }
-    Context context;
-    context.fetcher = HttpFetcher::shared(why);
-    if (!context.fetcher) {
+    std::shared_ptr<RemoteRequests> requests = RemoteRequests::open(options, why);
+    if (!requests) {
         error = url + ": " + why;
         return nullptr;
     }
-    context.counters = std::make_shared<TransferCounters>();
-    context.settings.warnings = std::make_shared<WarningSink>(url, options.warning);
-    context.settings.timeout = std::max(options.timeout, std::chrono::milliseconds(1));
-    context.settings.requestsPerHost = std::max(1u, options.requestsPerHost);
-    if (!trustedCertificates(options.trustedCertificates, context.settings.certificates, why)) {
-        error = url + ": " + why;
-        return nullptr;
-    }
-    if (options.cacheRemote) {
-        // A cache directory that cannot be made leaves tiles unkept, never the picture unopened.
-        try {
-            const std::string directory = cacheDirectoryFor(options);
-            prepareCacheDirectory(directory);
-            context.settings.cache = std::make_shared<FetchedTiles>(directory, options.cacheLimitBytes);
-        } catch (const std::runtime_error&) {
-        }
-    }
+    // What libvips logs while this picture's tiles decode is told as this picture's.
+    Warnings warnings = std::make_shared<WarningSink>(url, options.warning);
     TileLayout layout;
     bool tiff = false;
-    if (!layoutFor(context, url, options, layout, tiff, why)) {
+    if (!layoutFor(*requests, url, options, layout, tiff, why)) {
         error = url + ": " + why;
         return nullptr;
     }
     if (tiff) {
-        std::unique_ptr<PictureSource> source =
-            openRemoteTiff(url, context.fetcher, context.counters, context.settings, why);
+        std::unique_ptr<PictureSource> source = openRemoteTiff(url, requests, std::move(warnings), why);
         if (!source) error = url + ": " + why;
         return source;
     }
-    return makeRemotePicture(std::move(layout), context.fetcher, context.counters, context.settings);
+    return makeRemotePicture(std::move(layout), std::move(requests), std::move(warnings));
 }
 
 }  // namespace detail

@@ -25,14 +25,12 @@ constexpr std::size_t kMaxPartsPerRead = 100;  // a 512 view tile over 64-pixel 
 
 class RemotePicture final : public PictureSource {
 public:
-    RemotePicture(TileLayout layout, std::shared_ptr<HttpFetcher> fetcher,
-                  std::shared_ptr<TransferCounters> counters, RemoteSettings settings)
+    RemotePicture(TileLayout layout, std::shared_ptr<RemoteRequests> requests, Warnings warnings)
         : layout_(std::move(layout)),
-          fetcher_(std::move(fetcher)),
-          counters_(std::move(counters)),
-          settings_(std::move(settings)),
+          requests_(std::move(requests)),
+          warnings_(std::move(warnings)),
           decoded_(kDecodedLimit),
-          transfers_(fetcher_) {
+          transfers_(requests_->fetcher()) {
         info_.width = layout_.width;
         info_.height = layout_.height;
         info_.bands = 3;
@@ -51,7 +49,7 @@ public:
         std::lock_guard<std::mutex> lock(errorMutex_);
         return lastError_;
     }
-    TransferStats transfers() const override { return transferStats(*counters_); }
+    TransferStats transfers() const override { return requests_->stats(); }
 
     bool readTile(std::size_t level, std::uint32_t x, std::uint32_t y, std::uint32_t width,
                   std::uint32_t height, unsigned char* pixels, std::size_t pitch,
@@ -73,8 +71,9 @@ private:
         std::uint64_t key = 0;
         std::string url;
         DecodedTiles::Tile tile;
-        std::vector<unsigned char> body;  // from the disk cache
+        std::vector<unsigned char> body;  // from the disk cache or the server
         SharedTransfers::Handle transfer;
+        bool fetched = false, noStore = false;  // came from the server, which said no-store
     };
 
     // The transfers one read joined, left once: when it is cancelled, or when it ends.
@@ -116,92 +115,81 @@ private:
             ~LeaveAtEnd() { joined.leave(all); }
         } leaveAtEnd{*joined, transfers_};
         for (std::uint32_t r = r0; r <= r1; ++r)
-            for (std::uint32_t c = c0; c <= c1; ++c) {
-                Part p;
-                p.column = c;
-                p.row = r;
-                p.key = DecodedTiles::key(level, c, r);
-                p.tile = decoded_.find(p.key);
-                if (!p.tile) {
-                    p.url = layout_.tileUrl(level, c, r);
-                    if (settings_.cache && settings_.cache->load(p.url, kMaxTileBytes, p.body)) {
-                        counters_->bytesFromCache += p.body.size();
-                    } else {
-                        p.body.clear();
-                        HttpRequest request;
-                        request.url = p.url;
-                        request.maxBytes = kMaxTileBytes;
-                        request.timeout = settings_.timeout;
-                        request.perHost = settings_.requestsPerHost;
-                        request.certificates = settings_.certificates;
-                        request.counters = counters_;
-                        p.transfer = transfers_.join(p.key, std::move(request));
-                        joined->transfers.push_back(p.transfer);
-                    }
-                }
-                parts.push_back(std::move(p));
-            }
+            for (std::uint32_t c = c0; c <= c1; ++c) parts.push_back(lookUp(level, c, r, *joined));
         if (!joined->transfers.empty()) {
             SharedTransfers* all = &transfers_;
             control.onCancel([joined, all] { joined->leave(*all); });
         }
 
+        // A part that came is decoded and kept even when another failed: the next read may need it.
         bool ok = true;
         std::chrono::milliseconds retryAfter{0};
-        for (Part& p : parts) {
-            if (p.tile) continue;
-            bool fetched = false;
-            bool noStore = false;
-            if (p.transfer) {
-                HttpResponse response = transfers_.response(p.transfer, control);
-                if (response.outcome == HttpResponse::Outcome::Cancelled) {
-                    ok = false;
-                    continue;
-                }
-                if (response.outcome == HttpResponse::Outcome::RetryLater) {
-                    retryAfter = std::max(retryAfter, response.retryAfter);
-                    fail(p.url + ": " + response.error + ", retry after " +
-                         std::to_string(response.retryAfter.count() / 1000) + " s");
-                    ok = false;
-                    continue;
-                }
-                if (response.outcome != HttpResponse::Outcome::Ok) {
-                    fail(p.url + ": " + response.error);
-                    ok = false;
-                    continue;
-                }
-                p.body = std::move(response.body);
-                fetched = true;
-                noStore = response.noStore;
-            }
-            // A part that came is decoded and kept even when another failed: the next read may need it.
-            if (control.cancelled()) {
-                ok = false;
-                continue;
-            }
-            if (fetched && (p.tile = decoded_.find(p.key))) continue;  // another read sharing it decoded it
-            auto tile = std::make_shared<DecodedTile>();
-            std::string why;
-            WarningCollector
-                collected;  // decoded on this thread: what libvips logs meanwhile is this picture's
-            const bool decoded = decodeTile(p.body.data(), p.body.size(), shapeOf(g, p), *tile, why);
-            if (decoded) settings_.warnings->tell(collected.take());
-            if (!decoded || !coversContent(g, p, *tile, why)) {
-                ++counters_->failed;
-                fail(p.url + ": " + why);
-                ok = false;
-                continue;
-            }
-            if (fetched && !noStore && settings_.cache) settings_.cache->store(p.url, p.body);
-            p.tile = tile;
-            decoded_.insert(p.key, std::move(tile));
-        }
+        for (Part& p : parts)
+            if (!p.tile) ok = receive(p, control, retryAfter) && !control.cancelled() && decode(g, p) && ok;
         control.onCancel(nullptr);
         if (!ok) {
             if (retryAfter.count() > 0) control.retryAfter(retryAfter);
             return false;
         }
         for (const Part& p : parts) copyPart(g, p, x, y, width, height, pixels, pitch);
+        return true;
+    }
+
+    // A server tile of a read: decoded in memory, its body on disk, or its transfer joined.
+    Part lookUp(std::size_t level, std::uint32_t column, std::uint32_t row, Joined& joined) {
+        Part p;
+        p.column = column;
+        p.row = row;
+        p.key = DecodedTiles::key(level, column, row);
+        p.tile = decoded_.find(p.key);
+        if (p.tile) return p;
+        p.url = layout_.tileUrl(level, column, row);
+        if (requests_->load(p.url, kMaxTileBytes, p.body)) return p;
+        p.body.clear();
+        p.transfer = transfers_.join(p.key, requests_->request(p.url, kMaxTileBytes));
+        joined.transfers.push_back(p.transfer);
+        return p;
+    }
+
+    // The body of a part that was fetched, once it came; false when it was cancelled or failed (the
+    // picture's error says why), raising `retryAfter` to what a busy server asked for.
+    bool receive(Part& p, TileReadControl& control, std::chrono::milliseconds& retryAfter) {
+        if (!p.transfer) return true;
+        HttpResponse response = transfers_.response(p.transfer, control);
+        if (response.outcome == HttpResponse::Outcome::Cancelled) return false;
+        if (response.outcome == HttpResponse::Outcome::RetryLater) {
+            retryAfter = std::max(retryAfter, response.retryAfter);
+            fail(p.url + ": " + response.error + ", retry after " +
+                 std::to_string(response.retryAfter.count() / 1000) + " s");
+            return false;
+        }
+        if (response.outcome != HttpResponse::Outcome::Ok) {
+            fail(p.url + ": " + response.error);
+            return false;
+        }
+        p.body = std::move(response.body);
+        p.fetched = true;
+        p.noStore = response.noStore;
+        return true;
+    }
+
+    // Decodes a part's body into memory, and keeps a fetched one on disk once it has decoded; false
+    // (counted as failed, the picture's error saying why) when it does not decode or is too small.
+    bool decode(const GridLevel& g, Part& p) {
+        if (p.fetched && (p.tile = decoded_.find(p.key))) return true;  // another read sharing it decoded it
+        auto tile = std::make_shared<DecodedTile>();
+        std::string why;
+        WarningCollector collected;  // decoded on this thread: what libvips logs meanwhile is this picture's
+        const bool decoded = decodeTile(p.body.data(), p.body.size(), shapeOf(g, p), *tile, why);
+        if (decoded) warnings_->tell(collected.take());
+        if (!decoded || !coversContent(g, p, *tile, why)) {
+            ++requests_->counters().failed;
+            fail(p.url + ": " + why);
+            return false;
+        }
+        if (p.fetched) requests_->store(p.url, p.body, p.noStore);
+        p.tile = tile;
+        decoded_.insert(p.key, std::move(tile));
         return true;
     }
 
@@ -272,9 +260,8 @@ private:
     }
 
     TileLayout layout_;
-    std::shared_ptr<HttpFetcher> fetcher_;
-    std::shared_ptr<TransferCounters> counters_;
-    RemoteSettings settings_;
+    std::shared_ptr<RemoteRequests> requests_;
+    Warnings warnings_;
     DecodedTiles decoded_;
     SharedTransfers transfers_;
     PictureInfo info_;
@@ -284,23 +271,10 @@ private:
 
 }  // namespace
 
-TransferStats transferStats(const TransferCounters& counters) {
-    TransferStats s;
-    s.requestsInFlight = counters.inFlight.load();
-    s.requests = counters.requests.load();
-    s.bytesFetched = counters.bytesFetched.load();
-    s.bytesFromCache = counters.bytesFromCache.load();
-    s.cancelled = counters.cancelled.load();
-    s.failed = counters.failed.load();
-    s.connections = counters.connections.load();
-    return s;
-}
-
-std::unique_ptr<PictureSource> makeRemotePicture(TileLayout layout, std::shared_ptr<HttpFetcher> fetcher,
-                                                 std::shared_ptr<TransferCounters> counters,
-                                                 RemoteSettings settings) {
+std::unique_ptr<PictureSource> makeRemotePicture(TileLayout layout, std::shared_ptr<RemoteRequests> requests,
+                                                 Warnings warnings) {
     return std::unique_ptr<PictureSource>(
-        new RemotePicture(std::move(layout), std::move(fetcher), std::move(counters), std::move(settings)));
+        new RemotePicture(std::move(layout), std::move(requests), std::move(warnings)));
 }
 
 }  // namespace detail

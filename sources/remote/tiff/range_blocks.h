@@ -4,16 +4,14 @@
 // tiles, so that a reader's many small reads (libtiff's) become few requests. A block under way is
 // shared by the reads that wait for it, and cancelled once every one of them has been.
 #include <cstdint>
-#include <list>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "remote/network/http_fetcher.h"
+#include "lru_cache.h"
+#include "remote/network/remote_requests.h"
 #include "remote/network/shared_transfers.h"
-#include "remote/remote_picture.h"
 
 namespace zelvan {
 namespace sources {
@@ -24,8 +22,8 @@ public:
     static constexpr std::uint64_t kBlockBytes = 256 * 1024;
     static constexpr std::size_t kBlocksKept = 64;
 
-    RangeBlocks(std::string url, std::shared_ptr<HttpFetcher> fetcher,
-                std::shared_ptr<TransferCounters> counters, RemoteSettings settings);
+    // The file at `url`, fetched through `requests` (not null).
+    RangeBlocks(std::string url, std::shared_ptr<RemoteRequests> requests);
 
     // Learns the file's length (from the first block's Content-Range); false with the reason.
     bool open(std::string& error);
@@ -38,21 +36,16 @@ public:
 
 private:
     using Block = std::shared_ptr<const std::vector<unsigned char>>;
-    HttpRequest rangeRequest(std::uint64_t first, std::uint64_t size) const;
     Block block(std::uint64_t index, TileReadControl& control, std::string& error);
-    HttpResponse fetchShared(std::uint64_t index, std::uint64_t first, std::uint64_t size,
-                             TileReadControl& control);
+    HttpResponse fetchShared(std::uint64_t index, HttpRequest request, TileReadControl& control);
     void keep(std::uint64_t index, const Block& block);
 
     const std::string url_;
-    std::shared_ptr<HttpFetcher> fetcher_;
-    std::shared_ptr<TransferCounters> counters_;
-    RemoteSettings settings_;
+    std::shared_ptr<RemoteRequests> requests_;
     SharedTransfers transfers_;  // keyed by block index
     std::uint64_t length_ = 0;
     mutable std::mutex mutex_;
-    std::list<std::pair<std::uint64_t, Block>> blocks_;  // most recently used first
-    std::map<std::uint64_t, std::list<std::pair<std::uint64_t, Block>>::iterator> index_;
+    LruCache<std::uint64_t, Block> blocks_{kBlocksKept};  // by index
     std::string lastError_;
 };
 

@@ -21,9 +21,9 @@ bool halfOf(std::uint32_t side, std::uint32_t finer) { return side == finer / 2 
 
 class RemoteTiff final : public PictureSource {
 public:
-    RemoteTiff(std::shared_ptr<RangeBlocks> blocks, std::shared_ptr<TransferCounters> counters,
+    RemoteTiff(std::shared_ptr<RangeBlocks> blocks, std::shared_ptr<RemoteRequests> requests,
                Warnings warnings)
-        : blocks_(std::move(blocks)), counters_(std::move(counters)), warnings_(std::move(warnings)) {}
+        : blocks_(std::move(blocks)), requests_(std::move(requests)), warnings_(std::move(warnings)) {}
 
     bool open(std::string& error) {
         if (!vipsStarted()) {
@@ -66,7 +66,7 @@ public:
         std::lock_guard<std::mutex> lock(errorMutex_);
         return lastError_.empty() ? blocks_->lastError() : lastError_;
     }
-    TransferStats transfers() const override { return transferStats(*counters_); }
+    TransferStats transfers() const override { return requests_->stats(); }
 
     bool readTile(std::size_t level, std::uint32_t x, std::uint32_t y, std::uint32_t width,
                   std::uint32_t height, unsigned char* pixels, std::size_t pitch,
@@ -162,7 +162,7 @@ private:
     }
 
     std::shared_ptr<RangeBlocks> blocks_;
-    std::shared_ptr<TransferCounters> counters_;
+    std::shared_ptr<RemoteRequests> requests_;
     Warnings warnings_;
     std::vector<Level> levels_;
     std::mutex poolMutex_;
@@ -173,14 +173,13 @@ private:
 
 }  // namespace
 
-std::unique_ptr<PictureSource> openRemoteTiff(const std::string& url, std::shared_ptr<HttpFetcher> fetcher,
-                                              std::shared_ptr<TransferCounters> counters,
-                                              RemoteSettings settings, std::string& error) {
-    Warnings warnings = settings.warnings;
-    auto blocks = std::make_shared<RangeBlocks>(url, std::move(fetcher), counters, std::move(settings));
+std::unique_ptr<PictureSource> openRemoteTiff(const std::string& url,
+                                              std::shared_ptr<RemoteRequests> requests, Warnings warnings,
+                                              std::string& error) {
+    auto blocks = std::make_shared<RangeBlocks>(url, requests);
     if (!blocks->open(error)) return nullptr;
     std::unique_ptr<RemoteTiff> tiff(
-        new RemoteTiff(std::move(blocks), std::move(counters), std::move(warnings)));
+        new RemoteTiff(std::move(blocks), std::move(requests), std::move(warnings)));
     if (!tiff->open(error)) return nullptr;
     return std::unique_ptr<PictureSource>(std::move(tiff));
 }

@@ -5,17 +5,20 @@
 #include <memory>
 #include <string>
 
-#include "remote/network/http_fetcher.h"
-#include "remote/remote_picture.h"
+#include "remote/network/remote_requests.h"
+#include "vips/vips_warnings.h"
 #include "zelvan_sources.hpp"
 
 namespace zelvan {
 namespace sources {
 namespace detail {
 
-std::unique_ptr<PictureSource> openRemoteTiff(const std::string& url, std::shared_ptr<HttpFetcher> fetcher,
-                                              std::shared_ptr<TransferCounters> counters,
-                                              RemoteSettings settings, std::string& error);
+// The TIFF at `url`, read through `requests` (not null), what libvips logs while it decodes told to
+// `warnings` (not null); null, with the reason, when its first block cannot be fetched or libvips
+// cannot read it.
+std::unique_ptr<PictureSource> openRemoteTiff(const std::string& url,
+                                              std::shared_ptr<RemoteRequests> requests, Warnings warnings,
+                                              std::string& error);
 
 }  // namespace detail
 }  // namespace sources
