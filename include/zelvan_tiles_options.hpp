@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "zelvan_tiles_plan.hpp"
+#include "zelvan_tiles_types.hpp"
 
 namespace zelvan {
 

@@ -18,7 +18,7 @@
 #include <utility>
 
 #include "zelvan_mapping.hpp"
-#include "zelvan_tiles_plan.hpp"
+#include "zelvan_tiles_types.hpp"
 
 namespace zelvan {
 
