@@ -11,6 +11,8 @@
  *     view.place(zelvan::fit(view.width(), view.height(), 800, 600));
  *     view.draw({0, 0, 800, 600, 1});               // once per frame, under glOrtho(0, 800, 0, 600, ...)
  *
+ * A still frame (a headless renderer): view.waitUntilComplete(frame, timeout), then one view.draw(frame).
+ *
  * docs/using.md ("The tile view") tells the whole contract; each member below says what it does, its
  * units, its null result, its thread and its cost.
  *
@@ -21,18 +23,29 @@
  * coarser levels still: a view too large for its budget draws blurred, never thrashing. TileStats says which,
  * and whether the budget forced it.
  *
- * While tiles load: the one-tile level is read first and kept resident (pinned, unless
- * TileViewOptions::standIns is false); a missing tile is drawn from the nearest resident coarser level,
- * cropped to its area. Once the pinned level is resident no frame shows the background inside the
- * picture. Opaque pictures are watertight at any angle: each part reaches a thousandth of a pixel over
- * the next one drawn after it, so that float rounding leaves no crack. A translucent picture leaves out a
- * finer part that a coarser stand-in covers, so that nothing blends twice; an invalidated tile is drawn
- * until its new pixels are uploaded.
+ * While tiles load: the one-tile level (the finest whose sides both fit 512 pixels, or, when its
+ * textures exceed a quarter of the budget, the finest coarser level within it) is read first and kept
+ * resident (pinned, unless TileViewOptions::standIns is false); a missing tile is drawn from the nearest
+ * resident coarser level, cropped to its area. Once the pinned level is resident no frame shows the
+ * background inside the picture. Opaque pictures are watertight at any angle: each part reaches a thousandth
+ * of a pixel over the next one drawn after it, so that float rounding leaves no crack. A translucent picture
+ * leaves out a finer part that a coarser stand-in covers, so that nothing blends twice; an invalidated tile
+ * is drawn until its new pixels are uploaded.
  *
- * Memory: textures within budgetBytes on every frame, counted as allocated (power-of-two sides); at
- * most uploadBytesPerFrame of textures made per draw; read tiles waiting for upload in at most 8
- * buffers of 1 MiB, kept for the view's life. On glibc, textures freed and made as the view moves can
- * leave the heap fragmented; a long-running viewer keeps its memory nearer the budget with
+ * Memory, textures: within budgetBytes after every draw, counted as the library allocates them. A tile
+ * is held as parts: its quarters of 256 x 256, each a texture of power-of-two sides, 4 bytes a texel, so
+ * an inner tile costs 4 x 256 x 256 x 4 = 1 MiB and a tile at a level's right or bottom edge its parts'
+ * sides rounded up (a quarter 134 wide costs 256); where a level's last texel column (row) is not 2^k
+ * level-0 pixels wide (level k of a side that is no multiple of 2^k: cut short at the picture's edge, or
+ * stretched to reach it), that column (row) is a strip of its own, one texel wide, so the 391 x 391
+ * level 7 of a 50000 x 50000 picture costs (256 + 256 + 1)^2 x 4 bytes, a little over 1 MiB. Typed pictures'
+ * textures cost the same (their texels are the mapping's colours). The pinned level stays resident; a frame
+ * plans its levels within half of the rest. At most uploadBytesPerFrame of textures are made per draw (at
+ * least one tile). Memory, reads: each tile read is held in a buffer of 512 x 512 x the pixel's bytes (4 for
+ * colours, channels x sample bytes for typed pictures: 2 MiB for four 16-bit channels); at most min(8, 64 MiB
+ * / that) buffers (at least 1), kept and reused for the view's life. Typed pictures add the raw tiles (within
+ * rawBudgetBytes), one tile of texels (1 MiB) and the mapping's tables. On glibc, textures freed and made as
+ * the view moves can leave the heap fragmented; a long-running viewer keeps its memory nearer the budget with
  * mallopt(M_MMAP_THRESHOLD, 128 * 1024), which the benchmark measures (docs/performance.md).
  *
  * Threads: every member is called on the thread where the context is current; only the source's reads
