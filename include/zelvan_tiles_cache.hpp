@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "zelvan.hpp"
+#include "zelvan_tiles_grid.hpp"
 #include "zelvan_tiles_plan.hpp"
 
 namespace zelvan {

@@ -18,7 +18,6 @@
 #define ZELVAN_TILES_GRID_HPP
 
 #include <algorithm>
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <vector>

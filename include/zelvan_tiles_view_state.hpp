@@ -9,6 +9,7 @@
 #ifndef ZELVAN_TILES_VIEW_STATE_HPP
 #define ZELVAN_TILES_VIEW_STATE_HPP
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
