@@ -10,8 +10,7 @@
  *     view.waitUntilReady(std::chrono::milliseconds(500));   // optional: the first frame not blank
  *     view.place(zelvan::fit(view.width(), view.height(), 800, 600));
  *     view.draw({0, 0, 800, 600, 1});               // once per frame, under glOrtho(0, 800, 0, 600, ...)
- *
- * A still frame (a headless renderer): view.waitUntilComplete(frame, timeout), then one view.draw(frame).
+ * A still frame (a headless renderer): waitUntilComplete(frame, timeout), then one draw(frame).
  *
  * docs/using.md ("The tile view") tells the whole contract; each member below says what it does, its
  * units, its null result, its thread and its cost.
@@ -39,14 +38,14 @@
  * level-0 pixels wide (level k of a side that is no multiple of 2^k: cut short at the picture's edge, or
  * stretched to reach it), that column (row) is a strip of its own, one texel wide, so the 391 x 391
  * level 7 of a 50000 x 50000 picture costs (256 + 256 + 1)^2 x 4 bytes, a little over 1 MiB. Typed pictures'
- * textures cost the same (their texels are the mapping's colours). The pinned level stays resident; a frame
- * plans its levels within half of the rest. At most uploadBytesPerFrame of textures are made per draw (at
- * least one tile). Memory, reads: each tile read is held in a buffer of 512 x 512 x the pixel's bytes (4 for
- * colours, channels x sample bytes for typed pictures: 2 MiB for four 16-bit channels); at most min(8, 64 MiB
- * / that) buffers (at least 1), kept and reused for the view's life. Typed pictures add the raw tiles (within
- * rawBudgetBytes), one tile of texels (1 MiB) and the mapping's tables. On glibc, textures freed and made as
- * the view moves can leave the heap fragmented; a long-running viewer keeps its memory nearer the budget with
- * mallopt(M_MMAP_THRESHOLD, 128 * 1024), which the benchmark measures (docs/performance.md).
+ * textures cost the same. The pinned level stays resident; a frame plans its levels within half of the rest.
+ * At most uploadBytesPerFrame of textures are made per draw (at least one tile). Memory, reads: each tile
+ * read is held in a buffer of 512 x 512 x the pixel's bytes (4 for colours, channels x sample bytes for typed
+ * pictures: 2 MiB for four 16-bit channels); at most min(8, 64 MiB / that) buffers (at least 1), kept and
+ * reused for the view's life. Typed pictures add the raw tiles (within rawBudgetBytes), one tile of texels (1
+ * MiB) and the mapping's tables. On glibc, textures freed and made as the view moves can leave the heap
+ * fragmented; a long-running viewer keeps its memory nearer the budget with mallopt(M_MMAP_THRESHOLD, 128 *
+ * 1024), which the benchmark measures (docs/performance.md).
  *
  * Threads: every member is called on the thread where the context is current; only the source's reads
  * run elsewhere, on the view's workers (or, with readOnDrawingThread, inside draw()). Link with the

@@ -150,13 +150,17 @@ public:
         for (;;) {
             plan(frame);
             const FrameWants w = wants(frame, Clock::now());
+            const std::uint64_t before = progress();
             arrivals_.take(w, SIZE_MAX);
             arrivals_.remap(w, 0, SIZE_MAX);
             const bool complete = frameComplete(plan_, cache_, arrivals_.mappingNumber(), readsCoarser());
             arrivals_.ask(w);
             if (complete) return true;
             if (!plan_.choice.fits || !arrivals_.reader().coming() || Clock::now() >= deadline) return false;
-            if (arrivals_.reader().threaded()) arrivals_.reader().waitForArrival(deadline);
+            if (arrivals_.reader().threaded())
+                arrivals_.reader().waitForArrival(deadline);
+            else if (progress() == before)
+                return false;  // read here, and nothing read nor uploaded: no room for what waits
         }
     }
 
@@ -185,6 +189,10 @@ public:
     }
 
 private:
+    /* Grows with every read started, failed or uploaded. */
+    std::uint64_t progress() {
+        return cache_.counts().uploads + cache_.counts().readsFailed + arrivals_.reader().counts().started;
+    }
     /* The level kept resident within the budget, or none when the options want no stand-ins. */
     void choosePinned() { cache_.choosePinned(options_.standIns ? options_.budgetBytes : 0); }
     /* Whether the frame's coarser level is read: always when it is the level shown; when it only stands
