@@ -96,16 +96,19 @@ zelvan::Placement turned(double scale, double degrees) {
 }
 
 TEST_F(GlTest, AfterWaitUntilCompleteOneDrawIsTheSettledFrame) {
-    // Two levels blended, turned; level 0 alone; on workers and on the drawing thread.
+    // Two levels blended, turned; level 0 alone; on workers, on the drawing thread, without stand-ins.
     for (const zelvan::Placement& p : {turned(0.11, 17), turned(1.0, 0)})
-        for (const bool onDrawingThread : {false, true}) {
-            SCOPED_TRACE(onDrawingThread ? "reads on the drawing thread" : "reads on workers");
+        for (const int way : {0, 1, 2}) {
+            SCOPED_TRACE(way == 0   ? "reads on workers"
+                         : way == 1 ? "reads on the drawing thread"
+                                    : "no stand-ins");
             zelvan_test::ProceduralTilesOptions slow;
             slow.cell = 5;
             slow.delay = std::chrono::microseconds(300);
             ProceduralTiles source(6000, 4000, slow);
             zelvan::TileViewOptions options;
-            options.readOnDrawingThread = onDrawingThread;
+            options.readOnDrawingThread = way == 1;
+            options.standIns = way != 2;
             zelvan::TileView still(source, options);
             still.place(p);
             ASSERT_TRUE(still.waitUntilComplete(kFrame, kLong));
