@@ -10,6 +10,7 @@
  *     view.waitUntilReady(std::chrono::milliseconds(500));   // optional: the first frame not blank
  *     view.place(zelvan::fit(view.width(), view.height(), 800, 600));
  *     view.draw({0, 0, 800, 600, 1});               // once per frame, under glOrtho(0, 800, 0, 600, ...)
+ * A still frame (a headless renderer): waitUntilComplete(frame, timeout), then one draw(frame).
  *
  * docs/using.md ("The tile view") tells the whole contract; each member below says what it does, its
  * units, its null result, its thread and its cost.
@@ -21,19 +22,30 @@
  * coarser levels still: a view too large for its budget draws blurred, never thrashing. TileStats says which,
  * and whether the budget forced it.
  *
- * While tiles load: the one-tile level is read first and kept resident (pinned, unless
- * TileViewOptions::standIns is false); a missing tile is drawn from the nearest resident coarser level,
- * cropped to its area. Once the pinned level is resident no frame shows the background inside the
- * picture. Opaque pictures are watertight at any angle: each part reaches a thousandth of a pixel over
- * the next one drawn after it, so that float rounding leaves no crack. A translucent picture leaves out a
- * finer part that a coarser stand-in covers, so that nothing blends twice; an invalidated tile is drawn
- * until its new pixels are uploaded.
+ * While tiles load: the one-tile level (the finest whose sides both fit 512 pixels, or, when its
+ * textures exceed a quarter of the budget, the finest coarser level within it) is read first and kept
+ * resident (pinned, unless TileViewOptions::standIns is false); a missing tile is drawn from the nearest
+ * resident coarser level, cropped to its area. Once the pinned level is resident no frame shows the
+ * background inside the picture. Opaque pictures are watertight at any angle: each part reaches a thousandth
+ * of a pixel over the next one drawn after it, so that float rounding leaves no crack. A translucent picture
+ * leaves out a finer part that a coarser stand-in covers, so that nothing blends twice; an invalidated tile
+ * is drawn until its new pixels are uploaded.
  *
- * Memory: textures within budgetBytes on every frame, counted as allocated (power-of-two sides); at
- * most uploadBytesPerFrame of textures made per draw; read tiles waiting for upload in at most 8
- * buffers of 1 MiB, kept for the view's life. On glibc, textures freed and made as the view moves can
- * leave the heap fragmented; a long-running viewer keeps its memory nearer the budget with
- * mallopt(M_MMAP_THRESHOLD, 128 * 1024), which the benchmark measures (docs/performance.md).
+ * Memory, textures: within budgetBytes after every draw, counted as the library allocates them. A tile
+ * is held as parts: its quarters of 256 x 256, each a texture of power-of-two sides, 4 bytes a texel, so
+ * an inner tile costs 4 x 256 x 256 x 4 = 1 MiB and a tile at a level's right or bottom edge its parts'
+ * sides rounded up (a quarter 134 wide costs 256); where a level's last texel column (row) is not 2^k
+ * level-0 pixels wide (level k of a side that is no multiple of 2^k: cut short at the picture's edge, or
+ * stretched to reach it), that column (row) is a strip of its own, one texel wide, so the 391 x 391
+ * level 7 of a 50000 x 50000 picture costs (256 + 256 + 1)^2 x 4 bytes, a little over 1 MiB. Typed pictures'
+ * textures cost the same. The pinned level stays resident; a frame plans its levels within half of the rest.
+ * At most uploadBytesPerFrame of textures are made per draw (at least one tile). Memory, reads: each tile
+ * read is held in a buffer of 512 x 512 x the pixel's bytes (4 for colours, channels x sample bytes for typed
+ * pictures: 2 MiB for four 16-bit channels); at most min(8, 64 MiB / that) buffers (at least 1), kept and
+ * reused for the view's life. Typed pictures add the raw tiles (within rawBudgetBytes), one tile of texels (1
+ * MiB) and the mapping's tables. On glibc, textures freed and made as the view moves can leave the heap
+ * fragmented; a long-running viewer keeps its memory nearer the budget with mallopt(M_MMAP_THRESHOLD, 128 *
+ * 1024), which the benchmark measures (docs/performance.md).
  *
  * Threads: every member is called on the thread where the context is current; only the source's reads
  * run elsewhere, on the view's workers (or, with readOnDrawingThread, inside draw()). Link with the
@@ -51,20 +63,25 @@
 #ifndef ZELVAN_TILES_HPP
 #define ZELVAN_TILES_HPP
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <new>
 #include <string>
-#include <unordered_set>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "zelvan.hpp"
 #include "zelvan_mapping.hpp"
+#include "zelvan_mapping_statistics.hpp"
+#include "zelvan_tiles_grid.hpp"
 #include "zelvan_tiles_options.hpp"
+#include "zelvan_tiles_reader.hpp"
 #include "zelvan_tiles_source.hpp"
+#include "zelvan_tiles_types.hpp"
 #include "zelvan_tiles_view_state.hpp"
 
 namespace zelvan {
@@ -79,7 +96,8 @@ public:
      * starts the workers, which begin at once on the one-tile level. Empty (operator bool false, status()
      * says why) without a library instance, with levels that make no sense, when the source throws, or
      * out of memory.
-     * OpenGL: context current (an Image is made to check the instance).
+     * OpenGL: context current (an Image is made to check the instance). Cost: the workers' start, and
+     * the reader's buffers as reads need them (see Memory above).
      */
     explicit TileView(TileSource& source, const TileViewOptions& options = {}) noexcept {
         try {
@@ -102,14 +120,13 @@ public:
                 status_ = TileViewStatus::BadSamples;
                 return;
             }
-            std::unique_ptr<detail::ViewState> state(new detail::ViewState(source, levels, options, layout));
-            state->probe = std::move(probe);
+            std::unique_ptr<detail::ViewState> state(
+                new detail::ViewState(levels, options, layout, std::move(probe)));
             unsigned workers = options.workers;
             if (workers == 0) workers = std::clamp(std::thread::hardware_concurrency(), 4u, 8u);
             // No more workers than tiles may be held at once: more would only wait.
             workers = std::min(workers, static_cast<unsigned>(detail::TileReader::kHeldTiles));
-            if (!state->reader.start(source, options.readOnDrawingThread ? 0 : workers, layout)) return;
-            state->requestPinned();
+            if (!state->start(source, options.readOnDrawingThread ? 0 : workers)) return;
             state_ = std::move(state);
             status_ = TileViewStatus::Ready;
         } catch (const std::bad_alloc&) {
@@ -121,6 +138,7 @@ public:
     /* Cancels the reads under way and waits for them to return; releases the textures.
      * OpenGL: the context that owns the textures current. */
     ~TileView() = default;
+    /* Moves the view; the one moved from is empty (status Empty). */
     TileView(TileView&& other) noexcept
         : state_(std::move(other.state_)), status_(std::exchange(other.status_, TileViewStatus::Empty)) {}
     TileView& operator=(TileView&& other) noexcept {
@@ -133,29 +151,31 @@ public:
     TileView(const TileView&) = delete;
     TileView& operator=(const TileView&) = delete;
 
-    /* True when the view can draw: status() is Ready. */
+    /* True when the view can draw: status() is Ready. Cost: an image lookup in the library. */
     explicit operator bool() const noexcept { return status() == TileViewStatus::Ready; }
-    /* Why the view is empty, or Ready. */
+    /* Why the view is empty, or Ready (LibraryGone once its library instance has ended). */
     TileViewStatus status() const noexcept {
-        if (state_ && !state_->probe) return TileViewStatus::LibraryGone;
+        if (state_ && !state_->alive()) return TileViewStatus::LibraryGone;
         return status_;
     }
     /* Level 0's size in pixels; 0 when empty. */
-    std::uint32_t width() const noexcept { return state_ ? state_->grid.full().width : 0; }
-    std::uint32_t height() const noexcept { return state_ ? state_->grid.full().height : 0; }
+    std::uint32_t width() const noexcept { return state_ ? state_->full().width : 0; }
+    std::uint32_t height() const noexcept { return state_ ? state_->full().height : 0; }
 
     /* Places the picture by its centre (as Image::place): units of the caller's projection, degrees,
      * opacity 0 to 255. Takes effect at the next draw. Cost: nothing. */
     void place(const Placement& placement) noexcept {
-        if (state_) state_->placement = placement;
+        if (state_) state_->place(placement);
     }
 
-    /* A new texture budget in bytes; the next draw evicts down to it. */
+    /* A new texture budget in bytes (TileViewOptions::budgetBytes), which may choose another pinned
+     * level; the next draw evicts down to it, the pinned level last. Nothing for an empty view or one
+     * whose library instance has ended. Out of memory the pinned level stays as it was. Cost: the levels'
+     * bytes counted, and a pass over the resident tiles. */
     void setBudget(std::size_t budgetBytes) noexcept {
         if (!live()) return;
-        state_->options.budgetBytes = budgetBytes;
         try {
-            state_->choosePinned();
+            state_->setBudget(budgetBytes);
         } catch (...) {  // std::bad_alloc: the pinned level stays as it was
         }
     }
@@ -177,7 +197,7 @@ public:
 
     /* True once the one-tile level is resident: from then on no frame shows a hole (for levels that never
      * shrink to one tile: once a frame was complete). False for an empty view. */
-    bool ready() const noexcept { return state_ && state_->probe && state_->ready(); }
+    bool ready() const noexcept { return state_ && state_->alive() && state_->ready(); }
 
     /* Waits, at most `timeout`, for the one-tile level, uploading it as it comes (reading it here with
      * readOnDrawingThread). True when ready. OpenGL: context current. Cost: the reads of that level. */
@@ -190,28 +210,50 @@ public:
         }
     }
 
+    /*
+     * For a program that shows one still frame (a headless renderer): plans `frame` as draw(frame) would,
+     * with the placement set now, asks for the tiles it lacks and blocks until they have come, uploading
+     * each as it arrives (without the per-draw allowance), or until nothing it lacks is still coming (its
+     * reads failed and are waiting for a retry, or were given up), or `timeout` has passed. Draws nothing.
+     * Returns: true when the next draw(frame), with the same placement and budget, will be complete
+     * (stats().complete); false on timeout, when a tile failed, when the frame's levels do not fit the
+     * budget (stats().budgetLimited with a level that fits nothing), for an empty view or one whose
+     * library instance has ended, or out of memory. The tiles uploaded stay for the next draw.
+     * Threads: the drawing thread, the context current, like draw(): it waits on a condition the workers
+     * signal as each read arrives, no polling (with readOnDrawingThread it reads here instead).
+     * Cost: the frame's reads and uploads, which draw() would spread over frames. Never throws.
+     */
+    bool waitUntilComplete(const Frame& frame, std::chrono::milliseconds timeout) noexcept {
+        if (!live()) return false;
+        try {
+            return state_->waitUntilComplete(frame, timeout);
+        } catch (...) {  // std::bad_alloc
+            return false;
+        }
+    }
+
     /* Marks level-0 pixels (x, y) to (x + width, y + height) changed: the tiles over them are read again
-     * and drawn with their old pixels until the new ones are uploaded. Tiles there that were given up
-     * are tried again. */
+     * and drawn with their old pixels until the new ones are uploaded; their raw samples (typed pictures)
+     * are dropped. Tiles there that were given up are tried again. Nothing for an empty area, an empty
+     * view or one whose library instance has ended; out of memory the tiles are not marked. Cost: a pass
+     * over the resident and raw tiles. */
     void invalidate(std::uint32_t x, std::uint32_t y, std::uint32_t width, std::uint32_t height) noexcept {
         if (!live() || width == 0 || height == 0) return;
         try {
-            const detail::Area area{double(x), double(y), double(x) + width, double(y) + height};
-            state_->cache.invalidate(area);
-            state_->raw.invalidate(state_->grid, area);
+            state_->invalidate({double(x), double(y), double(x) + width, double(y) + height});
         } catch (...) {  // std::bad_alloc: the tiles are not marked; nothing else changes
         }
     }
 
-    /* Typed pictures: raw samples kept within `bytes` from now on, least recently wanted evicted. */
+    /* Typed pictures: raw samples kept within `bytes` from now on (TileViewOptions::rawBudgetBytes),
+     * least recently wanted evicted at once. Nothing for an empty view or one whose library instance has
+     * ended, like the other setters. Cost: the evictions. */
     void setRawBudget(std::size_t bytes) noexcept {
-        if (!state_) return;
-        state_->options.rawBudgetBytes = bytes;
-        state_->raw.setBudget(bytes);
+        if (live()) state_->setRawBudget(bytes);
     }
 
     /* What the source's pixels are (its own colours for an empty view). */
-    SampleLayout sampleLayout() const noexcept { return state_ ? state_->layout : SampleLayout{}; }
+    SampleLayout sampleLayout() const noexcept { return state_ ? state_->layout() : SampleLayout{}; }
 
     /*
      * Typed pictures: shows the samples through `mapping` from the next draw on. The tiles on screen are
@@ -228,18 +270,7 @@ public:
                 if (reason != nullptr) *reason = describe(status());
                 return false;
             }
-            const std::string why = mapping.validate(state_->layout);
-            if (!why.empty()) {
-                if (reason != nullptr) *reason = why;
-                return false;
-            }
-            MappingTables next;
-            next.build(mapping, state_->layout, &state_->tables);
-            DisplayMapping copy = mapping;
-            state_->tables = std::move(next);
-            state_->mapping = std::move(copy);
-            ++state_->mappingNumber;
-            return true;
+            return state_->setMapping(mapping, reason);
         } catch (...) {  // std::bad_alloc: the mapping before stays
             if (reason != nullptr) *reason = "out of memory";
             return false;
@@ -249,15 +280,17 @@ public:
      * own colours and for an empty view). */
     const DisplayMapping& mapping() const noexcept {
         static const DisplayMapping none;
-        return state_ ? state_->mapping : none;
+        return state_ ? state_->mapping() : none;
     }
 
     /*
-     * Typed pictures: a channel's histogram in `bins` bins, and its limits at two percentiles (nearest
-     * rank), from the raw samples of the finest level kept whole (usually the one-tile level; else the
-     * coarsest level kept in part), NaN and infinities left out. Empty, or found false, before any such
-     * tile is read, for a channel the picture lacks, or out of memory. Cost: a pass over at most 4
-     * million samples.
+     * Typed pictures: a channel's histogram in `bins` bins, between its least and greatest finite sample,
+     * from the raw samples of the one-tile level (the finest level whose sides both fit 512 pixels, read
+     * first: there once waitUntilReady returns true); until that level is kept whole, of the finest level
+     * kept whole, else the coarsest kept in part; at most about 4 million samples, evenly spaced. NaN and
+     * infinities are left out (nonFinite counts them). Empty, or found false, before any tile is read,
+     * for a channel the picture lacks, for pictures of their own colours, or out of memory. Threads: the
+     * drawing thread. Cost: a pass over those samples.
      */
     ChannelHistogram histogram(unsigned channel, unsigned bins = 256) const noexcept {
         try {
@@ -268,6 +301,10 @@ public:
             return {};
         }
     }
+    /* Typed pictures: limits for a channel's mapping, its samples at `lowPercent` and `highPercent`
+     * (nearest rank, 0 to 100) of the same samples histogram() reads; a flat channel gets max a little
+     * above min, so that the limits make a valid mapping. found is false as histogram() is empty. Threads:
+     * the drawing thread. Cost: a pass over those samples and their partial sort. */
     ChannelLimits autoLimits(unsigned channel, double lowPercent = 0.5,
                              double highPercent = 99.5) const noexcept {
         try {
@@ -279,52 +316,31 @@ public:
         }
     }
 
-    /* Tiles given up are tried again at the next draw, without waiting for their back-off. */
+    /* Tiles given up (TileStats::givenUp) are asked for again at the next draw, without waiting for their
+     * back-off; their failure counts start again. Nothing for an empty view or one whose library instance
+     * has ended. Cost: a pass over the failures remembered. */
     void retryGivenUp() noexcept {
-        if (live()) state_->cache.retryGivenUp();
+        if (live()) state_->retryGivenUp();
     }
 
-    /* Counts since construction and what the last frame drew. All zero for an empty view (and resident
-     * counts zero once the library instance has ended). Cost: the given-up list is copied. */
+    /* Counts since construction and what the last frame drew (TileStats says what each counts). All zero
+     * for an empty view (and resident counts zero once the library instance has ended). Threads: the
+     * drawing thread. Cost: a lock of the reader, and the given-up list copied. */
     TileStats stats() const noexcept {
-        if (!state_) return {};
-        TileStats s = state_->stats;
-        const detail::TileCache::Counts& c = state_->cache.counts();
-        s.uploads = c.uploads;
-        s.readsFailed = c.readsFailed;
-        s.readsGivenUp = c.readsGivenUp;
-        const detail::TileReader::Counts reads = state_->reader.counts();
-        s.requests = reads.started;
-        s.readsCancelled = reads.cancelled;
-        s.readsPending = reads.pending;
-        s.rawBytes = state_->raw.bytes();
-        s.rawTiles = state_->raw.size();
-        if (!state_->probe) return s;  // the library has ended: nothing resident
-        s.residentBytes = state_->cache.residentBytes();
-        s.tilesResident = state_->cache.size();
-        s.ready = state_->ready();
         try {
-            state_->cache.givenUp(s.givenUp, detail::Clock::now());
-        } catch (...) {  // std::bad_alloc: the list stays empty
+            return state_ ? state_->stats() : TileStats{};
+        } catch (...) {  // std::bad_alloc copying the counts
+            return {};
         }
-        return s;
     }
 
 private:
-    using TileRequest = detail::TileRequest;
-
     /* Whether the view can act: made, and its library instance still there. Once the instance has
      * ended, the textures are forgotten (the instance took them) and reads stop. */
     bool live() noexcept {
         if (!state_) return false;
-        if (state_->probe) return true;
-        if (state_->cache.size() != 0 || state_->reader.pending() != 0) {
-            state_->cache.clear();
-            std::vector<TileRequest> none;
-            const std::unordered_set<std::uint64_t> keep;
-            state_->reader.setQueue(none, keep, state_->released, state_->buffers);
-            state_->released = 0;
-        }
+        if (state_->alive()) return true;
+        state_->forgetLibrary();
         return false;
     }
 

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "zelvan.hpp"
+#include "zelvan_tiles_grid.hpp"
 #include "zelvan_tiles_plan.hpp"
-#include "zelvan_tiles_reader.hpp"
 
 namespace zelvan {
 namespace detail {
@@ -54,13 +54,17 @@ public:
     std::size_t size() const noexcept { return tiles_.size(); }
     const Counts& counts() const noexcept { return counts_; }
 
-    /* The pinned level: the finest whole level within a quarter of the budget and 1 MiB (one tile), read
-     * first and never evicted, so that a frame always has something to show. None with a budget of 0. */
+    /* The pinned level, read first and never evicted, so that a frame always has something to show: the
+     * one-tile level (oneTileLevel) when it fits a quarter of the budget, else the finest coarser level
+     * that does. For levels that never come down to one tile, the finest within a quarter of the budget
+     * and 1 MiB. None when nothing fits (a budget of 0). */
     void choosePinned(std::size_t budgetBytes) {
         pinning_ = false;
         pinnedBytes_ = 0;
-        const std::size_t cap = std::min(budgetBytes / 4, std::size_t{1} << 20);
-        for (std::size_t k = 0; k < grid_.count(); ++k) {
+        const std::size_t one = oneTileLevel(grid_);
+        const std::size_t cap =
+            one < grid_.count() ? budgetBytes / 4 : std::min(budgetBytes / 4, std::size_t{1} << 20);
+        for (std::size_t k = one < grid_.count() ? one : 0; k < grid_.count(); ++k) {
             if (std::uint64_t{grid_.size(k).width} * grid_.size(k).height > std::uint64_t{1} << 22) continue;
             const std::uint64_t bytes = levelBytes(grid_, k);
             if (bytes <= cap) {

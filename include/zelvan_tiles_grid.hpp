@@ -18,30 +18,14 @@
 #define ZELVAN_TILES_GRID_HPP
 
 #include <algorithm>
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-#include "zelvan.hpp"
+#include "zelvan.h"
+#include "zelvan_tiles_types.hpp"
 
 namespace zelvan {
-
-struct TileSize {
-    std::uint32_t width = 0, height = 0;
-};
-
-/* One frame: the visible rectangle in the caller's units (y up, as under glOrtho(left, right, bottom,
- * top)) and the screen pixels per unit. */
-struct Frame {
-    double left = 0, bottom = 0, right = 0, top = 0;
-    double pixelsPerUnit = 1;
-};
-
-/* A tile: its level and its place in the level's grid of 512 x 512 tiles (column, row from the top left). */
-struct TileIndex {
-    std::uint32_t level = 0, column = 0, row = 0;
-};
 
 namespace detail {
 
@@ -200,6 +184,14 @@ inline std::size_t tileBytes(const LevelGrid& grid, const TileIndex& t) noexcept
     for (int i = 0; i < parts.count; ++i)
         bytes += nextPow2(parts.rect[i].width) * nextPow2(parts.rect[i].height) * 4;
     return static_cast<std::size_t>(bytes);
+}
+
+/* The one-tile level: the finest whose sides both fit one tile (512), which the view pins when the budget
+ * allows and whose raw samples its statistics read; grid.count() when no level comes down to one tile. */
+inline std::size_t oneTileLevel(const LevelGrid& grid) noexcept {
+    for (std::size_t k = 0; k < grid.count(); ++k)
+        if (grid.size(k).width <= kTileSide && grid.size(k).height <= kTileSide) return k;
+    return grid.count();
 }
 
 /* Texture bytes of a whole level. */

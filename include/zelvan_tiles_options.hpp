@@ -12,19 +12,22 @@
 #include <cstdint>
 #include <vector>
 
-#include "zelvan_tiles_plan.hpp"
+#include "zelvan_tiles_types.hpp"
 
 namespace zelvan {
 
 struct TileViewOptions {
-    /* Texture bytes, as allocated (power-of-two sides), never exceeded after a draw. */
+    /* Texture bytes, as allocated (power-of-two sides; TileView's Memory says how a tile counts), never
+     * exceeded after a draw. A quarter of it at most holds the pinned level; a frame plans within half
+     * of the rest. TileView::setBudget changes it. */
     std::size_t budgetBytes = std::size_t{256} << 20;
     /* Worker threads reading tiles. 0: the hardware threads, at least 4 and at most 8, so that sources
      * that wait (disks, servers) overlap their waits even on a small machine. At most 8 are used. */
     unsigned workers = 0;
-    /* Texture bytes made per draw, at most; at least one tile a draw. */
+    /* Texture bytes made per draw, at most; at least one tile a draw (with readOnDrawingThread, also the
+     * bytes read per draw, as 4 bytes a pixel). Re-mapped typed tiles count too. */
     std::size_t uploadBytesPerFrame = std::size_t{4} << 20;
-    /* A failed read is tried again this often, then the tile is given up... */
+    /* A failed read (false, or an exception) is tried again this often, then the tile is given up... */
     unsigned retries = 2;
     /* ...for this long, doubling each time it is given up again (at most 2 minutes), then tried afresh.
      * TileView::retryGivenUp() tries them at once; invalidate() too, for the tiles it covers. */
@@ -83,14 +86,16 @@ inline const char* describe(TileViewStatus status) noexcept {
     return "unknown";
 }
 
+/* What a view tells of itself (TileView::stats()). Counts "since construction" only grow; the others
+ * describe the last draw, or the moment stats() was called. */
 struct TileStats {
-    std::size_t residentBytes = 0;  // texture bytes of resident tiles
-    std::size_t tilesResident = 0;
-    std::uint64_t uploads = 0;         // tiles uploaded since construction
-    std::uint64_t requests = 0;        // reads started since construction
-    std::size_t readsPending = 0;      // queued or being read
-    std::uint64_t readsFailed = 0;     // failed reads and uploads (each attempt)
-    std::uint64_t readsGivenUp = 0;    // times a tile was given up after its retries
+    std::size_t residentBytes = 0;   // texture bytes of the resident tiles, as TileView's Memory counts them
+    std::size_t tilesResident = 0;   // tiles resident as textures (pinned ones included)
+    std::uint64_t uploads = 0;       // tiles uploaded since construction (re-mapped typed tiles included)
+    std::uint64_t requests = 0;      // reads started since construction (a read of one tile each)
+    std::size_t readsPending = 0;    // reads queued or under way now (cancelled ones not yet returned too)
+    std::uint64_t readsFailed = 0;   // failed reads and uploads since construction, each attempt
+    std::uint64_t readsGivenUp = 0;  // times a tile was given up after its retries, since construction
     std::uint64_t readsCancelled = 0;  // reads cancelled while under way, their tile no longer wanted
     std::vector<TileIndex> givenUp;    // tiles given up now, waiting for their back-off
     std::size_t level = 0;             // the finer level the last frame drew
@@ -98,9 +103,9 @@ struct TileStats {
     std::size_t scaleLevel = 0;        // the finer level its scale asked for
     bool budgetLimited = false;        // the budget made it draw coarser levels than its scale asked
     bool ready = false;                // the one-tile level is resident: no frame shows a hole
-    std::size_t rawBytes = 0;          // raw samples kept (typed pictures)
-    std::size_t rawTiles = 0;
-    bool complete = false;  // it drew every tile it wanted at the levels it wanted
+    std::size_t rawBytes = 0;          // typed pictures: bytes of raw samples kept, as allocated
+    std::size_t rawTiles = 0;          // typed pictures: tiles whose raw samples are kept
+    bool complete = false;             // the last frame drew every tile it wanted, of the mapping shown
 };
 
 }  // namespace zelvan

@@ -1,7 +1,8 @@
 /*
  * The tile view's raw tiles: the samples of typed pictures as read, kept within a byte budget of their own
  * (least recently wanted evicted first), so that a new display mapping, or a texture evicted and wanted
- * again, is made from them without reading the source again.
+ * again, is made from them without reading the source again; and a channel's samples gathered from them
+ * for its histogram and limits.
  */
 #ifndef ZELVAN_TILES_RAW_HPP
 #define ZELVAN_TILES_RAW_HPP
@@ -11,8 +12,11 @@
 #include <memory>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
-#include "zelvan_tiles_plan.hpp"
+#include "zelvan_mapping.hpp"
+#include "zelvan_mapping_statistics.hpp"
+#include "zelvan_tiles_grid.hpp"
 
 namespace zelvan {
 namespace detail {
@@ -100,6 +104,47 @@ private:
     std::unordered_map<std::uint64_t, Tile> tiles_;
     std::size_t bytes_ = 0, budget_;
 };
+
+/* The level a channel's statistics read: the one-tile level when it is kept whole (it is read first, so
+ * limits are there once the view is ready); else the finest level kept whole; else the coarsest kept in
+ * part; grid.count() when nothing is kept. */
+inline std::size_t statisticsLevel(const RawTiles& raw, const LevelGrid& grid) {
+    std::vector<std::size_t> tiles(grid.count(), 0);
+    raw.forEach([&](std::uint64_t key, const RawTiles::Tile&) { ++tiles[tileOfKey(key).level]; });
+    const auto whole = [&](std::size_t k) {
+        const TileSize s = grid.size(k);
+        return tiles[k] == std::size_t{tilesAcross(s.width)} * tilesAcross(s.height);
+    };
+    const std::size_t one = oneTileLevel(grid);
+    if (one < grid.count() && whole(one)) return one;
+    for (std::size_t k = 0; k < grid.count(); ++k)
+        if (whole(k)) return k;
+    for (std::size_t k = grid.count(); k-- > 0;)
+        if (tiles[k] != 0) return k;
+    return grid.count();
+}
+
+/* The finite samples of `channel` (at most about 4 million, evenly spaced) from the raw tiles of
+ * statisticsLevel, appended to `out`. Throws std::bad_alloc. */
+inline void channelValues(const RawTiles& raw, const LevelGrid& grid, const SampleLayout& layout,
+                          unsigned channel, ChannelValues& out) {
+    if (layout.type == SampleType::Bgra8 || channel >= layout.channels || raw.size() == 0) return;
+    const std::size_t level = statisticsLevel(raw, grid);
+    std::uint64_t pixels = 0;
+    raw.forEach([&](std::uint64_t key, const RawTiles::Tile&) {
+        const TileIndex t = tileOfKey(key);
+        const PixelRect r = grid.tileRect(t);
+        if (t.level == level) pixels += std::uint64_t{r.width} * r.height;
+    });
+    const std::size_t step = static_cast<std::size_t>(pixels / (std::uint64_t{1} << 22) + 1);
+    out.values.reserve(static_cast<std::size_t>(pixels / step + 1));
+    raw.forEach([&](std::uint64_t key, const RawTiles::Tile& tile) {
+        const TileIndex t = tileOfKey(key);
+        const PixelRect r = grid.tileRect(t);
+        if (t.level == level)
+            out.add(tile.samples.get(), layout, channel, std::size_t{r.width} * r.height, step);
+    });
+}
 
 }  // namespace detail
 }  // namespace zelvan

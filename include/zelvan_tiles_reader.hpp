@@ -4,9 +4,11 @@
  * the drawing thread and the workers under one lock.
  *
  * Memory: at most kHeldTiles tiles are held at once (fewer for pictures of many channels: no more than
- * kHeldBytes), each in a buffer of one whole tile that is kept and reused, so that what
- * arrived-but-not-uploaded tiles cost stays bounded whatever the frame rate, and no buffer goes back to
- * the allocator to be fragmented. A buffer the caller keeps (a raw tile) is replaced by a new one.
+ * kHeldBytes), each in a buffer of one whole tile (512 x 512 x the pixel's bytes) that is kept and
+ * reused, so that what arrived-but-not-uploaded tiles cost stays bounded whatever the frame rate, and no
+ * buffer goes back to the allocator to be fragmented. A tile is held from the moment a read takes it
+ * from the queue until the caller gives it back (giveBack), the one way its buffer returns to the spare
+ * ones; a buffer the caller keeps (a raw tile) is replaced by a new one at a later read.
  */
 #ifndef ZELVAN_TILES_READER_HPP
 #define ZELVAN_TILES_READER_HPP
@@ -42,7 +44,6 @@ public:
         bool ok = false;                 // the read succeeded
         bool cancelled = false;          // the read was cancelled while it ran
         std::int64_t retryAfterMs = -1;  // what the source asked for, with a failure; -1: nothing
-        bool done = false;               // taken by the drawing thread, to be given back
     };
 
     TileReader() = default;
@@ -89,12 +90,26 @@ public:
     bool threaded() const noexcept { return !threads_.empty(); }
     std::size_t bufferBytes() const noexcept { return bufferBytes_; }
 
-    /* Moves the tiles read since the last call to `arrived` (capacity kHeldTiles reserved). */
+    /* Moves the tiles read since the last call to `arrived`, whose capacity must be kHeldTiles: the
+     * tiles held, which it and the reader share, are never more. */
     void collect(std::vector<Arrival>& arrived) noexcept {
         std::lock_guard<std::mutex> lock(mutex_);
         for (Arrival& a : arrivals_)
-            if (arrived.size() < arrived.capacity()) arrived.push_back(std::move(a));
+            if (arrived.size() < arrived.capacity())
+                arrived.push_back(std::move(a));
+            else
+                giveBackLocked(a);
         arrivals_.clear();
+    }
+
+    /* A tile taken by collect or readOne is done with: its buffer (if the caller did not keep it) goes
+     * back to the spare ones, and a read may start in its place. */
+    void giveBack(Arrival& a) noexcept {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            giveBackLocked(a);
+        }
+        wake_.notify_all();
     }
 
     /* Waits until a read has arrived, or `deadline`. */
@@ -106,10 +121,8 @@ public:
 
     /* Replaces the queue by `wanted` (most urgent last; its old contents come back in it), leaving out
      * tiles being read or read already: a read no longer wanted is dropped before it starts. Cancels the
-     * reads under way whose tile `keep` does not hold. Takes back `released` tiles the caller has done
-     * with, and their buffers from `buffers`. */
-    void setQueue(std::vector<TileRequest>& wanted, const std::unordered_set<std::uint64_t>& keep,
-                  std::size_t released, std::vector<Buffer>& buffers) noexcept {
+     * reads under way whose tile `keep` does not hold. */
+    void setQueue(std::vector<TileRequest>& wanted, const std::unordered_set<std::uint64_t>& keep) noexcept {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             const auto busy = [this](const TileRequest& r) {
@@ -126,10 +139,6 @@ public:
                     s.control->cancel();
                     ++cancelled_;
                 }
-            held_ -= std::min(held_, released);
-            for (Buffer& b : buffers)
-                if (spare_.size() < spare_.capacity()) spare_.push_back(std::move(b));
-            buffers.clear();
         }
         wake_.notify_all();
     }
@@ -168,6 +177,11 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return held_ == 0;
     }
+    /* Whether a tile is still to come: queued, being read, or read and not yet collected. */
+    bool coming() noexcept {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return pendingLocked() != 0 || !arrivals_.empty();
+    }
 
 private:
     struct Slot {
@@ -175,6 +189,12 @@ private:
         bool busy = false;
         std::unique_ptr<TileReadControl> control;
     };
+
+    void giveBackLocked(Arrival& a) noexcept {
+        held_ -= std::min<std::size_t>(held_, 1);
+        if (a.pixels && spare_.size() < spare_.capacity()) spare_.push_back(std::move(a.pixels));
+        a.pixels.reset();
+    }
 
     std::size_t pendingLocked() const noexcept {
         return queue_.size() + static_cast<std::size_t>(std::count_if(slots_.begin(), slots_.end(),

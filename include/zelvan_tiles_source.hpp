@@ -8,6 +8,7 @@
 #ifndef ZELVAN_TILES_SOURCE_HPP
 #define ZELVAN_TILES_SOURCE_HPP
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -18,7 +19,7 @@
 #include <utility>
 
 #include "zelvan_mapping.hpp"
-#include "zelvan_tiles_plan.hpp"
+#include "zelvan_tiles_types.hpp"
 
 namespace zelvan {
 
@@ -43,6 +44,9 @@ class TileReader;
  */
 class TileReadControl {
 public:
+    /* A control for one read, not cancelled, no retry asked for. The view makes one per worker and
+     * resets it for each read; a program calling a source itself (a test) may make its own. Neither
+     * copied nor moved: a handler may hold on to it. */
     TileReadControl() = default;
     TileReadControl(const TileReadControl&) = delete;
     TileReadControl& operator=(const TileReadControl&) = delete;
@@ -50,7 +54,8 @@ public:
     /* True once the read is no longer wanted. Cost: one atomic load. */
     bool cancelled() const noexcept { return cancelled_.load(std::memory_order_acquire); }
 
-    /* Sleeps for `time` or until the read is cancelled, whichever comes first. Returns cancelled(). */
+    /* Sleeps for `time` or until the read is cancelled, whichever comes first. Returns cancelled(). Any
+     * thread; it does not return early otherwise. */
     template <typename Rep, typename Period>
     bool waitFor(std::chrono::duration<Rep, Period> time) noexcept {
         try {
@@ -62,9 +67,10 @@ public:
     }
 
     /* Registers a handler called once when the read is cancelled: on the drawing thread, inside the
-     * view's draw() or destructor, so it must be quick (abort a transfer, signal a descriptor) and must
-     * not call the view. Called at once, on this thread, if the read is cancelled already. A later call
-     * replaces the handler; false when it cannot be stored (out of memory). */
+     * view's members that ask for reads (draw, waitUntilReady, waitUntilComplete) or its destructor, so it
+     * must be quick (abort a transfer, signal a descriptor) and must not call the view. Called at once, on
+     * this thread, if the read is cancelled already. A later call replaces the handler; false when it cannot
+     * be stored (out of memory). */
     bool onCancel(std::function<void()> handler) noexcept {
         try {
             std::unique_lock<std::mutex> lock(mutex_);
@@ -82,7 +88,7 @@ public:
 
     /* With a read that returns false: the failure is expected to pass, and the tile is read again no
      * sooner than `delay` from now (and not given up while the source keeps saying so within the view's
-     * retries). */
+     * retries). A negative delay counts as 0; the last call wins. Thread: the read's. */
     void retryAfter(std::chrono::milliseconds delay) noexcept {
         retryAfter_.store(std::max<std::int64_t>(0, delay.count()), std::memory_order_relaxed);
     }
@@ -149,24 +155,44 @@ private:
 class TileSource {
 public:
     virtual ~TileSource() = default;
+
+    /* How many levels the picture has, 1 to 64 (more are cut at 65, which a view refuses). Called once, on
+     * the thread making the view; an exception leaves the view empty (SourceFailed). */
     virtual std::size_t levelCount() const = 0;
+
+    /* Level `level`'s size in its pixels, for level < levelCount(): level 0 the picture's (each side up to
+     * 2^32 - 1), each next level half the one before, rounded up or down (see Levels above). Called once
+     * per level, on the thread making the view; an exception leaves the view empty (SourceFailed). */
     virtual TileSize levelSize(std::size_t level) const = 0;
 
+    /* Reads a rectangle (x, y, width, height: at most 512 x 512, inside the level) of `level`'s colours into
+     * `pixels`, rows `pitch` bytes apart, blue-green-red-alpha. True with every pixel written; false (or an
+     * exception) is a failure, retried as TileViewOptions says. `control` tells of cancellation and takes
+     * a "retry after". Threads: the view's workers, several at once. The default calls read(). Used only
+     * when sampleLayout() is the default (colours). */
     virtual bool readTile(std::size_t level, std::uint32_t x, std::uint32_t y, std::uint32_t width,
                           std::uint32_t height, unsigned char* pixels, std::size_t pitch,
                           TileReadControl& control) {
         (void)control;
         return read(level, x, y, width, height, pixels, pitch);
     }
+    /* readTile without its control, for sources that neither wait nor learn of cancellation: the same
+     * rectangle, pixels, result and threads. The default fails every read (neither was overridden). */
     virtual bool read(std::size_t level, std::uint32_t x, std::uint32_t y, std::uint32_t width,
                       std::uint32_t height, unsigned char* pixels, std::size_t pitch) {
         (void)level, (void)x, (void)y, (void)width, (void)height, (void)pixels, (void)pitch;
         return false;  // neither read overridden: nothing can be read
     }
 
-    /* What the pixels are; the default, a picture's own blue-green-red-alpha colour, is read by read(). */
+    /* What the pixels are: the default, a picture's own blue-green-red-alpha colours, read by readTile();
+     * any other layout (1 to 64 channels of a SampleType) read by readSamples() and shown through the view's
+     * DisplayMapping. Called once, on the thread making the view; an exception leaves the view empty
+     * (SourceFailed), a layout that makes no sense too (BadSamples). */
     virtual SampleLayout sampleLayout() const { return {}; }
-    /* For any other layout: a rectangle of samples, as readTile does for colours. */
+
+    /* For a layout other than colours: a rectangle of `level` as readTile takes it, as samples: width x
+     * channels interleaved a row, rows `pitch` bytes apart, the machine's byte order, `samples` aligned for
+     * the type. Result, control, threads and failures as readTile's. The default fails every read. */
     virtual bool readSamples(std::size_t level, std::uint32_t x, std::uint32_t y, std::uint32_t width,
                              std::uint32_t height, void* samples, std::size_t pitch,
                              TileReadControl& control) {
