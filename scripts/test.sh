@@ -19,6 +19,9 @@ else
   echo "not a git checkout: format check skipped"
 fi
 
+section "the house: file sizes, rooms of sources/, includes of include/ that are used"
+python3 scripts/check-house.py
+
 section "build (warnings as errors) and test"
 cmake -S . -B build/ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVAN_WARNINGS_AS_ERRORS=ON
 # The programs README promises, removed first so that one left by an earlier configuration never counts.
