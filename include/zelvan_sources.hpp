@@ -146,6 +146,14 @@ struct Opened {
     explicit operator bool() const noexcept { return source != nullptr; }
 };
 
+/* Whether open() takes `address` for a URL rather than a path: a scheme of two characters or more (a
+ * letter, then letters, digits, "+", "-" or ".", in any case) followed by "://", as in
+ * "https://host/slide.tiff" or "file:///photo.png". Anything else is a path, a Windows drive letter
+ * ("C:/photo.png", "C://photo.png") too. Nothing past the scheme is checked: open() reads http and https
+ * URLs only (the scheme in any case) and refuses any other scheme, and a URL without a host, with the
+ * reason in one line. Never throws; any thread; cost: a look at the scheme's characters. */
+ZELVAN_SOURCES_API bool isUrl(const std::string& address);
+
 /* Opens a path or an http(s) URL. Never throws: a picture that cannot be opened gives an empty source
  * and the reason in one line. Opening a large plain picture the first time writes its pyramid into
  * the cache, which takes as long as reading it; should SIGINT, SIGTERM or SIGHUP stop the program

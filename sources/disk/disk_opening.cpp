@@ -25,9 +25,9 @@ std::unique_ptr<PictureSource> tilesOf(const VipsPicture& picture, PictureInfo i
     return openVipsTiles(picture.tileLevels(coarsestSide), std::move(info), picture.warnings());
 }
 
-std::unique_ptr<PictureSource> openOrThrow(const std::string& path, const OpenOptions& options) {
-    const VipsPicture picture(path, options.range, std::make_shared<WarningSink>(path, options.warning),
-                              options.rawSamples);
+}  // namespace
+
+std::unique_ptr<PictureSource> diskTiles(const VipsPicture& picture, const OpenOptions& options) {
     PictureInfo info = picture.info();
     if (picture.sampleLayout().type != SampleType::Bgra8)
         return openVipsTiles(picture.tileLevels(picture.pyramidal() ? 0 : kPyramidTile), std::move(info),
@@ -43,12 +43,13 @@ std::unique_ptr<PictureSource> openOrThrow(const std::string& path, const OpenOp
     return tilesOf(cached, std::move(info));
 }
 
-}  // namespace
-
 std::unique_ptr<PictureSource> openDisk(const std::string& path, const OpenOptions& options,
                                         std::string& error) {
     try {
-        return openOrThrow(path, options);
+        return diskTiles(
+            VipsPicture(path, options.range, std::make_shared<WarningSink>(path, options.warning),
+                        options.rawSamples),
+            options);
     } catch (const std::bad_alloc&) {
         error = path + ": out of memory";
     } catch (const std::exception& failure) {

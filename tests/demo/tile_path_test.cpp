@@ -196,7 +196,7 @@ TEST(TilePath, FirstFrameOfAPyramidIsNeverBlank) {
     zelvan_demo::TiledPicture picture(std::move(opened.source), "pyramid", {});
     picture.place(zelvan::fit(2000, 2000, 200, 200));
     zelvan_demo::beginFrame(200, 200, 1, {0x1c, 0x20, 0x26});
-    picture.draw();
+    picture.draw(200, 200);
     const zelvan_demo::RgbPicture frame = zelvan_demo::readFrame(200, 200);
     const std::uint8_t* centre = frame.rgb.data() + (100 * 200 + 100) * 3;
     EXPECT_EQ((std::vector<int>{centre[0], centre[1], centre[2]}), (std::vector<int>{250, 120, 10}));
