@@ -202,6 +202,46 @@ TEST(TilePath, FirstFrameOfAPyramidIsNeverBlank) {
     EXPECT_EQ((std::vector<int>{centre[0], centre[1], centre[2]}), (std::vector<int>{250, 120, 10}));
 }
 
+// A still frame (zelvan-render's) waits for all its tiles, then draws them all in one frame: that one
+// frame, at one picture pixel a screen pixel, is the picture's part it shows.
+TEST(TilePath, AStillFrameWaitedForIsWholeInTheNextDraw) {
+    ScratchDir scratch;
+    const Picture picture = noise(1500, 1100);
+    writePng(scratch.file("noise.png"), picture);
+    ASSERT_EQ(
+        render(scratch, {scratch.file("noise.png"), "--save-pyramid", scratch.file("pyramid.tif")}).exitCode,
+        0);
+    const int width = 400, height = 300;
+    zelvan_support::GlContext context(width, height);
+    ASSERT_TRUE(context.isValid()) << context.error();
+    const zelvan::Library library;
+    zelvan::sources::Opened opened = zelvan::sources::open(scratch.file("pyramid.tif"));
+    ASSERT_TRUE(opened) << opened.error;
+    zelvan::TileViewOptions options;
+    options.standIns = false;
+    zelvan_demo::TiledPicture tiled(std::move(opened.source), "pyramid", options, true);
+    zelvan::Placement placement;
+    placement.centreX = width / 2.0;
+    placement.centreY = height / 2.0;
+    tiled.place(placement);
+    zelvan_demo::beginFrame(width, height, 1, {0, 0, 0});
+    ASSERT_TRUE(tiled.waitForStillFrame(width, height, std::chrono::minutes(2))) << tiled.failure();
+    zelvan_demo::beginFrame(width, height, 1, {0, 0, 0});
+    tiled.draw(width, height);
+    EXPECT_TRUE(tiled.complete());
+    const zelvan_demo::RgbPicture frame = zelvan_demo::readFrame(width, height);
+    std::size_t wrong = 0;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const std::uint8_t* have = &frame.rgb[(std::size_t(y) * width + x) * 3];
+            const Rgba want = picture.at(std::uint32_t(550 + x), std::uint32_t(400 + y));
+            if ((have[0] != want.r || have[1] != want.g || have[2] != want.b) && wrong++ == 0)
+                ADD_FAILURE() << "(" << x << ", " << y << "): " << int(have[0]) << " " << int(have[1]) << " "
+                              << int(have[2]);
+        }
+    EXPECT_EQ(wrong, 0u);
+}
+
 TEST(CacheInterrupted, StoppedWritingLeavesNoPartialFileAndEndsByTheSignal) {
     ScratchDir scratch;
     TiffLayout layout;
