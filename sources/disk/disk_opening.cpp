@@ -33,7 +33,9 @@ std::unique_ptr<PictureSource> diskTiles(const VipsPicture& picture, const OpenO
         return openVipsTiles(picture.tileLevels(picture.pyramidal() ? 0 : kPyramidTile), std::move(info),
                              picture.warnings(), picture.sampleLayout());
     if (picture.pyramidal()) return tilesOf(picture, std::move(info));
-    if (std::uint64_t{picture.width()} * picture.height() * 4 <= options.plainPictureLimitBytes)
+    // Within one tile there is no pyramid to write (it would have that one level): read whole.
+    const bool oneTile = picture.width() <= kPyramidTile && picture.height() <= kPyramidTile;
+    if (oneTile || std::uint64_t{picture.width()} * picture.height() * 4 <= options.plainPictureLimitBytes)
         return tilesOf(picture, std::move(info), kPyramidTile);
     const std::string file = cachedPyramid(picture, options);
     // The cache holds display-ready pixels: read as they are, its warnings (none are expected) the
