@@ -49,22 +49,16 @@ TEST(Opening, OnceEitherWayAndOnlyPlainColoursAreOffered) {
                                                      return bands;
                                                  });
     };
-    const auto pixelAt250x150 = [](zelvan::sources::PictureSource& tiles) {
-        unsigned char bgra[4] = {};
-        EXPECT_TRUE(tiles.read(0, 250, 150, 1, 1, bgra, 4)) << tiles.lastError();
-        return std::vector<int>{bgra[2], bgra[1], bgra[0]};
-    };
     for (const bool raw : {false, true}) {
         const OpenedBandsOrTiles streamed = open(plain, true, raw), tiled = open(plain, false, raw);
         EXPECT_TRUE(streamed.bands && !streamed.tiles) << streamed.error;
         ASSERT_TRUE(tiled.tiles && !tiled.bands) << tiled.error;
-        EXPECT_EQ(pixelAt250x150(*tiled.tiles), (std::vector<int>{250, 150, 77}));
         EXPECT_GT(tiled.tiles->info().levels.size(), 1u);  // the cached pyramid's
     }
     // Within one tile there is no pyramid to write: read whole.
     const OpenedBandsOrTiles one = open(small, false);
     ASSERT_TRUE(one.tiles) << one.error;
-    EXPECT_EQ(pixelAt250x150(*one.tiles), (std::vector<int>{250, 150, 77}));
+    EXPECT_EQ(one.tiles->info().levels.size(), 1u);
     EXPECT_EQ(asked, 5);
 
     const OpenedBandsOrTiles levels = open(pyramid, true), samples = open(deep, true, true);
