@@ -66,15 +66,15 @@ PictureChoice choosePicture(const std::string& path, const PictureOptions& optio
     sources.plainPictureLimitBytes = 0;
     ProgressLine progress("writing the pyramid of " + path + " into the cache", "%");
     sources.progress = [&progress](double done) { progress.update(std::uint64_t(done * 100), 100); };
-    zelvan::sources::OpenedBandsOrTiles opened = zelvan::sources::openBandsOrTiles(path, sources, streamed);
-    if (!opened) throw DemoError(opened.error);
-    if (opened.tiles) {
-        choice.tiles = std::move(opened.tiles);
+    zelvan::sources::OpenedBandsOrTiles file = zelvan::sources::openBandsOrTiles(path, sources, streamed);
+    if (!file) throw DemoError(file.error);
+    if (file.tiles) {
+        choice.tiles = std::move(file.tiles);
         return choice;
     }
-    const std::uint32_t width = opened.bands->info().width, height = opened.bands->info().height;
+    const std::uint32_t width = file.bands->info().width, height = file.bands->info().height;
     const std::size_t skip = skipFor(width, height);
-    choice.bands = halvedBands(bandSource(std::move(opened.bands)), skip);
+    choice.bands = halvedBands(bandSource(std::move(file.bands)), skip);
     choice.skipped = {width, height, skip};
     return choice;
 }

@@ -118,9 +118,10 @@ void drawScene(Scene& pictures, const RenderOptions& options) {
     for (const auto& picture : pictures)
         depth = std::max(depth, depthReach(picture->placement(), picture->width(), picture->height()));
     using Clock = std::chrono::steady_clock;
+    // Past a year the clock's count would overflow; no wait is that long.
+    const double seconds = std::min(options.frameTimeoutSeconds, 365 * 86400.0);
     const Clock::time_point deadline =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                           std::chrono::duration<double>(options.frameTimeoutSeconds));
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     // Only the last frame is seen: each picture waits for its tiles first (drawn over the frame as
     // often as that takes), then one frame draws them all, and is the one kept once nothing in it is
     // missing.
