@@ -10,18 +10,6 @@
 
 namespace zelvan {
 namespace sources {
-bool isUrl(const std::string& address) {
-    const std::size_t colon = address.find(':');
-    if (colon == std::string::npos || colon < 2 || address.compare(colon, 3, "://") != 0) return false;
-    for (std::size_t i = 0; i < colon; ++i) {
-        const char c = address[i];
-        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-        const bool other = (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
-        if (!letter && !(i > 0 && other)) return false;
-    }
-    return true;
-}
-
 Opened open(const std::string& pathOrUrl, const OpenOptions& options) {
     Opened opened;
     try {
