@@ -9,7 +9,10 @@
 
 #include "progress.h"
 #include "zelvan.hpp"
-#include "zelvan_tiles.hpp"
+
+namespace zelvan {
+class TileView;
+}
 
 namespace zelvan_demo {
 
