@@ -94,7 +94,7 @@ double inFreshProcess(const std::function<double()>& work) {
 double streamedLoad(const std::string& path) {
     const double start = zelvan_bench::now();
     zelvan_demo::StreamedPicture picture(zelvan_demo::openBandSource(path), path);
-    picture.finish();
+    picture.finishLoading();
     drawFitted(picture);
     glFinish();
     return zelvan_bench::now() - start;

@@ -201,6 +201,26 @@ struct Opened {
     explicit operator bool() const noexcept { return source != nullptr; }
 };
 
+/* Whether open() takes `address` for a URL rather than a path: a scheme of two characters or more (a
+ * letter, then letters, digits, "+", "-" or ".", in any case) followed by "://", as in
+ * "https://host/slide.tiff" or "file:///photo.png". Anything else is a path, a Windows drive letter
+ * ("C:/photo.png", "C://photo.png") too. Nothing past the scheme is checked: open() reads http and https
+ * URLs only (the scheme in any case) and refuses any other scheme, and a URL without a host, with the
+ * reason in one line. Never throws; any thread; cost: a look at the scheme's characters. */
+inline bool isUrl(const std::string& address) {
+    /* Inline, so that each room of the library (and a program deciding before it opens) has the same
+     * rule without linking one another. */
+    const std::size_t colon = address.find(':');
+    if (colon == std::string::npos || colon < 2 || address.compare(colon, 3, "://") != 0) return false;
+    for (std::size_t i = 0; i < colon; ++i) {
+        const char c = address[i];
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        const bool other = (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+        if (!letter && !(i > 0 && other)) return false;
+    }
+    return true;
+}
+
 /* Opens a path or an http(s) URL. Never throws: a picture that cannot be opened gives an empty source
  * and the reason in one line.
  * Cost: a picture on disk, its header and levels (no pixel, but that a small plain picture is decoded

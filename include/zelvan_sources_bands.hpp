@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -60,6 +61,26 @@ struct OpenedBands {
  * display range and the warning handler count. Reads its header only: nothing is decoded or written
  * to the cache. Never throws. Cost: reading the header (and a TIFF's directories). */
 ZELVAN_SOURCES_API OpenedBands openBands(const std::string& path, const OpenOptions& options = {});
+
+/* A picture file read one way or the other: top to bottom or as tiles. */
+struct OpenedBandsOrTiles {
+    std::unique_ptr<BandReader> bands;    /* as openBands() reads it */
+    std::unique_ptr<PictureSource> tiles; /* as open() reads it */
+    std::string error;                    /* one line, when both are empty */
+    explicit operator bool() const noexcept { return bands || tiles; }
+};
+
+/* Opens the picture file at `path` (not a URL) once, for a program that streams some pictures and
+ * draws others tile by tile: a plain picture of colours (one level; with options.rawSamples, one whose
+ * samples are colours) is shown to `readInBands` with its info, and read top to bottom when that says
+ * so; every other picture, and a plain one it refuses, is read as tiles exactly as open(path, options)
+ * would read it (a plain one larger than options.plainPictureLimitBytes written into the cache first,
+ * telling options.progress). Reads the header, and the levels of a pyramidal file, once. `readInBands`
+ * is called at most once, on the calling thread; may be empty (never bands). Never throws: an
+ * exception from `readInBands` fails the opening. */
+ZELVAN_SOURCES_API OpenedBandsOrTiles
+openBandsOrTiles(const std::string& path, const OpenOptions& options,
+                 const std::function<bool(const PictureInfo&)>& readInBands);
 
 /* Writes the picture file at `path` as a pyramidal tiled TIFF at `pyramidPath`, the pyramid open()
  * writes into its cache: levels each half the one before down to the first within 512 x 512,

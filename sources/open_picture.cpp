@@ -10,30 +10,12 @@
 
 namespace zelvan {
 namespace sources {
-namespace {
-
-// "scheme:" before any slash, as in "https://..." or "file:///..."; not "C:\picture.png" (one letter,
-// a drive) nor a relative path with a colon further on.
-bool looksLikeUrl(const std::string& text) {
-    const std::size_t colon = text.find(':');
-    if (colon == std::string::npos || colon < 2 || text.compare(colon, 3, "://") != 0) return false;
-    for (std::size_t i = 0; i < colon; ++i) {
-        const char c = text[i];
-        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-        const bool other = (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
-        if (!letter && !(i > 0 && other)) return false;
-    }
-    return true;
-}
-
-}  // namespace
-
 Opened open(const std::string& pathOrUrl, const OpenOptions& options) {
     Opened opened;
     try {
         if (pathOrUrl.empty()) {
             opened.error = "no picture named";
-        } else if (looksLikeUrl(pathOrUrl)) {
+        } else if (isUrl(pathOrUrl)) {
 #ifdef ZELVAN_SOURCES_REMOTE
             opened.source = detail::openRemote(pathOrUrl, options, opened.error);
 #else

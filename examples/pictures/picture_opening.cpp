@@ -40,11 +40,6 @@ zelvan::sources::OpenOptions sourceOptions(const std::string& cacheDirectory, do
     return options;
 }
 
-bool isUrl(const std::string& path) {
-    const std::size_t scheme = path.find("://");
-    return scheme != std::string::npos && scheme > 1 && path.find('/') > scheme;
-}
-
 std::size_t levelsUnneeded(double scale, std::uint32_t width, std::uint32_t height) {
     return zelvan::levelsFor(scale, zelvan::levelCount(width, height)).finer;
 }
@@ -52,49 +47,35 @@ std::size_t levelsUnneeded(double scale, std::uint32_t width, std::uint32_t heig
 PictureChoice choosePicture(const std::string& path, const PictureOptions& options) {
     PictureChoice choice;
     choice.path = path;
-    if (isUrl(path)) {
+    if (zelvan::sources::isUrl(path)) {
         choice.tiles = opened(path, options.sources).source;
         return choice;
     }
-    if (options.sources.rawSamples) {
-        // Raw samples are mapped by the tile view alone; a picture of colours takes the way below. The
-        // look costs a header: without a limit a large plain picture of colours is not written into
-        // the cache for it (raw samples never are).
-        zelvan::sources::OpenOptions look = options.sources;
-        look.plainPictureLimitBytes = UINT64_MAX;
-        zelvan::sources::Opened raw = opened(path, look);
-        if (raw.source->sampleLayout().type != zelvan::SampleType::Bgra8) {
-            choice.tiles = std::move(raw.source);
-            return choice;
-        }
-    }
-    zelvan::sources::OpenedBands bands = zelvan::sources::openBands(path, options.sources);
-    if (!bands) throw DemoError(bands.error);
-    const zelvan::sources::PictureInfo info = bands.reader->info();
-    if (info.levels.size() > 1) {
-        bands.reader.reset();
-        choice.tiles = opened(path, options.sources).source;
-        return choice;
-    }
-
-    const std::uint32_t width = info.width, height = info.height;
-    const std::size_t skip =
-        options.onlyScale ? levelsUnneeded(options.onlyScale(width, height), width, height) : 0;
-    const std::uint32_t shownWidth = zelvan::levelSide(width, skip),
-                        shownHeight = zelvan::levelSide(height, skip);
-    if (zelvan::Pyramid::textureBytes(shownWidth, shownHeight) <= options.budgetBytes) {
-        choice.bands = halvedBands(bandSource(std::move(bands.reader)), skip);
-        choice.skipped = {width, height, skip};
-        return choice;
-    }
-
-    // Over the budget: read tile by tile from the pyramid Zelvan::sources writes into its cache.
-    bands.reader.reset();
+    // A plain picture of colours is streamed when its textures, halved as often as the scale allows,
+    // fit the budget; anything else is read tile by tile: raw samples, a pyramidal file's own levels,
+    // and a larger plain picture through the pyramid Zelvan::sources writes into its cache for it.
+    const auto skipFor = [&options](std::uint32_t width, std::uint32_t height) -> std::size_t {
+        return options.onlyScale ? levelsUnneeded(options.onlyScale(width, height), width, height) : 0;
+    };
+    const auto streamed = [&](const zelvan::sources::PictureInfo& info) {
+        const std::size_t skip = skipFor(info.width, info.height);
+        return zelvan::Pyramid::textureBytes(zelvan::levelSide(info.width, skip),
+                                             zelvan::levelSide(info.height, skip)) <= options.budgetBytes;
+    };
     zelvan::sources::OpenOptions sources = options.sources;
     sources.plainPictureLimitBytes = 0;
     ProgressLine progress("writing the pyramid of " + path + " into the cache", "%");
     sources.progress = [&progress](double done) { progress.update(std::uint64_t(done * 100), 100); };
-    choice.tiles = opened(path, sources).source;
+    zelvan::sources::OpenedBandsOrTiles file = zelvan::sources::openBandsOrTiles(path, sources, streamed);
+    if (!file) throw DemoError(file.error);
+    if (file.tiles) {
+        choice.tiles = std::move(file.tiles);
+        return choice;
+    }
+    const std::uint32_t width = file.bands->info().width, height = file.bands->info().height;
+    const std::size_t skip = skipFor(width, height);
+    choice.bands = halvedBands(bandSource(std::move(file.bands)), skip);
+    choice.skipped = {width, height, skip};
     return choice;
 }
 

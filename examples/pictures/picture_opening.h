@@ -51,8 +51,9 @@ struct PictureChoice {
     SkippedLevels skipped;              // of the bands
 };
 
-// Chooses for the file or http(s) URL `path` as `options` say; needs neither OpenGL nor a
-// zelvan::Library, so that it can run while the context is made. Throws DemoError with one line.
+// Chooses for the file or http(s) URL `path` as `options` say, from what opening it once tells (a URL
+// as zelvan::sources::isUrl has it); needs neither OpenGL nor a zelvan::Library, so that it can run
+// while the context is made. Throws DemoError with one line.
 PictureChoice choosePicture(const std::string& path, const PictureOptions& options);
 
 // The picture drawn as chosen; needs a zelvan::Library and the context current. Throws DemoError.
@@ -64,8 +65,5 @@ std::unique_ptr<ShownPicture> openShownPicture(const std::string& path, const Pi
 
 // The levels a pyramid drawn at `scale` can do without: those finer than the finer level it draws.
 std::size_t levelsUnneeded(double scale, std::uint32_t width, std::uint32_t height);
-
-// Whether `path` names a picture on a server ("scheme://..."), which only the tile view shows.
-bool isUrl(const std::string& path);
 
 }  // namespace zelvan_demo

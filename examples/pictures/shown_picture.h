@@ -1,11 +1,18 @@
 #pragma once
 // What the demo programs show: a picture placed by its centre and drawn into a frame of one unit
 // per pixel, loading as it is drawn. StreamedPicture streams a picture into pyramid textures;
-// TiledPicture reads tiles of a pyramidal file for each frame as the tile view asks for them.
+// TiledPicture reads tiles of a pyramidal file for each frame as the tile view asks for them. The
+// programs use this interface alone, whichever way a picture is shown.
+#include <chrono>
 #include <cstdint>
 #include <string>
 
+#include "progress.h"
 #include "zelvan.hpp"
+
+namespace zelvan {
+class TileView;
+}
 
 namespace zelvan_demo {
 
@@ -20,13 +27,28 @@ public:
     // Where the picture goes: by its centre, turned about it, as zelvan::Placement says.
     virtual void place(const zelvan::Placement& placement) = 0;
     virtual const zelvan::Placement& placement() const = 0;
-    // Draws into the current model-view matrix, one unit per screen pixel (glOrtho over the
-    // viewport), leaving the matrix as it was; what has not loaded yet is drawn from what has.
-    virtual void draw() = 0;
+    // Draws into the current model-view matrix over a frame of frameWidth x frameHeight screen
+    // pixels, one unit per pixel (glOrtho over the viewport), leaving the matrix as it was; what has
+    // not loaded yet is drawn from what has.
+    virtual void draw(int frameWidth, int frameHeight) = 0;
 
     // A step of loading outside drawing (with `wait`, waiting for what it needs); false when
     // there was none to take. Throws DemoError for a damaged file.
     virtual bool loadSome(bool wait) = 0;
+    // Loads outside drawing all that can be loaded so, or its first `rows` rows (0: all), telling
+    // `rowsDone`: a streamed picture's bands. Nothing for a picture read as it is drawn. Throws
+    // DemoError for a damaged file.
+    virtual void finishLoading(const ProgressFn& rowsDone = {}, std::uint32_t rows = 0) {
+        (void)rowsDone, (void)rows;
+    }
+    // For a program that shows one finished frame of frameWidth x frameHeight pixels: waits, at most
+    // `timeout`, until every tile the frame wants is in, so that the next draw() is complete; true
+    // then. False at the timeout, or once a read has failed (failure() says why). A picture that loads
+    // outside drawing has nothing to wait for: true at once. OpenGL: context current; nothing is drawn.
+    virtual bool waitForStillFrame(int frameWidth, int frameHeight, std::chrono::milliseconds timeout) {
+        (void)frameWidth, (void)frameHeight, (void)timeout;
+        return true;
+    }
     // Whether the last frame drew everything there is for it.
     virtual bool complete() const = 0;
     // How the loading goes, for a window's title ("loading, 40%"); empty when there is nothing to say.
@@ -34,6 +56,11 @@ public:
     // Why the picture can never be complete (parts of it that cannot be read), in one line naming
     // it; empty while it can.
     virtual std::string failure() const { return {}; }
+
+    // The tile view of a picture of raw samples, for its mapping, limits and histograms (the
+    // viewer's channel panel); null for a picture of colours, which has no channels to map. Lives
+    // as long as the picture.
+    virtual zelvan::TileView* channels() { return nullptr; }
 };
 
 }  // namespace zelvan_demo

@@ -74,8 +74,9 @@ bool StreamedPicture::uploadNext(bool wait) {
     return true;
 }
 
-void StreamedPicture::finish(const ProgressFn& rowsDone) {
-    while (uploadNext(true))
+void StreamedPicture::finishLoading(const ProgressFn& rowsDone, std::uint32_t rows) {
+    const std::uint32_t until = rows == 0 ? height_ : std::min(rows, height_);
+    while (rowsUploaded() < until && uploadNext(true))
         if (rowsDone && !band_) rowsDone(rowsUploaded(), height_);
 }
 

@@ -48,15 +48,18 @@ public:
     // False once complete. Throws DemoError for a damaged file or a band the library refuses.
     bool uploadNext(bool wait);
     bool loadSome(bool wait) override { return uploadNext(wait); }
-    // Uploads everything still to come, telling `rowsDone`.
-    void finish(const ProgressFn& rowsDone = {});
+    // Uploads everything still to come, or until `rows` rows are in every strip (0: all), telling
+    // `rowsDone`.
+    void finishLoading(const ProgressFn& rowsDone = {}, std::uint32_t rows = 0) override;
     // "loading, 40%"; empty once complete.
     std::string status() const override;
 
     // Where the picture goes: by its centre, turned about it, as zelvan::Pyramid::place takes it.
     void place(const zelvan::Placement& placement) override;
     const zelvan::Placement& placement() const override { return placement_; }
-    void draw() override;
+    // The pyramids draw into the current matrices: the frame's size plays no part.
+    void draw();
+    void draw(int, int) override { draw(); }
 
 private:
     struct Strip {

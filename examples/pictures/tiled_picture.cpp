@@ -1,12 +1,9 @@
 #include "tiled_picture.h"
 
-#include <GL/gl.h>
-
-#include <chrono>
 #include <cstdio>
-#include <thread>
 
 #include "program.h"
+#include "still_frame.h"
 
 namespace zelvan_demo {
 
@@ -14,8 +11,9 @@ namespace {
 
 // Past this the first frames show the background while the coarsest tile comes.
 constexpr std::chrono::milliseconds kFirstTileWait{500};
-// The most loadSome waits: the workers hold only a few tiles read before a frame uploads them.
-constexpr std::chrono::milliseconds kReadsWait{25};
+
+// The frame of a program that draws one unit per pixel from its bottom-left corner.
+zelvan::Frame pixelFrame(int width, int height) { return {0, 0, double(width), double(height), 1}; }
 
 }  // namespace
 
@@ -33,26 +31,20 @@ void TiledPicture::place(const zelvan::Placement& placement) {
     view_->place(placement);
 }
 
-void TiledPicture::draw() {
-    GLint viewport[4] = {};
-    glGetIntegerv(GL_VIEWPORT, viewport);
-    const zelvan::Frame frame{0, 0, double(viewport[2]), double(viewport[3]), 1};
+void TiledPicture::draw(int frameWidth, int frameHeight) {
     // Until the one-tile level is read (a few milliseconds) a frame would show nothing: the first one
     // waits for it.
     if (!waited_) view_->waitUntilReady(kFirstTileWait);
     waited_ = true;
-    view_->draw(frame);
+    view_->draw(pixelFrame(frameWidth, frameHeight));
 }
 
-bool TiledPicture::loadSome(bool wait) {
-    const std::size_t pending = view_->stats().readsPending;
-    if (!wait || pending == 0) return false;
-    // Back to draw as soon as a read has ended: the workers hold only a few tiles read, and take no
-    // more until a frame has uploaded them.
-    const auto deadline = std::chrono::steady_clock::now() + kReadsWait;
-    while (view_->stats().readsPending >= pending && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return true;
+bool TiledPicture::waitForStillFrame(int frameWidth, int frameHeight, std::chrono::milliseconds timeout) {
+    return zelvan_demo::waitForStillFrame(*view_, pixelFrame(frameWidth, frameHeight), timeout);
+}
+
+zelvan::TileView* TiledPicture::channels() {
+    return view_->sampleLayout().type == zelvan::SampleType::Bgra8 ? nullptr : view_.get();
 }
 
 bool TiledPicture::complete() const {

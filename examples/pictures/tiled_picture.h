@@ -24,23 +24,20 @@ public:
     std::uint32_t height() const override { return view_->height(); }
     void place(const zelvan::Placement& placement) override;
     const zelvan::Placement& placement() const override { return placement_; }
-    void draw() override;
-    // Tiles are read on the view's workers and uploaded as frames are drawn. With `wait`, waits a
-    // moment (at most until the reads under way are done) for them, so that a program that shows
-    // only its last frame leaves the processor to the readers instead of drawing frames no one sees;
-    // true when reads were under way. Without, nothing to do.
-    bool loadSome(bool wait) override;
+    void draw(int frameWidth, int frameHeight) override;
+    // Tiles are read on the view's workers and uploaded as frames are drawn: nothing to load outside
+    // drawing, false.
+    bool loadSome(bool) override { return false; }
+    // Through waitForStillFrame (still_frame.h).
+    bool waitForStillFrame(int frameWidth, int frameHeight, std::chrono::milliseconds timeout) override;
     // Every tile the last frame wanted drawn, or given up, and no read under way.
     bool complete() const override;
     // "level 3, 12 reads pending": the finer level drawn, the reads while loading, the reads that
     // failed if any, and for a picture on a server the requests in flight and the bytes fetched.
     std::string status() const override;
     std::string failure() const override;
-
-    zelvan::TileStats stats() const { return view_->stats(); }
-    // The view, for its mapping, limits and histograms (a picture of raw samples).
-    zelvan::TileView& view() { return *view_; }
-    const std::string& name() const { return name_; }
+    // The view, for a picture of raw samples; null for one of colours.
+    zelvan::TileView* channels() override;
 
 private:
     std::string name_;

@@ -12,7 +12,6 @@
 #include "program.h"
 #include "progress.h"
 #include "streamed_picture.h"
-#include "tiled_picture.h"
 
 namespace zelvan_demo {
 
@@ -34,7 +33,7 @@ namespace {
 std::unique_ptr<ShownPicture> load(std::unique_ptr<BandSource> source, const std::string& name) {
     auto picture = std::make_unique<StreamedPicture>(std::move(source), name);
     ProgressLine progress("loading " + name, "rows");
-    picture->finish(progress.callback());
+    picture->finishLoading(progress.callback());
     return picture;
 }
 
@@ -55,19 +54,19 @@ Scene builtInScene(const RenderOptions& options) {
     return pictures;
 }
 
-void finishLoading(ShownPicture& picture, const std::string& name) {
-    ProgressLine progress("loading " + name, "rows");
-    if (auto* streamed = dynamic_cast<StreamedPicture*>(&picture)) streamed->finish(progress.callback());
-}
-
-// Pictures of colours are streamed, never mapped: only a tile view of raw samples takes a mapping.
+// Only a picture of raw samples has channels to map.
 void applyMapping(ShownPicture& picture, const MappingRequest& request, const std::string& name) {
-    auto* tiled = dynamic_cast<TiledPicture*>(&picture);
-    if (tiled == nullptr)
+    zelvan::TileView* channels = picture.channels();
+    if (channels == nullptr)
         throw DemoError(name + ": has colours of its own, no channels to map (--channel, --colormap)");
     std::string reason;
-    if (!tiled->view().setMapping(mappingFor(request, tiled->view(), name), &reason))
+    if (!channels->setMapping(mappingFor(request, *channels, name), &reason))
         throw DemoError(name + ": " + reason);
+}
+
+void throwFailure(const Scene& pictures) {
+    for (const auto& picture : pictures)
+        if (const std::string failure = picture->failure(); !failure.empty()) throw DemoError(failure);
 }
 
 }  // namespace
@@ -107,7 +106,8 @@ Scene loadScene(const RenderOptions& options, std::vector<PictureChoice> chosen,
         ShownPicture& picture = *pictures.back();
         const std::string& name = options.inputs[pictures.size() - 1];
         if (mapping.given()) applyMapping(picture, mapping, name);
-        finishLoading(picture, name);
+        ProgressLine progress("loading " + name, "rows");
+        picture.finishLoading(progress.callback());
         picture.place(placementFromOptions(options, picture.width(), picture.height()));
     }
     return pictures;
@@ -117,31 +117,29 @@ void drawScene(Scene& pictures, const RenderOptions& options) {
     double depth = 1;
     for (const auto& picture : pictures)
         depth = std::max(depth, depthReach(picture->placement(), picture->width(), picture->height()));
-    const auto start = std::chrono::steady_clock::now();
-    // Only the last frame is seen: those drawn while tiles load (each uploads what arrived) draw one
-    // pixel, and once every picture is complete one more frame draws them all.
-    for (bool loading = true;;) {
-        beginFrame(options.width, options.height, depth, options.background);
-        if (loading) glEnable(GL_SCISSOR_TEST), glScissor(0, 0, 1, 1);
-        for (const auto& picture : pictures) picture->draw();
-        glDisable(GL_SCISSOR_TEST);
-        glFinish();
-        // Failures first: a tile read again after failing may come back black but "complete".
-        for (const auto& picture : pictures)
-            if (const std::string failure = picture->failure(); !failure.empty()) throw DemoError(failure);
-        if (std::all_of(pictures.begin(), pictures.end(), [](const auto& p) { return p->complete(); })) {
-            if (!loading) return;
-            loading = false;
-            continue;
+    using Clock = std::chrono::steady_clock;
+    // Past a year the clock's count would overflow; no wait is that long.
+    const double seconds = std::min(options.frameTimeoutSeconds, 365 * 86400.0);
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    // Only the last frame is seen: each picture waits for its tiles first, then one frame draws them
+    // all, and is the one kept once nothing in it is missing.
+    for (;;) {
+        for (const auto& picture : pictures) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            const bool still =
+                picture->waitForStillFrame(options.width, options.height, std::max(left, left.zero()));
+            throwFailure(pictures);  // first: a tile read again after failing may come back black
+            if (!still)
+                throw DemoError("the tiles of the frame were not all read within " +
+                                std::to_string(int(options.frameTimeoutSeconds)) + " s (--frame-timeout)");
         }
-        const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - start;
-        if (waited.count() > options.frameTimeoutSeconds)
-            throw DemoError("the tiles of the frame were not all read within " +
-                            std::to_string(int(options.frameTimeoutSeconds)) + " s (--frame-timeout)");
-        // The workers read meanwhile.
-        bool reading = false;
-        for (const auto& picture : pictures) reading = picture->loadSome(true) || reading;
-        if (!reading) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        beginFrame(options.width, options.height, depth, options.background);
+        for (const auto& picture : pictures) picture->draw(options.width, options.height);
+        glFinish();
+        throwFailure(pictures);
+        if (std::all_of(pictures.begin(), pictures.end(), [](const auto& p) { return p->complete(); }))
+            return;
     }
 }
 

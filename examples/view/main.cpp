@@ -18,7 +18,6 @@
 #include "program.h"
 #include "scene.h"
 #include "streamed_picture.h"
-#include "tiled_picture.h"
 #include "view_options.h"
 #include "viewer_window.h"
 
@@ -60,13 +59,13 @@ std::unique_ptr<ShownPicture> openPicture(const ViewOptions& options) {
 // colours (and then no channel may be asked for). OpenGL: the window's context current.
 std::unique_ptr<ChannelControls> channelControls(ShownPicture& picture, const MappingRequest& request,
                                                  const std::string& name) {
-    auto* tiled = dynamic_cast<TiledPicture*>(&picture);
-    if (tiled == nullptr || tiled->view().sampleLayout().type == zelvan::SampleType::Bgra8) {
+    zelvan::TileView* channels = picture.channels();
+    if (channels == nullptr) {
         if (request.given())
             throw DemoError(name + ": has colours of its own, no channels to map (--channel, --colormap)");
         return nullptr;
     }
-    zelvan::TileView& view = tiled->view();
+    zelvan::TileView& view = *channels;
     view.waitUntilReady(std::chrono::seconds(30));  // the coarsest level's samples give the limits
     mappingFor(request, view, name);                // throws for a mapping the picture cannot show
     return std::make_unique<ChannelControls>(view.sampleLayout(), request,
@@ -87,8 +86,7 @@ void view(const ViewOptions& options) {
     try {
         // The limits come from samples the view uploads as it reads them: with the context current.
         if (const std::unique_ptr<ChannelControls> controls = channelControls(*picture, request, name)) {
-            overlay = std::make_unique<ChannelOverlay>(
-                window.handle(), dynamic_cast<TiledPicture&>(*picture).view(), *controls);
+            overlay = std::make_unique<ChannelOverlay>(window.handle(), *picture->channels(), *controls);
             window.setOverlay(overlay.get());
         }
         window.show(*picture);

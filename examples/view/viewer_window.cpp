@@ -4,13 +4,13 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 
 #include "image_writing.h"
 #include "program.h"
 #include "scene.h"
-#include "streamed_picture.h"
 #include "view_state.h"
 
 namespace zelvan_demo {
@@ -24,7 +24,7 @@ constexpr int kOpacityStep = 16;
 // that pan and zoom keep answering.
 constexpr double kUploadSeconds = 0.025;
 // How long a screenshot waits for the tiles of its frame.
-constexpr double kTileSeconds = 120;
+constexpr std::chrono::seconds kTileWait{120};
 
 ViewerWindow& owner(GLFWwindow* window) {
     return *static_cast<ViewerWindow*>(glfwGetWindowUserPointer(window));
@@ -66,7 +66,7 @@ void ViewerWindow::drawFrame() {
     glfwGetFramebufferSize(window_, &width, &height);
     beginFrame(width, height, depthReach(view_, picture_->width(), picture_->height()), kBackground);
     picture_->place(view_);
-    picture_->draw();
+    picture_->draw(width, height);
     if (overlay_ != nullptr) overlay_->draw(width, height);
 }
 
@@ -104,27 +104,19 @@ void ViewerWindow::run() {
 void ViewerWindow::screenshot(int frames, const std::string& path, std::uint32_t rows) {
     OutputFile output(path);
     glfwSwapInterval(0);
-    if (auto* streamed = dynamic_cast<StreamedPicture*>(picture_)) {
-        while (streamed->rowsUploaded() < (rows == 0 ? picture_->height() : rows) &&
-               streamed->uploadNext(true)) {
-        }
-    } else {
-        const double start = glfwGetTime();
-        while (!picture_->complete() && picture_->failure().empty() && glfwGetTime() - start < kTileSeconds) {
-            glfwPollEvents();
-            drawFrame();
-            glfwSwapBuffers(window_);
-        }
-        if (!picture_->complete())
-            throw DemoError(picture_->failure().empty() ? "the tiles were not all read in time"
-                                                        : picture_->failure());
-    }
+    picture_->finishLoading({}, rows);
+    int width = 0, height = 0;
+    glfwGetFramebufferSize(window_, &width, &height);
+    beginFrame(width, height, depthReach(view_, picture_->width(), picture_->height()), kBackground);
+    picture_->place(view_);
+    if (!picture_->waitForStillFrame(width, height, kTileWait))
+        throw DemoError(picture_->failure().empty() ? "the tiles were not all read in time"
+                                                    : picture_->failure());
     for (int frame = 1; frame <= frames; ++frame) {
         glfwPollEvents();
         drawFrame();
         if (frame == frames) {
             glFinish();
-            int width = 0, height = 0;
             glfwGetFramebufferSize(window_, &width, &height);
             writePng(output.stream(), readFrame(width, height), path);  // the back buffer, before the swap
         }

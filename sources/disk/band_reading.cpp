@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "disk/pyramids/pyramid_tiff.h"
+#include "disk_opening.h"
 #include "vips_picture.h"
 #include "zelvan_sources_bands.hpp"
 
@@ -32,6 +33,29 @@ OpenedBands openBands(const std::string& path, const OpenOptions& options) {
     } catch (...) {
         opened.error = path + ": cannot be opened";
     }
+    return opened;
+}
+
+OpenedBandsOrTiles openBandsOrTiles(const std::string& path, const OpenOptions& options,
+                                    const std::function<bool(const PictureInfo&)>& readInBands) {
+    OpenedBandsOrTiles opened;
+    try {
+        const detail::VipsPicture picture(path, options.range,
+                                          std::make_shared<detail::WarningSink>(path, options.warning),
+                                          options.rawSamples);
+        const bool colours = picture.sampleLayout().type == SampleType::Bgra8;
+        if (colours && !picture.pyramidal() && readInBands && readInBands(picture.info()))
+            opened.bands = picture.bands();
+        else
+            opened.tiles = detail::diskTiles(picture, options);
+    } catch (const std::bad_alloc&) {
+        opened.error = path + ": out of memory";
+    } catch (const std::exception& failure) {
+        opened.error = namingPath(path, failure.what());
+    } catch (...) {
+        opened.error = path + ": cannot be opened";
+    }
+    if (!opened && opened.error.empty()) opened.error = path + ": cannot be opened";
     return opened;
 }
 

@@ -25,15 +25,17 @@ std::unique_ptr<PictureSource> tilesOf(const VipsPicture& picture, PictureInfo i
     return openVipsTiles(picture.tileLevels(coarsestSide), std::move(info), picture.warnings());
 }
 
-std::unique_ptr<PictureSource> openOrThrow(const std::string& path, const OpenOptions& options) {
-    const VipsPicture picture(path, options.range, std::make_shared<WarningSink>(path, options.warning),
-                              options.rawSamples);
+}  // namespace
+
+std::unique_ptr<PictureSource> diskTiles(const VipsPicture& picture, const OpenOptions& options) {
     PictureInfo info = picture.info();
     if (picture.sampleLayout().type != SampleType::Bgra8)
         return openVipsTiles(picture.tileLevels(picture.pyramidal() ? 0 : kPyramidTile), std::move(info),
                              picture.warnings(), picture.sampleLayout());
     if (picture.pyramidal()) return tilesOf(picture, std::move(info));
-    if (std::uint64_t{picture.width()} * picture.height() * 4 <= options.plainPictureLimitBytes)
+    // Within one tile there is no pyramid to write (it would have that one level): read whole.
+    const bool oneTile = picture.width() <= kPyramidTile && picture.height() <= kPyramidTile;
+    if (oneTile || std::uint64_t{picture.width()} * picture.height() * 4 <= options.plainPictureLimitBytes)
         return tilesOf(picture, std::move(info), kPyramidTile);
     const std::string file = cachedPyramid(picture, options);
     // The cache holds display-ready pixels: read as they are, its warnings (none are expected) the
@@ -43,12 +45,13 @@ std::unique_ptr<PictureSource> openOrThrow(const std::string& path, const OpenOp
     return tilesOf(cached, std::move(info));
 }
 
-}  // namespace
-
 std::unique_ptr<PictureSource> openDisk(const std::string& path, const OpenOptions& options,
                                         std::string& error) {
     try {
-        return openOrThrow(path, options);
+        return diskTiles(
+            VipsPicture(path, options.range, std::make_shared<WarningSink>(path, options.warning),
+                        options.rawSamples),
+            options);
     } catch (const std::bad_alloc&) {
         error = path + ": out of memory";
     } catch (const std::exception& failure) {

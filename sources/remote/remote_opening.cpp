@@ -114,6 +114,10 @@ bool layoutFor(const RemoteRequests& requests, const std::string& url, const Ope
 
 std::unique_ptr<PictureSource> openRemote(const std::string& url, const OpenOptions& options,
                                           std::string& error) {
+    if (!isUrl(url)) {
+        error = url + ": not a URL (a scheme, then \"://\")";
+        return nullptr;
+    }
     // The template's placeholders are no part of a URL's syntax: the scheme is checked on a tile's URL.
     std::string checked = url, why;
     for (const char* key : {"{z}", "{x}", "{y}", "{-y}"})

@@ -196,10 +196,43 @@ TEST(TilePath, FirstFrameOfAPyramidIsNeverBlank) {
     zelvan_demo::TiledPicture picture(std::move(opened.source), "pyramid", {});
     picture.place(zelvan::fit(2000, 2000, 200, 200));
     zelvan_demo::beginFrame(200, 200, 1, {0x1c, 0x20, 0x26});
-    picture.draw();
+    picture.draw(200, 200);
     const zelvan_demo::RgbPicture frame = zelvan_demo::readFrame(200, 200);
     const std::uint8_t* centre = frame.rgb.data() + (100 * 200 + 100) * 3;
     EXPECT_EQ((std::vector<int>{centre[0], centre[1], centre[2]}), (std::vector<int>{250, 120, 10}));
+}
+
+// A still frame (zelvan-render's) waits for all its tiles, then draws them all in one frame: that one
+// frame, at one picture pixel a screen pixel, is the picture's part it shows.
+TEST(TilePath, AStillFrameWaitedForIsWholeInTheNextDraw) {
+    ScratchDir scratch;
+    const Picture picture = noise(1500, 1100);
+    writePng(scratch.file("noise.png"), picture);
+    ASSERT_EQ(
+        render(scratch, {scratch.file("noise.png"), "--save-pyramid", scratch.file("pyramid.tif")}).exitCode,
+        0);
+    const int width = 400, height = 300;
+    zelvan_support::GlContext context(width, height);
+    ASSERT_TRUE(context.isValid()) << context.error();
+    const zelvan::Library library;
+    zelvan::TileViewOptions options;
+    options.standIns = false;
+    zelvan_demo::TiledPicture tiled(zelvan::sources::open(scratch.file("pyramid.tif")).source, "pyramid",
+                                    options, true);
+    zelvan::Placement placement;  // at one screen pixel a picture pixel, (550, 400) at the top left
+    placement.centreX = width / 2.0, placement.centreY = height / 2.0;
+    tiled.place(placement);
+    zelvan_demo::beginFrame(width, height, 1, {0, 0, 0});
+    ASSERT_TRUE(tiled.waitForStillFrame(width, height, std::chrono::minutes(2))) << tiled.failure();
+    zelvan_demo::beginFrame(width, height, 1, {0, 0, 0});
+    tiled.draw(width, height);
+    const zelvan_demo::RgbPicture frame = zelvan_demo::readFrame(width, height);
+    std::size_t differing = 0;
+    for (std::size_t i = 0; i < std::size_t{width} * height; ++i) {
+        const Rgba want = picture.at(std::uint32_t(550 + i % width), std::uint32_t(400 + i / width));
+        differing += Rgba{frame.rgb[3 * i], frame.rgb[3 * i + 1], frame.rgb[3 * i + 2], 255} != want;
+    }
+    EXPECT_EQ(differing, 0u);
 }
 
 TEST(CacheInterrupted, StoppedWritingLeavesNoPartialFileAndEndsByTheSignal) {
