@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "program.h"
-#include "still_frame.h"
 
 namespace zelvan_demo {
 
@@ -40,7 +39,7 @@ void TiledPicture::draw(int frameWidth, int frameHeight) {
 }
 
 bool TiledPicture::waitForStillFrame(int frameWidth, int frameHeight, std::chrono::milliseconds timeout) {
-    return zelvan_demo::waitForStillFrame(*view_, pixelFrame(frameWidth, frameHeight), timeout);
+    return view_->waitUntilComplete(pixelFrame(frameWidth, frameHeight), timeout);
 }
 
 zelvan::TileView* TiledPicture::channels() {

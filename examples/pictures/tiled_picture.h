@@ -28,7 +28,7 @@ public:
     // Tiles are read on the view's workers and uploaded as frames are drawn: nothing to load outside
     // drawing, false.
     bool loadSome(bool) override { return false; }
-    // Through waitForStillFrame (still_frame.h).
+    // Through TileView::waitUntilComplete: blocks until every tile of the frame is in, nothing drawn.
     bool waitForStillFrame(int frameWidth, int frameHeight, std::chrono::milliseconds timeout) override;
     // Every tile the last frame wanted drawn, or given up, and no read under way.
     bool complete() const override;
