@@ -197,7 +197,7 @@ TEST_F(TileContract, ReadsNoLongerWantedAreCancelledAndTheDestructorCancelsTheRe
     source.hook = [&](std::size_t level, std::uint32_t x, std::uint32_t, zelvan::TileReadControl& control) {
         if (level != 0) return true;
         source.note([&] { return started.insert(x); });
-        const bool cancelled = control.waitFor(1h);
+        const bool cancelled = control.waitFor(120s);
         source.note([&] { return returned[x] = cancelled; });
         return !cancelled;
     };
