@@ -192,37 +192,53 @@ TEST(TilesPlan, PartsOfTurnedPicturesLandWhereThePictureMapPutsTheirAreas) {
     }
 }
 
+// Eight levels, level k needing 4^(7 - k) bytes: 16384, 4096, 1024, 256, 64, 16, 4, 1.
 TEST(TilesPlan, ChosenLevelsAreThePairWhenItFitsElseTheFinestLevelThatDoes) {
     const std::size_t count = 8;
     const auto bytesFor = [](std::size_t level) { return std::size_t{1} << (2 * (count - 1 - level)); };
-    for (const double pixels : {1.0, 0.5, 0.3, 0.1, 0.01})
-        for (std::size_t available = 0; available <= bytesFor(0) * 2; available += available / 3 + 1) {
-            SCOPED_TRACE(testing::Message() << "pixels " << pixels << ", available " << available);
-            const LevelBlend asked = levelsFor(pixels, count);
-            const LevelChoice got = chooseLevels(pixels, count, available, bytesFor);
-            std::size_t level = asked.coarser;
-            while (level + 1 < count && bytesFor(level) > available) ++level;
-            const bool pair =
-                bytesFor(asked.coarser) + (asked.finer != asked.coarser ? bytesFor(asked.finer) : 0) <=
-                available;
-            const LevelBlend want = pair ? asked : LevelBlend{level, level};
-            EXPECT_EQ(std::make_tuple(got.blend.finer, got.blend.coarser, got.limited, got.fits),
-                      std::make_tuple(want.finer, want.coarser, !pair, bytesFor(level) <= available));
-        }
+    struct Row {
+        double pixels;
+        std::size_t available, finer, coarser;
+        bool limited, fits;
+    };
+    const Row rows[] = {
+        {1.0, 16384, 0, 0, false, true},  // level 0 alone
+        {1.0, 16383, 1, 1, true, true},   // level 0 does not fit: level 1's 4096
+        {0.5, 4096, 1, 1, false, true},   // log2(1 / 0.5) = 1 exactly: level 1 alone
+        {0.5, 4095, 2, 2, true, true},
+        {0.3, 5120, 1, 2, false, true},  // log2(1 / 0.3) = 1.74: levels 1 and 2, 4096 + 1024
+        {0.3, 5119, 2, 2, true, true},   // the pair does not fit: the coarser alone
+        {0.3, 1023, 3, 3, true, true},   // nor does level 2: level 3's 256
+        {0.3, 0, 7, 7, true, false},     // not even level 7's 1 byte
+        {0.1, 320, 3, 4, false, true},   // log2(10) = 3.32: 256 + 64
+        {0.1, 319, 4, 4, true, true},
+        {0.01, 5, 6, 7, false, true},  // log2(100) = 6.64: 4 + 1
+        {0.01, 4, 7, 7, true, true},
+        {0.001, 1, 7, 7, false, true},  // log2(1000) = 9.97, past the last level: level 7 alone
+        {0.001, 0, 7, 7, true, false},
+    };
+    for (const Row& row : rows) {
+        const LevelChoice got = chooseLevels(row.pixels, count, row.available, bytesFor);
+        EXPECT_EQ(std::make_tuple(got.blend.finer, got.blend.coarser, got.limited, got.fits),
+                  std::make_tuple(row.finer, row.coarser, row.limited, row.fits))
+            << "pixels " << row.pixels << ", available " << row.available;
+    }
 }
 
 TEST(TilesPlan, ReadsArePinnedThenCoarseThenNearAndDrawnTilesStay) {
+    using Key = std::tuple<bool, std::uint32_t, double>;  // pinned, level, distance
+    const std::vector<Key> asked{{false, 0, 5},   {true, 1, 3}, {false, 3, 1}, {true, 3, 9},
+                                 {false, 3, 0.5}, {true, 1, 2}, {false, 0, 1}};
     std::vector<TileRequest> requests;
-    for (const bool pinned : {false, true})
-        for (const std::uint32_t level : {0u, 3u, 1u})
-            for (const double distance : {5.0, 1.0, 3.0})
-                requests.push_back({{level, 0, 0}, {}, 0, pinned, distance});
+    for (const auto& [pinned, level, distance] : asked)
+        requests.push_back({{level, 0, 0}, {}, 0, pinned, distance});
     std::sort(requests.begin(), requests.end(), moreUrgent);
-    for (std::size_t i = 0; i + 1 < requests.size(); ++i) {
-        const TileRequest &a = requests[i], &b = requests[i + 1];
-        EXPECT_LT(std::make_tuple(!a.pinned, -int(a.tile.level), a.distance),
-                  std::make_tuple(!b.pinned, -int(b.tile.level), b.distance));
-    }
+    std::vector<Key> got;
+    for (const TileRequest& r : requests) got.emplace_back(r.pinned, r.tile.level, r.distance);
+    // Pinned first; among them the coarser level first (3 before 1), however far; then the nearest.
+    const std::vector<Key> want{{true, 3, 9},  {true, 1, 2},  {true, 1, 3}, {false, 3, 0.5},
+                                {false, 3, 1}, {false, 0, 1}, {false, 0, 5}};
+    EXPECT_EQ(got, want);
     EXPECT_EQ(std::make_tuple(evictable(10, 10, false), evictable(9, 10, false), evictable(8, 10, false),
                               evictable(0, 10, true)),
               std::make_tuple(false, false, true, false));  // drawn in this frame or the one before: kept
