@@ -37,9 +37,9 @@ std::vector<unsigned char> levelZero(const std::string& path) {
 
 void expectRisesToOne(const std::vector<double>& told) {
     ASSERT_GE(told.size(), 2u);
-    for (std::size_t i = 1; i < told.size(); ++i) EXPECT_GT(told[i], told[i - 1]) << "call " << i;
+    for (std::size_t i = 1; i < told.size(); ++i) EXPECT_GE(told[i], told[i - 1]) << "call " << i;
     EXPECT_EQ(told.back(), 1.0);
-    EXPECT_LT(told[told.size() - 2], 1.0);
+    EXPECT_LT(told[told.size() - 2], 1.0);  // 1 once, and never above
 }
 
 TEST(PyramidWriting, ProgressRisesToExactlyOneOnce) {
