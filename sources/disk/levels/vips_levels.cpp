@@ -88,9 +88,13 @@ void addHalvingLevels(const Probe& probe, const char* option, int first, int cou
 
 // PNG and JPEG decode top to bottom, so a file cut short (a copy or download that stopped) still
 // holds the rows above the cut: libvips gives them, with a warning, only when told to fail on nothing.
-// The other loaders stop at the first pixels they cannot decode.
-VipsFailOn failOn(const std::string& loader) {
-    return loader == "pngload" || loader == "jpegload" ? VIPS_FAIL_ON_NONE : VIPS_FAIL_ON_ERROR;
+// Only where the picture is decoded whole for random access, which plainPictureLimitBytes bounds: read
+// in sequence (in bands, or into a pyramid) libvips would go on past the cut to the last row the
+// header claims, however many, so there the first pixels that cannot be decoded fail, as in every
+// other format.
+VipsFailOn failOn(const std::string& loader, VipsAccess access) {
+    return access == VIPS_ACCESS_RANDOM && (loader == "pngload" || loader == "jpegload") ? VIPS_FAIL_ON_NONE
+                                                                                         : VIPS_FAIL_ON_ERROR;
 }
 
 }  // namespace
@@ -101,7 +105,7 @@ VImage openLevel(const std::string& path, const std::string& loader, const Level
     vips::VOption* options = VImage::option()
                                  ->set("filename", path.c_str())
                                  ->set("access", access)
-                                 ->set("fail_on", failOn(loader))
+                                 ->set("fail_on", failOn(loader, access))
                                  ->set("out", &out);
     if (page >= 0) options->set("page", page);
     if (level.option) options->set(level.option, level.value);

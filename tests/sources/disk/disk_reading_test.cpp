@@ -305,18 +305,21 @@ TEST_F(DiskReading, LevelsShrinkingByPowersOfTwoGetTheHalvingsBetween) {
 }
 
 // Damaged files end in one line naming the file, from the header or from the pixels, and a tile read
-// of them fails without throwing. (A PNG or JPEG cut short shows what decodes: disk_warnings_test.cpp.)
+// of them fails without throwing.
 TEST_F(DiskReading, DamagedFilesEndInOneLine) {
     const VImage image = makeImage<std::uint8_t>(300, 200, 3, VIPS_FORMAT_UCHAR, gradient);
-    const std::string tiled = scratch.file("damaged.tif"), text = scratch.file("text.tif");
+    const std::string tiled = scratch.file("damaged.tif"), cut = scratch.file("cut.png"),
+                      text = scratch.file("text.tif");
     image.tiffsave(
         tiled.c_str(),
         VImage::option()->set("tile", true)->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE));
     std::fstream(tiled, std::ios::in | std::ios::out | std::ios::binary)
         .seekp(16)
         .write(std::string(200, '\x5a').data(), 200);
+    image.pngsave(cut.c_str());
+    truncateFile(cut, 0.5);
     std::ofstream(text) << "II*";
-    for (const std::string& path : {tiled, text}) {
+    for (const std::string& path : {tiled, cut, text}) {
         zelvan::sources::OpenedBands opened = zelvan::sources::openBands(path);
         std::string message = opened.error;
         if (opened) {

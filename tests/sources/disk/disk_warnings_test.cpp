@@ -198,21 +198,21 @@ TEST_F(DiskWarnings, AvifWithAColourDescriptionItIgnoresIsShown) {
 }
 
 TEST_F(DiskWarnings, PixelsThatCannotBeDecodedStillFailOnlyWhereTheyAre) {
-    // A PNG cut short gives the rows above the cut, in bands and in tiles alike (truncated_view_test.cpp
-    // looks at them), and says so once.
+    // A PNG cut short: read whole, the rows above the cut are shown (truncated_view_test.cpp looks at
+    // them) and it is said once; read in sequence, where libvips would go on to the last row its header
+    // claims, the cut fails.
     const std::string cut = scratch.file("cut.png");
     std::string bytes = png("");
-    writeBytes(cut, bytes.substr(0, bytes.size() * 3 / 4));
+    writeBytes(cut, bytes.substr(0, bytes.size() / 2));
     zelvan::sources::OpenedBands bands = zelvan::sources::openBands(cut, options);
     ASSERT_TRUE(bands) << bands.error;
-    std::vector<std::uint8_t> pixels(kWidth * kHeight * 4), whole(kWidth * kHeight * 4);
-    EXPECT_EQ(bands.reader->readRows(pixels.data(), kWidth * 4, kHeight), std::uint32_t(kHeight))
-        << bands.reader->error();
+    std::vector<std::uint8_t> pixels(kWidth * kHeight * 4);
+    EXPECT_EQ(bands.reader->readRows(pixels.data(), kWidth * 4, kHeight), 0u);
+    EXPECT_EQ(bands.reader->error().rfind(cut + ": ", 0), 0u) << bands.reader->error();
     zelvan::sources::Opened tiles = zelvan::sources::open(cut, options);
     ASSERT_TRUE(tiles) << tiles.error;
-    EXPECT_TRUE(tiles.source->read(0, 0, 0, kWidth, kHeight, whole.data(), kWidth * 4))
+    EXPECT_TRUE(tiles.source->read(0, 0, 0, kWidth, kHeight, pixels.data(), kWidth * 4))
         << tiles.source->lastError();
-    EXPECT_TRUE(pixels == whole);  // what decodes (here none: libpng reads 8 KiB at once) is shown alike
     expectToldOnce(cut, "");
     told.clear();
 
