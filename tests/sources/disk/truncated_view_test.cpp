@@ -1,5 +1,6 @@
-// A PNG or JPEG cut short (a copy or a download that stopped) shows the rows above the cut through a
-// tile view, tells its warning once and fails no read.
+// A PNG or JPEG cut short (a copy or a download that stopped), decoded whole, shows the rows above the
+// cut through a tile view, tells its warning once and fails no read; one too large for that is refused
+// by open.
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
@@ -99,6 +100,15 @@ TEST_F(TruncatedView, ShowsTheRowsAboveTheCutAndWarnsOnce) {
         const std::lock_guard<std::mutex> lock(mutex);
         ASSERT_EQ(told.size(), 1u) << ::testing::PrintToString(told);
         EXPECT_EQ(told[0].rfind(path + ": ", 0), 0u) << told[0];
+
+        // Too large to be decoded whole, it goes through a pyramid, which stops at the cut: refused at
+        // once, in one line.
+        options.plainPictureLimitBytes = 0;
+        options.cacheDirectory = scratch.file("cache");
+        const zelvan::sources::Opened refused = zelvan::sources::open(path, options);
+        EXPECT_FALSE(refused);
+        EXPECT_EQ(refused.error.rfind(path + ": ", 0), 0u) << refused.error;
+        EXPECT_EQ(refused.error.find('\n'), std::string::npos) << refused.error;
     }
 }
 
