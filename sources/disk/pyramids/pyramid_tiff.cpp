@@ -129,6 +129,7 @@ void writePyramidTiff(const vips::VImage& picture, const std::string& path, cons
     if (!temporary.renameInto(joined, path))
         throw std::runtime_error(name + ": cannot write the pyramid " + path);
     if (room) room->placed();
+    room.reset();  // the cache's lock, before the caller hears of it
     told.complete();
 }
 
