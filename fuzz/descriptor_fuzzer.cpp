@@ -33,7 +33,7 @@ void checkUrl(const std::string& url) {
 
 // What the tile view and the remote picture rely on; the first and the last tile of every level asked for.
 void checkLayout(const TileLayout& layout, bool freeUrl) {
-    if (layout.levels.empty() || layout.levels.size() > zelvan::sources::detail::kMaxLevels)
+    if (layout.levels.empty() || layout.levels.size() > zelvan::kMaxLevels)
         fault("level count", std::to_string(layout.levels.size()));
     if (layout.width == 0 || layout.height == 0 || layout.levels[0].width != layout.width ||
         layout.levels[0].height != layout.height)

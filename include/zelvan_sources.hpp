@@ -67,10 +67,14 @@ struct OpenOptions {
      * refreshes) removed past it; 0: no limit. What counts: the sizes (st_size) of the regular files
      * under a cache directory of Zelvan's own (one it made, marked by its CACHEDIR.TAG, which does not
      * count): pyramids, response bodies kept by URL, in any subdirectory; in a directory the caller
-     * named that is not Zelvan's own, only the pyramids at its top. Files being written count once in
-     * place; files this process uses are never removed, so the cache may stay above the limit while
-     * they are. Enforced when the picture opens, after a pyramid is written, and each time fetched
-     * bodies of about a sixteenth of the limit have been stored. */
+     * named that is not Zelvan's own, only the pyramids at its top. Room is made before a file is put in
+     * place, so that the cache stays within the limit at every moment: a fetched body is written only
+     * once room is made for it (one larger than the limit is not kept), a pyramid renamed into place
+     * only then (its temporary files take room until it is). The one exception: files this process uses
+     * (the pyramids of the pictures it opened) are never removed, so a pyramid larger than the room the
+     * others leave puts the cache above the limit while it is in use. Enforced also when the picture
+     * opens. Within one process every store keeps the limit; processes sharing a directory each keep it
+     * at their own stores. */
     std::uint64_t cacheLimitBytes = std::uint64_t{10} << 30;
     /* Keep fetched tiles in the cache (a server's "Cache-Control: no-store" is honoured either way). */
     bool cacheRemote = true;

@@ -86,13 +86,14 @@ openBandsOrTiles(const std::string& path, const OpenOptions& options,
  * writes into its cache: levels each half the one before down to the first within 512 x 512,
  * averaged in linear light, in tiles of 512 compressed with zstd; a BigTIFF past 3 GB of pixels. It
  * is written under a temporary name and renamed into place when complete. The options' display
- * range, warning handler and progress count (progress told 0 to 1 on the calling thread). False, with
+ * range, warning handler and progress count (progress rising from 0, below 1 while writing, then told
+ * exactly 1.0 once, when the pyramid is in place; one call at a time). False, with
  * the reason in one line naming the picture, when the picture cannot be read or the file cannot be
  * written; nothing is then left at `pyramidPath` (an older file there stays). Never throws.
  * Cost: decoding the picture once, and writing about 4/3 of its pixels compressed, twice (each level
  * a file, then the levels joined into one). Should SIGINT, SIGTERM or SIGHUP stop the
- * program meanwhile, the temporary files are removed first, as for open(). Threads: any, but not two
- * writing the same pyramidPath at once (they share temporary names). */
+ * program meanwhile, the temporary files are removed first, as for open(). Threads: any, two writing the
+ * same pyramidPath at once included (each under temporary names of its own; the last renamed stays). */
 ZELVAN_SOURCES_API bool writePyramid(const std::string& path, const std::string& pyramidPath,
                                      const OpenOptions& options, std::string& error);
 

@@ -32,15 +32,6 @@ constexpr char kTagOwner[] =
     throw std::runtime_error("cache directory " + directory + ": " + reason);
 }
 
-void makeDirectories(const std::string& directory) {
-    for (std::string::size_type at = 0; at != std::string::npos;) {
-        at = directory.find('/', at + 1);
-        const std::string part = directory.substr(0, at);
-        if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST)
-            fail(directory, "cannot create " + part + " (" + std::strerror(errno) + ")");
-    }
-}
-
 // Nothing in `directory` but Zelvan's pyramids and their partial files (and perhaps its tag).
 bool holdsOnlyOurs(const std::string& directory) {
     const std::unique_ptr<DIR, int (*)(DIR*)> listing(opendir(directory.c_str()), &closedir);
@@ -89,9 +80,26 @@ std::string cacheDirectoryFor(const OpenOptions& options) {
     return std::string(home != nullptr && home[0] != '\0' ? home : "/tmp") + "/.cache/zelvan";
 }
 
+std::string makeDirectories(const std::string& path, unsigned mode) {
+    for (std::string::size_type at = 0; at != std::string::npos;) {
+        at = path.find('/', at + 1);
+        const std::string part = path.substr(0, at);
+        if (mkdir(part.c_str(), mode_t(mode)) != 0 && errno != EEXIST)
+            return "cannot create " + part + " (" + std::strerror(errno) + ")";
+    }
+    return {};
+}
+
+std::uint64_t fnv1a(const std::string& text, std::uint64_t seed) {
+    std::uint64_t hash = seed;
+    for (const unsigned char c : text) hash = (hash ^ c) * 0x100000001b3ULL;
+    return hash;
+}
+
 void prepareCacheDirectory(const std::string& directory) {
     if (directory.empty()) throw std::runtime_error("cache directory: the name is empty");
-    makeDirectories(directory);
+    if (const std::string failure = makeDirectories(directory, 0777); !failure.empty())
+        fail(directory, failure);
     struct stat status {};
     if (stat(directory.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) fail(directory, "not a directory");
     if (access(directory.c_str(), W_OK | X_OK) != 0)

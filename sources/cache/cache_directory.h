@@ -3,6 +3,7 @@
 // fetched tiles): where it is, making it, the names of its pyramids, and the files a process must not
 // lose while it runs. Kept within its size limit by cache_pruning.h, which is built on this file.
 // Errors are std::runtime_error with one line.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,14 @@ bool ownsCacheDirectory(const std::string& directory);
 
 // Whether `name` (a file name, without its directory) is that of a pyramid the cache holds.
 bool isPyramidEntryName(const std::string& name);
+
+// Creates `path` and its parents where missing, each new one with `mode` (less the umask). Returns ""
+// or, when one cannot be made, "cannot create <part> (<reason>)". Throws nothing.
+std::string makeDirectories(const std::string& path, unsigned mode);
+
+// FNV-1a, 64 bits, of `text` from `seed` (its standard offset basis by default): the cache's file names
+// from their keys, not a secret.
+std::uint64_t fnv1a(const std::string& text, std::uint64_t seed = 0xcbf29ce484222325ULL);
 
 // Marks the file at `path` as used now (its modification time): the least recently used go first.
 void touchCacheFile(const std::string& path);

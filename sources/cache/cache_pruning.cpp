@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <map>
 #include <memory>
+#include <mutex>
 
 #include "cache_directory.h"
 #include "temporary_files.h"
@@ -23,6 +25,17 @@ namespace {
 constexpr int kMaxDepth = 16;
 
 bool sameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
+// One store at a time in this process, and what each directory's files that count took when it was
+// last listed, with what was placed since.
+std::mutex& storing() {
+    static std::mutex mutex;
+    return mutex;
+}
+std::map<std::string, std::uint64_t>& counted() {
+    static std::map<std::string, std::uint64_t> bytes;
+    return bytes;
+}
 
 bool writerGone(pid_t writer) { return kill(writer, 0) != 0 && errno == ESRCH; }
 
@@ -68,8 +81,8 @@ struct Listing {
 
 }  // namespace
 
-void pruneCache(const std::string& directory, std::uint64_t limitBytes,
-                const std::vector<std::string>& keep) {
+std::uint64_t pruneCache(const std::string& directory, std::uint64_t limitBytes,
+                         const std::vector<std::string>& keep) {
     Listing listing;
     listing.owned = ownsCacheDirectory(directory);
     listing.keep = filesKeptWhileRunning();
@@ -87,6 +100,35 @@ void pruneCache(const std::string& directory, std::uint64_t limitBytes,
         if (lstat(file.path.c_str(), &status) == 0 && !sameTime(status.st_mtim, file.used)) continue;
         if (unlink(file.path.c_str()) == 0 || errno == ENOENT) total -= file.bytes;
     }
+    return total;
+}
+
+CacheRoom::CacheRoom(const std::string& directory, std::uint64_t limitBytes, std::uint64_t bytes,
+                     const std::vector<std::string>& keep)
+    : directory_(directory), bytes_(bytes) {
+    storing().lock();
+    if (limitBytes == 0) return;
+    if (bytes > limitBytes) {  // nothing else need go for what never fits
+        fits_ = false;
+        return;
+    }
+    try {
+        auto known = counted().find(directory);
+        if (known == counted().end() || known->second + bytes > limitBytes) {
+            const std::uint64_t total = pruneCache(directory, limitBytes - bytes, keep);
+            known = counted().insert_or_assign(directory, total).first;
+        }
+        fits_ = known->second + bytes <= limitBytes;
+    } catch (...) {  // out of memory: nothing is counted, and nothing stored
+        fits_ = false;
+    }
+}
+
+CacheRoom::~CacheRoom() { storing().unlock(); }
+
+void CacheRoom::placed() {
+    const auto known = counted().find(directory_);
+    if (known != counted().end()) known->second += bytes_;
 }
 
 }  // namespace detail

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +13,7 @@
 #include <cstring>
 #include <memory>
 
+#include "cache_directory.h"
 #include "cache_pruning.h"
 #include "temporary_files.h"
 
@@ -23,27 +23,10 @@ namespace detail {
 
 namespace {
 
-std::uint64_t fnv1a(const std::string& text, std::uint64_t seed) {
-    std::uint64_t h = seed;
-    for (const char c : text) {
-        h ^= static_cast<unsigned char>(c);
-        h *= 0x100000001b3ULL;
-    }
-    return h;
-}
-
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
-
-bool makeDirectories(const std::string& path) {
-    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-        const std::string part = path.substr(0, slash);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
-        if (slash == std::string::npos) return true;
-    }
-}
 
 }  // namespace
 
@@ -51,19 +34,9 @@ FetchedTiles::FetchedTiles(const std::string& cacheDirectory, std::uint64_t limi
     : cacheDirectory_(cacheDirectory), limitBytes_(limitBytes) {
     if (cacheDirectory.empty()) return;
     const std::string directory = cacheDirectory + "/remote";
-    if (!makeDirectories(directory)) return;
+    if (!makeDirectories(directory, 0700).empty()) return;
     directory_ = directory;
     pruneCache(cacheDirectory_, limitBytes_);
-}
-
-void FetchedTiles::pruneWhenDue(std::uint64_t stored) const {
-    if (limitBytes_ == 0) return;
-    const std::uint64_t due = std::max<std::uint64_t>(limitBytes_ / 16, 1);
-    const std::uint64_t before = storedSincePruning_.fetch_add(stored);
-    if (before < due && before + stored >= due) {
-        pruneCache(cacheDirectory_, limitBytes_);
-        storedSincePruning_.fetch_sub(before + stored);
-    }
 }
 
 std::string FetchedTiles::fileFor(const std::string& url) const {
@@ -97,15 +70,18 @@ bool FetchedTiles::load(const std::string& url, std::size_t maxBytes,
 
 void FetchedTiles::store(const std::string& url, const std::vector<unsigned char>& body) const {
     if (!enabled()) return;
-    static std::atomic<unsigned> counter{0};
+    const std::string header = "ZFT1 " + std::to_string(url.size()) + "\n";
+    // Room is made before the file is written, so that the cache never holds more than its limit.
+    CacheRoom room(cacheDirectory_, limitBytes_, header.size() + url.size() + body.size());
+    if (!room.fits()) return;
     const std::string path = fileFor(url);
     // A name pruning knows as a partial file: removed should this process die before the rename.
-    const std::string temporary = partialPathFor(path, "-" + std::to_string(counter.fetch_add(1)));
+    const std::string temporary = partialPathFor(path);
     bool written = false;
     {
         File f(std::fopen(temporary.c_str(), "wb"));
         if (f) {
-            written = std::fprintf(f.get(), "ZFT1 %zu\n", url.size()) > 0 &&
+            written = std::fwrite(header.data(), 1, header.size(), f.get()) == header.size() &&
                       std::fwrite(url.data(), 1, url.size(), f.get()) == url.size() &&
                       std::fwrite(body.data(), 1, body.size(), f.get()) == body.size();
             written = std::fflush(f.get()) == 0 && written;
@@ -115,7 +91,7 @@ void FetchedTiles::store(const std::string& url, const std::vector<unsigned char
         std::remove(temporary.c_str());
         return;
     }
-    pruneWhenDue(body.size() + url.size());
+    room.placed();
 }
 
 }  // namespace detail

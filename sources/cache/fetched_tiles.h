@@ -3,7 +3,6 @@
 // without the network. Each body is one file under <cache directory>/remote/, named by a hash of the URL
 // and holding the URL itself, so that a hash collision reads as a miss; files are written whole (a
 // temporary file renamed), so a reader never sees half of one.
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -18,8 +17,8 @@ namespace detail {
 class FetchedTiles {
 public:
     // Files under `cacheDirectory`/remote; an empty directory keeps nothing. The whole cache is kept
-    // within `limitBytes` (0: no limit), pyramids included: pruned once here and again each time
-    // about a sixteenth of the limit has been stored.
+    // within `limitBytes` (0: no limit), pyramids included: pruned once here, and room is made for
+    // each body before it is written (cache_pruning.h's CacheRoom); a body that cannot fit is not kept.
     FetchedTiles(const std::string& cacheDirectory, std::uint64_t limitBytes);
 
     bool enabled() const { return !directory_.empty(); }
@@ -30,12 +29,10 @@ public:
 
 private:
     std::string fileFor(const std::string& url) const;
-    void pruneWhenDue(std::uint64_t stored) const;
 
     std::string cacheDirectory_;
     std::string directory_;
     std::uint64_t limitBytes_ = 0;
-    mutable std::atomic<std::uint64_t> storedSincePruning_{0};
 };
 
 }  // namespace detail

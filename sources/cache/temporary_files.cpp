@@ -72,7 +72,8 @@ void installHandlers() {
 }  // namespace
 
 std::string partialPathFor(const std::string& path, const std::string& suffix) {
-    return path + ".partial-" + std::to_string(getpid()) + suffix;
+    static std::atomic<unsigned long> made{0};
+    return path + ".partial-" + std::to_string(getpid()) + "-" + std::to_string(made.fetch_add(1)) + suffix;
 }
 
 pid_t partialFileWriter(const std::string& name) {

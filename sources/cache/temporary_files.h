@@ -14,7 +14,8 @@ namespace zelvan {
 namespace sources {
 namespace detail {
 
-// "<path>.partial-<this process's id><suffix>": where the file at `path` is written first.
+// "<path>.partial-<this process's id>-<n><suffix>", n new at every call: where the file at `path` is
+// written first, a name no other writer has, be it another thread writing the same file. Thread-safe.
 std::string partialPathFor(const std::string& path, const std::string& suffix = "");
 
 // The process writing a partial file of that name ("<anything>.partial-<pid>", followed by nothing

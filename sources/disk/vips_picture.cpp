@@ -20,6 +20,7 @@
 #include "disk/pixels/vips_samples.h"
 #include "vips/pixel_rows.h"
 #include "vips/vips_session.h"
+#include "zelvan_levels.hpp"
 
 namespace zelvan {
 namespace sources {
@@ -240,7 +241,7 @@ std::vector<TileLevel> VipsPicture::tileLevels(std::uint32_t coarsestSide) const
     }
     for (TileSize size = levels_.back();
          coarsestSide > 0 && std::max(size.width, size.height) > coarsestSide;) {
-        size = {size.width / 2 + size.width % 2, size.height / 2 + size.height % 2};
+        size = {zelvan::levelSide(size.width, 1), zelvan::levelSide(size.height, 1)};
         levels.push_back({size, {}});
     }
     return levels;

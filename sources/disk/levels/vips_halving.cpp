@@ -62,9 +62,9 @@ vips::VImage halvedImage(const vips::VImage& above, int bands, VipsBandFormat fo
     vips::VImage result(out);  // owns `out` from here
     // The pipeline copies the header of the level above: the size is set after it.
     if (vips_image_pipelinev(out, VIPS_DEMAND_STYLE_SMALLTILE, in, nullptr) != 0) throw vips::VError();
-    vips_image_init_fields(out, std::max(1, in->Xsize / 2 + in->Xsize % 2),
-                           std::max(1, in->Ysize / 2 + in->Ysize % 2), bands, format, VIPS_CODING_NONE,
-                           interpretation, 1, 1);
+    vips_image_init_fields(out, int(zelvan::levelSide(std::uint32_t(in->Xsize), 1)),
+                           int(zelvan::levelSide(std::uint32_t(in->Ysize), 1)), bands, format,
+                           VIPS_CODING_NONE, interpretation, 1, 1);
     if (vips_image_generate(out, newRegion, generate, stopRegion, in, nullptr) != 0) throw vips::VError();
     // The level above lives as long as this one reads it.
     g_object_ref(in);

@@ -7,6 +7,7 @@
 
 #include "tiff_directories.h"
 #include "vips/vips_session.h"
+#include "zelvan_levels.hpp"
 
 namespace zelvan {
 namespace sources {
@@ -16,17 +17,17 @@ using vips::VImage;
 
 namespace {
 
-// More pages than this are not looked through for levels: a pyramid of 2^32 a side has 33.
-constexpr int kMaxLevels = 40;
-
-bool halves(int finer, int coarser) { return coarser >= finer / 2 - 1 && coarser <= (finer + 1) / 2 + 1; }
-
 // How many halvings, each rounded up or down, take a level of width x height to `coarser`: 1 for
-// a level that halves it, n for one 2^n times smaller, 0 for any other.
+// a level that halves it, n for one 2^n times smaller, 0 for any other. A file's level may be one pixel
+// off either rounding (its maker scaled it otherwise). No more of a file's pages than
+// zelvan::kMaxLevels are looked through for levels.
 int halvingsTo(int width, int height, const std::pair<int, int>& coarser) {
-    for (int n = 1; n < kMaxLevels && coarser.first < width; ++n) {
-        if (halves(width, coarser.first) && halves(height, coarser.second)) return n;
-        width = width / 2 + width % 2, height = height / 2 + height % 2;  // within one of either rounding
+    for (std::size_t n = 1; n < zelvan::kMaxLevels && coarser.first < width; ++n) {
+        if (zelvan::isHalving(std::uint32_t(width), std::uint32_t(coarser.first), 1) &&
+            zelvan::isHalving(std::uint32_t(height), std::uint32_t(coarser.second), 1))
+            return int(n);
+        width = int(zelvan::levelSide(std::uint32_t(width), 1));  // within one of either rounding
+        height = int(zelvan::levelSide(std::uint32_t(height), 1));
     }
     return 0;
 }
@@ -72,17 +73,28 @@ Probe tiffProbe(const std::string& path, const std::string& loader, const char* 
 void addHalvingLevels(const Probe& probe, const char* option, int first, int count, std::pair<int, int> last,
                       std::vector<LevelLoad>& loads, std::vector<std::pair<int, int>>& levels) {
     std::pair<int, int> candidate;
-    for (int value = first;
-         value < count && levels.size() < std::size_t(kMaxLevels) && probe(value, candidate); ++value) {
+    for (int value = first; value < count && levels.size() < zelvan::kMaxLevels && probe(value, candidate);
+         ++value) {
         const int halvings = halvingsTo(last.first, last.second, candidate);
         if (halvings == 0) continue;
-        if (levels.size() + std::size_t(halvings) > std::size_t(kMaxLevels)) break;
+        if (levels.size() + std::size_t(halvings) > zelvan::kMaxLevels) break;
         loads.insert(loads.end(), std::size_t(halvings - 1), LevelLoad{nullptr, 0, true});
         levels.insert(levels.end(), std::size_t(halvings - 1), std::pair<int, int>{});
         loads.push_back({option, value});
         levels.push_back(candidate);
         last = candidate;
     }
+}
+
+// PNG and JPEG decode top to bottom, so a file cut short (a copy or download that stopped) still
+// holds the rows above the cut: libvips gives them, with a warning, only when told to fail on nothing.
+// Only where the picture is decoded whole for random access, which plainPictureLimitBytes bounds: read
+// in sequence (in bands, or into a pyramid) libvips would go on past the cut to the last row the
+// header claims, however many, so there the first pixels that cannot be decoded fail, as in every
+// other format.
+VipsFailOn failOn(const std::string& loader, VipsAccess access) {
+    return access == VIPS_ACCESS_RANDOM && (loader == "pngload" || loader == "jpegload") ? VIPS_FAIL_ON_NONE
+                                                                                         : VIPS_FAIL_ON_ERROR;
 }
 
 }  // namespace
@@ -93,7 +105,7 @@ VImage openLevel(const std::string& path, const std::string& loader, const Level
     vips::VOption* options = VImage::option()
                                  ->set("filename", path.c_str())
                                  ->set("access", access)
-                                 ->set("fail_on", VIPS_FAIL_ON_ERROR)
+                                 ->set("fail_on", failOn(loader, access))
                                  ->set("out", &out);
     if (page >= 0) options->set("page", page);
     if (level.option) options->set(level.option, level.value);
@@ -114,10 +126,11 @@ void findLevels(const std::string& path, const std::string& loader, const VImage
             addHalvingLevels(tiffProbe(path, loader, "page", false), "page", 1,
                              intField(first, VIPS_META_N_PAGES, 1), levels[0], loads, levels);
     } else if (loader == "openslideload") {
-        addHalvingLevels(libvipsProbe(path, loader, "level"), "level", 1, kMaxLevels, levels[0], loads,
-                         levels);
+        addHalvingLevels(libvipsProbe(path, loader, "level"), "level", 1, int(zelvan::kMaxLevels), levels[0],
+                         loads, levels);
     } else if (loader == "jp2kload") {  // its pages are the resolutions of the one picture
-        addHalvingLevels(libvipsProbe(path, loader, "page"), "page", 1, kMaxLevels, levels[0], loads, levels);
+        addHalvingLevels(libvipsProbe(path, loader, "page"), "page", 1, int(zelvan::kMaxLevels), levels[0],
+                         loads, levels);
     }
     // Each level is turned upright as level 0 is (a TIFF page may say otherwise, but then it is
     // no level of this picture).
@@ -127,7 +140,7 @@ void findLevels(const std::string& path, const std::string& loader, const VImage
     for (std::size_t k = 0; k < levels.size(); ++k) {
         if (loads[k].computed) {
             const TileSize finer = sizes.back();
-            sizes.push_back({finer.width / 2 + finer.width % 2, finer.height / 2 + finer.height % 2});
+            sizes.push_back({zelvan::levelSide(finer.width, 1), zelvan::levelSide(finer.height, 1)});
             continue;
         }
         const auto width = std::uint32_t(levels[k].first), height = std::uint32_t(levels[k].second);

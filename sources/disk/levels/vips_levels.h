@@ -23,7 +23,8 @@ struct LevelLoad {
 // The file opened by `loader` (a libvips operation name) at `level` (of the TIFF page `page`, where
 // one is given). Nothing is decoded yet. Pixel data that cannot be decoded (truncated, or an error
 // the decoder cannot go past) fails the read that meets it; what the decoder goes past with a warning
-// is logged (vips_warnings.h), not failed.
+// is logged (vips_warnings.h), not failed. A PNG or JPEG opened for random access, decoded whole, gives
+// the rows above a cut with a warning.
 vips::VImage openLevel(const std::string& path, const std::string& loader, const LevelLoad& level,
                        VipsAccess access, int page = -1);
 

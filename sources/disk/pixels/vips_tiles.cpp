@@ -152,7 +152,9 @@ private:
             return reason = "a tile past the picture's edge", false;
         const Rect rect{x, y, width, height};
         if (source.failedBefore(rect, reason)) return false;
-        WarningCollector collected;
+        // A loader without random access decodes the whole picture at the first read, on libvips'
+        // workers: what they log (a PNG or JPEG cut short) is this picture's.
+        WarningCollector collected(true);
         VImage image;
         try {
             image = source.opened();
@@ -186,7 +188,7 @@ private:
         // wide pyramid's levels, and of no use here, where every tile is read once and kept as a
         // texture. Minimising drops them (those another read is using stay).
         vips_image_minimise_all(image.get_image());
-        warnings_->tell(collected.take());
+        warnings_->tell(withDecoderNotes(collected.take()));
         return true;
     }
 

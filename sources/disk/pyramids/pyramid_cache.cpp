@@ -21,13 +21,6 @@ namespace detail {
 
 namespace {
 
-// FNV-1a, 64 bits: a name from the key, not a secret.
-std::uint64_t hashOf(const std::string& text) {
-    std::uint64_t hash = 14695981039346656037ull;
-    for (unsigned char c : text) hash = (hash ^ c) * 1099511628211ull;
-    return hash;
-}
-
 std::string absolute(const std::string& path) {
     const std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path.c_str(), nullptr), &std::free);
     if (!resolved) throw std::runtime_error(path + ": " + std::strerror(errno));
@@ -66,7 +59,7 @@ std::string cacheFileFor(const std::string& directory, const std::string& path, 
                             std::to_string(status.st_mtim.tv_sec) + '.' +
                             std::to_string(status.st_mtim.tv_nsec) + '\n' + rangeKey(range);
     char hex[17];
-    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hashOf(key)));
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(fnv1a(key)));
     return directory + "/" + baseName(full) + "-" + hex + ".tif";
 }
 
@@ -74,11 +67,15 @@ std::string cachedPyramid(const VipsPicture& picture, const OpenOptions& options
     const std::string directory = cacheDirectoryFor(options);
     prepareCacheDirectory(directory);
     const std::string file = cacheFileFor(directory, picture.name(), options.range);
-    if (access(file.c_str(), R_OK) == 0)  // only ever renamed into place complete
-        touchCacheFile(file);
-    else
-        writePyramidTiff(picture, file, options.progress);
+    // Kept from the start: the room made for it, or for tiles meanwhile, never takes it.
     keepWhileRunning(file);
+    if (access(file.c_str(), R_OK) == 0) {  // only ever renamed into place complete
+        touchCacheFile(file);
+    } else {
+        const PyramidCache cache{directory, options.cacheLimitBytes};
+        writePyramidTiff(picture, file, options.progress, &cache);
+    }
+    // One larger than the room others left, kept while in use, is the one thing past the limit.
     pruneCache(directory, options.cacheLimitBytes);
     return file;
 }

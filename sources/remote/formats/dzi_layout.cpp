@@ -102,10 +102,10 @@ bool layoutFromImage(const std::string& dziUrl, const XmlElement& image, TileLay
     layout.format = "dzi";
     layout.width = width;
     layout.height = height;
-    for (std::size_t k = 0; k <= finest && k < kMaxLevels; ++k) {
+    for (std::size_t k = 0; k <= finest && k < zelvan::kMaxLevels; ++k) {
         GridLevel g;
-        g.width = halvedSide(width, k);
-        g.height = halvedSide(height, k);
+        g.width = zelvan::levelSide(width, k);
+        g.height = zelvan::levelSide(height, k);
         g.tileWidth = g.tileHeight = tileSize;
         g.overlap = overlap;
         layout.levels.push_back(g);
@@ -120,12 +120,6 @@ bool layoutFromImage(const std::string& dziUrl, const XmlElement& image, TileLay
 }
 
 }  // namespace
-
-std::uint32_t halvedSide(std::uint32_t side, std::size_t level) {
-    if (level >= 32) return 1;
-    const std::uint64_t step = std::uint64_t{1} << level;
-    return static_cast<std::uint32_t>((side + step - 1) / step);
-}
 
 bool dziLayout(const std::string& dziUrl, const std::string& text, TileLayout& layout, std::string& error) {
     try {

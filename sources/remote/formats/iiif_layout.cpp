@@ -158,7 +158,7 @@ bool readTiles(const Json& info, IiifInfo& iiif, std::string& error) {
         return false;
     }
     iiif.tiled = true;
-    std::vector<bool> factors(kMaxLevels, false);  // factors[k]: scale factor 2^k declared
+    std::vector<bool> factors(zelvan::kMaxLevels, false);  // factors[k]: scale factor 2^k declared
     const Json* scales = member(first, "scaleFactors");
     bool any = false;
     for (std::size_t i = 0; scales && scales->is_array() && i < scales->size(); ++i) {
@@ -178,14 +178,14 @@ bool readTiles(const Json& info, IiifInfo& iiif, std::string& error) {
 // The levels from the declared tiles, then, from a server that draws regions, coarser ones in the
 // view's own grid while the level before needs more than one view tile.
 void addTiledLevels(const IiifInfo& iiif, TileLayout& layout, std::vector<LevelRequest>& requests) {
-    for (std::size_t k = 0; k < kMaxLevels; ++k) {
+    for (std::size_t k = 0; k < zelvan::kMaxLevels; ++k) {
         const bool fromTiles = k < iiif.tileLevels;
         if (!fromTiles && (iiif.level0 || (k > 0 && layout.levels.back().width <= kRegionTile &&
                                            layout.levels.back().height <= kRegionTile)))
             break;
         GridLevel g;
-        g.width = halvedSide(iiif.width, k);
-        g.height = halvedSide(iiif.height, k);
+        g.width = zelvan::levelSide(iiif.width, k);
+        g.height = zelvan::levelSide(iiif.height, k);
         g.tileWidth = fromTiles ? iiif.tileWidth : kRegionTile;
         g.tileHeight = fromTiles ? iiif.tileHeight : kRegionTile;
         layout.levels.push_back(g);
@@ -196,10 +196,7 @@ void addTiledLevels(const IiifInfo& iiif, TileLayout& layout, std::vector<LevelR
 // Past its tiles, a level 0 server may still offer the whole picture at the declared sizes: each one
 // that is half the level before gives a level, fetched whole.
 void addWholeLevels(const Json* sizes, TileLayout& layout, std::vector<LevelRequest>& requests) {
-    const auto half = [](std::uint32_t side, std::uint32_t finerSide) {
-        return side == finerSide / 2 || side == (finerSide + 1) / 2;
-    };
-    while (sizes && sizes->is_array() && layout.levels.size() < kMaxLevels &&
+    while (sizes && sizes->is_array() && layout.levels.size() < zelvan::kMaxLevels &&
            (layout.levels.back().width > kRegionTile || layout.levels.back().height > kRegionTile)) {
         const GridLevel finer = layout.levels.back();
         GridLevel g;
@@ -207,7 +204,7 @@ void addWholeLevels(const Json* sizes, TileLayout& layout, std::vector<LevelRequ
         for (const Json& size : *sizes) {
             found = wholeNumber(member(size, "width"), 1, kMaxTileSide, g.width) &&
                     wholeNumber(member(size, "height"), 1, kMaxTileSide, g.height) &&
-                    half(g.width, finer.width) && half(g.height, finer.height);
+                    zelvan::isHalving(finer.width, g.width) && zelvan::isHalving(finer.height, g.height);
             if (found) break;
         }
         if (!found) return;

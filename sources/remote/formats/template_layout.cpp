@@ -29,7 +29,7 @@ bool templateLayout(const std::string& url, const OpenOptions& options, TileLayo
             "count (OpenOptions templateWidth, templateHeight, templateLevels)";
         return false;
     }
-    if (options.templateLevels > kMaxLevels || options.templateTileSize < kMinTileSide ||
+    if (options.templateLevels > zelvan::kMaxLevels || options.templateTileSize < kMinTileSide ||
         options.templateTileSize > kMaxTileSide) {
         error = "a tile template's levels must be 1 to 64 and its tile side 64 to 2048";
         return false;
@@ -40,8 +40,8 @@ bool templateLayout(const std::string& url, const OpenOptions& options, TileLayo
     layout.height = options.templateHeight;
     for (std::size_t k = 0; k < options.templateLevels; ++k) {
         GridLevel g;
-        g.width = halvedSide(layout.width, k);
-        g.height = halvedSide(layout.height, k);
+        g.width = zelvan::levelSide(layout.width, k);
+        g.height = zelvan::levelSide(layout.height, k);
         g.tileWidth = g.tileHeight = options.templateTileSize;
         layout.levels.push_back(g);
     }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "zelvan_levels.hpp"
 #include "zelvan_sources.hpp"
 
 namespace zelvan {
@@ -34,12 +35,6 @@ struct TileLayout {
 // grid stays within bounds.
 constexpr std::uint32_t kMinTileSide = 64;
 constexpr std::uint32_t kMaxTileSide = 2048;
-// Past this many levels the tile view refuses a source.
-constexpr std::size_t kMaxLevels = 64;
-
-// Level k of a picture: ceil(side / 2^k), each level half the one before, rounded up.
-std::uint32_t halvedSide(std::uint32_t side, std::size_t level);
-
 // IIIF Image API 2 or 3 from the text of its info.json, fetched from `infoUrl`; false with a one-line
 // reason when the text is not JSON or says no IIIF picture this reads. Throws nothing.
 bool iiifLayout(const std::string& infoUrl, const std::string& infoText, TileLayout& layout,

@@ -10,14 +10,13 @@
 #include "tiff_reader.h"
 #include "vips/vips_pixels.h"
 #include "vips/vips_warnings.h"
+#include "zelvan_levels.hpp"
 
 namespace zelvan {
 namespace sources {
 namespace detail {
 
 namespace {
-
-bool halfOf(std::uint32_t side, std::uint32_t finer) { return side == finer / 2 || side == (finer + 1) / 2; }
 
 class RemoteTiff final : public PictureSource {
 public:
@@ -39,12 +38,13 @@ public:
             vips_image_get_int(first, "n-subifds", &subifds);
         // The finer levels' pages (or sub-IFDs) while each is half the one before.
         const int more = pages > 1 ? pages - 1 : subifds;
-        for (int i = 0; i < more && levels_.size() < 64; ++i) {
+        for (int i = 0; i < more && levels_.size() < zelvan::kMaxLevels; ++i) {
             const TileSize finer = levels_.back().size;
             std::string ignored;
             if (!add(pages > 1 ? TiffPage{"page", i + 1} : TiffPage{"subifd", i}, ignored)) break;
             const TileSize next = levels_.back().size;
-            if (!halfOf(next.width, finer.width) || !halfOf(next.height, finer.height)) {
+            if (!zelvan::isHalving(finer.width, next.width) ||
+                !zelvan::isHalving(finer.height, next.height)) {
                 levels_.pop_back();
                 break;
             }
