@@ -41,7 +41,7 @@ public:
 
 private:
     struct PixelBytes {
-        std::size_t operator()(const Tile& tile) const { return tile->pixels.size(); }
+        std::size_t operator()(const Tile& tile) const { return tile->bytes(); }
     };
     std::mutex mutex_;
     LruCache<std::uint64_t, Tile, PixelBytes> tiles_;

@@ -74,6 +74,8 @@ private:
         std::vector<unsigned char> body;  // from the disk cache or the server
         SharedTransfers::Handle transfer;
         bool fetched = false, noStore = false;  // came from the server, which said no-store
+        bool whole = false;                     // its content lies inside the read: decoded into `target`
+        TileTarget target;
     };
 
     // The transfers one read joined, left once: when it is cancelled, or when it ends.
@@ -121,6 +123,24 @@ private:
             control.onCancel([joined, all] { joined->leave(*all); });
         }
 
+        // A server tile whose content lies inside the read is needed by no other read of the view's grid:
+        // it is decoded straight into the read's pixels, not kept.
+        for (Part& p : parts) {
+            const std::uint32_t left = p.column * g.tileWidth, top = p.row * g.tileHeight;
+            const std::uint32_t w = std::min(g.tileWidth, g.width - left),
+                                h = std::min(g.tileHeight, g.height - top);
+            p.whole = !p.tile && left >= x && top >= y &&
+                      std::uint64_t{left} + w <= std::uint64_t{x} + width &&
+                      std::uint64_t{top} + h <= std::uint64_t{y} + height;
+            if (p.whole)
+                p.target = TileTarget{leadingOverlap(g, p.column),
+                                      leadingOverlap(g, p.row),
+                                      w,
+                                      h,
+                                      pixels + (top - y) * pitch + std::size_t{left - x} * 4,
+                                      pitch};
+        }
+
         // A part that came is decoded and kept even when another failed: the next read may need it.
         bool ok = true;
         std::chrono::milliseconds retryAfter{0};
@@ -131,7 +151,8 @@ private:
             if (retryAfter.count() > 0) control.retryAfter(retryAfter);
             return false;
         }
-        for (const Part& p : parts) copyPart(g, p, x, y, width, height, pixels, pitch);
+        for (const Part& p : parts)
+            if (p.tile->pixels) copyPart(g, p, x, y, width, height, pixels, pitch);
         return true;
     }
 
@@ -173,14 +194,16 @@ private:
         return true;
     }
 
-    // Decodes a part's body into memory, and keeps a fetched one on disk once it has decoded; false
-    // (counted as failed, the picture's error saying why) when it does not decode or is too small.
+    // Decodes a part's body into memory (or a whole one into its target, see decodeTile), and keeps a
+    // fetched one on disk once it has decoded; false (counted as failed, the picture's error saying why)
+    // when it does not decode or is too small.
     bool decode(const GridLevel& g, Part& p) {
         if (p.fetched && (p.tile = decoded_.find(p.key))) return true;  // another read sharing it decoded it
         auto tile = std::make_shared<DecodedTile>();
         std::string why;
         WarningCollector collected;  // decoded on this thread: what libvips logs meanwhile is this picture's
-        const bool decoded = decodeTile(p.body.data(), p.body.size(), shapeOf(g, p), *tile, why);
+        const bool decoded = decodeTile(p.body.data(), p.body.size(), shapeOf(g, p), *tile, why,
+                                        p.whole ? &p.target : nullptr);
         if (decoded) warnings_->tell(collected.take());
         if (!decoded || !coversContent(g, p, *tile, why)) {
             ++requests_->counters().failed;
@@ -189,7 +212,7 @@ private:
         }
         if (p.fetched) requests_->store(p.url, p.body, p.noStore);
         p.tile = tile;
-        decoded_.insert(p.key, std::move(tile));
+        if (tile->pixels) decoded_.insert(p.key, std::move(tile));
         return true;
     }
 
@@ -251,7 +274,7 @@ private:
         for (std::uint64_t row = y0; row < y1; ++row) {
             const std::uint64_t sourceY =
                 std::min<std::uint64_t>(leadingOverlap(g, p.row) + (row - top), tile.height - 1);
-            const unsigned char* from = tile.pixels.data() + (sourceY * tile.width) * 4;
+            const unsigned char* from = tile.pixels.get() + (sourceY * tile.width) * 4;
             unsigned char* to = pixels + (row - y) * pitch + (x0 - x) * 4;
             std::memcpy(to, from + sourceX * 4, inside * 4);
             for (std::uint64_t k = inside; k < run; ++k)

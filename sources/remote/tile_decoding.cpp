@@ -29,7 +29,7 @@ VipsImage* fitted(VipsImage* image, std::uint32_t width, std::uint32_t height, s
 }  // namespace
 
 bool decodeTile(const unsigned char* data, std::size_t size, const TileShape& shape, DecodedTile& tile,
-                std::string& error) {
+                std::string& error, const TileTarget* target) {
     if (!vipsStarted()) {
         error = "libvips cannot be started";
         return false;
@@ -61,12 +61,22 @@ bool decodeTile(const unsigned char* data, std::size_t size, const TileShape& sh
     if (!(image = fitted(image, shape.fitWidth, shape.fitHeight, error))) return false;
     width = vips_image_get_width(image);
     height = vips_image_get_height(image);
+    tile.width = static_cast<std::uint32_t>(width);
+    tile.height = static_cast<std::uint32_t>(height);
+    tile.pixels.reset();
     bool ok = false;
+    if (target && std::uint64_t{target->left} + target->width <= std::uint64_t(width) &&
+        std::uint64_t{target->top} + target->height <= std::uint64_t(height)) {
+        // The whole tile is decoded, as for the cache (so that libvips warns of the same damage), and
+        // only the target's rectangle written out.
+        const VipsRect area{int(target->left), int(target->top), int(target->width), int(target->height)};
+        ok = writeBgra(image, target->pixels, target->pitch, error, &area);
+        g_object_unref(image);
+        return ok;
+    }
     try {
-        tile.pixels.resize(std::size_t(width) * std::size_t(height) * 4);
-        tile.width = static_cast<std::uint32_t>(width);
-        tile.height = static_cast<std::uint32_t>(height);
-        ok = writeBgra(image, tile.pixels.data(), std::size_t(width) * 4, error);
+        tile.pixels.reset(new unsigned char[std::size_t(width) * std::size_t(height) * 4]);
+        ok = writeBgra(image, tile.pixels.get(), std::size_t(width) * 4, error);
     } catch (...) {  // std::bad_alloc
         g_object_unref(image);
         throw;

@@ -40,7 +40,8 @@ std::string vipsError() {
     return text.empty() ? "cannot be decoded" : text;
 }
 
-bool writeBgra(VipsImage* borrowed, unsigned char* pixels, std::size_t pitch, std::string& error) {
+bool writeBgra(VipsImage* borrowed, unsigned char* pixels, std::size_t pitch, std::string& error,
+               const VipsRect* area) {
     VipsImage* image = borrowed;
     g_object_ref(image);
     const int width = vips_image_get_width(image), height = vips_image_get_height(image);
@@ -70,7 +71,10 @@ bool writeBgra(VipsImage* borrowed, unsigned char* pixels, std::size_t pitch, st
     VipsRegion* region = ok ? vips_region_new(image) : nullptr;
     VipsRect whole{0, 0, width, height};
     ok = region != nullptr && vips_region_prepare(region, &whole) == 0;
-    if (ok) copyRows(region, 0, 0, std::uint32_t(width), std::uint32_t(height), pixels, pitch);
+    const VipsRect out = area ? *area : whole;
+    if (ok)
+        copyRows(region, out.left, out.top, std::uint32_t(out.width), std::uint32_t(out.height), pixels,
+                 pitch);
     if (region) g_object_unref(region);
     if (image) g_object_unref(image);
     if (!ok) error = "cannot be decoded (" + vipsError() + ")";

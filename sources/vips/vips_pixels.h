@@ -15,9 +15,11 @@ namespace detail {
 bool vipsStarted();
 // libvips' last error, its first line, and clears it.
 std::string vipsError();
-// Writes `image` (which is only borrowed) into rows `pitch` bytes apart, as sRGB with alpha, 8 bits a
-// sample; false with the reason when it cannot be computed.
-bool writeBgra(VipsImage* image, unsigned char* pixels, std::size_t pitch, std::string& error);
+// Writes `image` (which is only borrowed), or its rectangle `area` (within it) where one is given, into
+// rows `pitch` bytes apart, as sRGB with alpha, 8 bits a sample: the whole image is computed either
+// way. False with the reason when it cannot be computed.
+bool writeBgra(VipsImage* image, unsigned char* pixels, std::size_t pitch, std::string& error,
+               const VipsRect* area = nullptr);
 
 }  // namespace detail
 }  // namespace sources
