@@ -35,6 +35,21 @@ vips::VImage pattern() {
         vips_image_new_from_memory_copy(data.data(), data.size(), kWidth, kHeight, 3, VIPS_FORMAT_UCHAR));
 }
 
+// Writes `image` to `path` as PNG or JPEG, then keeps only the first 60 % of the file.
+void writeCut(const vips::VImage& image, const std::string& path, bool jpeg) {
+    if (jpeg)
+        image.jpegsave(path.c_str(), vips::VImage::option()->set("Q", 100)->set("subsample_mode",
+                                                                                VIPS_FOREIGN_SUBSAMPLE_OFF));
+    else
+        image.pngsave(path.c_str(), vips::VImage::option()->set("compression", 1));
+    std::string bytes;
+    {
+        std::ifstream in(path, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes.substr(0, bytes.size() * 6 / 10);
+}
+
 class TruncatedView : public zelvan_test::GlTest {};
 
 TEST_F(TruncatedView, ShowsTheRowsAboveTheCutAndWarnsOnce) {
@@ -44,17 +59,7 @@ TEST_F(TruncatedView, ShowsTheRowsAboveTheCutAndWarnsOnce) {
         SCOPED_TRACE(name);
         const std::string path = scratch.file(name);
         const bool jpeg = std::string(name).find(".jpg") != std::string::npos;
-        if (jpeg)
-            pattern().jpegsave(path.c_str(), vips::VImage::option()->set("Q", 100)->set(
-                                                 "subsample_mode", VIPS_FOREIGN_SUBSAMPLE_OFF));
-        else
-            pattern().pngsave(path.c_str(), vips::VImage::option()->set("compression", 1));
-        std::string bytes;
-        {
-            std::ifstream in(path, std::ios::binary);
-            bytes.assign(std::istreambuf_iterator<char>(in), {});
-        }
-        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes.substr(0, bytes.size() * 6 / 10);
+        writeCut(pattern(), path, jpeg);
 
         std::mutex mutex;
         std::vector<std::string> told;
@@ -101,13 +106,15 @@ TEST_F(TruncatedView, ShowsTheRowsAboveTheCutAndWarnsOnce) {
         ASSERT_EQ(told.size(), 1u) << ::testing::PrintToString(told);
         EXPECT_EQ(told[0].rfind(path + ": ", 0), 0u) << told[0];
 
-        // Too large to be decoded whole, it goes through a pyramid, which stops at the cut: refused at
-        // once, in one line.
+        // Too large to be decoded whole (and wider than one tile, which is always read whole), it goes
+        // through a pyramid, which stops at the cut: refused at once, in one line.
+        const std::string wide = scratch.file(std::string("wide-") + name);
+        writeCut(pattern().replicate(4, 1), wide, jpeg);
         options.plainPictureLimitBytes = 0;
         options.cacheDirectory = scratch.file("cache");
-        const zelvan::sources::Opened refused = zelvan::sources::open(path, options);
+        const zelvan::sources::Opened refused = zelvan::sources::open(wide, options);
         EXPECT_FALSE(refused);
-        EXPECT_EQ(refused.error.rfind(path + ": ", 0), 0u) << refused.error;
+        EXPECT_EQ(refused.error.rfind(wide + ": ", 0), 0u) << refused.error;
         EXPECT_EQ(refused.error.find('\n'), std::string::npos) << refused.error;
     }
 }
