@@ -108,7 +108,7 @@ public:
             }
             std::vector<TileSize> levels;
             status_ = TileViewStatus::SourceFailed;
-            levels.resize(std::min(source.levelCount(), detail::kMaxLevels + 1));
+            levels.resize(std::min(source.levelCount(), zelvan::kMaxLevels + 1));
             for (std::size_t k = 0; k < levels.size(); ++k) levels[k] = source.levelSize(k);
             const SampleLayout layout = source.sampleLayout();
             status_ = TileViewStatus::OutOfMemory;

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "zelvan.h"
+#include "zelvan_levels.hpp"
 #include "zelvan_tiles_types.hpp"
 
 namespace zelvan {
@@ -31,7 +32,6 @@ namespace detail {
 
 constexpr std::uint32_t kTileSide = ZELVAN_BLOCK_SIZE;
 constexpr std::uint32_t kQuarterSide = kTileSide / 2;
-constexpr std::size_t kMaxLevels = 64;  // 2^32 pixels a side halve to one in 33 levels
 
 inline std::uint64_t nextPow2(std::uint64_t v) noexcept {
     std::uint64_t p = 1;

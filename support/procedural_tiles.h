@@ -73,7 +73,8 @@ public:
     ProceduralTiles(std::uint32_t width, std::uint32_t height, const ProceduralTilesOptions& options = {})
         : width_(width), height_(height), options_(options) {
         options_.cell = std::max<std::uint32_t>(options_.cell, 1);
-        for (std::uint32_t side = std::max(width, height); side > 1; side = side / 2 + side % 2) ++levels_;
+        const std::uint32_t longer = std::max(width, height);  // a side of 0 still has its levels
+        levels_ = zelvan::levelCount(longer, longer);
     }
 
     // ---- zelvan::TileSource ----

@@ -5,6 +5,7 @@
 //
 // Samples: integers run along x and y in a 12-bit range, as a camera's would (value()); floats are
 // waves of amplitude 100, with NaN, +inf and -inf sprinkled when asked. Levels are unrelated pictures.
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
@@ -20,7 +21,8 @@ public:
     TypedTiles(std::uint32_t width, std::uint32_t height, const zelvan::SampleLayout& layout,
                bool nonFinite = false)
         : width_(width), height_(height), layout_(layout), nonFinite_(nonFinite) {
-        for (std::uint32_t side = std::max(width, height); side > 1; side = side / 2 + side % 2) ++levels_;
+        const std::uint32_t longer = std::max(width, height);  // a side of 0 still has its levels
+        levels_ = zelvan::levelCount(longer, longer);
     }
 
     std::size_t levelCount() const override { return levels_; }
