@@ -18,28 +18,37 @@ std::string namingPath(const std::string& path, const std::string& message) {
     return message.compare(0, path.size() + 2, path + ": ") == 0 ? message : path + ": " + message;
 }
 
+// Runs `open`: "" when it returns, else why it threw, in one line naming `path`.
+template <class Open>
+std::string failureOf(const std::string& path, Open&& open) {
+    try {
+        open();
+        return {};
+    } catch (const std::bad_alloc&) {
+        return path + ": out of memory";
+    } catch (const std::exception& failure) {
+        return namingPath(path, failure.what());
+    } catch (...) {
+        return path + ": cannot be opened";
+    }
+}
+
 }  // namespace
 
 OpenedBands openBands(const std::string& path, const OpenOptions& options) {
     OpenedBands opened;
-    try {
+    opened.error = failureOf(path, [&] {
         const detail::VipsPicture picture(path, options.range,
                                           std::make_shared<detail::WarningSink>(path, options.warning));
         opened.reader = picture.bands();
-    } catch (const std::bad_alloc&) {
-        opened.error = path + ": out of memory";
-    } catch (const std::exception& failure) {
-        opened.error = namingPath(path, failure.what());
-    } catch (...) {
-        opened.error = path + ": cannot be opened";
-    }
+    });
     return opened;
 }
 
 OpenedBandsOrTiles openBandsOrTiles(const std::string& path, const OpenOptions& options,
                                     const std::function<bool(const PictureInfo&)>& readInBands) {
     OpenedBandsOrTiles opened;
-    try {
+    opened.error = failureOf(path, [&] {
         const detail::VipsPicture picture(path, options.range,
                                           std::make_shared<detail::WarningSink>(path, options.warning),
                                           options.rawSamples);
@@ -48,13 +57,7 @@ OpenedBandsOrTiles openBandsOrTiles(const std::string& path, const OpenOptions& 
             opened.bands = picture.bands();
         else
             opened.tiles = detail::diskTiles(picture, options);
-    } catch (const std::bad_alloc&) {
-        opened.error = path + ": out of memory";
-    } catch (const std::exception& failure) {
-        opened.error = namingPath(path, failure.what());
-    } catch (...) {
-        opened.error = path + ": cannot be opened";
-    }
+    });
     if (!opened && opened.error.empty()) opened.error = path + ": cannot be opened";
     return opened;
 }
