@@ -8,9 +8,10 @@
  * A path is read through libvips: every format it reads, upright (the orientation tag applied), in sRGB
  * (an embedded ICC profile applied), 16-bit and float samples mapped to 8 bits. A pyramidal file's own
  * levels are read; a plain picture too large to read at random is written once into a pyramidal TIFF
- * in the cache. A URL (http or https only) may name an IIIF image (its info.json or its base URL), a
- * Deep Zoom .dzi, a pyramidal TIFF read by range requests, or an {z}/{x}/{y} tile template (with the
- * picture's size given in the options).
+ * in the cache. A URL (http or https, or s3://bucket/key for object storage) may name an IIIF image
+ * (its info.json or its base URL), a Deep Zoom .dzi, a pyramidal TIFF read by range requests, an
+ * {z}/{x}/{y} tile template (with the picture's size given in the options), or an OME-Zarr store, which
+ * may also be a directory on disk.
  *
  * This is the companion library Zelvan::sources (libzelvan_sources), built where libvips (and, for
  * URLs, libcurl) are found. libzelvan itself needs none of them.
@@ -120,6 +121,28 @@ struct OpenOptions {
     unsigned templateLevels = 0;
     unsigned templateTileSize = 256;
 
+    /* Pictures with time points or depth (OME-Zarr's t and z axes): the plane shown, counted from 0;
+     * one past the picture's last fails the opening. PictureSource::openPlane shows another later. */
+    unsigned timePoint = 0, depth = 0;
+
+    /* Object storage: s3://bucket/key URLs, and https URLs of S3 endpoints when a key is known. Each
+     * empty field is taken as the AWS tools take it: AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY and
+     * AWS_SESSION_TOKEN, else the profile's keys in ~/.aws/credentials (AWS_SHARED_CREDENTIALS_FILE);
+     * AWS_REGION, AWS_DEFAULT_REGION, else the profile's region in ~/.aws/config (AWS_CONFIG_FILE), else
+     * us-east-1; AWS_ENDPOINT_URL, else https://s3.<region>.amazonaws.com; AWS_PROFILE, else "default".
+     * Requests are signed (AWS Signature Version 4, by libcurl) when a key is found and neither
+     * `unsigned` nor AWS_NO_SIGN_REQUEST (true, yes or 1) says a public bucket is meant. A key is never
+     * written into a message, a log, a cache file or its name, and never sent to another host (a
+     * redirect to one is followed unsigned). */
+    struct ObjectStorage {
+        std::string accessKeyId, secretAccessKey, sessionToken;
+        std::string region;    /* us-east-1, eu-west-3, ... */
+        std::string endpoint;  /* scheme and host (and port) of an S3-compatible store */
+        std::string profile;   /* the profile of the shared files to read */
+        bool pathStyle = true; /* https://endpoint/bucket/key, else https://bucket.endpoint/key */
+        bool unsignedRequests = false;
+    } objectStorage;
+
     /* Told each warning about a picture that is still shown (metadata that cannot be used, damage
      * that leaves the pixels readable), one line each naming the picture, each line once in a
      * process. Called on the thread that reads (a tile view's workers too), one call at a time.
@@ -143,9 +166,18 @@ struct PictureInfo {
      * "heif", "jp2k", "openslide", "fits", "gif", "svg", "pdf", "magick", "vips", ...), a large plain
      * picture keeping its own though it is read through its cached pyramid; on a server, "iiif 2",
      * "iiif 3", "dzi", "tiff" (a TIFF by range requests; bands 3 for the tiled formats), or "xyz" and
-     * "tms" for templates (rows from the top, from the bottom). */
+     * "tms" for templates (rows from the top, from the bottom); "ome-zarr 0.4" or "ome-zarr 0.5" for an
+     * OME-Zarr store, wherever it is. */
     std::string format;
     bool remote = false; /* read over http or https */
+
+    /* Scientific pictures (OME-Zarr, OME-TIFF): the channels' names as the file gives them (empty where it
+     * names none), the physical size of a level-0 pixel in micrometres (0 where unknown), and the planes:
+     * how many time points and depths there are, and which one this source shows. */
+    std::vector<std::string> channelNames;
+    double pixelWidthMicrons = 0, pixelHeightMicrons = 0;
+    unsigned timePoints = 1, depths = 1;
+    unsigned timePoint = 0, depth = 0;
 };
 
 /*
@@ -196,6 +228,20 @@ public:
     /* The counts so far (see TransferStats), each read atomically but not all at one instant. Any
      * thread, as often as every frame. Cost: a few atomic loads. Never throws. */
     virtual TransferStats transfers() const { return {}; }
+    /* Another plane of the same picture (0 <= timePoint < info().timePoints, likewise depth): a new source
+     * sharing this one's descriptors, connections and caches, so nothing is opened or fetched again; a
+     * view is made from it as from any source (this one may be destroyed first). Null, with the reason
+     * in one line in `error`, for a plane out of range, or a picture without planes. Any thread. Never
+     * throws. */
+    virtual std::unique_ptr<PictureSource> openPlane(unsigned timePoint, unsigned depth,
+                                                     std::string& error) const {
+        (void)timePoint, (void)depth;
+        try {
+            error = "this picture has one plane";
+        } catch (...) {  // std::bad_alloc: no reason, and no source either
+        }
+        return nullptr;
+    }
 };
 
 /* What open() gives: a source, or why there is none. */

@@ -129,6 +129,14 @@ public:
             if (!state->start(source, options.readOnDrawingThread ? 0 : workers)) return;
             state_ = std::move(state);
             status_ = TileViewStatus::Ready;
+            if (layout.type != SampleType::Bgra8) {
+                try {
+                    const DisplayMapping own = source.displayMapping();
+                    if (!own.channels.empty() && own.validate(layout).empty())
+                        state_->setMapping(own, nullptr);
+                } catch (...) {  // the source's mapping cannot be had: the default stays
+                }
+            }
         } catch (const std::bad_alloc&) {
             status_ = TileViewStatus::OutOfMemory;
         } catch (...) {  // the source threw: status_ says where
@@ -276,8 +284,8 @@ public:
             return false;
         }
     }
-    /* The mapping shown (the default one, defaultMapping(), until setMapping; empty for pictures of their
-     * own colours and for an empty view). */
+    /* The mapping shown (the source's own, TileSource::displayMapping(), until setMapping; empty for
+     * pictures of their own colours and for an empty view). */
     const DisplayMapping& mapping() const noexcept {
         static const DisplayMapping none;
         return state_ ? state_->mapping() : none;

@@ -190,6 +190,12 @@ public:
      * (SourceFailed), a layout that makes no sense too (BadSamples). */
     virtual SampleLayout sampleLayout() const { return {}; }
 
+    /* For a layout other than colours: how the picture's own file says its channels show (names aside:
+     * colours, windows, which are on), which a view shows until TileView::setMapping. The default is
+     * defaultMapping(sampleLayout()). Called once, on the thread making the view, after sampleLayout();
+     * a mapping that does not validate against the layout, or an exception, leaves the default. */
+    virtual DisplayMapping displayMapping() const { return defaultMapping(sampleLayout()); }
+
     /* For a layout other than colours: a rectangle of `level` as readTile takes it, as samples: width x
      * channels interleaved a row, rows `pitch` bytes apart, the machine's byte order, `samples` aligned for
      * the type. Result, control, threads and failures as readTile's. The default fails every read. */
