@@ -36,21 +36,25 @@ struct SrgbTables {
     std::uint8_t encoded[65536];
 };
 
+/* Fills the tables. A plain function rather than a lambda: a compiler may try to evaluate a lambda
+ * initialiser at compile time, and these 65,792 powers took it seconds in every file including this. */
+inline void buildSrgbTables(SrgbTables& t) noexcept {
+    for (int v = 0; v < 256; ++v) {
+        const double c = v / 255.0;
+        const double linear = c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+        t.linear[v] = static_cast<std::uint16_t>(std::lround(linear * 65535));
+    }
+    for (int l = 0; l < 65536; ++l) {
+        const double linear = l / 65535.0;
+        const double c = linear <= 0.0031308 ? linear * 12.92 : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
+        t.encoded[l] = static_cast<std::uint8_t>(std::lround(c * 255));
+    }
+}
+
 inline const SrgbTables& srgbTables() noexcept {
-    static const SrgbTables tables = [] {
-        SrgbTables t{};
-        for (int v = 0; v < 256; ++v) {
-            const double c = v / 255.0;
-            const double linear = c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
-            t.linear[v] = static_cast<std::uint16_t>(std::lround(linear * 65535));
-        }
-        for (int l = 0; l < 65536; ++l) {
-            const double linear = l / 65535.0;
-            const double c = linear <= 0.0031308 ? linear * 12.92 : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
-            t.encoded[l] = static_cast<std::uint8_t>(std::lround(c * 255));
-        }
-        return t;
-    }();
+    static const struct Built : SrgbTables {
+        Built() noexcept : SrgbTables{} { buildSrgbTables(*this); }
+    } tables;
     return tables;
 }
 

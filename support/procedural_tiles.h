@@ -192,20 +192,23 @@ private:
         double linear[256];
         unsigned char encoded[65536];
     };
-    static const Srgb& srgb() {
-        static const Srgb tables = [] {
-            Srgb t{};
+    // Filled by a constructor, not a lambda initialiser, which the compiler tries to evaluate at compile
+    // time (seconds in every file including this).
+    struct BuiltSrgb : Srgb {
+        BuiltSrgb() : Srgb{} {
             for (int v = 0; v < 256; ++v) {
                 const double c = v / 255.0;
-                t.linear[v] = 65535 * (c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
+                linear[v] = 65535 * (c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
             }
             for (int l = 0; l < 65536; ++l) {
                 const double c = l / 65535.0;
                 const double e = c <= 0.0031308 ? c * 12.92 : 1.055 * std::pow(c, 1 / 2.4) - 0.055;
-                t.encoded[l] = static_cast<unsigned char>(std::lround(e * 255));
+                encoded[l] = static_cast<unsigned char>(std::lround(e * 255));
             }
-            return t;
-        }();
+        }
+    };
+    static const Srgb& srgb() {
+        static const BuiltSrgb tables;
         return tables;
     }
 

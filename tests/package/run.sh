@@ -131,7 +131,9 @@ rm -rf "$prefix" "$work/cxx-shared"
 
 echo "-- static library: install, pkg-config --static, find_package"
 prefix=$work/static
-install_zelvan "$prefix" -DBUILD_SHARED_LIBS=OFF
+# Zelvan::sources is built and used as a package above, and inside a project below: the static install
+# is the library's and the tile view's.
+install_zelvan "$prefix" -DBUILD_SHARED_LIBS=OFF -DZELVAN_BUILD_SOURCES=OFF
 [ -n "$(find "$prefix" -name 'libzelvan.a')" ] || fail "libzelvan.a is not installed"
 use_with_pkg_config "$prefix" --static
 use_with_cmake "$work/cxx-static" -DCMAKE_PREFIX_PATH="$prefix"
