@@ -31,7 +31,7 @@ std::unique_ptr<PictureSource> diskTiles(const VipsPicture& picture, const OpenO
     PictureInfo info = picture.info();
     if (picture.sampleLayout().type != SampleType::Bgra8)
         return openVipsTiles(picture.tileLevels(picture.pyramidal() ? 0 : kPyramidTile), std::move(info),
-                             picture.warnings(), picture.sampleLayout());
+                             picture.warnings(), picture.sampleLayout(), picture.displayMapping());
     if (picture.pyramidal()) return tilesOf(picture, std::move(info));
     // Within one tile there is no pyramid to write (it would have that one level): read whole.
     const bool oneTile = picture.width() <= kPyramidTile && picture.height() <= kPyramidTile;

@@ -18,6 +18,7 @@
 #include "disk/pixels/vips_bands.h"
 #include "disk/pixels/vips_display.h"
 #include "disk/pixels/vips_samples.h"
+#include "ome_xml.h"
 #include "vips/pixel_rows.h"
 #include "vips/vips_session.h"
 #include "zelvan_levels.hpp"
@@ -108,6 +109,7 @@ struct VipsPicture::State {
     SampleMapping mapping;
     SampleLayout layout;  // Bgra8: the display path
     int pages = 1;        // TIFF pages joined as channels
+    OmeDescription ome;   // of an OME-TIFF; empty otherwise
 
     const SampleMapping& sampleMapping() {
         std::call_once(mapped, [this] {
@@ -186,6 +188,31 @@ VipsPicture::VipsPicture(const std::string& path, const DisplayRange& range, War
     }
     checkRowsFit(width(), height(), path);
     warnings_->tell(withDecoderNotes(collected.take()));
+    readOme();
+}
+
+void VipsPicture::readOme() {
+#ifdef ZELVAN_SOURCES_PARSERS
+    // libvips keeps a TIFF's description as a reference-counted string, which get_string reads too.
+    const char* field = "image-description";
+    const char* text = nullptr;
+    if (state_->first.get_typeof(field) == 0 ||
+        vips_image_get_string(state_->first.get_image(), field, &text) != 0 || text == nullptr) {
+        vips_error_clear();
+        return;
+    }
+    std::string why;
+    if (looksLikeOmeXml(text) && !readOmeXml(text, state_->ome, why))
+        warnings_->tell({"its OME-XML cannot be read, its channels go unnamed (" + why + ")"});
+#endif
+}
+
+DisplayMapping VipsPicture::displayMapping() const {
+#ifdef ZELVAN_SOURCES_PARSERS
+    return omeMapping(state_->ome, state_->layout);
+#else
+    return defaultMapping(state_->layout);
+#endif
 }
 
 VipsPicture::~VipsPicture() = default;
@@ -204,6 +231,11 @@ PictureInfo VipsPicture::info() const {
                          format == VIPS_FORMAT_INT;
     info.levels = levels_;
     info.orientationApplied = !state_->upright;
+    const OmeDescription& ome = state_->ome;
+    if (ome.channels.size() == info.bands && state_->pages > 1)
+        for (const OmeChannel& channel : ome.channels) info.channelNames.push_back(channel.name);
+    info.pixelWidthMicrons = ome.pixelWidthMicrons;
+    info.pixelHeightMicrons = ome.pixelHeightMicrons;
     const std::string& loader = state_->loader;
     info.format = loader.size() > 4 && loader.compare(loader.size() - 4, 4, "load") == 0
                       ? loader.substr(0, loader.size() - 4)

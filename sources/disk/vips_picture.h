@@ -53,6 +53,9 @@ public:
     // How its tiles come: Bgra8, display-ready colours, unless it was opened for raw samples and
     // has more than colours.
     SampleLayout sampleLayout() const;
+    // How its raw samples are shown unless the program says otherwise: the colours an OME-TIFF's
+    // OME-XML gives its channels, else the default mapping of sampleLayout().
+    DisplayMapping displayMapping() const;
 
     // Level 0, top to bottom (sequential access), its decoding set up at the first read.
     std::unique_ptr<BandReader> bands() const;
@@ -67,6 +70,9 @@ public:
     vips::VImage displayLevel(std::size_t level) const;
 
 private:
+    // Reads an OME-TIFF's OME-XML (channel names, colours, pixel size); a broken one is a warning.
+    void readOme();
+
     struct State;
     std::string name_;
     std::vector<TileSize> levels_;

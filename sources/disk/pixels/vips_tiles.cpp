@@ -87,8 +87,12 @@ struct Level {
 
 class VipsTiles final : public PictureSource {
 public:
-    VipsTiles(std::vector<TileLevel> levels, PictureInfo info, Warnings warnings, SampleLayout layout)
-        : info_(std::move(info)), warnings_(std::move(warnings)), layout_(layout) {
+    VipsTiles(std::vector<TileLevel> levels, PictureInfo info, Warnings warnings, SampleLayout layout,
+              DisplayMapping mapping)
+        : info_(std::move(info)),
+          warnings_(std::move(warnings)),
+          layout_(layout),
+          mapping_(std::move(mapping)) {
         const std::size_t rawBytes = layout.type == SampleType::Bgra8 ? 0 : pixelBytes(layout);
         unsigned depth = 0;
         info_.levels.clear();
@@ -104,6 +108,9 @@ public:
     std::size_t levelCount() const override { return levels_.size(); }
     TileSize levelSize(std::size_t level) const override { return levels_.at(level)->size; }
     SampleLayout sampleLayout() const override { return layout_; }
+    DisplayMapping displayMapping() const override {
+        return mapping_.channels.empty() ? defaultMapping(layout_) : mapping_;
+    }
 
     bool read(std::size_t level, std::uint32_t x, std::uint32_t y, std::uint32_t width, std::uint32_t height,
               unsigned char* pixels, std::size_t pitch) override {
@@ -195,6 +202,7 @@ private:
     PictureInfo info_;
     Warnings warnings_;
     SampleLayout layout_;
+    DisplayMapping mapping_;
     std::vector<std::unique_ptr<Level>> levels_;
     mutable std::mutex errorMutex_;
     std::string lastError_;
@@ -203,8 +211,9 @@ private:
 }  // namespace
 
 std::unique_ptr<PictureSource> openVipsTiles(std::vector<TileLevel> levels, PictureInfo info,
-                                             Warnings warnings, SampleLayout layout) {
-    return std::make_unique<VipsTiles>(std::move(levels), std::move(info), std::move(warnings), layout);
+                                             Warnings warnings, SampleLayout layout, DisplayMapping mapping) {
+    return std::make_unique<VipsTiles>(std::move(levels), std::move(info), std::move(warnings), layout,
+                                       std::move(mapping));
 }
 
 }  // namespace detail

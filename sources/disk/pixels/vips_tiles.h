@@ -25,9 +25,10 @@ struct TileLevel {
 // `levels` finest first. `info` is what info() gives; the warnings of successful reads go to
 // `warnings`, those of failed ones into the failure's reason. With a `layout` other than Bgra8 the
 // levels are raw samples of it, read by readSamples (read() fails), their computed levels halved in
-// the samples' own type.
+// the samples' own type, shown through `mapping` until the program sets another.
 std::unique_ptr<PictureSource> openVipsTiles(std::vector<TileLevel> levels, PictureInfo info,
-                                             Warnings warnings, SampleLayout layout = {});
+                                             Warnings warnings, SampleLayout layout = {},
+                                             DisplayMapping mapping = {});
 
 }  // namespace detail
 }  // namespace sources

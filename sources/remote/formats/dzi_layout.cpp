@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
-#include "format_json.h"
-#include "format_xml.h"
+#include "parsers/format_json.h"
+#include "parsers/format_xml.h"
 #include "tile_layout.h"
 
 namespace zelvan {

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
-#include "format_json.h"
+#include "parsers/format_json.h"
 #include "tile_layout.h"
 
 namespace zelvan {

@@ -175,3 +175,54 @@ TEST_F(RawSamples, EightBitColoursStayColours) {
 }
 
 }  // namespace
+
+// An OME-TIFF's OME-XML names its channels, colours them and sizes its pixels; a broken one is a warning.
+TEST_F(RawSamples, OmeXmlNamesAndColoursTheChannels) {
+    constexpr int kSide = 64;
+    std::vector<VImage> pages;
+    for (int c = 0; c < 3; ++c)
+        pages.push_back(makeImage<std::uint16_t>(kSide, kSide, 1, VIPS_FORMAT_USHORT,
+                                                 [c](int x, int y, int) { return channelSample(x, y, c); }));
+    VImage stack = VImage::arrayjoin(pages, VImage::option()->set("across", 1)).copy();
+    stack.set("page-height", kSide);
+    // Colours as OME writes them: RGBA in a signed 32-bit integer (-16776961 is 0xFF0000FF, red).
+    const std::string ome =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><OME "
+        "xmlns=\"http://www.openmicroscopy.org/Schemas/OME/2016-06\">"
+        "<Image ID=\"Image:0\"><Pixels ID=\"Pixels:0\" DimensionOrder=\"XYCZT\" Type=\"uint16\" SizeC=\"3\" "
+        "SizeT=\"1\" SizeZ=\"1\" SizeX=\"64\" SizeY=\"64\" PhysicalSizeX=\"650\" PhysicalSizeXUnit=\"nm\" "
+        "PhysicalSizeY=\"0.5\"><Channel ID=\"Channel:0:0\" Name=\"DAPI\" Color=\"65535\"/>"
+        "<Channel ID=\"Channel:0:1\" Name=\"GFP\" Color=\"16711935\"/>"
+        "<Channel ID=\"Channel:0:2\" Name=\"Cy5\" Color=\"-16776961\"/></Pixels></Image></OME>";
+    const std::string good = scratch.file("good.ome.tif"), broken = scratch.file("broken.ome.tif");
+    stack.set("image-description", ome.c_str());
+    stack.tiffsave(good.c_str());
+    stack.set("image-description", ome.substr(0, ome.size() - 20).c_str());
+    stack.tiffsave(broken.c_str());
+
+    const auto source = openRaw(good);
+    ASSERT_TRUE(source);
+    const zelvan::sources::PictureInfo& info = source->info();
+    EXPECT_EQ(info.channelNames, (std::vector<std::string>{"DAPI", "GFP", "Cy5"}));
+    EXPECT_DOUBLE_EQ(info.pixelWidthMicrons, 0.65);
+    EXPECT_DOUBLE_EQ(info.pixelHeightMicrons, 0.5);
+    const zelvan::DisplayMapping mapping = source->displayMapping();
+    ASSERT_EQ(mapping.channels.size(), 3u);
+    const double expected[3][3] = {{0, 0, 255}, {0, 255, 0}, {255, 0, 0}};
+    for (unsigned c = 0; c < 3; ++c) {
+        EXPECT_EQ(mapping.channels[c].channel, c);
+        EXPECT_EQ(mapping.channels[c].colour.red, expected[c][0]) << c;
+        EXPECT_EQ(mapping.channels[c].colour.green, expected[c][1]) << c;
+        EXPECT_EQ(mapping.channels[c].colour.blue, expected[c][2]) << c;
+    }
+
+    std::vector<std::string> warnings;
+    zelvan::sources::OpenOptions options;
+    options.rawSamples = true;
+    options.warning = [&](const std::string& line) { warnings.push_back(line); };
+    const zelvan::sources::Opened opened = zelvan::sources::open(broken, options);
+    ASSERT_TRUE(opened) << opened.error;
+    EXPECT_TRUE(opened.source->info().channelNames.empty());
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("OME-XML cannot be read"), std::string::npos) << warnings[0];
+}

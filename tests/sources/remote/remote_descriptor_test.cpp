@@ -4,8 +4,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "remote/formats/format_json.h"
-#include "remote/formats/format_xml.h"
+#include "parsers/format_json.h"
+#include "parsers/format_xml.h"
 #include "remote/formats/tile_layout.h"
 
 namespace {
