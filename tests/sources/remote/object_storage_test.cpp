@@ -112,12 +112,17 @@ TEST(ObjectStorage, KeysFromTheProfileInTheSharedFiles) {
     std::ofstream(credentials) << "[default]\naws_access_key_id = nobody\naws_secret_access_key = nothing\n\n"
                                << "# the tests' user\n[viewer]\naws_access_key_id=" << store().keyId
                                << "\naws_secret_access_key: " << store().secret << "\r\n";
-    std::ofstream(config) << "[profile viewer]\nregion = us-east-1\ns3 =\n  addressing_style = path\n";
+    std::ofstream(config)
+        << "[default]\nregion = us-west-1\n[profile viewer]\ns3 =\n  addressing_style = path\n"
+        << "region = eu-west-3\n";
     ::setenv("AWS_SHARED_CREDENTIALS_FILE", credentials.c_str(), 1);
     ::setenv("AWS_CONFIG_FILE", config.c_str(), 1);
     ::setenv("AWS_PROFILE", "viewer", 1);
     ::setenv("AWS_ENDPOINT_URL", store().endpoint(store().privatePort).c_str(), 1);
+    store().take();
     expectExact("s3://private/deep.dzi", testOptions(), "dzi");
+    EXPECT_EQ(count(store().take(), "private GET /private/deep_files/11/0_0.webp signed no-token eu-west-3"),
+              1u);
 
     // A broken file is refused by its line's number, never by its text.
     std::ofstream(credentials, std::ios::app) << "aws_session_token_without_value " << store().secret << "\n";

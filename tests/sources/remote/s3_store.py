@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Object stores for the object-storage tests, on 127.0.0.1: moto_server checking signatures, holding the
 test trees in a private bucket, and moto in this process, which checks none, serving them from a public
-one. Each is reached through a relay that logs whether a request came signed (and with a session token);
+one. Each is reached through a relay that logs whether a request came signed (with a session token, in which region);
 the private store's /moved/ paths answer 307 to the public store under another host name ("localhost",
 its relay "other").
 Prints "PRIVATE_PORT PUBLIC_PORT OTHER_PORT KEY_ID SECRET" once ready; nothing without moto and boto3."""
@@ -71,8 +71,10 @@ class Relay(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         signed = "signed" if "Authorization" in self.headers else "unsigned"
         token = "token" if "x-amz-security-token" in self.headers else "no-token"
+        scope = self.headers.get("Authorization", "").partition("Credential=")[2].split("/")
+        region = scope[2] if len(scope) > 2 else "-"
         with log_lock, open(log_path, "a") as log:
-            log.write(f"{self.server.name} {self.command} {self.path} {signed} {token}\n")
+            log.write(f"{self.server.name} {self.command} {self.path} {signed} {token} {region}\n")
         if self.path.startswith("/moved/"):
             self.send_response(307)
             self.send_header("Location", f"http://localhost:{other.server_port}/{self.path[7:]}")
