@@ -140,13 +140,14 @@ struct OpenOptions {
      * there that neither file has fails the opening when keys are looked for in it, as does a shared file
      * that cannot be read (its line's number said, never its text). Requests to the store are signed (AWS
      * Signature Version 4, by libcurl, the payload unsigned) when a key is found and neither
-     * `unsignedRequests` nor AWS_NO_SIGN_REQUEST (true, yes or 1) says a public bucket is meant; requests
-     * to any other host never are. A key is never written into a message, a log, a cache file or its
-     * name (bodies are kept by the endpoint's URL, which holds none; cacheRemote false keeps a private
-     * bucket's out of the cache), and never sent to another host (a redirect to one is followed unsigned,
-     * without the session token). A store's refusal is told in one line: access denied, a signature
-     * refused, a key id unknown, a token expired, no such object or bucket; a store asking to slow down
-     * (503) is tried again after a back-off, as any server is. */
+     * `unsignedRequests` nor AWS_NO_SIGN_REQUEST (true, yes or 1) says a public bucket is meant and the
+     * URL is not presigned (X-Amz-Signature in its query: it goes, and is cached, as written); requests to
+     * any other host never are. A key is never written into a message, a log, a cache file or its name
+     * (bodies are kept by the endpoint's URL, which holds none; cacheRemote false keeps a private bucket's
+     * out of the cache), and never sent to another host (a redirect to one is followed unsigned, without the
+     * session token). A store's refusal is told in one line: access denied, a signature refused, a key id
+     * unknown, a token expired, no such object or bucket; a store asking to slow down (503) is tried again
+     * after a back-off, as any server is. */
     struct ObjectStorage {
         std::string accessKeyId, secretAccessKey, sessionToken;
         std::string region;    /* us-east-1, eu-west-3, ... */

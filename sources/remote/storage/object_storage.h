@@ -18,9 +18,9 @@ struct StoreRoute {
 
 // For an s3:// URL, or an http(s) one at a store (see storeUrl): the endpoint's URL and the store's
 // access, signed with the key options.objectStorage or the AWS tools' settings give (unsigned when none
-// is found or unsigned requests are asked for). Any other address passes unchanged, without reading
-// anything. False, with the reason in a few words (never a key), when the settings cannot be read or
-// the s3:// URL names no object. Reads the environment and the AWS shared files; any thread; throws
+// is found, unsigned requests are asked for, or the URL is presigned). Any other address passes unchanged,
+// without reading anything. False, with the reason in a few words (never a key), when the settings cannot be
+// read or the s3:// URL names no object. Reads the environment and the AWS shared files; any thread; throws
 // std::bad_alloc only.
 bool routeToStore(const std::string& address, const OpenOptions& options, StoreRoute& route,
                   std::string& error);

@@ -3,6 +3,7 @@
 // in one line that names no key; keys from a profile in the shared files; a public bucket unsigned; and
 // from the servers' side, which requests came signed and that a redirect to another host carries none.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -20,9 +21,12 @@ struct Store {
     std::string keyId, secret;
 
     Store() {
-        const std::string python = findProgram("python3");
+        // The Python moto_server was installed for (pyenv's, a virtual environment's), else the first.
+        const std::string moto = findProgram("moto_server");
+        std::string python = moto.substr(0, moto.rfind('/') + 1) + "python3";
+        if (moto.empty() || ::access(python.c_str(), X_OK) != 0) python = findProgram("python3");
         if (!servers().missing.empty()) missing = servers().missing;
-        if (findProgram("moto_server").empty() || python.empty())
+        if (moto.empty() || python.empty())
             missing = "needs moto_server and boto3 (pip install 'moto[server]' boto3)";
         if (!missing.empty()) return;
         log = servers().directory + "/store.log";
