@@ -1,11 +1,13 @@
 // Pictures in object stores, against moto's S3 server (s3_store.py): a private bucket read only when
-// signed, Deep Zoom and a TIFF by ranges, by s3:// and by path-style URLs, pixels exact; a wrong secret
-// in one line that names no key; keys from a profile in the shared files; a public bucket unsigned; and
-// from the servers' side, which requests came signed and that a redirect to another host carries none.
+// signed, Deep Zoom and a TIFF by ranges, by s3:// and by path-style URLs, pixels exact, no key cached; a
+// wrong secret in one line that names no key; keys from a profile in the shared files; a public bucket
+// unsigned; and from the servers' side, which requests came signed and that a redirect to another host
+// carries none.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -96,6 +98,17 @@ TEST(ObjectStorage, PrivateBucketReadOnlySigned) {
     EXPECT_GE(count(requests, "private GET /private/deep_files/"), 4u) << requests;
     EXPECT_GE(count(requests, "private GET /private/pyramid.tif"), 2u) << requests;
     EXPECT_EQ(count(requests, " signed"), count(requests, "\n")) << requests;
+
+    // Bodies are kept by the endpoint's URL: no cache file, nor its name, holds the key id or the secret.
+    zelvan::sources::OpenOptions cached = testOptions(servers().directory + "/store-cache");
+    cached.objectStorage = storeOptions(store().privatePort, true).objectStorage;
+    expectExact("s3://private/deep.dzi", cached, "dzi");
+    std::string stored;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(cached.cacheDirectory))
+        stored += entry.path().string() + readFile(entry.path().string());
+    EXPECT_NE(stored.find("/private/deep_files/11/0_0.webp"), std::string::npos);
+    EXPECT_EQ(stored.find(store().keyId), std::string::npos);
+    EXPECT_EQ(stored.find(store().secret), std::string::npos);
 }
 
 TEST(ObjectStorage, WrongSecretFailsInOneLineWithoutIt) {
