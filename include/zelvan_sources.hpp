@@ -125,21 +125,35 @@ struct OpenOptions {
      * one past the picture's last fails the opening. PictureSource::openPlane shows another later. */
     unsigned timePoint = 0, depth = 0;
 
-    /* Object storage: s3://bucket/key URLs, and https URLs of S3 endpoints when a key is known. Each
-     * empty field is taken as the AWS tools take it: AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY and
-     * AWS_SESSION_TOKEN, else the profile's keys in ~/.aws/credentials (AWS_SHARED_CREDENTIALS_FILE);
-     * AWS_REGION, AWS_DEFAULT_REGION, else the profile's region in ~/.aws/config (AWS_CONFIG_FILE), else
-     * us-east-1; AWS_ENDPOINT_URL, else https://s3.<region>.amazonaws.com; AWS_PROFILE, else "default".
-     * Requests are signed (AWS Signature Version 4, by libcurl) when a key is found and neither
-     * `unsigned` nor AWS_NO_SIGN_REQUEST (true, yes or 1) says a public bucket is meant. A key is never
-     * written into a message, a log, a cache file or its name, and never sent to another host (a
-     * redirect to one is followed unsigned). */
+    /* Object storage (S3 and stores that speak its protocol): s3://bucket/key URLs, fetched from the
+     * store's endpoint, and http(s) URLs at a store: at `endpoint` (path style, or the bucket's name before
+     * its host) or, without one, at an AWS S3 host (s3.<region>.amazonaws.com,
+     * <bucket>.s3.<region>.amazonaws.com). Each empty field is taken as the AWS tools take it. The key,
+     * secret and token come together from one place: these fields when a key or a secret is set here
+     * (both needed), else AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY and AWS_SESSION_TOKEN, else the
+     * profile's in ~/.aws/credentials (AWS_SHARED_CREDENTIALS_FILE), else in ~/.aws/config (AWS_CONFIG_FILE,
+     * whose sections are "[profile NAME]" and "[default]"). The region: the one an AWS host's name says,
+     * AWS_REGION, AWS_DEFAULT_REGION, the profile's region in the config file, else us-east-1. The
+     * endpoint: AWS_ENDPOINT_URL_S3, AWS_ENDPOINT_URL, else AWS's own (an s3:// URL becomes
+     * https://<bucket>.s3.<region>.amazonaws.com/<key>, path style for a bucket whose name has dots; a key
+     * is taken as written, "%" included). The profile: AWS_PROFILE, else "default"; one named here or
+     * there that neither file has fails the opening when keys are looked for in it, as does a shared file
+     * that cannot be read (its line's number said, never its text). Requests to the store are signed (AWS
+     * Signature Version 4, by libcurl, the payload unsigned) when a key is found and neither
+     * `unsignedRequests` nor AWS_NO_SIGN_REQUEST (true, yes or 1) says a public bucket is meant and the
+     * URL is not presigned (X-Amz-Signature in its query: it goes, and is cached, as written); requests to
+     * any other host never are. A key is never written into a message, a log, a cache file or its name
+     * (bodies are kept by the endpoint's URL, which holds none; cacheRemote false keeps a private bucket's
+     * out of the cache), and never sent to another host (a redirect to one is followed unsigned, without the
+     * session token). A store's refusal is told in one line: access denied, a signature refused, a key id
+     * unknown, a token expired, no such object or bucket; a store asking to slow down (503) is tried again
+     * after a back-off, as any server is. */
     struct ObjectStorage {
         std::string accessKeyId, secretAccessKey, sessionToken;
         std::string region;    /* us-east-1, eu-west-3, ... */
-        std::string endpoint;  /* scheme and host (and port) of an S3-compatible store */
+        std::string endpoint;  /* scheme and host (and port) of an S3-compatible store: http://host:9000 */
         std::string profile;   /* the profile of the shared files to read */
-        bool pathStyle = true; /* https://endpoint/bucket/key, else https://bucket.endpoint/key */
+        bool pathStyle = true; /* at `endpoint`: endpoint/bucket/key, else bucket.endpoint-host/key */
         bool unsignedRequests = false;
     } objectStorage;
 
@@ -254,8 +268,8 @@ struct Opened {
 /* Whether open() takes `address` for a URL rather than a path: a scheme of two characters or more (a
  * letter, then letters, digits, "+", "-" or ".", in any case) followed by "://", as in
  * "https://host/slide.tiff" or "file:///photo.png". Anything else is a path, a Windows drive letter
- * ("C:/photo.png", "C://photo.png") too. Nothing past the scheme is checked: open() reads http and https
- * URLs only (the scheme in any case) and refuses any other scheme, and a URL without a host, with the
+ * ("C:/photo.png", "C://photo.png") too. Nothing past the scheme is checked: open() reads http, https and
+ * s3 URLs only (the scheme in any case) and refuses any other scheme, and a URL without a host, with the
  * reason in one line. Never throws; any thread; cost: a look at the scheme's characters. */
 inline bool isUrl(const std::string& address) {
     /* Inline, so that each room of the library (and a program deciding before it opens) has the same
@@ -271,8 +285,8 @@ inline bool isUrl(const std::string& address) {
     return true;
 }
 
-/* Opens a path or an http(s) URL. Never throws: a picture that cannot be opened gives an empty source
- * and the reason in one line.
+/* Opens a path or an http(s) or s3:// URL. Never throws: a picture that cannot be opened gives an empty
+ * source and the reason in one line.
  * Cost: a picture on disk, its header and levels (no pixel, but that a small plain picture is decoded
  * whole, up to plainPictureLimitBytes); a remote one, its descriptor (or the first blocks of a TIFF)
  * over the network, up to `timeout` per attempt. Opening a large plain picture the first time writes

@@ -1,5 +1,5 @@
 // One call for a path or a URL: a URL (anything with a scheme) goes to the remote room, which takes only
-// http and https; everything else is a path for libvips.
+// http, https and s3; everything else is a path for libvips.
 #include <exception>
 #include <new>
 #include <string>

@@ -8,6 +8,7 @@
 #include "remote/formats/tile_layout.h"
 #include "remote/network/http_fetcher.h"
 #include "remote/network/remote_requests.h"
+#include "remote/storage/object_storage.h"
 #include "remote/tiff/remote_tiff.h"
 #include "remote_picture.h"
 
@@ -112,12 +113,19 @@ bool layoutFor(const RemoteRequests& requests, const std::string& url, const Ope
 
 }  // namespace
 
-std::unique_ptr<PictureSource> openRemote(const std::string& url, const OpenOptions& options,
+std::unique_ptr<PictureSource> openRemote(const std::string& address, const OpenOptions& options,
                                           std::string& error) {
-    if (!isUrl(url)) {
-        error = url + ": not a URL (a scheme, then \"://\")";
+    if (!isUrl(address)) {
+        error = address + ": not a URL (a scheme, then \"://\")";
         return nullptr;
     }
+    // An object store's picture: fetched from its endpoint, its requests signed as the store asks.
+    StoreRoute store;
+    if (!routeToStore(address, options, store, error)) {
+        error = address + ": " + error;
+        return nullptr;
+    }
+    const std::string& url = store.url;
     // The template's placeholders are no part of a URL's syntax: the scheme is checked on a tile's URL.
     std::string checked = url, why;
     for (const char* key : {"{z}", "{x}", "{y}", "{-y}"})
@@ -127,7 +135,7 @@ std::unique_ptr<PictureSource> openRemote(const std::string& url, const OpenOpti
         error = url + ": " + why;
         return nullptr;
     }
-    std::shared_ptr<RemoteRequests> requests = RemoteRequests::open(options, why);
+    std::shared_ptr<RemoteRequests> requests = RemoteRequests::open(options, why, std::move(store.access));
     if (!requests) {
         error = url + ": " + why;
         return nullptr;

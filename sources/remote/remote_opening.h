@@ -9,9 +9,9 @@ namespace zelvan {
 namespace sources {
 namespace detail {
 
-// Opens the picture at `url` (http or https: any other scheme is refused); null with the reason in
-// `error` (one line naming the URL) when it cannot be opened.
-std::unique_ptr<PictureSource> openRemote(const std::string& url, const OpenOptions& options,
+// Opens the picture at `address` (http or https, or s3:// for an object store: any other scheme is
+// refused); null with the reason in `error` (one line naming the URL) when it cannot be opened.
+std::unique_ptr<PictureSource> openRemote(const std::string& address, const OpenOptions& options,
                                           std::string& error);
 
 }  // namespace detail

@@ -26,6 +26,11 @@ using FetchClock = std::chrono::steady_clock;
 
 // ASCII letters made lower case: schemes, hosts and header values compared without case.
 std::string lowerAscii(std::string text);
+// What the per-host limit groups a URL by: its scheme, host and port as the text spells them.
+std::string hostKey(const std::string& url);
+
+// Redirects followed for one request, by libcurl or, for a signed one, by the queue.
+constexpr long kMaxRedirects = 5;
 
 struct HttpFetcher::Transfer {
     enum class State { Queued, Running, Done };
@@ -37,6 +42,8 @@ struct HttpFetcher::Transfer {
     FetchClock::time_point notBefore{};  // a retry waits for its back-off
     FetchClock::time_point lastActivity{};
     CURL* easy = nullptr;
+    curl_slist* headers = nullptr;  // a signed request's own, freed with the easy handle
+    unsigned redirects = 0;         // followed by the queue (signed requests)
     bool tooLarge = false;
     char errorText[CURL_ERROR_SIZE] = {};
     HttpResponse response;
@@ -48,6 +55,7 @@ struct TransferResult {
     long status = 0;
     curl_off_t retryAfter = 0;  // seconds, from Retry-After
     std::string detail;         // libcurl's words for `code`
+    std::string location;       // a signed request's redirect, which libcurl does not follow
 };
 
 struct HttpFetcher::Impl {
@@ -82,6 +90,11 @@ struct HttpFetcher::Impl {
     // After a failure worth another attempt: back to the front of the queue after a back-off, or failed
     // (lock held).
     void retryOrFail(const Handle& t, const std::string& error);
+    // A signed request's redirect: back to the front of the queue for `location`, signed only when that
+    // is the store's origin; failed past kMaxRedirects (lock held).
+    void redirect(const Handle& t, const std::string& location);
+    // Why an answer of `status` failed: the request's explainer's words, else "HTTP <status>".
+    static std::string failureText(const Transfer& t, long status);
     // The outcome of a transfer that ended with `result`: completed, retried or failed (takes the lock).
     void settle(const Handle& t, const TransferResult& result);
     // Starts what the per-host limits allow, in the order asked (lock held).

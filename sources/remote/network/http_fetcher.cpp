@@ -39,6 +39,35 @@ bool httpUrl(const std::string& url, std::string& error) {
     return ok;
 }
 
+std::string originOf(const std::string& url) {
+    CURLU* parsed = curl_url();
+    if (!parsed) return {};
+    char *scheme = nullptr, *host = nullptr, *port = nullptr;
+    std::string origin;
+    if (curl_url_set(parsed, CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
+        curl_url_get(parsed, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+        curl_url_get(parsed, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+        curl_url_get(parsed, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK)
+        origin = lowerAscii(std::string(scheme) + "://" + host + ":" + port);
+    curl_free(scheme);
+    curl_free(host);
+    curl_free(port);
+    curl_url_cleanup(parsed);
+    return origin;
+}
+
+std::string hostKey(const std::string& url) {
+    // Scheme, host and port, as far as the text says: what the per-host limit groups by.
+    const std::size_t from = url.find("://");
+    const std::size_t hostStart = from == std::string::npos ? 0 : from + 3;
+    std::size_t hostEnd = url.find_first_of("/?#", hostStart);
+    if (hostEnd == std::string::npos) hostEnd = url.size();
+    std::string host = url.substr(0, hostEnd);
+    const std::size_t at = host.rfind('@');
+    if (at != std::string::npos && at >= hostStart) host.erase(hostStart, at + 1 - hostStart);
+    return lowerAscii(host);
+}
+
 std::shared_ptr<HttpFetcher> HttpFetcher::shared(std::string& error) {
     static std::mutex sharedMutex;
     static std::weak_ptr<HttpFetcher> current;
@@ -68,16 +97,7 @@ HttpFetcher::~HttpFetcher() = default;
 
 HttpFetcher::Handle HttpFetcher::start(HttpRequest request) {
     Handle t = std::make_shared<Transfer>();
-    // Scheme, host and port, as far as the text says: what the per-host limit groups by.
-    const std::string& url = request.url;
-    const std::size_t from = url.find("://");
-    const std::size_t hostStart = from == std::string::npos ? 0 : from + 3;
-    std::size_t hostEnd = url.find_first_of("/?#", hostStart);
-    if (hostEnd == std::string::npos) hostEnd = url.size();
-    std::string host = url.substr(0, hostEnd);
-    const std::size_t at = host.rfind('@');
-    if (at != std::string::npos && at >= hostStart) host.erase(hostStart, at + 1 - hostStart);
-    t->host = lowerAscii(host);
+    t->host = hostKey(request.url);
     t->request = std::move(request);
     {
         std::lock_guard<std::mutex> lock(impl_->mutex);

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,6 +32,19 @@ struct TransferCounters {
 // multiplied by this for a host known to speak it.
 constexpr unsigned kStreamsPerSlot = 4;
 
+// How an object store's requests are signed: AWS Signature Version 4, by libcurl, with the payload left
+// unsigned. A request carries it only to `origin`; a redirect elsewhere is followed without it.
+struct StoreSigning {
+    std::string origin;  // the store's scheme, host and port, as originOf gives them
+    std::string region;  // signed into the request's scope
+    std::string accessKeyId, secretAccessKey, sessionToken;  // the token may be empty
+};
+
+// A failed answer's status and body (a store's error document) in a few words; empty: "HTTP <status>".
+// Called on the fetcher's thread; must not throw, nor name a key.
+using FailureExplainer =
+    std::function<std::string(long status, const std::vector<unsigned char>& body, bool signedRequest)>;
+
 struct HttpRequest {
     std::string url;
     std::size_t maxBytes = std::size_t{32} << 20;  // a longer body fails the request
@@ -39,6 +53,8 @@ struct HttpRequest {
     std::uint64_t rangeFirst = 0, rangeLength = 0;    // a byte range (206 expected); length 0: the whole body
     std::shared_ptr<TransferCounters> counters;       // may be null
     std::shared_ptr<const std::string> certificates;  // the authorities trusted, PEM; null: libcurl's own
+    std::shared_ptr<const StoreSigning> signing;      // null: unsigned
+    FailureExplainer explainFailure;                  // may be empty
 };
 
 struct HttpResponse {
@@ -88,6 +104,9 @@ private:
 
 // Only http and https: true for those URLs, false with a one-line reason for anything else.
 bool httpUrl(const std::string& url, std::string& error);
+// The URL's scheme, host and port ("https://host:443"), lower case, the scheme's default port spelled out;
+// empty for a URL libcurl cannot parse or without a host. Never throws but std::bad_alloc.
+std::string originOf(const std::string& url);
 
 }  // namespace detail
 }  // namespace sources

@@ -12,12 +12,14 @@ namespace zelvan {
 namespace sources {
 namespace detail {
 
-std::shared_ptr<RemoteRequests> RemoteRequests::open(const OpenOptions& options, std::string& error) {
+std::shared_ptr<RemoteRequests> RemoteRequests::open(const OpenOptions& options, std::string& error,
+                                                     StoreAccess store) {
     std::shared_ptr<HttpFetcher> fetcher = HttpFetcher::shared(error);
     if (!fetcher) return nullptr;
     RemoteSettings settings;
     settings.timeout = std::max(options.timeout, std::chrono::milliseconds(1));
     settings.requestsPerHost = std::max(1u, options.requestsPerHost);
+    settings.store = std::move(store);
     if (!trustedCertificates(options.trustedCertificates, settings.certificates, error)) return nullptr;
     if (options.cacheRemote) {
         try {
@@ -56,6 +58,10 @@ HttpRequest RemoteRequests::request(const std::string& url, std::size_t maxBytes
     request.perHost = settings_.requestsPerHost;
     request.certificates = settings_.certificates;
     request.counters = counters_;
+    if (!settings_.store.origin.empty() && originOf(url) == settings_.store.origin) {
+        request.signing = settings_.store.signing;
+        request.explainFailure = settings_.store.explainFailure;
+    }
     return request;
 }
 

@@ -19,20 +19,31 @@ namespace zelvan {
 namespace sources {
 namespace detail {
 
+// An object store's part in a picture's requests: those to its origin are signed (when `signing` is set)
+// and their failures told in the store's words; every other request goes as it would without it.
+struct StoreAccess {
+    std::string origin;                           // as originOf gives it; empty: no store
+    std::shared_ptr<const StoreSigning> signing;  // null: unsigned requests
+    FailureExplainer explainFailure;
+};
+
 struct RemoteSettings {
     std::chrono::milliseconds timeout{30000};
     unsigned requestsPerHost = 6;
     std::shared_ptr<const std::string> certificates;  // for HttpRequest::certificates
     std::shared_ptr<FetchedTiles> cache;              // null: nothing kept on disk
+    StoreAccess store;
 };
 
 class RemoteRequests {
 public:
     // Takes what a picture's requests need from `options`: the shared fetcher, its timeout and requests
     // per host (at least 1 ms and 1), the authorities of `trustedCertificates`, and the cache directory
-    // (one that cannot be made leaves bodies unkept, never the picture unopened). Null, with the reason
-    // in one line, when libcurl cannot be set up or the certificates cannot be read.
-    static std::shared_ptr<RemoteRequests> open(const OpenOptions& options, std::string& error);
+    // (one that cannot be made leaves bodies unkept, never the picture unopened), and the object store
+    // the picture is in, if any. Null, with the reason in one line, when libcurl cannot be set up or the
+    // certificates cannot be read.
+    static std::shared_ptr<RemoteRequests> open(const OpenOptions& options, std::string& error,
+                                                StoreAccess store = {});
 
     RemoteRequests(std::shared_ptr<HttpFetcher> fetcher, RemoteSettings settings);
 
@@ -43,7 +54,7 @@ public:
     // What the counters say now. Any thread.
     TransferStats stats() const;
 
-    // A request for `url`'s whole body, failing past `maxBytes`.
+    // A request for `url`'s whole body, failing past `maxBytes`; signed when `url` is the store's.
     HttpRequest request(const std::string& url, std::size_t maxBytes) const;
     // A request for `length` (> 0) bytes of `url` from `first`.
     HttpRequest rangeRequest(const std::string& url, std::uint64_t first, std::uint64_t length) const;

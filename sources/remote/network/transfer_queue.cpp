@@ -57,6 +57,29 @@ void HttpFetcher::Impl::retryOrFail(const Handle& t, const std::string& error) {
     queue.push_front(t);
 }
 
+void HttpFetcher::Impl::redirect(const Handle& t, const std::string& location) {
+    if (++t->redirects > static_cast<unsigned>(kMaxRedirects))
+        return complete(t, HttpResponse::Outcome::Failed, "too many redirects");
+    if (originOf(location) != t->request.signing->origin) t->request.signing.reset();
+    t->request.url = location;
+    t->host = hostKey(location);
+    t->attempts = 0;
+    t->notBefore = FetchClock::time_point{};
+    t->state = Transfer::State::Queued;
+    queue.push_front(t);
+}
+
+std::string HttpFetcher::Impl::failureText(const Transfer& t, long status) {
+    std::string text;
+    if (t.request.explainFailure) {
+        try {
+            text = t.request.explainFailure(status, t.response.body, t.request.signing != nullptr);
+        } catch (...) {  // std::bad_alloc: the status says enough
+        }
+    }
+    return text.empty() ? "HTTP " + std::to_string(status) : text;
+}
+
 void HttpFetcher::Impl::settle(const Handle& t, const TransferResult& result) {
     const long status = result.status;
     std::lock_guard<std::mutex> lock(mutex);
@@ -64,14 +87,15 @@ void HttpFetcher::Impl::settle(const Handle& t, const TransferResult& result) {
     if (result.code == CURLE_OK) {
         const long expected = t->request.rangeLength > 0 ? 206 : 200;
         if (status == expected) return complete(t, HttpResponse::Outcome::Ok, "");
+        if (status >= 300 && status < 400 && !result.location.empty()) return redirect(t, result.location);
         if ((status == 429 || status == 503) && result.retryAfter > 0) {
             t->response.retryAfter = milliseconds(std::min<curl_off_t>(result.retryAfter, 24 * 3600) * 1000);
             return complete(t, HttpResponse::Outcome::RetryLater, "HTTP " + std::to_string(status));
         }
-        if (status >= 500 || status == 429) return retryOrFail(t, "HTTP " + std::to_string(status));
+        if (status >= 500 || status == 429) return retryOrFail(t, failureText(*t, status));
         if (status == 200 && expected == 206)
             return complete(t, HttpResponse::Outcome::Failed, "the server does not answer range requests");
-        return complete(t, HttpResponse::Outcome::Failed, "HTTP " + std::to_string(status));
+        return complete(t, HttpResponse::Outcome::Failed, failureText(*t, status));
     }
     if (t->tooLarge || result.code == CURLE_FILESIZE_EXCEEDED)
         return complete(t, HttpResponse::Outcome::Failed,
