@@ -4,6 +4,7 @@
 #include "zarr_metadata.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -114,7 +115,12 @@ bool fillFrom(const json* value, const ZarrType& type, double& fill, std::string
             fill = -std::numeric_limits<double>::infinity();
         else if (text.size() > 2 && text.compare(0, 2, "0x") == 0 && type.kind == 'f' &&
                  text.size() == 2 + 2 * type.bytes) {
-            const std::uint64_t bits = std::stoull(text.substr(2), nullptr, 16);
+            char* end = nullptr;
+            const std::uint64_t bits = std::strtoull(text.c_str() + 2, &end, 16);
+            if (end != text.c_str() + text.size() || text[2] == '-' || text[2] == '+' || text[2] == ' ') {
+                error = "the fill value " + text + " is not a number";
+                return false;
+            }
             if (type.bytes == 4) {
                 const std::uint32_t narrow = std::uint32_t(bits);
                 float f;
