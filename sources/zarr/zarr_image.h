@@ -1,6 +1,6 @@
 #pragma once
 // An opened OME-Zarr image as every plane's source shares it: the store, the levels' metadata, what the
-// picture is, and the decoded chunks kept in memory within a bound of bytes.
+// picture is, and the decoded chunks kept in memory within a bound of bytes; and its planes as sources.
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -63,6 +63,11 @@ struct ZarrImage {
 // one line for a chunk that fails to read or decode. Any thread. Throws std::bad_alloc.
 bool readChunk(const ZarrImage& image, std::size_t level, const std::vector<std::uint64_t>& chunkIndex,
                const TileReadControl& control, ChunkCache::Chunk& chunk, std::string& error);
+
+// The plane (timePoint, depth) of `image` as a tile source of typed samples, sharing the image (in
+// zarr_picture.cpp); null with one line in `error` for a plane out of range. Throws std::bad_alloc.
+std::unique_ptr<PictureSource> zarrPlane(std::shared_ptr<const ZarrImage> image, unsigned timePoint,
+                                         unsigned depth, std::string& error);
 
 }  // namespace detail
 }  // namespace sources

@@ -5,7 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "zarr_picture.h"
+#include "zarr_image.h"
 
 namespace zelvan {
 namespace sources {

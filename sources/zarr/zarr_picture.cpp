@@ -1,12 +1,11 @@
 // A read assembles the chunks covering its rectangle, chunk by chunk, each sample copied from its place in
 // the decoded chunk; a missing chunk writes the fill value. The plane's t and z are scaled into levels that
 // were made coarser along them too.
-#include "zarr_picture.h"
-
 #include <algorithm>
 #include <cstring>
 
 #include "zarr_codecs.h"
+#include "zarr_image.h"
 
 namespace zelvan {
 namespace sources {
