@@ -26,6 +26,9 @@ class Metadata {
 public:
     explicit Metadata(const ZarrStore& store) : store_(store) {}
 
+    // 3 once the root's zarr.json was found, else 2.
+    unsigned version() const { return version_; }
+
     // The root's: which version, and the group's attributes holding "multiscales".
     bool root(const std::string& prefix, json& attributes, std::string& error) {
         json document;
@@ -100,9 +103,6 @@ private:
     json consolidated_;
     std::string consolidatedPrefix_;
     bool haveConsolidated_ = false;
-
-public:
-    unsigned version() const { return version_; }
 };
 
 // The levels agree on axes, type and channels, shrink, and stay within the bounds.

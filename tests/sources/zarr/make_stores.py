@@ -249,7 +249,8 @@ def v3_store(name, axes, shape, chunk, dtype, codecs, levels=2, shard=None, empt
 
 little = {"name": "bytes", "configuration": {"endian": "little"}}
 v3_store("v3_u2_zstd.zarr", "cyx", [2, 210, 330], [1, 100, 128], "uint16", [little, {"name": "zstd"}])
-v3_store("v3_transpose.zarr", "yxc" if False else "cyx", [2, 120, 90], [2, 64, 50], "float32",
+# Channels last: any order of the axes is read.
+v3_store("v3_transpose.zarr", "yxc", [120, 90, 2], [64, 50, 2], "float32",
          [{"name": "transpose", "configuration": {"order": [2, 1, 0]}},
           {"name": "bytes", "configuration": {"endian": "big"}}, {"name": "gzip"}, {"name": "crc32c"}])
 v3_store("v3_blosc.zarr", "yx", [100, 140], [64, 64], "int16",
