@@ -3,6 +3,7 @@
 // byte asked for, its Content-Range read), kept for the next.
 #include "zarr_remote_store.h"
 
+#include <chrono>
 #include <map>
 #include <mutex>
 
@@ -28,17 +29,19 @@ public:
     }
 
     Result read(const std::string& key, std::size_t maxBytes, std::vector<unsigned char>& bytes,
-                std::string& error) const override {
+                std::string& error, const TileReadControl* control) const override {
         const std::string url = urlOf(key);
-        return answer(requests_->fetch(url, requests_->request(url, maxBytes)), key, bytes, error);
+        return answer(requests_->fetch(url, requests_->request(url, maxBytes), nullptr, network(control)),
+                      key, bytes, error);
     }
 
     Result readRange(const std::string& key, std::uint64_t offset, std::uint64_t length, bool fromEnd,
-                     std::vector<unsigned char>& bytes, std::string& error) const override {
+                     std::vector<unsigned char>& bytes, std::string& error,
+                     const TileReadControl* control) const override {
         const std::string url = urlOf(key);
         if (fromEnd) {
             std::uint64_t size = 0;
-            const Result sized = lengthOf(key, url, size, error);
+            const Result sized = lengthOf(key, url, size, error, control);
             if (sized != Result::Ok) return sized;
             if (offset > size || length > size - offset) {
                 error = key + ": shorter than the bytes asked for";
@@ -51,7 +54,8 @@ public:
             return Result::Ok;
         }
         const std::string cacheKey = url + "#" + std::to_string(offset) + "-" + std::to_string(length);
-        const Result result = answer(requests_->fetch(cacheKey, requests_->rangeRequest(url, offset, length)),
+        const Result result = answer(requests_->fetch(cacheKey, requests_->rangeRequest(url, offset, length),
+                                                      nullptr, network(control)),
                                      key, bytes, error);
         if (result == Result::Ok && bytes.size() != length) {
             error = key + ": the server sent another length than asked for";
@@ -67,6 +71,19 @@ public:
 private:
     std::string urlOf(const std::string& key) const { return base_ + "/" + key + query_; }
 
+    // A transfer that a read's cancellation stops at once (the fetcher's own way without a read).
+    RemoteRequests::Network network(const TileReadControl* control) const {
+        if (!control) return nullptr;
+        const std::shared_ptr<HttpFetcher> fetcher = requests_->fetcher();
+        return [fetcher, control](HttpRequest request) {
+            const HttpFetcher::Handle transfer = fetcher->start(std::move(request));
+            HttpResponse response;
+            while (!fetcher->waitFor(transfer, std::chrono::milliseconds(20), response))
+                if (control->cancelled()) fetcher->cancel(transfer);
+            return response;
+        };
+    }
+
     static Result answer(HttpResponse response, const std::string& key, std::vector<unsigned char>& bytes,
                          std::string& error) {
         if (response.outcome == HttpResponse::Outcome::Ok) {
@@ -78,8 +95,8 @@ private:
         return Result::Failed;
     }
 
-    Result lengthOf(const std::string& key, const std::string& url, std::uint64_t& size,
-                    std::string& error) const {
+    Result lengthOf(const std::string& key, const std::string& url, std::uint64_t& size, std::string& error,
+                    const TileReadControl* control) const {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             const auto known = lengths_.find(key);
@@ -88,7 +105,10 @@ private:
                 return Result::Ok;
             }
         }
-        HttpResponse response = requests_->fetcher()->fetch(requests_->rangeRequest(url, 0, 1));
+        const RemoteRequests::Network fetch = network(control);
+        HttpRequest first = requests_->rangeRequest(url, 0, 1);
+        HttpResponse response =
+            fetch ? fetch(std::move(first)) : requests_->fetcher()->fetch(std::move(first));
         std::vector<unsigned char> ignored;
         const Result result = answer(response, key, ignored, error);
         if (result != Result::Ok) return result;
@@ -122,8 +142,8 @@ std::unique_ptr<PictureSource> openRemoteZarr(const std::string& url,
     if (probe) {
         std::vector<unsigned char> bytes;
         std::string ignored;
-        if (store->read("zarr.json", kMaxMetadataBytes, bytes, ignored) != ZarrStore::Result::Ok &&
-            store->read(".zattrs", kMaxMetadataBytes, bytes, ignored) != ZarrStore::Result::Ok)
+        if (store->read("zarr.json", kMaxMetadataBytes, bytes, ignored, nullptr) != ZarrStore::Result::Ok &&
+            store->read(".zattrs", kMaxMetadataBytes, bytes, ignored, nullptr) != ZarrStore::Result::Ok)
             return nullptr;
     }
     return openZarr(store, options, error);

@@ -27,7 +27,7 @@ public:
     }
 
     Result read(const std::string& key, std::size_t maxBytes, std::vector<unsigned char>& bytes,
-                std::string& error) const override {
+                std::string& error, const TileReadControl*) const override {
         File file;
         std::uint64_t size = 0;
         const Result opened = open(key, file, size, error);
@@ -40,7 +40,8 @@ public:
     }
 
     Result readRange(const std::string& key, std::uint64_t offset, std::uint64_t length, bool fromEnd,
-                     std::vector<unsigned char>& bytes, std::string& error) const override {
+                     std::vector<unsigned char>& bytes, std::string& error,
+                     const TileReadControl*) const override {
         File file;
         std::uint64_t size = 0;
         const Result opened = open(key, file, size, error);

@@ -85,7 +85,7 @@ bool readChunk(const ZarrImage& image, std::size_t level, const std::vector<std:
             key,
             [&](ChunkCache::Chunk& made, std::string& why) {
                 std::vector<unsigned char> bytes;
-                return decoded(store.read(key, kMaxStoredChunkBytes, bytes, why), bytes, made, why);
+                return decoded(store.read(key, kMaxStoredChunkBytes, bytes, why, &control), bytes, made, why);
             },
             control, chunk, error);
 
@@ -93,7 +93,7 @@ bool readChunk(const ZarrImage& image, std::size_t level, const std::vector<std:
     const auto readIndex = [&](ChunkCache::Chunk& made, std::string& why) {
         std::vector<unsigned char> bytes;
         const ZarrStore::Result result =
-            store.readRange(key, 0, shardIndexBytes(array), array.indexAtEnd, bytes, why);
+            store.readRange(key, 0, shardIndexBytes(array), array.indexAtEnd, bytes, why, &control);
         if (result == ZarrStore::Result::Missing) {
             made = std::make_shared<const std::vector<unsigned char>>();
             return true;
@@ -127,7 +127,7 @@ bool readChunk(const ZarrImage& image, std::size_t level, const std::vector<std:
         key + "#" + std::to_string(slot),
         [&](ChunkCache::Chunk& made, std::string& why) {
             std::vector<unsigned char> bytes;
-            ZarrStore::Result result = store.readRange(key, place[0], place[1], false, bytes, why);
+            ZarrStore::Result result = store.readRange(key, place[0], place[1], false, bytes, why, &control);
             if (result == ZarrStore::Result::Missing) {  // the shard vanished after its index was read
                 why = describe(result, key, why);
                 return false;

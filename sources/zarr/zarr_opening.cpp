@@ -89,7 +89,7 @@ private:
 
     ZarrStore::Result fetch(const std::string& key, json& document, std::string& error) {
         std::vector<unsigned char> bytes;
-        const ZarrStore::Result result = store_.read(key, kMaxMetadataBytes, bytes, error);
+        const ZarrStore::Result result = store_.read(key, kMaxMetadataBytes, bytes, error, nullptr);
         if (result != ZarrStore::Result::Ok) return result;
         if (!parseMetadataJson(std::string(bytes.begin(), bytes.end()), document, error)) {
             error = key + ": " + error;

@@ -19,13 +19,15 @@ public:
 
     virtual ~ZarrStore() = default;
     // The whole object under `key` into `bytes`; Failed, with one line in `error`, for one larger than
-    // `maxBytes` or one that cannot be read. Any thread, several at once; blocks.
+    // `maxBytes` or one that cannot be read. A transfer under way ends as Failed once `control` (which may
+    // be null) says the read is cancelled. Any thread, several at once; blocks.
     virtual Result read(const std::string& key, std::size_t maxBytes, std::vector<unsigned char>& bytes,
-                        std::string& error) const = 0;
+                        std::string& error, const TileReadControl* control) const = 0;
     // `length` bytes of the object under `key`, from `offset` after its start or, `fromEnd`, the last
     // `length` bytes but `offset` (offset 0: the object's end). An object shorter than asked fails.
     virtual Result readRange(const std::string& key, std::uint64_t offset, std::uint64_t length, bool fromEnd,
-                             std::vector<unsigned char>& bytes, std::string& error) const = 0;
+                             std::vector<unsigned char>& bytes, std::string& error,
+                             const TileReadControl* control) const = 0;
     // The store as messages name it (a path or a URL), and whether it is on a server.
     virtual const std::string& name() const = 0;
     virtual bool remote() const { return false; }
