@@ -143,6 +143,11 @@ bool checkLevels(const OmeImage& ome, const std::vector<ZarrLevel>& levels, std:
         error = "more than 64 channels";
         return false;
     }
+    for (const int axis : {axes.t, axes.z})
+        if (axis >= 0 && finest.shape[std::size_t(axis)] > 0x7FFFFFFF) {
+            error = "more than 2^31 - 1 time points or depths";
+            return false;
+        }
     return true;
 }
 
@@ -182,7 +187,7 @@ std::unique_ptr<PictureSource> openZarr(std::shared_ptr<ZarrStore> store, const 
     }
     const ZarrArray& finest = image->levels[0].array;
     const auto side = [&](int axis) {
-        return axis < 0 ? 1u : unsigned(std::min<std::uint64_t>(finest.shape[std::size_t(axis)], 1u << 30));
+        return axis < 0 ? 1u : unsigned(finest.shape[std::size_t(axis)]);  // bounded by checkLevels
     };
     PictureInfo& info = image->info;
     info.width = std::uint32_t(finest.shape[std::size_t(ome.axes.x)]);
