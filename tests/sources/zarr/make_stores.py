@@ -248,6 +248,13 @@ def v3_store(name, axes, shape, chunk, dtype, codecs, levels=2, shard=None, empt
 
 
 little = {"name": "bytes", "configuration": {"endian": "little"}}
+# A codec nobody here decodes: refused at opening, by name.
+v3_store("v3_unknown_codec.zarr", "yx", [64, 64], [64, 64], "uint8", [little], levels=1)
+with open(os.path.join(out, "v3_unknown_codec.zarr", "0", "zarr.json")) as f:
+    meta = json.load(f)
+meta["codecs"].append({"name": "lzma2000"})
+with open(os.path.join(out, "v3_unknown_codec.zarr", "0", "zarr.json"), "w") as f:
+    json.dump(meta, f)
 v3_store("v3_u2_zstd.zarr", "cyx", [2, 210, 330], [1, 100, 128], "uint16", [little, {"name": "zstd"}])
 # Channels last: any order of the axes is read.
 v3_store("v3_transpose.zarr", "yxc", [120, 90, 2], [64, 50, 2], "float32",

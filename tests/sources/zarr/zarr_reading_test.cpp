@@ -113,8 +113,11 @@ TEST_F(ZarrStores, FaultsFailInOneLine) {
     const struct {
         const char* name;
         const char* said;
-    } refused[] = {
-        {"complex.zarr", "<c8"}, {"lzma.zarr", "lzma"}, {"huge.zarr", "2^40"}, {"huge_chunk.zarr", "64 MiB"}};
+    } refused[] = {{"complex.zarr", "<c8"},
+                   {"lzma.zarr", "lzma"},
+                   {"v3_unknown_codec.zarr", "lzma2000"},
+                   {"huge.zarr", "2^40"},
+                   {"huge_chunk.zarr", "64 MiB"}};
     for (const auto& r : refused) {
         const Opened opened = open(store(r.name));
         EXPECT_FALSE(opened) << r.name;
