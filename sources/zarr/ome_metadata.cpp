@@ -5,6 +5,8 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "zarr_metadata.h"
+
 namespace zelvan {
 namespace sources {
 namespace detail {
@@ -64,7 +66,7 @@ bool axesFrom(const json* list, std::size_t dimensions, OmeAxes& axes, std::vect
                      : names[i] == "x" ? &axes.x
                                        : nullptr;
         if (!place || *place >= 0) {
-            error = "the axis \"" + names[i] + "\" is not one of t, c, z, y and x, or comes twice";
+            error = "the axis \"" + printable(names[i]) + "\" is not one of t, c, z, y and x, or comes twice";
             return false;
         }
         *place = int(i);
@@ -172,7 +174,7 @@ bool parseOme(const json& attributes, OmeImage& image, std::string& error) {
     for (const json& dataset : *datasets) {
         const std::string path = text(find(dataset, "path"));
         if (!safePath(path)) {
-            error = "a dataset's path \"" + path.substr(0, 64) + "\" is not a relative path in the store";
+            error = "a dataset's path \"" + printable(path) + "\" is not a relative path in the store";
             return false;
         }
         image.paths.push_back(path);

@@ -63,7 +63,7 @@ bool typeFrom(char kind, unsigned bytes, const std::string& name, ZarrType& type
     } else if ((kind == 'f' && (bytes == 4 || bytes == 8)) || ((kind == 'u' || kind == 'i') && bytes == 4)) {
         type.sample = SampleType::Float32;
     } else {
-        error = "samples of type " + name + " cannot be shown";
+        error = "samples of type " + printable(name) + " cannot be shown";
         return false;
     }
     return true;
@@ -77,7 +77,7 @@ bool typeV2(const json* dtype, ZarrType& type, std::string& error) {
     const std::string name = dtype->get<std::string>();
     if (name.size() != 3 || (name[0] != '<' && name[0] != '>' && name[0] != '|') || name[2] < '1' ||
         name[2] > '8') {
-        error = "samples of type " + name + " cannot be shown";
+        error = "samples of type " + printable(name) + " cannot be shown";
         return false;
     }
     type.bigEndian = name[0] == '>';
@@ -94,7 +94,7 @@ bool typeV3(const json* dtype, ZarrType& type, std::string& error) {
     const std::string name = dtype && dtype->is_string() ? dtype->get<std::string>() : "(not a name)";
     for (const auto& k : known)
         if (name == k.name) return typeFrom(k.kind, k.bytes, name, type, error);
-    error = "samples of type " + name + " cannot be shown";
+    error = "samples of type " + printable(name) + " cannot be shown";
     return false;
 }
 
@@ -118,7 +118,7 @@ bool fillFrom(const json* value, const ZarrType& type, double& fill, std::string
             char* end = nullptr;
             const std::uint64_t bits = std::strtoull(text.c_str() + 2, &end, 16);
             if (end != text.c_str() + text.size() || text[2] == '-' || text[2] == '+' || text[2] == ' ') {
-                error = "the fill value " + text + " is not a number";
+                error = "the fill value " + printable(text) + " is not a number";
                 return false;
             }
             if (type.bytes == 4) {
@@ -130,7 +130,7 @@ bool fillFrom(const json* value, const ZarrType& type, double& fill, std::string
                 std::memcpy(&fill, &bits, 8);
             }
         } else {
-            error = "the fill value " + text + " is not a number";
+            error = "the fill value " + printable(text) + " is not a number";
             return false;
         }
     } else {
@@ -154,7 +154,7 @@ bool compressorV2(const json* compressor, ChunkCodecs& codecs, std::string& erro
     else if (name == "zlib")
         step.kind = BytesStep::Kind::Zlib;
     else {
-        error = "the compressor " + name + " is not known";
+        error = "the compressor " + printable(name) + " is not known";
         return false;
     }
     codecs.steps.push_back(step);
@@ -267,7 +267,7 @@ bool chainV3(const json* codecs, std::size_t dimensions, ChunkCodecs& out, ZarrA
                                          : BytesStep::Kind::Crc32c;
             out.steps.push_back(step);
         } else {
-            error = "the codec " + name + " is not supported here";
+            error = "the codec " + printable(name) + " is not supported here";
             return false;
         }
     }
@@ -362,6 +362,13 @@ std::string chunkKey(const ZarrArray& array, const std::string& path,
     }
     if (shardSlot) *shardSlot = slot;
     return key;
+}
+
+std::string printable(const std::string& name) {
+    std::string shown = name.substr(0, 64);
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < ' ' || c == 0x7F) c = '?';
+    return shown;
 }
 
 bool parseMetadataJson(const std::string& text, json& value, std::string& error) {

@@ -76,6 +76,10 @@ std::string chunkKey(const ZarrArray& array, const std::string& path,
 std::uint64_t shardSlots(const ZarrArray& array);
 std::uint64_t shardIndexBytes(const ZarrArray& array);
 
+// `name` (a type, a codec, an axis, a path from the metadata) fit for a one-line message: at most 64
+// characters, control characters as '?'. Throws std::bad_alloc.
+std::string printable(const std::string& name);
+
 // Parses JSON text of at most kMaxMetadataBytes, at most 64 levels deep; false with one line. Throws
 // nothing.
 bool parseMetadataJson(const std::string& text, nlohmann::json& value, std::string& error);
