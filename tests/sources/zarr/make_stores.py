@@ -266,4 +266,9 @@ v3_store("v3_sharded.zarr", "cyx", [2, 300, 400], [1, 64, 64], "uint16", [little
          shard=[2, 256, 256], empty=[(0, 1, 1), (1, 0, 2)])
 v3_store("v3_shard_start.zarr", "yx", [200, 200], [50, 50], "uint8", [little], shard=[100, 100],
          index_at="start", levels=1)
+# A chunk whose data no longer matches its crc32c: its reads fail.
+v3_store("v3_bad_crc.zarr", "yx", [64, 64], [32, 32], "uint8", [little, {"name": "crc32c"}], levels=1)
+with open(os.path.join(out, "v3_bad_crc.zarr", "0", "c", "0", "0"), "r+b") as chunk:
+    chunk.seek(5)
+    chunk.write(b"\x99")
 print("written")

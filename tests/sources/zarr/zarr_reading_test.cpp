@@ -109,6 +109,11 @@ TEST_F(ZarrStores, FaultsFailInOneLine) {
     EXPECT_FALSE(corrupt.source->readSamples(0, 0, 0, 50, 50, tile.data(), 100, control));
     EXPECT_NE(corrupt.source->lastError().find("0/0.0"), std::string::npos) << corrupt.source->lastError();
     EXPECT_TRUE(corrupt.source->readSamples(0, 50, 50, 50, 50, tile.data(), 100, control));
+    Opened badCrc = open(store("v3_bad_crc.zarr"));
+    ASSERT_TRUE(badCrc) << badCrc.error;
+    EXPECT_FALSE(badCrc.source->readSamples(0, 0, 0, 32, 32, tile.data(), 32, control));
+    EXPECT_NE(badCrc.source->lastError().find("crc32c"), std::string::npos) << badCrc.source->lastError();
+    EXPECT_TRUE(badCrc.source->readSamples(0, 32, 0, 32, 32, tile.data(), 32, control));
 
     const struct {
         const char* name;
