@@ -1,9 +1,7 @@
-// A store on disk: one file an object. Reads use their own file handle, so any number run at once.
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+// A store on disk: one file an object. Reads open their own stream, so any number run at once.
+#include <filesystem>
+#include <fstream>
+#include <system_error>
 
 #include "zarr_store.h"
 
@@ -13,12 +11,7 @@ namespace detail {
 
 namespace {
 
-struct File {
-    std::FILE* handle = nullptr;
-    ~File() {
-        if (handle) std::fclose(handle);
-    }
-};
+namespace fs = std::filesystem;
 
 class DiskStore : public ZarrStore {
 public:
@@ -28,7 +21,7 @@ public:
 
     Result read(const std::string& key, std::size_t maxBytes, std::vector<unsigned char>& bytes,
                 std::string& error, const TileReadControl*) const override {
-        File file;
+        std::ifstream file;
         std::uint64_t size = 0;
         const Result opened = open(key, file, size, error);
         if (opened != Result::Ok) return opened;
@@ -42,7 +35,7 @@ public:
     Result readRange(const std::string& key, std::uint64_t offset, std::uint64_t length, bool fromEnd,
                      std::vector<unsigned char>& bytes, std::string& error,
                      const TileReadControl*) const override {
-        File file;
+        std::ifstream file;
         std::uint64_t size = 0;
         const Result opened = open(key, file, size, error);
         if (opened != Result::Ok) return opened;
@@ -56,28 +49,30 @@ public:
     const std::string& name() const override { return root_; }
 
 private:
-    Result open(const std::string& key, File& file, std::uint64_t& size, std::string& error) const {
-        const std::string path = root_ + "/" + key;
-        file.handle = std::fopen(path.c_str(), "rb");
-        struct stat status;
-        if (!file.handle) {
-            if (errno == ENOENT || errno == ENOTDIR) return Result::Missing;
-            error = key + ": " + std::strerror(errno);
+    Result open(const std::string& key, std::ifstream& file, std::uint64_t& size, std::string& error) const {
+        const fs::path path = fs::u8path(root_ + "/" + key);
+        std::error_code failure;
+        const fs::file_status status = fs::status(path, failure);
+        if (status.type() == fs::file_type::not_found) return Result::Missing;
+        if (failure || status.type() != fs::file_type::regular) {
+            error = key + ": " + (failure ? failure.message() : std::string("not a file"));
             return Result::Failed;
         }
-        if (fstat(fileno(file.handle), &status) != 0 || !S_ISREG(status.st_mode)) {
-            error = key + ": not a file";
+        size = fs::file_size(path, failure);
+        file.open(path, std::ios::binary);
+        if (failure || !file) {
+            error = key + ": cannot be opened";
             return Result::Failed;
         }
-        size = std::uint64_t(status.st_size);
         return Result::Ok;
     }
 
-    static Result readAt(const std::string& key, File& file, std::uint64_t offset, std::uint64_t length,
-                         std::vector<unsigned char>& bytes, std::string& error) {
+    static Result readAt(const std::string& key, std::ifstream& file, std::uint64_t offset,
+                         std::uint64_t length, std::vector<unsigned char>& bytes, std::string& error) {
         bytes.resize(length);
-        if (fseeko(file.handle, off_t(offset), SEEK_SET) != 0 ||
-            std::fread(bytes.data(), 1, length, file.handle) != length) {
+        file.seekg(std::streamoff(offset));
+        if (length > 0) file.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(length));
+        if (!file) {
             error = key + ": cannot be read";
             return Result::Failed;
         }
@@ -87,11 +82,6 @@ private:
     std::string root_;
 };
 
-bool exists(const std::string& path) {
-    struct stat status;
-    return stat(path.c_str(), &status) == 0;
-}
-
 }  // namespace
 
 std::shared_ptr<ZarrStore> diskZarrStore(const std::string& root) {
@@ -99,13 +89,14 @@ std::shared_ptr<ZarrStore> diskZarrStore(const std::string& root) {
 }
 
 bool isZarrDirectory(const std::string& path) {
-    struct stat status;
-    if (stat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return false;
+    std::error_code failure;
+    const fs::path directory = fs::u8path(path);
+    if (!fs::is_directory(directory, failure)) return false;
     std::string name = path;
     while (name.size() > 1 && name.back() == '/') name.pop_back();
     if (name.size() >= 5 && name.compare(name.size() - 5, 5, ".zarr") == 0) return true;
     for (const char* marker : {".zgroup", ".zattrs", ".zarray", "zarr.json", ".zmetadata"})
-        if (exists(path + "/" + marker)) return true;
+        if (fs::exists(directory / marker, failure)) return true;
     return false;
 }
 
