@@ -53,7 +53,7 @@ public:
         if (!haveConsolidated_ && fetch(prefix + ".zmetadata", document, error) == ZarrStore::Result::Ok) {
             const json* listed = find(document, "metadata");
             if (listed && listed->is_object())
-                consolidated_ = *listed, consolidatedPrefix_ = "", haveConsolidated_ = true;
+                consolidated_ = *listed, consolidatedPrefix_ = prefix, haveConsolidated_ = true;
         }
         result = document_(prefix + ".zattrs", attributes, error);
         if (result == ZarrStore::Result::Missing)
