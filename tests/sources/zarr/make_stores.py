@@ -48,7 +48,9 @@ def expect(name, level, array, axes, t=0, z=0):
     plane = np.transpose(plane, [rest.index("y"), rest.index("x"), rest.index("c")])
     kind = np.dtype(array.dtype)
     target = {("u", 1): "<u1", ("i", 1): "<i2", ("i", 2): "<i2", ("u", 2): "<u2"}.get((kind.kind, kind.itemsize), "<f4")
-    np.ascontiguousarray(plane).astype(target).tofile(os.path.join(out, "expected", "%s-%d.bin" % (name, level)))
+    file = os.path.join(out, "expected", "%s-%d.bin" % (name, level))
+    os.makedirs(os.path.dirname(file), exist_ok=True)
+    np.ascontiguousarray(plane).astype(target).tofile(file)
 
 
 def omero(channels):
@@ -120,6 +122,11 @@ expect("f8_none.zarr", 0, arrays[0], "yx")
 path, arrays = v2_store("tczyx.zarr", "tczyx", [2, 3, 4, 96, 80], [1, 1, 1, 64, 64], "<u2", numcodecs.Zlib(level=4),
                         plane=(1, 2))
 expect("tczyx.zarr-t0z3", 0, arrays[0], "tczyx", 0, 3)
+# bioformats2raw's layout: the image is the group "0" under the root.
+shutil.rmtree(os.path.join(out, "b2r.zarr"), ignore_errors=True)
+path, arrays = v2_store("b2r.zarr/0", "yx", [80, 90], [32, 32], "<u2", numcodecs.Zstd(), levels=1)
+zarr.open_group(os.path.join(out, "b2r.zarr"), mode="a").attrs["bioformats2raw.layout"] = 3
+expect("b2r.zarr", 0, arrays[0], "yx")
 # A damaged chunk: its reads fail, the others' do not.
 path, _ = v2_store("corrupt.zarr", "yx", [100, 100], [50, 50], "<u2", numcodecs.Zstd(), levels=1)
 with open(os.path.join(path, "0", "0.0"), "r+b") as chunk:

@@ -48,6 +48,7 @@ TEST_F(ZarrStores, ReadEverySampleAsWritten) {
         {"v3_blosc.zarr", "ome-zarr 0.5", 16, zelvan::SampleType::Int16, 2},
         {"v3_sharded.zarr", "ome-zarr 0.5", 16, zelvan::SampleType::UInt16, 2},  // two empty slots: fill
         {"v3_shard_start.zarr", "ome-zarr 0.5", 8, zelvan::SampleType::UInt8, 1},
+        {"b2r.zarr", "ome-zarr 0.4", 16, zelvan::SampleType::UInt16, 1},  // the image in "0"
     };
     for (const auto& s : stores) {
         SCOPED_TRACE(s.name);
