@@ -29,6 +29,7 @@ endif()
 set(ZELVAN_PACKAGE_SOURCES FALSE)
 set(ZELVAN_PACKAGE_SOURCES_STATIC FALSE)
 set(ZELVAN_PACKAGE_SOURCES_CURL FALSE)
+set(ZELVAN_PACKAGE_SOURCES_ZARR FALSE)
 if(TARGET zelvan_sources)
   install(TARGETS zelvan_sources EXPORT ZelvanTargets
     RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT Zelvan_Runtime
@@ -43,6 +44,9 @@ if(TARGET zelvan_sources)
   get_target_property(sources_links zelvan_sources LINK_LIBRARIES)
   if("CURL::libcurl" IN_LIST sources_links)
     set(ZELVAN_PACKAGE_SOURCES_CURL TRUE)
+  endif()
+  if("PkgConfig::BLOSC" IN_LIST sources_links)
+    set(ZELVAN_PACKAGE_SOURCES_ZARR TRUE)
   endif()
 endif()
 install(EXPORT ZelvanTargets NAMESPACE Zelvan:: DESTINATION "${ZELVAN_CMAKE_DIR}"

@@ -58,3 +58,20 @@ macro(zelvan_find_vips find_mode)
     pkg_check_modules(VIPS ${find_mode} IMPORTED_TARGET GLOBAL vips-cpp)
   endif()
 endmacro()
+
+# zelvan_find_pkgconfig(<Name> <pkg-config module> <find mode>): a library through pkg-config, as the
+# imported target PkgConfig::<NAME> (upper case), with <Name>_FOUND set. CMAKE_DISABLE_FIND_PACKAGE_<Name>
+# leaves it out as it would a find_package (for scripts/check-configure.sh).
+macro(zelvan_find_pkgconfig name module find_mode)
+  find_package(PkgConfig QUIET)
+  string(TOUPPER "${name}" _zelvan_prefix)
+  set(${name}_FOUND FALSE)
+  if(CMAKE_DISABLE_FIND_PACKAGE_${name} OR NOT PkgConfig_FOUND)
+    if("${find_mode}" STREQUAL "REQUIRED")
+      message(FATAL_ERROR "${name} (pkg-config ${module}) not found")
+    endif()
+  else()
+    pkg_check_modules(${_zelvan_prefix} ${find_mode} IMPORTED_TARGET GLOBAL ${module})
+    set(${name}_FOUND ${${_zelvan_prefix}_FOUND})
+  endif()
+endmacro()

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Builds a fuzzer with clang in build/fuzz (or $ZELVAN_FUZZ_BUILD) and fuzzes for the given number of
 # seconds (default 60), starting from its seed corpus:
-#   fuzz/smoke.sh [seconds] [call|picture|tiles|mapping|descriptor]
+#   fuzz/smoke.sh [seconds] [call|picture|tiles|mapping|descriptor|zarr]
 # call (the default) is the library's call-sequence fuzzer, seeded from fuzz/corpus/; picture is the
 # picture reading of Zelvan::sources through libvips, seeded from fuzz/picture_corpus/; tiles is the tile
 # view over a null OpenGL, seeded from fuzz/tiles_corpus/; mapping is the display mapping alone, against
 # a reference in double, from no seed; descriptor is the remote pictures' descriptors (IIIF info.json,
 # Deep Zoom in XML and JSON, templates) through their parsers and layouts, seeded from
-# fuzz/descriptor_corpus/. New inputs go to fuzz/<name>-run/ (not committed); a failing input is written
+# fuzz/descriptor_corpus/; zarr is OME-Zarr metadata (arrays v2 and v3 with a chunk each, OME attributes,
+# a shard's index) through the zarr room's parsers and decoding, seeded from fuzz/zarr_corpus/. New
+# inputs go to fuzz/<name>-run/ (not committed); a failing input is written
 # to the build directory and its path printed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,7 +20,8 @@ case ${2:-call} in
   tiles) target=zelvan_tiles_fuzzer seeds=fuzz/tiles_corpus run=fuzz/tiles_corpus-run ;;
   mapping) target=zelvan_mapping_fuzzer seeds=fuzz/mapping_corpus run=fuzz/mapping_corpus-run ;;
   descriptor) target=zelvan_descriptor_fuzzer seeds=fuzz/descriptor_corpus run=fuzz/descriptor_corpus-run ;;
-  *) echo "usage: fuzz/smoke.sh [seconds] [call|picture|tiles|mapping|descriptor]" >&2; exit 2 ;;
+  zarr) target=zelvan_zarr_metadata_fuzzer seeds=fuzz/zarr_corpus run=fuzz/zarr_corpus-run ;;
+  *) echo "usage: fuzz/smoke.sh [seconds] [call|picture|tiles|mapping|descriptor|zarr]" >&2; exit 2 ;;
 esac
 build=${ZELVAN_FUZZ_BUILD:-build/fuzz}
 

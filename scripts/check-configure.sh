@@ -22,10 +22,11 @@ jobs=$(($(nproc) < 2 ? $(nproc) : 2))
 declare -A emptied=([EGL]=OPENGL_egl_LIBRARY [imgui]=ZELVAN_IMGUI_BACKENDS)
 # The targets compiled otherwise without a dependency, built in its configuration; for the viewer, its
 # own files only (the libraries it links are those of the full build).
-declare -A changed=([CURL]=zelvan_sources [EXPAT]=zelvan_sources [nlohmann_json]=zelvan_sources [imgui]=objects:zelvan-view)
+declare -A changed=([CURL]=zelvan_sources [EXPAT]=zelvan_sources [nlohmann_json]=zelvan_sources [imgui]=objects:zelvan-view
+  [Blosc]=zelvan_sources [zstd]=zelvan_sources [ZLIB]=zelvan_sources)
 optional=(
   PNG:libpng-dev VIPS:libvips-dev JPEG:libjpeg-dev TIFF:libtiff-dev ZLIB:libpng-dev CLI11:libcli11-dev
-  CURL:libcurl4-openssl-dev EXPAT:libexpat1-dev nlohmann_json:nlohmann-json3-dev
+  CURL:libcurl4-openssl-dev EXPAT:libexpat1-dev nlohmann_json:nlohmann-json3-dev Blosc:libblosc-dev zstd:libzstd-dev
   GTest:libgtest-dev benchmark:libbenchmark-dev glfw3:libglfw3-dev SDL2:libsdl2-dev Qt6:qt6-base-dev
   imgui:libimgui-dev EGL:libegl-dev
 )

@@ -60,6 +60,7 @@ lane_others() {
   bash fuzz/smoke.sh 20 tiles
   bash fuzz/smoke.sh 10 mapping
   bash fuzz/smoke.sh 10 descriptor
+  bash fuzz/smoke.sh 10 zarr
 }
 
 lanes=(ci asan others)

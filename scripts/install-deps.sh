@@ -14,6 +14,7 @@ demo=(
   libpng-dev libcli11-dev                              # zelvan-render
   libvips-dev libcurl4-openssl-dev                     # Zelvan::sources: pictures on disk and on servers
   nlohmann-json3-dev libexpat1-dev                     # the descriptors servers send (JSON, XML)
+  libblosc-dev libzstd-dev zlib1g-dev                  # OME-Zarr stores' chunks
 )
 test=(
   git ninja-build clang-format                         # the format check; ninja: scripts/check-configure.sh
@@ -21,6 +22,7 @@ test=(
   libjpeg-dev libtiff-dev                              # the demo tests write their pictures with them
   lighttpd lighttpd-mod-openssl openssl iipimage-server python3  # the servers remote tests read from (https: mod_openssl)
   libglfw3-dev xvfb xauth libimgui-dev                 # zelvan-view, its channel panel and its smoke test
+  python3-zarr python3-numcodecs python3-zstandard python3-numpy  # the OME-Zarr tests write their stores
 )
 ci=(
   libbenchmark-dev libvips-tools                       # benchmarks (vipsthumbnail: their baseline)

@@ -1,11 +1,12 @@
 // One call for a path or a URL: a URL (anything with a scheme) goes to the remote room, which takes only
-// http, https and s3; everything else is a path for libvips.
+// http, https and s3; a directory holding a Zarr store to zarr/; everything else is a path for libvips.
 #include <exception>
 #include <new>
 #include <string>
 
 #include "disk/disk_opening.h"
 #include "remote/remote_opening.h"
+#include "zarr/zarr_opening.h"
 #include "zelvan_sources.hpp"
 
 namespace zelvan {
@@ -21,6 +22,10 @@ Opened open(const std::string& pathOrUrl, const OpenOptions& options) {
 #else
             opened.error =
                 pathOrUrl + ": this build of Zelvan's sources reads no URLs (it was built without libcurl)";
+#endif
+#ifdef ZELVAN_SOURCES_ZARR
+        } else if (detail::isZarrDirectory(pathOrUrl)) {
+            opened.source = detail::openZarrDirectory(pathOrUrl, options, opened.error);
 #endif
         } else {
             opened.source = detail::openDisk(pathOrUrl, options, opened.error);

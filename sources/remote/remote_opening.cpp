@@ -1,6 +1,6 @@
-// Which kind of picture a URL names: a {z}/{x}/{y} template by its placeholders; a TIFF, a Deep Zoom
-// descriptor or an IIIF info.json by its name or, failing that, by what the server sends; an IIIF
-// image's base URL by the info.json found under it.
+// Which kind of picture a URL names: a {z}/{x}/{y} template by its placeholders; an OME-Zarr store, a
+// TIFF, a Deep Zoom descriptor or an IIIF info.json by its name or, failing that, by what the server
+// sends (a store by its root's metadata); an IIIF image's base URL by the info.json found under it.
 #include "remote_opening.h"
 
 #include <string>
@@ -11,6 +11,9 @@
 #include "remote/storage/object_storage.h"
 #include "remote/tiff/remote_tiff.h"
 #include "remote_picture.h"
+#ifdef ZELVAN_SOURCES_ZARR
+#include "zarr_remote_store.h"
+#endif
 
 namespace zelvan {
 namespace sources {
@@ -142,9 +145,18 @@ std::unique_ptr<PictureSource> openRemote(const std::string& address, const Open
     }
     // What libvips logs while this picture's tiles decode is told as this picture's.
     Warnings warnings = std::make_shared<WarningSink>(url, options.warning);
+#ifdef ZELVAN_SOURCES_ZARR
+    if (zarrUrl(url)) return openRemoteZarr(url, requests, options, false, error);
+#endif
     TileLayout layout;
     bool tiff = false;
     if (!layoutFor(*requests, url, options, layout, tiff, why)) {
+#ifdef ZELVAN_SOURCES_ZARR
+        // A store named otherwise answers for its root's metadata.
+        if (url.find('{') == std::string::npos)
+            if (auto zarr = openRemoteZarr(url, requests, options, true, error); zarr || !error.empty())
+                return zarr;
+#endif
         error = url + ": " + why;
         return nullptr;
     }

@@ -1,0 +1,63 @@
+// OME-Zarr stores served by lighttpd, read through the remote room: every sample as written (v2
+// consolidated, v3 sharded with its index at either end, read by byte ranges), a chunk the server answers
+// 404 for as the fill value, a store named otherwise found by its metadata, a store without metadata
+// refused in one line.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "remote_reading.h"
+#include "test_servers.h"
+#include "zarr_stores.h"
+
+namespace remote_test {
+namespace {
+
+TEST(RemoteZarr, StoresReadAsWritten) {
+    if (!servers().missing.empty()) GTEST_SKIP() << servers().missing;
+    servers().setRules("");
+    const std::string stores = servers().directory + "/www/zarr";
+    const std::string why = zarr_test::writeStores(stores);
+    if (!why.empty()) GTEST_SKIP() << why;
+    ASSERT_EQ(
+        symlink((stores + "/v3_u2_zstd.zarr").c_str(), (stores + "/plain").c_str()) == 0 || errno == EEXIST,
+        true);
+    const struct {
+        const char* path;
+        const char* expected;
+        const char* format;
+    } cases[] = {{"u2_zstd_blosc.zarr", "u2_zstd_blosc.zarr", "ome-zarr 0.4"},
+                 {"f8_none.zarr/", "f8_none.zarr", "ome-zarr 0.4"},  // a chunk answers 404
+                 {"v3_sharded.zarr", "v3_sharded.zarr", "ome-zarr 0.5"},
+                 {"v3_shard_start.zarr", "v3_shard_start.zarr", "ome-zarr 0.5"},
+                 {"plain", "v3_u2_zstd.zarr", "ome-zarr 0.5"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        std::string error;
+        const std::unique_ptr<zelvan::sources::PictureSource> source =
+            openPicture(servers().direct(std::string("zarr/") + c.path), testOptions(), error);
+        ASSERT_TRUE(source) << error;
+        EXPECT_TRUE(source->info().remote);
+        EXPECT_EQ(source->info().format, c.format);
+        for (std::size_t level = 0; level < source->levelCount(); ++level) {
+            const std::vector<unsigned char> read = zarr_test::readLevel(*source, level);
+            const std::vector<unsigned char> expected =
+                zarr_test::expectedSamples(stores, c.expected, int(level));
+            ASSERT_EQ(read.size(), expected.size()) << source->lastError();
+            EXPECT_EQ(std::memcmp(read.data(), expected.data(), read.size()), 0) << "level " << level;
+        }
+        // Each chunk is fetched once: read again, the level comes from the decoded chunks kept.
+        const std::uint64_t requests = source->transfers().requests;
+        EXPECT_GT(requests, 0u);
+        EXPECT_FALSE(zarr_test::readLevel(*source, 0).empty());
+        EXPECT_EQ(source->transfers().requests, requests);
+    }
+    std::string error;
+    EXPECT_FALSE(openPicture(servers().direct("zarr/nothing.zarr"), testOptions(), error));
+    EXPECT_NE(error.find("nothing.zarr"), std::string::npos) << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace remote_test
