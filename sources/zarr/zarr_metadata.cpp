@@ -9,6 +9,8 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "parsers/format_json.h"
+
 namespace zelvan {
 namespace sources {
 namespace detail {
@@ -372,31 +374,11 @@ std::string printable(const std::string& name) {
 }
 
 bool parseMetadataJson(const std::string& text, json& value, std::string& error) {
-    if (text.size() > kMaxMetadataBytes) {
-        error = "metadata larger than 16 MiB";
-        return false;
-    }
-    int depth = 0;
-    bool tooDeep = false;
-    const auto limit = [&](int, json::parse_event_t event, json&) {
-        if (event == json::parse_event_t::object_start || event == json::parse_event_t::array_start)
-            tooDeep = tooDeep || ++depth > 64;
-        if (event == json::parse_event_t::object_end || event == json::parse_event_t::array_end) --depth;
-        return !tooDeep;
-    };
-    try {
-        value = json::parse(text, limit, false);
-    } catch (...) {  // std::bad_alloc
-        value = json();
-        error = "out of memory reading metadata";
-        return false;
-    }
-    if (tooDeep || value.is_discarded()) {
-        error = tooDeep ? "metadata nested more than 64 deep" : "metadata is not valid JSON";
-        value = json();
-        return false;
-    }
-    return true;
+    JsonLimits limits;
+    limits.maxBytes = kMaxMetadataBytes;
+    limits.maxDepth = 64;
+    limits.maxValues = 4000000;  // consolidated metadata of a plate names every well's arrays
+    return parseJson(text, value, error, limits);
 }
 
 }  // namespace detail

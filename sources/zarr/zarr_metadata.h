@@ -80,7 +80,8 @@ std::uint64_t shardIndexBytes(const ZarrArray& array);
 // characters, control characters as '?'. Throws std::bad_alloc.
 std::string printable(const std::string& name);
 
-// Parses JSON text of at most kMaxMetadataBytes, at most 64 levels deep; false with one line. Throws
+// Parses JSON text of at most kMaxMetadataBytes, at most 64 levels deep (through parsers/format_json);
+// false with "not valid JSON (...)" or the bound broken, in one line. Throws
 // nothing.
 bool parseMetadataJson(const std::string& text, nlohmann::json& value, std::string& error);
 
