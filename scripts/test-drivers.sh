@@ -24,7 +24,10 @@ run_on() {
   grep -ho "^GL_RENDERER: .*" "$build/Testing/Temporary/LastTest.log" | sort | uniq -c
 }
 
-run_on softpipe softpipe LIBGL_ALWAYS_SOFTWARE=1 GALLIUM_DRIVER=softpipe
+# softpipe rasterises a frame some twenty times slower than llvmpipe: the tour of a million-square
+# picture (its many frames check the budget's bookkeeping, which no driver changes) runs on the others.
+run_on softpipe softpipe LIBGL_ALWAYS_SOFTWARE=1 GALLIUM_DRIVER=softpipe \
+  GTEST_FILTER=-TileView.TourOfAMillionSquarePictureStaysInItsBudgetWithoutHoles
 run_on "zink over lavapipe" zink LIBGL_ALWAYS_SOFTWARE=1 GALLIUM_DRIVER=zink VK_ICD_FILENAMES="$lavapipe_icd"
 run_on "OpenGL 1.1 without non-power-of-two textures (llvmpipe)" llvmpipe ZELVAN_EXPECT_VERSION=1.1 \
   MESA_GL_VERSION_OVERRIDE=1.1 MESA_EXTENSION_MAX_YEAR=1996 MESA_EXTENSION_OVERRIDE=-GL_ARB_texture_non_power_of_two

@@ -53,7 +53,7 @@ bool looksLikeOmeXml(const std::string& text) {
     return text.compare(0, 5, "<?xml") == 0 && root != std::string::npos && root < 512;
 }
 
-bool readOmeXml(const std::string& text, OmeDescription& ome, std::string& why) {
+bool readOmeXml(const std::string& text, OmeXmlDescription& ome, std::string& why) {
     XmlLimits limits;
     limits.maxBytes = std::size_t{16} << 20;  // plates of many wells name every one
     limits.maxElements = 1000000;
@@ -65,12 +65,12 @@ bool readOmeXml(const std::string& text, OmeDescription& ome, std::string& why) 
         why = "OME-XML without an image";
         return false;
     }
-    ome = OmeDescription{};
+    ome = OmeXmlDescription{};
     ome.pixelWidthMicrons = physicalSize(*pixels, "X");
     ome.pixelHeightMicrons = physicalSize(*pixels, "Y");
     for (const XmlElement& element : pixels->children) {
         if (element.name != "Channel") continue;
-        OmeChannel channel;
+        OmeXmlChannel channel;
         if (const std::string* name = element.attribute("Name")) channel.name = *name;
         if (const std::string* colour = element.attribute("Color"))
             channel.coloured = colourOf(*colour, channel.colour);
@@ -79,10 +79,10 @@ bool readOmeXml(const std::string& text, OmeDescription& ome, std::string& why) 
     return true;
 }
 
-DisplayMapping omeMapping(const OmeDescription& ome, const SampleLayout& layout) {
+DisplayMapping omeMapping(const OmeXmlDescription& ome, const SampleLayout& layout) {
     DisplayMapping mapping = defaultMapping(layout);
     bool coloured = false;
-    for (const OmeChannel& c : ome.channels) coloured = coloured || c.coloured;
+    for (const OmeXmlChannel& c : ome.channels) coloured = coloured || c.coloured;
     if (!coloured || ome.channels.size() != layout.channels || mapping.channels.empty()) return mapping;
     const ChannelMapping limits = mapping.channels.front();
     mapping.channels.clear();

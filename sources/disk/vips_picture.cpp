@@ -107,9 +107,9 @@ struct VipsPicture::State {
     DisplayRange range;
     std::once_flag mapped;
     SampleMapping mapping;
-    SampleLayout layout;  // Bgra8: the display path
-    int pages = 1;        // TIFF pages joined as channels
-    OmeDescription ome;   // of an OME-TIFF; empty otherwise
+    SampleLayout layout;    // Bgra8: the display path
+    int pages = 1;          // TIFF pages joined as channels
+    OmeXmlDescription ome;  // of an OME-TIFF; empty otherwise
 
     const SampleMapping& sampleMapping() {
         std::call_once(mapped, [this] {
@@ -231,9 +231,9 @@ PictureInfo VipsPicture::info() const {
                          format == VIPS_FORMAT_INT;
     info.levels = levels_;
     info.orientationApplied = !state_->upright;
-    const OmeDescription& ome = state_->ome;
+    const OmeXmlDescription& ome = state_->ome;
     if (ome.channels.size() == info.bands && state_->pages > 1)
-        for (const OmeChannel& channel : ome.channels) info.channelNames.push_back(channel.name);
+        for (const OmeXmlChannel& channel : ome.channels) info.channelNames.push_back(channel.name);
     info.pixelWidthMicrons = ome.pixelWidthMicrons;
     info.pixelHeightMicrons = ome.pixelHeightMicrons;
     const std::string& loader = state_->loader;

@@ -152,8 +152,9 @@ std::unique_ptr<PictureSource> openRemote(const std::string& address, const Open
     bool tiff = false;
     if (!layoutFor(*requests, url, options, layout, tiff, why)) {
 #ifdef ZELVAN_SOURCES_ZARR
-        // A store named otherwise answers for its root's metadata.
-        if (url.find('{') == std::string::npos)
+        // A store named otherwise answers for its root's metadata; a descriptor or a TIFF by its name that
+        // failed (refused, missing, broken) is not asked again under other names.
+        if (url.find('{') == std::string::npos && !namesAnotherFormat(url))
             if (auto zarr = openRemoteZarr(url, requests, options, true, error); zarr || !error.empty())
                 return zarr;
 #endif

@@ -4,6 +4,7 @@
 #include "zarr_remote_store.h"
 
 #include <chrono>
+#include <cstring>
 #include <map>
 #include <mutex>
 
@@ -149,12 +150,32 @@ std::unique_ptr<PictureSource> openRemoteZarr(const std::string& url,
     return openZarr(store, options, error);
 }
 
-bool zarrUrl(const std::string& url) {
+namespace {
+
+// The URL's path, without its query, fragment and last slashes, in lower case.
+std::string lowerPath(const std::string& url) {
     std::string path = url.substr(0, url.find_first_of("?#"));
     while (!path.empty() && path.back() == '/') path.pop_back();
     for (char& c : path)
         if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return path.size() > 5 && path.compare(path.size() - 5, 5, ".zarr") == 0;
+    return path;
+}
+
+bool endsWith(const std::string& text, const char* end) {
+    const std::size_t n = std::strlen(end);
+    return text.size() > n && text.compare(text.size() - n, n, end) == 0;
+}
+
+}  // namespace
+
+bool zarrUrl(const std::string& url) { return endsWith(lowerPath(url), ".zarr"); }
+
+bool namesAnotherFormat(const std::string& url) {
+    const std::string path = lowerPath(url);
+    for (const char* end :
+         {".dzi", ".json", ".xml", ".tif", ".tiff", ".tf8", ".btf", ".jpg", ".png", ".webp"})
+        if (endsWith(path, end)) return true;
+    return false;
 }
 
 }  // namespace detail

@@ -16,6 +16,9 @@ std::shared_ptr<ZarrStore> remoteZarrStore(const std::string& url, std::shared_p
 
 // Whether `url` names a Zarr store by its path (ending in ".zarr" or ".zarr/").
 bool zarrUrl(const std::string& url);
+// Whether `url`'s name says it is a descriptor, a TIFF or a tile (.dzi, .json, .xml, .tif, ...): such a URL
+// that cannot be read is not asked for a store's metadata besides.
+bool namesAnotherFormat(const std::string& url);
 
 // The OME-Zarr image at `url` (see openZarr); null with one line naming the URL in `error`. With `probe`,
 // a URL whose zarr.json or .zattrs does not answer is no store: null, `error` untouched. Throws

@@ -12,6 +12,9 @@
 #include <sstream>
 
 #include "remote_reading.h"
+#ifdef ZELVAN_ZARR_STORES
+#include "zarr_stores.h"
+#endif
 
 namespace remote_test {
 namespace {
@@ -19,6 +22,7 @@ namespace {
 struct Store {
     ChildProcess process;
     std::string missing, log;
+    std::string zarrMissing = "built without OME-Zarr";
     int privatePort = 0, publicPort = 0;
     std::string keyId, secret;
 
@@ -31,6 +35,10 @@ struct Store {
         if (moto.empty() || python.empty())
             missing = "needs moto_server and boto3 (pip install 'moto[server]' boto3)";
         if (!missing.empty()) return;
+#ifdef ZELVAN_ZARR_STORES
+        // The buckets hold the OME-Zarr stores too, written before the buckets are filled.
+        zarrMissing = zarr_test::writeStores(servers().directory + "/www/zarr");
+#endif
         log = servers().directory + "/store.log";
         std::string line;
         int otherPort = 0;
@@ -109,6 +117,26 @@ TEST(ObjectStorage, PrivateBucketReadOnlySigned) {
     EXPECT_NE(stored.find("/private/deep_files/11/0_0.webp"), std::string::npos);
     EXPECT_EQ(stored.find(store().keyId), std::string::npos);
     EXPECT_EQ(stored.find(store().secret), std::string::npos);
+}
+
+// OME-Zarr from a private bucket: every request signed, shards by byte ranges, a missing chunk the fill.
+TEST(ObjectStorage, OmeZarrStoresFromAPrivateBucket) {
+    NEED_STORE();
+    if (!store().zarrMissing.empty()) GTEST_SKIP() << store().zarrMissing;
+    store().take();
+    for (const char* name : {"v3_sharded.zarr", "f8_none.zarr"}) {
+        SCOPED_TRACE(name);
+        std::string error;
+        const auto source = openPicture(std::string("s3://private/zarr/") + name,
+                                        storeOptions(store().privatePort, true), error);
+        ASSERT_TRUE(source) << error;
+        const std::vector<unsigned char> read = zarr_test::readLevel(*source, 0);
+        EXPECT_EQ(read, zarr_test::expectedSamples(servers().directory + "/www/zarr", name, 0))
+            << source->lastError();
+    }
+    const std::string requests = store().take();
+    EXPECT_GE(count(requests, "private GET /private/zarr/v3_sharded.zarr/"), 3u) << requests;
+    EXPECT_EQ(count(requests, " signed"), count(requests, "\n")) << requests;
 }
 
 TEST(ObjectStorage, WrongSecretFailsInOneLineWithoutIt) {

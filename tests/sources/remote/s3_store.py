@@ -35,7 +35,7 @@ def fill(bucket, port):
     for root, _, files in os.walk(www):
         for name in files:
             path = os.path.join(root, name)
-            if name in ("pyramid.tif", "deep.dzi") or "/deep_files/" in path:
+            if name in ("pyramid.tif", "deep.dzi") or "/deep_files/" in path or "/zarr/" in path:
                 s3.upload_file(path, bucket, os.path.relpath(path, www))
     return s3
 
