@@ -62,7 +62,7 @@ use_with_cmake() {
   # Zelvan::sources comes with an installed Zelvan built where libvips is.
   if [ -x "$build/open_picture" ]; then
     quietly "$build/open_picture"
-  elif [[ " $* " == *" -DCMAKE_PREFIX_PATH="* ]] && pkg-config --exists vips-cpp; then
+  elif [[ " $* " == *" -DCMAKE_PREFIX_PATH="* ]] && [ "$sources_installed" = yes ] && pkg-config --exists vips-cpp; then
     fail "Zelvan::sources is not in the installed package, though libvips is here"
   fi
 }
@@ -110,6 +110,7 @@ use_toolkit_examples() {
   done
 }
 
+sources_installed=yes  # Zelvan::sources is in the installed package wherever libvips is
 echo "-- shared library: install, pkg-config, find_package"
 prefix=$work/shared
 install_zelvan "$prefix" -DBUILD_SHARED_LIBS=ON
@@ -134,10 +135,12 @@ prefix=$work/static
 # Zelvan::sources is built and used as a package above, and inside a project below: the static install
 # is the library's and the tile view's.
 install_zelvan "$prefix" -DBUILD_SHARED_LIBS=OFF -DZELVAN_BUILD_SOURCES=OFF
+sources_installed=no
 [ -n "$(find "$prefix" -name 'libzelvan.a')" ] || fail "libzelvan.a is not installed"
 use_with_pkg_config "$prefix" --static
 use_with_cmake "$work/cxx-static" -DCMAKE_PREFIX_PATH="$prefix"
 rm -rf "$prefix" "$work/cxx-static"
+sources_installed=yes
 
 echo "-- add_subdirectory (shared)"
 use_with_cmake "$work/cxx-subdirectory" -DZELVAN_FROM=subdirectory -DZELVAN_SOURCE_DIR="$source_dir" \
