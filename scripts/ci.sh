@@ -55,9 +55,9 @@ lane_others() {
   section "Windows: MinGW-w64 cross build in build/mingw, tests and a package user under Wine"
   bash scripts/test-windows.sh
   section "fuzzing smoke runs (clang build in build/fuzz)"
-  bash fuzz/smoke.sh 30 call
-  bash fuzz/smoke.sh 20 picture
-  bash fuzz/smoke.sh 20 tiles
+  bash fuzz/smoke.sh 20 call
+  bash fuzz/smoke.sh 15 picture
+  bash fuzz/smoke.sh 15 tiles
   bash fuzz/smoke.sh 10 mapping
   bash fuzz/smoke.sh 10 descriptor
   bash fuzz/smoke.sh 10 zarr
