@@ -72,11 +72,14 @@ std::size_t answersWith(const std::string& log, int status) {
 
 }  // namespace
 
-ChildProcess::~ChildProcess() {
+ChildProcess::~ChildProcess() { stop(); }
+
+void ChildProcess::stop() {
     if (pid_ > 0) {
         ::kill(pid_, SIGTERM);
         ::waitpid(pid_, nullptr, 0);
     }
+    pid_ = -1;
 }
 
 bool ChildProcess::start(const std::vector<std::string>& argv, std::string* firstLine) {
@@ -104,6 +107,7 @@ bool ChildProcess::start(const std::vector<std::string>& argv, std::string* firs
 }
 
 ZarrServers::~ZarrServers() {
+    for (ChildProcess* child : {&httpProxy_, &s3Proxy_, &moto_, &lighttpd_}) child->stop();
     if (!scratch_.empty()) {
         for (const char* name : {"/lighttpd.conf", "/lighttpd.log", "/http.log", "/s3.log"})
             std::remove((scratch_ + name).c_str());

@@ -22,6 +22,7 @@ public:
     // Starts argv; with firstLine, waits for the program's first line of standard output. False when it
     // could not start, or ended before that line.
     bool start(const std::vector<std::string>& argv, std::string* firstLine = nullptr);
+    void stop();  // SIGTERM, then waits for it to end; nothing when it is not running
 
 private:
     pid_t pid_ = -1;
