@@ -3,7 +3,9 @@
   - no file in include/, sources/ or examples/ over 450 lines;
   - no folder of sources/ with more than 14 files;
   - every header of include/ that another header of include/ includes is used there: the includer
-    names at least one thing the included header declares.
+    names at least one thing the included header declares;
+  - no two headers of sources/ define a class of one name: Zelvan::sources links every room into one
+    library, where two layouts under one name break the code the compiler made for either.
 Prints each breach on a line of its own and exits 1 when there is one.
   scripts/check-house.py [source directory, default: this script's project]"""
 import os
@@ -110,6 +112,19 @@ for name, path in sorted(headers.items()):
             names = declared_names(without_comments(f.read()))
         if not any(re.search(r"\b" + re.escape(n) + r"\b", body) for n in names):
             breaches.append(f"include/{name}: includes {included} but uses nothing it declares")
+
+defined = {}
+for path in code_files("sources"):
+    if path.endswith((".h", ".hpp")):
+        with open(path, encoding="utf-8") as f:
+            code = without_comments(f.read())
+        level = namespace_level(code)
+        for match in re.finditer(r"\b(?:struct|class|union)\s+(\w+)\s*(?:final\s*)?(?:\{|:(?!:))", code):
+            if level[match.start()]:
+                defined.setdefault(match.group(1), []).append(relative(path))
+for name, paths in sorted(defined.items()):
+    if len(paths) > 1:
+        breaches.append(f"{', '.join(paths)}: each defines {name}")
 
 for line in breaches:
     print(line)

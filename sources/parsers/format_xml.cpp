@@ -39,6 +39,7 @@ public:
         : parser_(parser), root_(root), limits_(limits) {
         XML_SetUserData(parser, this);
         XML_SetElementHandler(parser, &XmlBuilder::onStart, &XmlBuilder::onEnd);
+        XML_SetCharacterDataHandler(parser, &XmlBuilder::onText);
         XML_SetStartDoctypeDeclHandler(parser, &XmlBuilder::onDoctype);
         XML_SetEntityDeclHandler(parser, &XmlBuilder::onEntity);
     }
@@ -54,6 +55,15 @@ private:
         XmlBuilder& b = self(data);
         try {
             b.start(name, attributes);
+        } catch (const std::bad_alloc&) {
+            b.stop("out of memory");
+        }
+    }
+    // Bounded by the document's own size, which parseXml checks first.
+    static void XMLCALL onText(void* data, const XML_Char* text, int length) {
+        XmlBuilder& b = self(data);
+        try {
+            if (!b.open_.empty()) b.open_.back()->text.append(text, static_cast<std::size_t>(length));
         } catch (const std::bad_alloc&) {
             b.stop("out of memory");
         }

@@ -14,6 +14,7 @@ struct XmlElement {
     std::string name;                               // without its namespace prefix
     std::map<std::string, std::string> attributes;  // by name without prefix; values decoded
     std::vector<XmlElement> children;
+    std::string text;  // the character data directly inside, decoded (an S3 error's <Code>, say)
 
     // The first child named `childName`; null when there is none.
     const XmlElement* child(const std::string& childName) const;
@@ -27,7 +28,7 @@ struct XmlLimits {
     std::size_t maxElements = 10000;
 };
 
-// Parses `text` into its root element (text, comments and processing instructions skipped); false with
+// Parses `text` into its root element (comments and processing instructions skipped); false with
 // "not valid XML (<reason> at byte <n>)" when it is not well-formed or breaks the limits. Throws
 // nothing.
 bool parseXml(const std::string& text, XmlElement& root, std::string& error, const XmlLimits& limits = {});

@@ -91,7 +91,10 @@ private:
             bytes = std::move(response.body);
             return Result::Ok;
         }
-        if (response.status == 404 || response.status == 403) return Result::Missing;
+        // Only "not found" is a chunk never written. A refusal (403) stays a failure, so that a key the store
+        // refuses shows as the coarser level and a line saying why, never as the fill value. (S3 answers 403
+        // for a missing object to a reader not allowed to list the bucket: such a reader needs ListBucket.)
+        if (response.status == 404 || response.status == 410) return Result::Missing;
         error = key + ": " + (response.error.empty() ? "cannot be fetched" : response.error);
         return Result::Failed;
     }

@@ -11,7 +11,7 @@ namespace sources {
 namespace detail {
 
 // The store whose root is `url` (http or https; a query is kept on every object's URL). An answer 404 or
-// 403 (what static servers and object stores send for an object that is not there) is Missing.
+// 410 is Missing (the fill value); a refusal (403) is a failure saying why.
 std::shared_ptr<ZarrStore> remoteZarrStore(const std::string& url, std::shared_ptr<RemoteRequests> requests);
 
 // Whether `url` names a Zarr store by its path (ending in ".zarr" or ".zarr/").

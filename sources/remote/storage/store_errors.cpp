@@ -2,9 +2,7 @@
 // message and the rest may repeat the request, its key id and what was signed, which stay out of lines.
 #include "store_errors.h"
 
-#include <expat.h>
-
-#include <cstring>
+#include "parsers/format_xml.h"
 
 namespace zelvan {
 namespace sources {
@@ -15,58 +13,26 @@ namespace {
 constexpr std::size_t kMaxDocumentBytes = 64 * 1024;
 constexpr std::size_t kMaxCodeBytes = 64;
 
-struct CodeReader {
-    XML_Parser parser = nullptr;
-    unsigned depth = 0;
-    bool inCode = false, rootIsError = false;
-    std::string code;
-};
-
-void XMLCALL onStart(void* user, const XML_Char* name, const XML_Char**) {
-    CodeReader& r = *static_cast<CodeReader*>(user);
-    ++r.depth;
-    if (r.depth == 1) r.rootIsError = std::strcmp(name, "Error") == 0;
-    r.inCode = r.depth == 2 && r.rootIsError && std::strcmp(name, "Code") == 0;
-}
-
-void XMLCALL onEnd(void* user, const XML_Char*) {
-    CodeReader& r = *static_cast<CodeReader*>(user);
-    --r.depth;
-    r.inCode = false;
-}
-
-void XMLCALL onText(void* user, const XML_Char* text, int length) {
-    CodeReader& r = *static_cast<CodeReader*>(user);
-    if (!r.inCode) return;
-    for (int i = 0; i < length; ++i) {
-        const char c = text[i];
-        const bool plain =
-            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.';
-        if (!plain || r.code.size() >= kMaxCodeBytes) return (void)XML_StopParser(r.parser, XML_FALSE);
-        r.code += c;
-    }
-}
-
-// No entity may expand: a document type declaration stops the reading.
-void XMLCALL onDoctype(void* user, const XML_Char*, const XML_Char*, const XML_Char*, int) {
-    CodeReader& r = *static_cast<CodeReader*>(user);
-    r.code.clear();
-    XML_StopParser(r.parser, XML_FALSE);
-}
-
+// The <Code> of an <Error> document; empty for any other body, or a code of other than letters, digits
+// and dots (which no store sends, and which could carry what a line must not).
 std::string errorCode(const std::vector<unsigned char>& body) {
     if (body.empty() || body.size() > kMaxDocumentBytes) return {};
-    CodeReader reader;
-    reader.parser = XML_ParserCreate(nullptr);
-    if (!reader.parser) return {};
-    XML_SetUserData(reader.parser, &reader);
-    XML_SetElementHandler(reader.parser, &onStart, &onEnd);
-    XML_SetCharacterDataHandler(reader.parser, &onText);
-    XML_SetStartDoctypeDeclHandler(reader.parser, &onDoctype);
-    const bool whole = XML_Parse(reader.parser, reinterpret_cast<const char*>(body.data()),
-                                 static_cast<int>(body.size()), XML_TRUE) == XML_STATUS_OK;
-    XML_ParserFree(reader.parser);
-    return whole ? reader.code : std::string();
+    XmlLimits limits;
+    limits.maxBytes = kMaxDocumentBytes;
+    limits.maxDepth = 4;
+    limits.maxElements = 64;
+    XmlElement root;
+    std::string error;
+    if (!parseXml(std::string(body.begin(), body.end()), root, error, limits) || root.name != "Error")
+        return {};
+    const XmlElement* code = root.child("Code");
+    if (code == nullptr || code->text.size() > kMaxCodeBytes) return {};
+    for (const char c : code->text) {
+        const bool plain =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.';
+        if (!plain) return {};
+    }
+    return code->text;
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 #pragma once
-// An object store's refusals in words: the code of its XML error document (read with expat) made into
+// An object store's refusals in words: the code of its XML error document (read by ../../parsers) made into
 // one line that says what to check, naming no key.
 #include <string>
 #include <vector>
