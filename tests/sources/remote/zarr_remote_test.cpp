@@ -59,5 +59,22 @@ TEST(RemoteZarr, StoresReadAsWritten) {
     EXPECT_EQ(error.find('\n'), std::string::npos) << error;
 }
 
+// A chunk the server refuses (403) fails its reads, the coarser levels still read: the fill value would
+// hide pixels that exist.
+TEST(RemoteZarr, RefusedChunksFailTheirReads) {
+    if (!servers().missing.empty()) GTEST_SKIP() << servers().missing;
+    const std::string stores = servers().directory + "/www/zarr";
+    const std::string why = zarr_test::writeStores(stores);
+    if (!why.empty()) GTEST_SKIP() << why;
+    servers().setRules("u2_zstd_blosc.zarr/0/ 403\n");  // level 0's chunks; the metadata is consolidated
+    std::string error;
+    const auto source = openPicture(servers().proxied("zarr/u2_zstd_blosc.zarr"), testOptions(), error);
+    ASSERT_TRUE(source) << error;
+    EXPECT_TRUE(zarr_test::readLevel(*source, 0).empty());
+    EXPECT_NE(source->lastError().find("403"), std::string::npos) << source->lastError();
+    EXPECT_EQ(zarr_test::readLevel(*source, 1), zarr_test::expectedSamples(stores, "u2_zstd_blosc.zarr", 1));
+    servers().setRules("");
+}
+
 }  // namespace
 }  // namespace remote_test
