@@ -112,11 +112,11 @@ unsigned hexDigit(char c) {
                                   : 16;
 }
 
-void channelsFrom(const json* omero, std::vector<OmeChannel>& channels) {
+void channelsFrom(const json* omero, std::vector<OmeroChannel>& channels) {
     const json* list = omero ? find(*omero, "channels") : nullptr;
     if (!list || !list->is_array()) return;
     for (const json& c : *list) {
-        OmeChannel channel;
+        OmeroChannel channel;
         channel.label = text(find(c, "label"));
         const std::string colour = text(find(c, "color"));
         if (colour.size() == 6) {
@@ -198,7 +198,7 @@ DisplayMapping omeroMapping(const OmeImage& image, const SampleLayout& layout) {
         return fallback;
     DisplayMapping mapping;
     for (std::size_t i = 0; i < image.channels.size(); ++i) {
-        const OmeChannel& omero = image.channels[i];
+        const OmeroChannel& omero = image.channels[i];
         ChannelMapping c = fallback.channels[0];
         c.channel = unsigned(i);
         c.colour = omero.hasColour ? omero.colour : Rgb{};

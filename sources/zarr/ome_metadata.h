@@ -18,7 +18,9 @@ struct OmeAxes {
     std::size_t count = 0;
 };
 
-struct OmeChannel {
+// A channel as "omero" describes it (named apart from disk/ome_xml.h's OmeChannel: one library, one
+// namespace).
+struct OmeroChannel {
     std::string label;
     bool hasColour = false, hasWindow = false, active = true;
     Rgb colour;
@@ -30,7 +32,7 @@ struct OmeImage {
     OmeAxes axes;
     std::vector<std::string> paths;  // the levels' arrays, finest first, relative to the image
     double pixelWidthMicrons = 0, pixelHeightMicrons = 0;
-    std::vector<OmeChannel> channels;
+    std::vector<OmeroChannel> channels;
 };
 
 // Reads the object holding "multiscales" (a v2 group's .zattrs, a v3 group's attributes.ome) into
