@@ -58,9 +58,7 @@ ScaleBar scaleBarFor(double micronsPerPixel, double longestPixels) {
     ScaleBar bar;
     const double longest = micronsPerPixel * longestPixels;
     if (!(micronsPerPixel > 0) || !std::isfinite(longest) || longestPixels < 1) return bar;
-    double decade = std::pow(10.0, std::floor(std::log10(longest)));
-    // log10 may round a power of ten down by one: its next decade fits too.
-    if (decade * 10 <= longest) decade *= 10;
+    const double decade = std::pow(10.0, std::floor(std::log10(longest)));
     for (const double step : {5.0, 2.0, 1.0})
         if (step * decade <= longest) {
             bar.microns = step * decade;

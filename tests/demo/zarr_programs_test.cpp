@@ -83,8 +83,12 @@ TEST_F(ZarrPrograms, ItsOwnColoursAndThePlaneAskedFor) {
 }
 
 TEST_F(ZarrPrograms, APlaneItLacksEndsInOneLine) {
-    for (const std::vector<std::string>& args : {std::vector<std::string>{"--t", "99"}, {"--z", "4"}}) {
-        SCOPED_TRACE(args[0]);
+    // A picture of one plane has no other either.
+    const std::string png = scratch.file("one-plane.png");
+    writePng(png, quadrants(8, 8));
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--t", "99"}, {"--z", "4"}, {"--t", "1", png}}) {
+        SCOPED_TRACE(args.back());
         const ProgramRun run = render(args);
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
