@@ -113,6 +113,18 @@ void CommandLine::addTimeout(double& seconds) {
         ->capture_default_str();
 }
 
+void CommandLine::addPictureSelection(PictureSelection& selection) {
+    app_->add_option("--t", selection.timePoint,
+                     "the time point shown of a picture that has several (an OME-Zarr store), from 0")
+        ->capture_default_str();
+    app_->add_option("--z", selection.depth, "the depth shown of a picture that has several, from 0")
+        ->capture_default_str();
+    app_->add_option("--profile", selection.profile,
+                     "the profile of ~/.aws/credentials and ~/.aws/config whose keys sign requests to an "
+                     "s3:// URL (by default AWS_PROFILE, else default)")
+        ->type_name("NAME");
+}
+
 ParseResult CommandLine::parse(int argc, const char* const* argv) {
     try {
         app_->parse(argc, argv);

@@ -16,6 +16,14 @@ namespace zelvan_demo {
 
 constexpr int kMaxFrameSide = 16384;
 
+// Which plane of a picture with time points or depth is shown (--t, --z, counted from 0), and the
+// profile of the AWS tools' shared files an s3:// URL's keys come from (--profile; empty: AWS_PROFILE,
+// else "default"), as zelvan::sources::OpenOptions takes them.
+struct PictureSelection {
+    unsigned timePoint = 0, depth = 0;
+    std::string profile;
+};
+
 // --range MIN,MAX or auto, read into `text` for displayRange.
 void addRangeOption(CLI::App& app, std::string& text);
 
@@ -42,6 +50,9 @@ public:
 
     // --timeout SECONDS: how long a request for a picture on a server may wait for it.
     void addTimeout(double& seconds);
+
+    // --t N, --z N and --profile NAME into `selection`.
+    void addPictureSelection(PictureSelection& selection);
 
     // Parses the command line. Done when --help was asked for and printed. Throws DemoError with a
     // one-line message for anything CLI11 refuses and for a size that is not WIDTHxHEIGHT.

@@ -1,5 +1,7 @@
 #include "picture_opening.h"
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -24,16 +26,34 @@ zelvan::sources::Opened opened(const std::string& path, const zelvan::sources::O
     return opened;
 }
 
+// Pictures without planes show their one whatever the options ask: a plane asked for that is not
+// there is an error all the same, not a silent plane 0.
+void checkPlane(const std::string& path, const zelvan::sources::PictureInfo& info,
+                const zelvan::sources::OpenOptions& sources) {
+    if (sources.timePoint < info.timePoints && sources.depth < info.depths) return;
+    throw DemoError(path + ": no plane at time point " + std::to_string(sources.timePoint) + " and depth " +
+                    std::to_string(sources.depth) + " (--t, --z: the picture has " +
+                    std::to_string(info.timePoints) + " and " + std::to_string(info.depths) + ")");
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
 }  // namespace
 
 zelvan::sources::OpenOptions sourceOptions(const std::string& cacheDirectory, double cacheLimitGiB,
                                            double timeoutSeconds, const zelvan::sources::DisplayRange& range,
-                                           const char* program) {
+                                           const PictureSelection& selection, const char* program) {
     zelvan::sources::OpenOptions options;
     options.cacheDirectory = cacheDirectory;
     options.cacheLimitBytes = std::uint64_t(std::ceil(cacheLimitGiB * double(std::uint64_t{1} << 30)));
     options.timeout = std::chrono::milliseconds(std::int64_t(std::ceil(timeoutSeconds * 1000)));
     options.range = range;
+    options.timePoint = selection.timePoint;
+    options.depth = selection.depth;
+    options.objectStorage.profile = selection.profile;
     options.warning = [program](const std::string& line) {
         std::fprintf(stderr, "%s: warning: %s\n", program, line.c_str());
     };
@@ -47,8 +67,11 @@ std::size_t levelsUnneeded(double scale, std::uint32_t width, std::uint32_t heig
 PictureChoice choosePicture(const std::string& path, const PictureOptions& options) {
     PictureChoice choice;
     choice.path = path;
-    if (zelvan::sources::isUrl(path)) {
+    // A URL, or a directory (an OME-Zarr store: no file libvips reads), is read tile by tile, as
+    // zelvan::sources::open takes it.
+    if (zelvan::sources::isUrl(path) || isDirectory(path)) {
         choice.tiles = opened(path, options.sources).source;
+        checkPlane(path, choice.tiles->info(), options.sources);
         return choice;
     }
     // A plain picture of colours is streamed when its textures, halved as often as the scale allows,
@@ -68,6 +91,7 @@ PictureChoice choosePicture(const std::string& path, const PictureOptions& optio
     sources.progress = [&progress](double done) { progress.update(std::uint64_t(done * 100), 100); };
     zelvan::sources::OpenedBandsOrTiles file = zelvan::sources::openBandsOrTiles(path, sources, streamed);
     if (!file) throw DemoError(file.error);
+    checkPlane(path, file.tiles ? file.tiles->info() : file.bands->info(), options.sources);
     if (file.tiles) {
         choice.tiles = std::move(file.tiles);
         return choice;

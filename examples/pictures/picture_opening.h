@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "command_line.h"
 #include "image_reading.h"
 #include "shown_picture.h"
 #include "streamed_picture.h"
@@ -34,11 +35,11 @@ struct PictureOptions {
 };
 
 // The options the programs open pictures with: the cache (`cacheDirectory` empty: the default),
-// `timeoutSeconds` for a request, the display range, and warnings printed as "<program>: warning:
-// <line>" on stderr.
+// `timeoutSeconds` for a request, the display range, the plane and the object store's profile, and
+// warnings printed as "<program>: warning: <line>" on stderr.
 zelvan::sources::OpenOptions sourceOptions(const std::string& cacheDirectory, double cacheLimitGiB,
                                            double timeoutSeconds, const zelvan::sources::DisplayRange& range,
-                                           const char* program);
+                                           const PictureSelection& selection, const char* program);
 
 // What a picture is drawn from, found without OpenGL: its tiles (a pyramidal file, a picture on a
 // server, the pyramid of a large plain one, written into the cache first, or with
@@ -51,9 +52,10 @@ struct PictureChoice {
     SkippedLevels skipped;              // of the bands
 };
 
-// Chooses for the file or http(s) URL `path` as `options` say, from what opening it once tells (a URL
-// as zelvan::sources::isUrl has it); needs neither OpenGL nor a zelvan::Library, so that it can run
-// while the context is made. Throws DemoError with one line.
+// Chooses for the file, directory (an OME-Zarr store) or URL `path` as `options` say, from what opening
+// it once tells (a URL as zelvan::sources::isUrl has it); needs neither OpenGL nor a zelvan::Library, so
+// that it can run while the context is made. Throws DemoError with one line, a plane the picture lacks
+// (options.sources.timePoint, depth) too.
 PictureChoice choosePicture(const std::string& path, const PictureOptions& options);
 
 // The picture drawn as chosen; needs a zelvan::Library and the context current. Throws DemoError.

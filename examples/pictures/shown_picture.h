@@ -12,7 +12,10 @@
 
 namespace zelvan {
 class TileView;
+namespace sources {
+struct PictureInfo;
 }
+}  // namespace zelvan
 
 namespace zelvan_demo {
 
@@ -61,6 +64,19 @@ public:
     // viewer's channel panel); null for a picture of colours, which has no channels to map. Lives
     // as long as the picture.
     virtual zelvan::TileView* channels() { return nullptr; }
+
+    // What Zelvan::sources knows of the picture shown (its channels' names, its pixel size, its planes
+    // and the one shown); null for a picture streamed in or built in. Lives until the next showPlane.
+    virtual const zelvan::sources::PictureInfo* info() const { return nullptr; }
+    // Starts showing another plane (time point, depth) of a picture that has several: the plane shown
+    // so far is drawn until the new one's coarsest level is in, through the same mapping. False, with
+    // one line in `error`, for a plane the picture lacks or a picture without planes. OpenGL: context
+    // current.
+    virtual bool showPlane(unsigned timePoint, unsigned depth, std::string& error) {
+        (void)timePoint, (void)depth;
+        error = "this picture has one plane";
+        return false;
+    }
 };
 
 }  // namespace zelvan_demo

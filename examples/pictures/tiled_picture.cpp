@@ -1,5 +1,6 @@
 #include "tiled_picture.h"
 
+#include <chrono>
 #include <cstdio>
 
 #include "program.h"
@@ -18,7 +19,7 @@ zelvan::Frame pixelFrame(int width, int height) { return {0, 0, double(width), d
 
 TiledPicture::TiledPicture(std::unique_ptr<zelvan::sources::PictureSource> source, const std::string& name,
                            const zelvan::TileViewOptions& options, bool stillFrame)
-    : name_(name), source_(std::move(source)), waited_(stillFrame) {
+    : name_(name), options_(options), source_(std::move(source)), waited_(stillFrame) {
     view_ = std::make_unique<zelvan::TileView>(*source_, options);
     if (!*view_)
         throw DemoError(name + ": the tile view cannot show this picture (" +
@@ -28,6 +29,35 @@ TiledPicture::TiledPicture(std::unique_ptr<zelvan::sources::PictureSource> sourc
 void TiledPicture::place(const zelvan::Placement& placement) {
     placement_ = placement;
     view_->place(placement);
+    if (nextView_) nextView_->place(placement);
+}
+
+bool TiledPicture::showPlane(unsigned timePoint, unsigned depth, std::string& error) {
+    std::unique_ptr<zelvan::sources::PictureSource> source = source_->openPlane(timePoint, depth, error);
+    if (!source) return false;
+    auto view = std::make_unique<zelvan::TileView>(*source, options_);
+    if (!*view) {
+        error =
+            std::string("the tile view cannot show this plane (") + zelvan::describe(view->status()) + ")";
+        return false;
+    }
+    view->place(placement_);
+    // Its coarsest level uploaded through the mapping shown, not the picture's own.
+    if (channels() != nullptr) view->setMapping(view_->mapping());
+    nextView_.reset();  // a plane asked for before, not shown yet, goes before its source
+    nextSource_ = std::move(source);
+    nextView_ = std::move(view);
+    return true;
+}
+
+void TiledPicture::takeNextPlane() {
+    // Polls: uploads what has come of the coarsest level, never waits.
+    if (!nextView_->waitUntilReady(std::chrono::milliseconds(0)) && nextView_->stats().readsGivenUp == 0)
+        return;
+    // The mapping the user set since, up to this frame, goes on.
+    if (channels() != nullptr) nextView_->setMapping(view_->mapping());
+    view_ = std::move(nextView_);  // the old view goes before the source it reads
+    source_ = std::move(nextSource_);
 }
 
 void TiledPicture::draw(int frameWidth, int frameHeight) {
@@ -35,6 +65,7 @@ void TiledPicture::draw(int frameWidth, int frameHeight) {
     // waits for it.
     if (!waited_) view_->waitUntilReady(kFirstTileWait);
     waited_ = true;
+    if (nextView_) takeNextPlane();
     view_->draw(pixelFrame(frameWidth, frameHeight));
 }
 
@@ -48,6 +79,7 @@ zelvan::TileView* TiledPicture::channels() {
 
 bool TiledPicture::complete() const {
     const zelvan::TileStats s = view_->stats();
+    if (nextView_) return false;  // a plane still to show
     // Tiles given up will not come: nothing more to wait for then either.
     return (s.complete || s.readsGivenUp > 0) && s.readsPending == 0;
 }

@@ -38,11 +38,22 @@ public:
     std::string failure() const override;
     // The view, for a picture of raw samples; null for one of colours.
     zelvan::TileView* channels() override;
+    const zelvan::sources::PictureInfo* info() const override { return &source_->info(); }
+    // Through PictureSource::openPlane: nothing is opened again.
+    bool showPlane(unsigned timePoint, unsigned depth, std::string& error) override;
 
 private:
+    // The next plane's view, once its coarsest level is in (or its reads were given up), in place of
+    // the one drawn.
+    void takeNextPlane();
+
     std::string name_;
+    zelvan::TileViewOptions options_;
     std::unique_ptr<zelvan::sources::PictureSource> source_;
     std::unique_ptr<zelvan::TileView> view_;  // after the source it reads
+    // Another plane being read while the one before is still drawn; null but while it is.
+    std::unique_ptr<zelvan::sources::PictureSource> nextSource_;
+    std::unique_ptr<zelvan::TileView> nextView_;
     zelvan::Placement placement_;
     bool waited_ = false;  // for the one-tile level, before the first frame
 };

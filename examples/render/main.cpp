@@ -26,7 +26,7 @@ void savePyramid(const RenderOptions& options) {
     const std::string& input = options.inputs.front();
     zelvan::sources::OpenOptions opening =
         sourceOptions(options.cacheDirectory, options.cacheLimitGiB, options.timeoutSeconds, options.range,
-                      "zelvan-render");
+                      options.selection, "zelvan-render");
     ProgressLine progress("writing the pyramid of " + input, "%");
     opening.progress = [&progress](double done) { progress.update(std::uint64_t(done * 100), 100); };
     std::string error;

@@ -51,8 +51,8 @@ ParseResult parseRenderOptions(int argc, const char* const* argv, RenderOptions&
     std::string range;
     app.add_option(
         "images", options.inputs,
-        "picture files (any format libvips reads) or http(s) URLs of pictures on servers, drawn in "
-        "order (later ones on top)");
+        "picture files (any format libvips reads), OME-Zarr stores (directories), or http(s) and s3:// "
+        "URLs of pictures on servers, drawn in order (later ones on top)");
     app.add_option("-o,--output", options.output, "the PNG file to write")->capture_default_str();
     commandLine.addFrameSize(options.width, options.height,
                              "the frame's size in pixels, WIDTHxHEIGHT (each 1 to 16384 and within what the "
@@ -85,6 +85,7 @@ ParseResult parseRenderOptions(int argc, const char* const* argv, RenderOptions&
         ->check(kPositive)
         ->capture_default_str();
     commandLine.addTimeout(options.timeoutSeconds);
+    commandLine.addPictureSelection(options.selection);
     addRangeOption(app, range);
     app.add_option("--channel", options.channels, kChannelHelp)
         ->allow_extra_args(false)

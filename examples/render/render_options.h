@@ -27,6 +27,7 @@ struct RenderOptions {
     double frameTimeoutSeconds = 300;     // for the tiles of a frame to be read
     double timeoutSeconds = 30;           // for a server to answer a request for a picture on it
     zelvan::sources::DisplayRange range;  // how the pictures' samples map to 8 bits
+    PictureSelection selection;           // the plane of each picture, the object store's profile
     // --channel and --colormap as given: read when the program runs, so that a bad mapping, like a
     // picture it does not fit, fails with status 1 (channel_mapping.h).
     std::vector<std::string> channels;

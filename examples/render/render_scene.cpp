@@ -75,7 +75,7 @@ PictureOptions pictureOptions(const RenderOptions& options) {
     PictureOptions opening;
     opening.budgetBytes = options.budgetMiB << 20;
     opening.sources = sourceOptions(options.cacheDirectory, options.cacheLimitGiB, options.timeoutSeconds,
-                                    options.range, "zelvan-render");
+                                    options.range, options.selection, "zelvan-render");
     opening.sources.rawSamples = !options.channels.empty() || !options.colormap.empty();
     // The frame wants all its tiles at once, and the program leaves once they have come: twice the six
     // requests a browser makes to a server at once over HTTP/1.1.

@@ -11,17 +11,34 @@ namespace {
 const zelvan::Rgb kPalette[] = {{255, 0, 0},   {0, 255, 0},   {0, 0, 255},   {0, 255, 255}, {255, 0, 255},
                                 {255, 255, 0}, {255, 128, 0}, {128, 0, 255}, {0, 255, 128}, {255, 255, 255}};
 
+// Whether `own` is no more than the type's default: the picture's file said nothing of its display, and
+// automatic limits show it better than the type's whole range.
+bool onlyDefault(const zelvan::DisplayMapping& own, const zelvan::SampleLayout& layout) {
+    const zelvan::DisplayMapping plain = zelvan::defaultMapping(layout);
+    if (own.colormap != plain.colormap || own.channels.size() != plain.channels.size()) return false;
+    for (std::size_t i = 0; i < own.channels.size(); ++i) {
+        const zelvan::ChannelMapping &a = own.channels[i], &b = plain.channels[i];
+        if (a.channel != b.channel || a.visible != b.visible || a.min != b.min || a.max != b.max ||
+            a.colour.red != b.colour.red || a.colour.green != b.colour.green ||
+            a.colour.blue != b.colour.blue || a.curve != b.curve || a.gamma != b.gamma ||
+            a.inverted != b.inverted)
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 ChannelControls::ChannelControls(const zelvan::SampleLayout& layout, const MappingRequest& request,
-                                 const LimitsOf& limits)
+                                 const LimitsOf& limits, const zelvan::DisplayMapping& own)
     : colormap_(request.colormap) {
+    const bool ownShown = !request.given() && !own.channels.empty() && !onlyDefault(own, layout);
     const zelvan::DisplayMapping typeRange = zelvan::defaultMapping({layout.type, 1});
     for (unsigned c = 0; c < layout.channels; ++c) {
         zelvan::ChannelMapping channel;
         channel.channel = c;
         channel.colour = layout.channels == 1 ? zelvan::Rgb{} : kPalette[c % std::size(kPalette)];
-        channel.visible = request.channels.empty() && (layout.channels < 3 ? c == 0 : c < 3);
+        channel.visible = !ownShown && request.channels.empty() && (layout.channels < 3 ? c == 0 : c < 3);
         if (!typeRange.channels.empty())
             channel.min = typeRange.channels[0].min, channel.max = typeRange.channels[0].max;
         channels_.push_back(channel);
@@ -31,6 +48,12 @@ ChannelControls::ChannelControls(const zelvan::SampleLayout& layout, const Mappi
         if (given.channel < channels_.size()) channels_[given.channel] = given;
     if (!request.channels.empty())
         selected_ = std::min(request.channels.front().channel, layout.channels - 1);
+    if (!ownShown) return;
+    // The channels the picture's own mapping leaves out stay hidden, at their automatic limits.
+    for (const zelvan::ChannelMapping& given : own.channels)
+        if (given.channel < channels_.size()) channels_[given.channel] = given;
+    colormap_ = own.colormap;
+    selected_ = std::min(own.channels.front().channel, layout.channels - 1);
 }
 
 zelvan::DisplayMapping ChannelControls::mapping() const {

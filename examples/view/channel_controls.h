@@ -17,10 +17,12 @@ using LimitsOf = std::function<zelvan::ChannelLimits(unsigned channel)>;
 class ChannelControls {
 public:
     // For a picture of `layout`: the channels `request` names as given, the others hidden; with
-    // none named, the first channel shown (the first three in red, green and blue for three or
-    // more). Limits not given are the automatic ones where found, else the type's range.
-    ChannelControls(const zelvan::SampleLayout& layout, const MappingRequest& request,
-                    const LimitsOf& limits);
+    // nothing asked, the picture's `own` mapping (its file's colours, limits and channels shown, as
+    // the tile view shows it first) where it is more than zelvan::defaultMapping's, else the first channel
+    // shown (the first three in red, green and blue for three or more). Limits not given are the automatic
+    // ones where found, else the type's range.
+    ChannelControls(const zelvan::SampleLayout& layout, const MappingRequest& request, const LimitsOf& limits,
+                    const zelvan::DisplayMapping& own = {});
 
     // What the settings show: every channel (the hidden ones too, so that the list keeps its
     // order), or with a colormap the selected one alone.

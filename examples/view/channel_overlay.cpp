@@ -36,15 +36,15 @@ char keyCharacter(int key) {
 
 }  // namespace
 
-ChannelOverlay::ChannelOverlay(GLFWwindow* window, zelvan::TileView& view, ChannelControls controls)
-    : view_(view), controls_(std::move(controls)) {
+ChannelOverlay::ChannelOverlay(GLFWwindow* window, ShownPicture& picture, ChannelControls controls)
+    : picture_(picture), controls_(std::move(controls)) {
 #if defined(ZELVAN_VIEW_PANEL)
     panel_ = std::make_unique<ChannelPanel>(window);
 #else
     (void)window;
 #endif
     std::string reason;
-    if (!view_.setMapping(controls_.mapping(), &reason))
+    if (!view().setMapping(controls_.mapping(), &reason))
         throw DemoError("the channels cannot be shown: " + reason);
 }
 
@@ -52,12 +52,12 @@ ChannelOverlay::~ChannelOverlay() = default;
 
 void ChannelOverlay::apply() {
     // A mapping the controls allow but the view refuses (limits dragged together) keeps the last one.
-    view_.setMapping(controls_.mapping());
+    view().setMapping(controls_.mapping());
 }
 
 void ChannelOverlay::draw(int width, int height) {
 #if defined(ZELVAN_VIEW_PANEL)
-    if (panel_->draw(controls_, view_, width, height)) apply();
+    if (panel_->draw(controls_, picture_, width, height)) apply();
 #else
     (void)width, (void)height;
 #endif
@@ -69,7 +69,7 @@ bool ChannelOverlay::onKey(int key) {
 #endif
     const char typed = keyCharacter(key);
     if (typed == 0) return false;
-    if (controls_.onKey(typed, [this](unsigned c) { return view_.autoLimits(c); })) apply();
+    if (controls_.onKey(typed, [this](unsigned c) { return view().autoLimits(c); })) apply();
     return true;
 }
 
@@ -81,6 +81,6 @@ bool ChannelOverlay::wantsMouse() const {
 #endif
 }
 
-bool ChannelOverlay::busy() const { return !view_.stats().complete; }
+bool ChannelOverlay::busy() const { return !view().stats().complete; }
 
 }  // namespace zelvan_demo

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "zelvan_sources.hpp"
+
 namespace zelvan_demo {
 
 namespace {
@@ -17,8 +19,8 @@ constexpr unsigned kHistogramBins = 64;
 const char* const kCurves[] = {"linear", "sqrt", "log", "asinh"};
 const char* const kColormaps[] = {"none", "grey", "viridis", "magma", "inferno", "cividis"};
 
-// One channel's row; true when it changed.
-bool channelRow(ChannelControls& controls, zelvan::TileView& view, unsigned c,
+// One channel's row, named by `name` where the picture names it; true when it changed.
+bool channelRow(ChannelControls& controls, zelvan::TileView& view, unsigned c, const std::string& name,
                 const zelvan::ChannelHistogram& histogram) {
     zelvan::ChannelMapping& channel = controls.channels()[c];
     bool changed = false;
@@ -32,7 +34,8 @@ bool channelRow(ChannelControls& controls, zelvan::TileView& view, unsigned c,
     ImGui::SameLine();
     changed |= ImGui::Checkbox("##visible", &channel.visible);
     ImGui::SameLine();
-    if (ImGui::RadioButton(("channel " + std::to_string(c)).c_str(), controls.selected() == c)) {
+    if (ImGui::RadioButton((name.empty() ? "channel " + std::to_string(c) : name).c_str(),
+                           controls.selected() == c)) {
         controls.select(c);
         changed = controls.colormap() != zelvan::Colormap::None;
     }
@@ -80,7 +83,26 @@ ChannelPanel::~ChannelPanel() {
     ImGui::DestroyContext();
 }
 
-bool ChannelPanel::draw(ChannelControls& controls, zelvan::TileView& view, int width, int height) {
+bool ChannelPanel::planeSliders(ShownPicture& picture) {
+    const zelvan::sources::PictureInfo* info = picture.info();
+    if (info == nullptr || (info->timePoints < 2 && info->depths < 2)) return false;
+    if (timePoint_ < 0) timePoint_ = int(info->timePoint), depth_ = int(info->depth);
+    bool moved = false;
+    if (info->timePoints > 1)
+        moved |= ImGui::SliderInt("time point", &timePoint_, 0, int(info->timePoints) - 1);
+    if (info->depths > 1) moved |= ImGui::SliderInt("depth", &depth_, 0, int(info->depths) - 1);
+    if (moved) {
+        planeError_.clear();
+        if (!picture.showPlane(unsigned(timePoint_), unsigned(depth_), planeError_)) moved = false;
+    }
+    if (!planeError_.empty()) ImGui::TextWrapped("%s", planeError_.c_str());
+    ImGui::Separator();
+    return moved;
+}
+
+bool ChannelPanel::draw(ChannelControls& controls, ShownPicture& picture, int width, int height) {
+    zelvan::TileView& view = *picture.channels();
+    const zelvan::sources::PictureInfo* info = picture.info();
     ImGui_ImplOpenGL2_NewFrame();
     ImGui_ImplGlfw_NewFrame();
     ImGui::NewFrame();
@@ -92,12 +114,18 @@ bool ChannelPanel::draw(ChannelControls& controls, zelvan::TileView& view, int w
         int colormap = int(controls.colormap());
         if (ImGui::Combo("colormap", &colormap, kColormaps, IM_ARRAYSIZE(kColormaps)))
             controls.colormap() = zelvan::Colormap(colormap), changed = true;
-        if (view.stats().rawTiles != histogramTiles_) {
+        planeSliders(picture);
+        if (view.stats().rawTiles != histogramTiles_ || &view != histogramView_) {
             histogramTiles_ = view.stats().rawTiles;
+            histogramView_ = &view;
             histograms_.clear();
         }
-        for (unsigned c = 0; c < controls.channels().size(); ++c)
-            changed |= channelRow(controls, view, c, histogram(view, c));
+        static const std::string unnamed;
+        for (unsigned c = 0; c < controls.channels().size(); ++c) {
+            const bool named = info != nullptr && c < info->channelNames.size();
+            changed |=
+                channelRow(controls, view, c, named ? info->channelNames[c] : unnamed, histogram(view, c));
+        }
         ImGui::End();
     }
     ImGui::Render();

@@ -48,7 +48,7 @@ std::unique_ptr<ShownPicture> openPicture(const ViewOptions& options) {
     PictureOptions opening;
     opening.budgetBytes = options.budgetMiB << 20;
     opening.sources = sourceOptions(options.cacheDirectory, options.cacheLimitGiB, options.timeoutSeconds,
-                                    options.range, "zelvan-view");
+                                    options.range, options.selection, "zelvan-view");
     // A picture of raw samples shows its channels, as the options map them or in the panel.
     opening.sources.rawSamples = true;
     opening.stripWidth = kStripWidth;
@@ -68,8 +68,19 @@ std::unique_ptr<ChannelControls> channelControls(ShownPicture& picture, const Ma
     zelvan::TileView& view = *channels;
     view.waitUntilReady(std::chrono::seconds(30));  // the coarsest level's samples give the limits
     mappingFor(request, view, name);                // throws for a mapping the picture cannot show
-    return std::make_unique<ChannelControls>(view.sampleLayout(), request,
-                                             [&view](unsigned c) { return view.autoLimits(c); });
+    // With nothing asked, the picture's own mapping, which the view shows until one is set, stays.
+    return std::make_unique<ChannelControls>(
+        view.sampleLayout(), request, [&view](unsigned c) { return view.autoLimits(c); }, view.mapping());
+}
+
+// The test's screenshot; with --next-plane T,Z, of that plane, asked for before the first frame: the
+// first plane is drawn until the new one is in, through the mapping set.
+void screenshot(ViewerWindow& window, ShownPicture& picture, const ViewOptions& options,
+                const std::string& name) {
+    std::string error;
+    if (!options.nextPlane.empty() && !picture.showPlane(options.nextPlane[0], options.nextPlane[1], error))
+        throw DemoError(name + ": " + error);
+    window.screenshot(options.frames, options.screenshot, options.loadedRows, !options.nextPlane.empty());
 }
 
 void view(const ViewOptions& options) {
@@ -86,7 +97,7 @@ void view(const ViewOptions& options) {
     try {
         // The limits come from samples the view uploads as it reads them: with the context current.
         if (const std::unique_ptr<ChannelControls> controls = channelControls(*picture, request, name)) {
-            overlay = std::make_unique<ChannelOverlay>(window.handle(), *picture->channels(), *controls);
+            overlay = std::make_unique<ChannelOverlay>(window.handle(), *picture, *controls);
             window.setOverlay(overlay.get());
         }
         window.show(*picture);
@@ -95,7 +106,7 @@ void view(const ViewOptions& options) {
         else if (options.screenshot.empty())
             window.run();
         else
-            window.screenshot(options.frames, options.screenshot, options.loadedRows);
+            screenshot(window, *picture, options, name);
     } catch (...) {
         overlay.reset();  // ImGui's textures too
         picture.reset();  // its textures go while the window's context is current

@@ -20,12 +20,14 @@ ParseResult parseViewOptions(int argc, const char* const* argv, ViewOptions& opt
         "1 to 9 show or hide a channel and select it, A sets every channel's limits automatically, C "
         "the selected channel's next curve, M its next colormap, P hides or shows the panel.");
     app.add_option("image", options.input,
-                   "the picture file, or the http(s) URL of a picture on a server, to show");
+                   "the picture file, OME-Zarr store (a directory), or http(s) or s3:// URL of a picture "
+                   "on a server, to show");
     std::string range;
     addRangeOption(app, range);
     commandLine.addFrameSize(options.width, options.height, "the window's size, WIDTHxHEIGHT");
     commandLine.addPictureMemory(options.budgetMiB, options.cacheDirectory, options.cacheLimitGiB);
     commandLine.addTimeout(options.timeoutSeconds);
+    commandLine.addPictureSelection(options.selection);
     app.add_option("--channel", options.channels, kChannelHelp)
         ->allow_extra_args(false)
         ->type_name("INDEX:#RRGGBB:MIN:MAX[:CURVE[:GAMMA]]");
@@ -34,6 +36,7 @@ ParseResult parseViewOptions(int argc, const char* const* argv, ViewOptions& opt
     app.add_option("--screenshot", options.screenshot)->group("");
     app.add_option("--frames", options.frames)->check(CLI::Range(1, 1000))->group("");
     app.add_option("--loaded-rows", options.loadedRows)->group("");
+    app.add_option("--next-plane", options.nextPlane)->delimiter(',')->expected(2)->group("");
     app.add_option("--tour", options.tour)->check(CLI::Range(1, 100000))->group("");
     if (commandLine.parse(argc, argv) == ParseResult::Done) return ParseResult::Done;
     if (!range.empty()) options.range = displayRange(range);

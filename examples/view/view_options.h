@@ -13,11 +13,13 @@ namespace zelvan_demo {
 struct ViewOptions {
     std::string input;                    // a file or an http(s) URL; empty: the built-in fractal
     zelvan::sources::DisplayRange range;  // how the picture's samples map to 8 bits
+    PictureSelection selection;           // the plane shown first, the object store's profile
     int width = 1024, height = 768;
     // For tests: load `loadedRows` rows (0: all), draw this many frames, save the last as a PNG and
     // quit.
     std::string screenshot;
     int frames = 3;
+    std::vector<unsigned> nextPlane;  // time point and depth, asked for once the first plane is shown
     std::uint32_t loadedRows = 0;
     int tour = 0;  // for the benchmark: frames of panning, zooming and turning, then quit
     std::size_t budgetMiB = 256;

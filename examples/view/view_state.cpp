@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace zelvan_demo {
 
@@ -51,6 +52,27 @@ ImagePoint imagePointAt(const zelvan::Placement& view, std::uint32_t imageWidth,
     // Undo the turn about the centre, then the scale; image y runs down from the top edge.
     const Offset offset = turned(x - view.centreX, y - view.centreY, -view.rotateZ);
     return {imageWidth / 2.0 + offset.x / view.scaleX, imageHeight / 2.0 - offset.y / view.scaleY};
+}
+
+ScaleBar scaleBarFor(double micronsPerPixel, double longestPixels) {
+    ScaleBar bar;
+    const double longest = micronsPerPixel * longestPixels;
+    if (!(micronsPerPixel > 0) || !std::isfinite(longest) || longestPixels < 1) return bar;
+    const double decade = std::pow(10.0, std::floor(std::log10(longest)));
+    for (const double step : {5.0, 2.0, 1.0})
+        if (step * decade <= longest) {
+            bar.microns = step * decade;
+            break;
+        }
+    if (bar.microns == 0) return bar;
+    bar.pixels = bar.microns / micronsPerPixel;
+    char text[32];
+    if (bar.microns >= 1000)
+        std::snprintf(text, sizeof text, "%g mm", bar.microns / 1000);
+    else
+        std::snprintf(text, sizeof text, "%g \u00b5m", bar.microns);
+    bar.label = text;
+    return bar;
 }
 
 }  // namespace zelvan_demo

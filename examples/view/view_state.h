@@ -2,6 +2,7 @@
 // The viewer's interactions as arithmetic on a zelvan::Placement (the image's centre, scale, turn
 // about the Z axis and opacity in window pixels, origin at the bottom-left), apart from any window.
 #include <cstdint>
+#include <string>
 
 #include "zelvan.hpp"
 
@@ -29,5 +30,15 @@ struct ImagePoint {
 };
 ImagePoint imagePointAt(const zelvan::Placement& view, std::uint32_t imageWidth, std::uint32_t imageHeight,
                         double x, double y);
+
+// A scale bar: the longest round length (1, 2 or 5 x 10^k micrometres) whose bar fits `longestPixels`
+// on screen at `micronsPerPixel` micrometres a screen pixel, its length in screen pixels, and its label
+// in micrometres below a millimetre, else in millimetres ("500 µm", "2 mm", "0.5 µm"). None (pixels 0,
+// label empty) for a pixel size that is not known (0), not finite, or a bar shorter than a pixel.
+struct ScaleBar {
+    double microns = 0, pixels = 0;
+    std::string label;
+};
+ScaleBar scaleBarFor(double micronsPerPixel, double longestPixels);
 
 }  // namespace zelvan_demo

@@ -10,8 +10,10 @@
 
 #include "image_writing.h"
 #include "program.h"
+#include "scale_bar.h"
 #include "scene.h"
 #include "view_state.h"
+#include "zelvan_sources.hpp"
 
 namespace zelvan_demo {
 
@@ -67,6 +69,10 @@ void ViewerWindow::drawFrame() {
     beginFrame(width, height, depthReach(view_, picture_->width(), picture_->height()), kBackground);
     picture_->place(view_);
     picture_->draw(width, height);
+    // Where the picture's pixel size is known: a bar of a round length up to a quarter of the frame.
+    if (const zelvan::sources::PictureInfo* info = picture_->info())
+        drawScaleBar(scaleBarFor(info->pixelWidthMicrons / std::fabs(view_.scaleX), width / 4.0), width,
+                     height);
     if (overlay_ != nullptr) overlay_->draw(width, height);
 }
 
@@ -101,7 +107,7 @@ void ViewerWindow::run() {
     }
 }
 
-void ViewerWindow::screenshot(int frames, const std::string& path, std::uint32_t rows) {
+void ViewerWindow::screenshot(int frames, const std::string& path, std::uint32_t rows, bool untilComplete) {
     OutputFile output(path);
     glfwSwapInterval(0);
     picture_->finishLoading({}, rows);
@@ -112,6 +118,15 @@ void ViewerWindow::screenshot(int frames, const std::string& path, std::uint32_t
     if (!picture_->waitForStillFrame(width, height, kTileWait))
         throw DemoError(picture_->failure().empty() ? "the tiles were not all read in time"
                                                     : picture_->failure());
+    // A plane asked for since shows once its coarsest level is in: frames until then, and until its tiles
+    // are.
+    for (const double start = glfwGetTime(); untilComplete && !picture_->complete();) {
+        if (glfwGetTime() - start > double(kTileWait.count()))
+            throw DemoError("the plane was not shown in time");
+        drawFrame();
+        glfwSwapBuffers(window_);
+        glfwWaitEventsTimeout(0.005);
+    }
     for (int frame = 1; frame <= frames; ++frame) {
         glfwPollEvents();
         drawFrame();

@@ -30,8 +30,9 @@ public:
     // Draws, uploads and handles input until the window closes.
     void run();
     // Uploads until `rows` rows of a streamed picture are in (all when 0), or draws until every tile
-    // of a tiled one is in, then draws `frames` frames and writes the last one to a PNG file at `path`.
-    void screenshot(int frames, const std::string& path, std::uint32_t rows);
+    // of a tiled one is in, then (`untilComplete`: draws until the picture is complete, a plane asked
+    // for shown) draws `frames` frames and writes the last one to a PNG file at `path`.
+    void screenshot(int frames, const std::string& path, std::uint32_t rows, bool untilComplete = false);
     // Pans, zooms and turns the picture for `frames` frames without waiting for anything, as a
     // user would, then prints to stdout the frames a second, the first and the slowest frame, the
     // frames before the picture showed and those with a hole at the centre after, the peak memory.

@@ -60,3 +60,18 @@ TEST(ChannelControls, ThreeChannelsStartRedGreenBlueAndOneStartsWhite) {
 }
 
 }  // namespace
+
+namespace {
+
+// With nothing asked, the picture's own mapping, the channels it leaves out hidden; the type's default
+// is no mapping of its own: automatic limits then.
+TEST(ChannelControls, ThePicturesOwnMappingStays) {
+    const zelvan::SampleLayout layout{zelvan::SampleType::UInt16, 3};
+    const zelvan::DisplayMapping kept =
+        ChannelControls(layout, {}, limitsOf, {{{0, {}, true, 10, 200}}}).mapping();
+    EXPECT_TRUE(kept.channels[0].max == 200 && !kept.channels[1].visible);
+    EXPECT_EQ(ChannelControls(layout, {}, limitsOf, zelvan::defaultMapping(layout)).mapping().channels[1].min,
+              100);
+}
+
+}  // namespace

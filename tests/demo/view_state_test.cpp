@@ -75,3 +75,14 @@ TEST(ViewState, OpacityStaysWithinItsRange) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ScaleBar, ARoundLengthThatFits) {
+    EXPECT_EQ(scaleBarFor(0.325, 256).label, "50 \u00b5m");  // 83.2 µm fit
+    EXPECT_EQ(scaleBarFor(10, 250).label, "2 mm");
+    EXPECT_EQ(scaleBarFor(0.001, 300).label, "0.2 \u00b5m");
+    EXPECT_TRUE(scaleBarFor(0, 300).label.empty());  // no pixel size
+}
+
+}  // namespace
