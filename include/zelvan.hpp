@@ -143,6 +143,11 @@ inline float finerShift(double pixelsPerUnit) noexcept {
                                              : 0;
 }
 
+/* The passes a blend's finer level may be drawn in: 1 to kMaxPasses, kDefaultPasses unless asked. */
+constexpr int kMaxPasses = 16;
+constexpr int kDefaultPasses = 3;
+inline int clampPasses(int passes) noexcept { return std::clamp(passes, 1, kMaxPasses); }
+
 /* One layer of a drawn blend: which level, its opacity as a fraction of the placement's (over what the
  * passes after it leave, so that all of them together show the picture at the placement's opacity),
  * and how far it is moved along the axes of the picture's turned frame, in units. */
@@ -152,29 +157,80 @@ struct BlendPass {
     float shiftX = 0, shiftY = 0;
 };
 struct BlendPasses {
-    BlendPass pass[4];
+    BlendPass pass[kMaxPasses + 1];
     std::size_t count = 0;
     const BlendPass* begin() const noexcept { return pass; }
     const BlendPass* end() const noexcept { return pass + count; }
 };
 
+/* Pass i of n's offset from the pixel's centre, in sixteenths of a screen pixel along x and y. n = r x c
+ * with 2 <= r <= c, r the largest such: a c x r grid of the cells' centres (4: +-1/4, 16: -3/8, -1/8,
+ * +1/8, +3/8 on each axis). n prime: n points, each axis seeing every one of n cells' centres once, the
+ * rows taken in the order of a lattice (row (g i + (n - 1) / 2) mod n, g = n / golden ratio, rounded). 3,
+ * as it always was: (-4, 0), (0, -4), (+4, +4), quarters rather than thirds. */
+inline void passOffset(int n, int i, int& x, int& y) noexcept {
+    const auto centre = [](int cell, int cells) {
+        return static_cast<int>(std::lround(8.0 * (2 * cell + 1) / cells - 8));
+    };
+    if (n == 3) {
+        x = 4 * (i - 1), y = 4 * ((2 * i + 1) % 3 - 1);
+        return;
+    }
+    int rows = 1;
+    for (int r = 2; r * r <= n; ++r)
+        if (n % r == 0) rows = r;
+    if (rows > 1) {
+        x = centre(i % (n / rows), n / rows), y = centre(i / (n / rows), rows);
+        return;
+    }
+    const auto step = static_cast<int>(std::lround(n / 1.6180339887498949));
+    x = centre(i, n), y = centre((step * i + (n - 1) / 2) % n, n);
+}
+
 /*
- * How a blend is drawn, coarser passes first; `opacity` is the placement's, 0 to 1. One level alone:
- * one pass, unshifted. Two: the coarser unshifted, then the finer three times, moved by a quarter pixel
- * (finerShift) to (-1, 0), (0, -1) and (+1, +1) quarters, a third each. Nearest sampling takes one
- * texel per pass where the box filter would average the one to four under each screen pixel: three
- * points spread over the pixel come closer to that average than one or two, and as each axis sees all
- * of -1/4, 0 and +1/4, every finer texel (at least half a pixel wide) is sampled by some pass, so a
- * 1-pixel line never vanishes. The three cover the picture, so the coarser is left at opacity 0 (a
+ * How a blend is drawn, coarser passes first; `opacity` is the placement's, 0 to 1; `passes` the finer
+ * level's, clamped to 1 to kMaxPasses. One level alone: one pass, unshifted. Two: the coarser unshifted,
+ * then the finer `passes` times, moved by sixteenths of a pixel (a quarter pixel's finerShift over 4)
+ * as passOffset places them, each an equal share. Nearest sampling takes one texel per pass where the box
+ * filter would average the one to four under each screen pixel: points spread evenly over the pixel come
+ * closer to that average the more there are, and from 2 passes on each axis sees offsets half a pixel
+ * apart or closer, so every finer texel (at least half a pixel wide) is sampled by some pass and a
+ * 1-pixel line never vanishes. The passes cover the picture, so the coarser is left at opacity 0 (a
  * share of it blurred photographs more than it helped hard dark rules): it shows only where the finer
- * level is missing, the tile view's stand-ins. Three layers, as the coarser under two finer passes.
+ * level is missing, the tile view's stand-ins.
+ * Pass k (from the top, 0 the last drawn) blends at about 1 / (k + 1) of what is under it. Its 8-bit
+ * alpha is chosen, from the top down, for the passes from it up to cover (k + 1) / n of the placement's
+ * opacity given the rounded alphas above it, so that the shares' rounding does not add up: together they
+ * show the placement's opacity within half a level. Three passes keep the shares they always had (their
+ * frames unchanged), within 1.2 levels. Cost: one draw of the finer level a pass.
  */
-inline BlendPasses blendPasses(const LevelBlend& blend, double opacity, double pixelsPerUnit) noexcept {
+inline BlendPasses blendPasses(const LevelBlend& blend, double opacity, double pixelsPerUnit,
+                               int passes = kDefaultPasses) noexcept {
     if (blend.finer == blend.coarser) return {{{true, 1, 0, 0}}, 1};
-    const float q = finerShift(pixelsPerUnit);
-    const auto third = [opacity](int after) { return 1 / (3 - after * opacity); };  // `after` thirds above
-    return {{{true, 0, 0, 0}, {false, third(2), -q, 0}, {false, third(1), 0, -q}, {false, third(0), q, q}},
-            4};
+    const int n = clampPasses(passes);
+    const float sixteenth = finerShift(pixelsPerUnit) / 4;
+    const double alpha = std::round(std::clamp(opacity, 0.0, 1.0) * 255);
+    BlendPasses drawn;
+    drawn.pass[0] = {true, 0, 0, 0};
+    drawn.count = static_cast<std::size_t>(n) + 1;
+    double clear = 1;  // what the passes above let through
+    for (int i = n - 1; i >= 0; --i) {
+        BlendPass& pass = drawn.pass[i + 1];
+        int x = 0, y = 0;
+        passOffset(n, i, x, y);
+        pass.shiftX = static_cast<float>(x) * sixteenth, pass.shiftY = static_cast<float>(y) * sixteenth;
+        const int above = n - 1 - i;
+        if (n == 3 || alpha == 0) {  // 1 / (3 - above * opacity) of the placement's opacity
+            pass.opacity = 1 / (n - above * opacity);
+            continue;
+        }
+        const double covered = alpha / 255 * (above + 1) / n;  // by this pass and those above
+        const double share =
+            std::clamp(std::floor((1 - (1 - covered) / clear) * 255 + 0.5 + 1e-9), 0.0, 255.0);
+        clear *= 1 - share / 255;
+        pass.opacity = share / alpha;
+    }
+    return drawn;
 }
 
 struct Vec3 {
