@@ -163,34 +163,28 @@ struct BlendPasses {
     const BlendPass* end() const noexcept { return pass + count; }
 };
 
-/* Pass i of n's offset from the pixel's centre, in sixteenths of a screen pixel along x and y. n = r x c
- * with 2 <= r <= c, r the largest such: a c x r grid of the cells' centres (4: +-1/4, 16: -3/8, -1/8,
- * +1/8, +3/8 on each axis). n prime: n points, each axis seeing every one of n cells' centres once, the
- * rows taken in the order of a lattice (row (g i + (n - 1) / 2) mod n, g = n / golden ratio, rounded). 3,
- * as it always was: (-4, 0), (0, -4), (+4, +4), quarters rather than thirds. */
+/* Pass i of n's offset from the pixel's centre, in 32nds of a screen pixel along x and y: n points, each
+ * axis seeing the centres of n equal cells of the pixel once (n rooks, so that a line along either axis
+ * lies under its share of the passes whatever its phase), point i at column i and row (g i) mod n, g the
+ * step whose lattice spreads the points furthest apart (toroidally; coprime to n). 16: sixteenths apart
+ * on each axis, from -15/32 to +15/32. 3, as it always was: (-8, 0), (0, -8), (+8, +8), quarters rather
+ * than thirds. */
 inline void passOffset(int n, int i, int& x, int& y) noexcept {
-    const auto centre = [](int cell, int cells) {
-        return static_cast<int>(std::lround(8.0 * (2 * cell + 1) / cells - 8));
-    };
+    static constexpr int step[kMaxPasses + 1] = {0, 0, 1, 1, 1, 2, 1, 2, 3, 2, 3, 3, 5, 5, 3, 4, 3};
     if (n == 3) {
-        x = 4 * (i - 1), y = 4 * ((2 * i + 1) % 3 - 1);
+        x = 8 * (i - 1), y = 8 * ((2 * i + 1) % 3 - 1);
         return;
     }
-    int rows = 1;
-    for (int r = 2; r * r <= n; ++r)
-        if (n % r == 0) rows = r;
-    if (rows > 1) {
-        x = centre(i % (n / rows), n / rows), y = centre(i / (n / rows), rows);
-        return;
-    }
-    const auto step = static_cast<int>(std::lround(n / 1.6180339887498949));
-    x = centre(i, n), y = centre((step * i + (n - 1) / 2) % n, n);
+    const auto centre = [n](int cell) {
+        return static_cast<int>(std::lround(16.0 * (2 * cell + 1) / n - 16));
+    };
+    x = centre(i), y = centre(step[n] * i % n);
 }
 
 /*
  * How a blend is drawn, coarser passes first; `opacity` is the placement's, 0 to 1; `passes` the finer
  * level's, clamped to 1 to kMaxPasses. One level alone: one pass, unshifted. Two: the coarser unshifted,
- * then the finer `passes` times, moved by sixteenths of a pixel (a quarter pixel's finerShift over 4)
+ * then the finer `passes` times, moved by 32nds of a pixel (a quarter pixel's finerShift over 8)
  * as passOffset places them, each an equal share. Nearest sampling takes one texel per pass where the box
  * filter would average the one to four under each screen pixel: points spread evenly over the pixel come
  * closer to that average the more there are, and from 2 passes on each axis sees offsets half a pixel
@@ -208,7 +202,7 @@ inline BlendPasses blendPasses(const LevelBlend& blend, double opacity, double p
                                int passes = kDefaultPasses) noexcept {
     if (blend.finer == blend.coarser) return {{{true, 1, 0, 0}}, 1};
     const int n = clampPasses(passes);
-    const float sixteenth = finerShift(pixelsPerUnit) / 4;
+    const float unit = finerShift(pixelsPerUnit) / 8;
     const double alpha = std::round(std::clamp(opacity, 0.0, 1.0) * 255);
     BlendPasses drawn;
     drawn.pass[0] = {true, 0, 0, 0};
@@ -218,7 +212,7 @@ inline BlendPasses blendPasses(const LevelBlend& blend, double opacity, double p
         BlendPass& pass = drawn.pass[i + 1];
         int x = 0, y = 0;
         passOffset(n, i, x, y);
-        pass.shiftX = static_cast<float>(x) * sixteenth, pass.shiftY = static_cast<float>(y) * sixteenth;
+        pass.shiftX = static_cast<float>(x) * unit, pass.shiftY = static_cast<float>(y) * unit;
         const int above = n - 1 - i;
         if (n == 3 || alpha == 0) {  // 1 / (3 - above * opacity) of the placement's opacity
             pass.opacity = 1 / (n - above * opacity);
