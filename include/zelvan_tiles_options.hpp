@@ -49,11 +49,11 @@ struct TileViewOptions {
      * changes. Unused for pictures of their own colours. */
     std::size_t rawBudgetBytes = std::size_t{512} << 20;
     /* How many times a frame between two levels draws the finer one, as Pyramid::draw(pixelsPerUnit,
-     * passes) does: 1 to 16, other values clamped; 3 by default. Offsets on an even sub-pixel pattern (4:
-     * a 2 x 2 grid of half pixels, 16: a 4 x 4 grid of quarter pixels), each pass its share of the
-     * placement's opacity. More come closer to the picture box-filtered (16 about twice as close as 3 on
-     * per-pixel detail). Cost: one draw of the finer level's tiles a pass; 16 for stills, where time does
-     * not matter. */
+     * passes) does: 1 to 16, other values clamped; 3 by default. Offsets on an even sub-pixel pattern (each
+     * axis sees n evenly spaced offsets, 16 a sixteenth of a pixel apart), each pass its share of the
+     * placement's opacity. More come closer to the picture box-filtered (16 about 1.5 times as close as 3
+     * on detail as fine as the finer level). Cost: one draw of the finer level's tiles a pass (16 about 5
+     * times the time of 3): for stills, where time does not matter. */
     int passes = 3;
 };
 
