@@ -146,7 +146,6 @@ inline float finerShift(double pixelsPerUnit) noexcept {
 /* The passes a blend's finer level may be drawn in: 1 to kMaxPasses, kDefaultPasses unless asked. */
 constexpr int kMaxPasses = 16;
 constexpr int kDefaultPasses = 3;
-inline int clampPasses(int passes) noexcept { return std::clamp(passes, 1, kMaxPasses); }
 
 /* One layer of a drawn blend: which level, its opacity as a fraction of the placement's (over what the
  * passes after it leave, so that all of them together show the picture at the placement's opacity),
@@ -163,45 +162,38 @@ struct BlendPasses {
     const BlendPass* end() const noexcept { return pass + count; }
 };
 
-/* Pass i of n's offset from the pixel's centre, in 32nds of a screen pixel along x and y: n points, each
- * axis seeing the centres of n equal cells of the pixel once (n rooks, so that a line along either axis
- * lies under its share of the passes whatever its phase), point i at column i and row (g i) mod n, g the
- * step whose lattice spreads the points furthest apart (toroidally; coprime to n). 16: sixteenths apart
- * on each axis, from -15/32 to +15/32. 3, as it always was: (-8, 0), (0, -8), (+8, +8), quarters rather
- * than thirds. */
+/* Pass i of n's offset from the pixel's centre in 32nds of a screen pixel: column i of n and row
+ * (g i) mod n, at the cells' centres (n rooks: a line along either axis lies under its share of the passes
+ * at any phase), g the step coprime to n that spreads the lattice furthest; 16: -15/32 to +15/32 a
+ * sixteenth apart. 3, as it always was: (-8, 0), (0, -8), (+8, +8), quarters rather than thirds. */
 inline void passOffset(int n, int i, int& x, int& y) noexcept {
     static constexpr int step[kMaxPasses + 1] = {0, 0, 1, 1, 1, 2, 1, 2, 3, 2, 3, 3, 5, 5, 3, 4, 3};
-    if (n == 3) {
-        x = 8 * (i - 1), y = 8 * ((2 * i + 1) % 3 - 1);
-        return;
-    }
     const auto centre = [n](int cell) {
         return static_cast<int>(std::lround(16.0 * (2 * cell + 1) / n - 16));
     };
-    x = centre(i), y = centre(step[n] * i % n);
+    x = n == 3 ? 8 * (i - 1) : centre(i);
+    y = n == 3 ? 8 * ((2 * i + 1) % 3 - 1) : centre(step[n] * i % n);
 }
 
 /*
  * How a blend is drawn, coarser passes first; `opacity` is the placement's, 0 to 1; `passes` the finer
  * level's, clamped to 1 to kMaxPasses. One level alone: one pass, unshifted. Two: the coarser unshifted,
- * then the finer `passes` times, moved by 32nds of a pixel (a quarter pixel's finerShift over 8)
- * as passOffset places them, each an equal share. Nearest sampling takes one texel per pass where the box
- * filter would average the one to four under each screen pixel: points spread evenly over the pixel come
- * closer to that average the more there are, and from 2 passes on each axis sees offsets half a pixel
- * apart or closer, so every finer texel (at least half a pixel wide) is sampled by some pass and a
- * 1-pixel line never vanishes. The passes cover the picture, so the coarser is left at opacity 0 (a
- * share of it blurred photographs more than it helped hard dark rules): it shows only where the finer
- * level is missing, the tile view's stand-ins.
- * Pass k (from the top, 0 the last drawn) blends at about 1 / (k + 1) of what is under it. Its 8-bit
- * alpha is chosen, from the top down, for the passes from it up to cover (k + 1) / n of the placement's
- * opacity given the rounded alphas above it, so that the shares' rounding does not add up: together they
- * show the placement's opacity within half a level. Three passes keep the shares they always had (their
- * frames unchanged), within 1.2 levels. Cost: one draw of the finer level a pass.
+ * then the finer `passes` times, moved as passOffset says (32nds: finerShift / 8), an equal share each.
+ * Nearest sampling takes one texel per pass where the box filter would average the one to four under
+ * each screen pixel: points spread evenly over the pixel come closer to that average the more there are,
+ * and from 2 passes on each axis sees offsets half a pixel apart or closer, so every finer texel (at
+ * least half a pixel wide) is sampled by some pass: a 1-pixel line never vanishes. The passes cover the
+ * picture, so the coarser is left at opacity 0 (a share of it blurred photographs more than it helped
+ * hard dark rules): it shows only where the finer level is missing, the tile view's stand-ins.
+ * Each pass's 8-bit alpha is chosen from the top down for it and those above to cover their share of
+ * the placement's opacity given the alphas above as rounded (halves up): together within half a level
+ * of it. Three passes keep their old shares, 1 / (3 - above * opacity) (frames unchanged; within 1.2
+ * levels). Cost: one draw of the finer level a pass.
  */
 inline BlendPasses blendPasses(const LevelBlend& blend, double opacity, double pixelsPerUnit,
                                int passes = kDefaultPasses) noexcept {
     if (blend.finer == blend.coarser) return {{{true, 1, 0, 0}}, 1};
-    const int n = clampPasses(passes);
+    const int n = std::clamp(passes, 1, kMaxPasses);
     const float unit = finerShift(pixelsPerUnit) / 8;
     const double alpha = std::round(std::clamp(opacity, 0.0, 1.0) * 255);
     BlendPasses drawn;
