@@ -143,6 +143,10 @@ inline float finerShift(double pixelsPerUnit) noexcept {
                                              : 0;
 }
 
+/* The passes a blend's finer level may be drawn in: 1 to kMaxPasses, kDefaultPasses unless asked. */
+constexpr int kMaxPasses = 16;
+constexpr int kDefaultPasses = 3;
+
 /* One layer of a drawn blend: which level, its opacity as a fraction of the placement's (over what the
  * passes after it leave, so that all of them together show the picture at the placement's opacity),
  * and how far it is moved along the axes of the picture's turned frame, in units. */
@@ -152,29 +156,67 @@ struct BlendPass {
     float shiftX = 0, shiftY = 0;
 };
 struct BlendPasses {
-    BlendPass pass[4];
+    BlendPass pass[kMaxPasses + 1];
     std::size_t count = 0;
     const BlendPass* begin() const noexcept { return pass; }
     const BlendPass* end() const noexcept { return pass + count; }
 };
 
+/* Pass i of n's offset from the pixel's centre in 32nds of a screen pixel: column i of n and row
+ * (g i) mod n, at the cells' centres (n rooks: a line along either axis lies under its share of the passes
+ * at any phase), g the step coprime to n that spreads the lattice furthest; 16: -15/32 to +15/32 a
+ * sixteenth apart. 3, as it always was: (-8, 0), (0, -8), (+8, +8), quarters rather than thirds. */
+inline void passOffset(int n, int i, int& x, int& y) noexcept {
+    static constexpr int step[kMaxPasses + 1] = {0, 0, 1, 1, 1, 2, 1, 2, 3, 2, 3, 3, 5, 5, 3, 4, 3};
+    const auto centre = [n](int cell) {
+        return static_cast<int>(std::lround(16.0 * (2 * cell + 1) / n - 16));
+    };
+    x = n == 3 ? 8 * (i - 1) : centre(i);
+    y = n == 3 ? 8 * ((2 * i + 1) % 3 - 1) : centre(step[n] * i % n);
+}
+
 /*
- * How a blend is drawn, coarser passes first; `opacity` is the placement's, 0 to 1. One level alone:
- * one pass, unshifted. Two: the coarser unshifted, then the finer three times, moved by a quarter pixel
- * (finerShift) to (-1, 0), (0, -1) and (+1, +1) quarters, a third each. Nearest sampling takes one
- * texel per pass where the box filter would average the one to four under each screen pixel: three
- * points spread over the pixel come closer to that average than one or two, and as each axis sees all
- * of -1/4, 0 and +1/4, every finer texel (at least half a pixel wide) is sampled by some pass, so a
- * 1-pixel line never vanishes. The three cover the picture, so the coarser is left at opacity 0 (a
- * share of it blurred photographs more than it helped hard dark rules): it shows only where the finer
- * level is missing, the tile view's stand-ins. Three layers, as the coarser under two finer passes.
+ * How a blend is drawn, coarser passes first; `opacity` is the placement's, 0 to 1; `passes` the finer
+ * level's, clamped to 1 to kMaxPasses. One level alone: one pass, unshifted. Two: the coarser unshifted,
+ * then the finer `passes` times, moved as passOffset says (32nds: finerShift / 8), an equal share each.
+ * Nearest sampling takes one texel per pass where the box filter would average the one to four under
+ * each screen pixel: points spread evenly over the pixel come closer to that average the more there are,
+ * and from 2 passes on each axis sees offsets half a pixel apart or closer, so every finer texel (at
+ * least half a pixel wide) is sampled by some pass: a 1-pixel line never vanishes. The passes cover the
+ * picture, so the coarser is left at opacity 0 (a share of it blurred photographs more than it helped
+ * hard dark rules): it shows only where the finer level is missing, the tile view's stand-ins.
+ * Each pass's 8-bit alpha is chosen from the top down for it and those above to cover their share of
+ * the placement's opacity given the alphas above as rounded (halves up): together within half a level
+ * of it. Three passes keep their old shares, 1 / (3 - above * opacity) (frames unchanged; within 1.2
+ * levels). Cost: one draw of the finer level a pass.
  */
-inline BlendPasses blendPasses(const LevelBlend& blend, double opacity, double pixelsPerUnit) noexcept {
+inline BlendPasses blendPasses(const LevelBlend& blend, double opacity, double pixelsPerUnit,
+                               int passes = kDefaultPasses) noexcept {
     if (blend.finer == blend.coarser) return {{{true, 1, 0, 0}}, 1};
-    const float q = finerShift(pixelsPerUnit);
-    const auto third = [opacity](int after) { return 1 / (3 - after * opacity); };  // `after` thirds above
-    return {{{true, 0, 0, 0}, {false, third(2), -q, 0}, {false, third(1), 0, -q}, {false, third(0), q, q}},
-            4};
+    const int n = std::clamp(passes, 1, kMaxPasses);
+    const float unit = finerShift(pixelsPerUnit) / 8;
+    const double alpha = std::round(std::clamp(opacity, 0.0, 1.0) * 255);
+    BlendPasses drawn;
+    drawn.pass[0] = {true, 0, 0, 0};
+    drawn.count = static_cast<std::size_t>(n) + 1;
+    double clear = 1;  // what the passes above let through
+    for (int i = n - 1; i >= 0; --i) {
+        BlendPass& pass = drawn.pass[i + 1];
+        int x = 0, y = 0;
+        passOffset(n, i, x, y);
+        pass.shiftX = static_cast<float>(x) * unit, pass.shiftY = static_cast<float>(y) * unit;
+        const int above = n - 1 - i;
+        if (n == 3 || alpha == 0) {  // 1 / (3 - above * opacity) of the placement's opacity
+            pass.opacity = 1 / (n - above * opacity);
+            continue;
+        }
+        const double covered = alpha / 255 * (above + 1) / n;  // by this pass and those above
+        const double share =
+            std::clamp(std::floor((1 - (1 - covered) / clear) * 255 + 0.5 + 1e-9), 0.0, 255.0);
+        clear *= 1 - share / 255;
+        pass.opacity = share / alpha;
+    }
+    return drawn;
 }
 
 struct Vec3 {

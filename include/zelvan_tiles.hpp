@@ -16,11 +16,11 @@
  * units, its null result, its thread and its cost.
  *
  * Levels drawn: the two nearest the scale on screen (zelvan_levels.hpp's rule), drawn as Pyramid draws
- * them (the finer three times, a quarter pixel apart, the passes together at the placement's opacity;
- * the coarser only where the finer is missing); at scale >= 1 level 0 alone, pixel for pixel. When the two
- * would need more than half the budget (room for the frame before and for stand-ins), the coarser alone, then
- * coarser levels still: a view too large for its budget draws blurred, never thrashing. TileStats says which,
- * and whether the budget forced it.
+ * them (the finer three times, a quarter pixel apart, or TileViewOptions::passes times, the passes together
+ * at the placement's opacity; the coarser only where the finer is missing); at scale >= 1 level 0 alone,
+ * pixel for pixel. When the two would need more than half the budget (room for the frame before and for
+ * stand-ins), the coarser alone, then coarser levels still: a view too large for its budget draws blurred,
+ * never thrashing. TileStats says which, and whether the budget forced it.
  *
  * While tiles load: the one-tile level (the finest whose sides both fit 512 pixels, or, when its
  * textures exceed a quarter of the budget, the finest coarser level within it) is read first and kept

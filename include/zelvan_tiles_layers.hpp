@@ -130,10 +130,10 @@ public:
     LayerPainter(const LevelGrid& grid, TileCache& cache) noexcept : grid_(grid), cache_(cache) {}
 
     /* The frame: the coarser level (and stand-ins for its missing tiles, coarsest first) opaque, the
-     * finer over it at its opacity. `wanted`: the tiles the frame wants, read or not. Throws
-     * std::bad_alloc (the frame then draws less). */
+     * finer over it at its opacity. `wanted`: the tiles the frame wants, read or not; `finerPasses`:
+     * blendPasses' passes. Throws std::bad_alloc (the frame then draws less). */
     void draw(const FramePlan& plan, const Placement& placement, const Frame& frame,
-              const std::unordered_set<std::uint64_t>& wanted, std::uint64_t frameNumber) {
+              const std::unordered_set<std::uint64_t>& wanted, std::uint64_t frameNumber, int finerPasses) {
         const LevelBlend& blend = plan.choice.blend;
         const auto finer = static_cast<std::uint32_t>(blend.finer);
         const auto coarser = static_cast<std::uint32_t>(blend.coarser);
@@ -160,7 +160,7 @@ public:
         // Passes as Pyramid draws its levels (blendPasses), the first coarser one the base; where the
         // finer level is missing, the coarser alone at the placement's opacity.
         const std::uint8_t alpha = placement.alpha;
-        const BlendPasses passes = blendPasses(blend, alpha / 255.0, frame.pixelsPerUnit);
+        const BlendPasses passes = blendPasses(blend, alpha / 255.0, frame.pixelsPerUnit, finerPasses);
         const auto opacityOf = [alpha](double fraction) {
             return static_cast<std::uint8_t>(std::lround(alpha * std::clamp(fraction, 0.0, 1.0)));
         };

@@ -110,7 +110,7 @@ public:
         const std::size_t share = options_.uploadBytesPerFrame;
         const std::size_t uploaded = arrivals_.take(w, share);
         arrivals_.remap(w, uploaded, share);
-        painter_.draw(plan_, placement_, frame, wanted_, frameNumber_);
+        painter_.draw(plan_, placement_, frame, wanted_, frameNumber_, options_.passes);
         const bool complete = frameComplete(plan_, cache_, arrivals_.mappingNumber(), readsCoarser());
         arrivals_.ask(w);
 

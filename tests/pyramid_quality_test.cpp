@@ -115,17 +115,19 @@ private:
 
 // Draws the picture placed, through a Pyramid or, once all its tiles are in, a TileView.
 void drawPlaced(std::vector<std::uint8_t> pixels, std::uint32_t width, std::uint32_t height,
-                const zelvan::Placement& placement, bool tiles) {
+                const zelvan::Placement& placement, bool tiles, int passes = 3) {
     zelvan_support::setUpOrtho(kSurfaceWidth, kSurfaceHeight);
     if (!tiles) {
         zelvan::Pyramid pyramid(width, height);
         ASSERT_TRUE(pyramid.upload(pixels.data(), std::size_t{width} * 4, pixels.size()));
         pyramid.place(placement);
-        pyramid.draw();
+        pyramid.draw(1, passes);
         return;
     }
     LevelsInMemory source(std::move(pixels), width, height);
-    zelvan::TileView view(source);
+    zelvan::TileViewOptions options;
+    options.passes = passes;
+    zelvan::TileView view(source, options);
     ASSERT_TRUE(view);
     view.place(placement);
     const zelvan::Frame frame{0, 0, double(kSurfaceWidth), double(kSurfaceHeight), 1};
@@ -235,6 +237,88 @@ TEST_F(CxxPyramidQuality, TwoLevelsTogetherShowThePlacementsOpacity) {
             EXPECT_NEAR(zelvan_support::readPixel(int(side / 2), int(side / 2)).r, 128, 2)
                 << "fitted to " << side << (tiles ? " as tiles" : "");
         }
+}
+
+// Opaque or translucent over black, a flat picture shows one colour, the same at every pass count: the
+// passes' 8-bit shares add up to the placement's opacity (white shows it within a level; grey, translucent,
+// also has every pass's blend rounded to 8 bits).
+TEST_F(CxxPyramidQuality, EveryPassCountShowsAFlatPictureInOneColour) {
+    for (const int value : {255, 150}) {
+        std::vector<std::uint8_t> flat(std::size_t{900} * 900 * 4, std::uint8_t(value));
+        for (std::size_t i = 3; i < flat.size(); i += 4) flat[i] = 255;
+        for (const bool tiles : {false, true})
+            for (const int alpha : {100, 128, 255}) {
+                zelvan::Placement placement = zelvan::fit(900, 900, 210, 210);
+                placement.alpha = std::uint8_t(alpha);
+                for (const int passes : {1, 3, 4, 8, 16}) {
+                    drawPlaced(flat, 900, 900, placement, tiles, passes);
+                    EXPECT_NEAR(zelvan_support::readPixel(105, 105).r, value * alpha / 255.0,
+                                value == 255 || alpha == 255 ? 1 : 2.5)
+                        << value << " at " << alpha << ", " << passes << " passes"
+                        << (tiles ? " as tiles" : "");
+                }
+            }
+    }
+}
+
+// Per-pixel noise fitted at 1/10 and 1/25 (each screen pixel exactly shrink x shrink picture pixels), and
+// 1-pixel white lines over grey at scales between 1/8 and 1/12, their phases spread by an odd spacing.
+TEST_F(CxxPyramidQuality, SixteenPassesComeCloserToTheBoxFilterAndKeepLines) {
+    constexpr int kWide = 128, kHigh = 64;
+    std::vector<std::uint8_t> frame(std::size_t{kSurfaceWidth} * kSurfaceHeight * 4);
+    const auto drawn = [&](const std::vector<std::uint8_t>& pixels, std::uint32_t w, std::uint32_t h,
+                           double shrink, bool tiles, int passes) {
+        drawPlaced(pixels, w, h, zelvan::fit(w, h, w / shrink, h / shrink), tiles, passes);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glReadPixels(0, 0, kSurfaceWidth, kSurfaceHeight, GL_RGBA, GL_UNSIGNED_BYTE, frame.data());
+        return [&](int x, int y) { return int(frame[(std::size_t(y) * kSurfaceWidth + x) * 4]); };
+    };
+    for (const bool tiles : {false, true})
+        for (const int shrink : {10, 25}) {
+            const std::uint32_t w = kWide * shrink, h = kHigh * shrink;
+            const std::size_t cell = shrink == 10 ? 8 : 16;  // a texel of the finer level drawn
+            std::vector<std::uint8_t> noise(std::size_t{w} * h * 4, 255);
+            for (std::size_t i = 0; i < noise.size(); i += 4)
+                noise[i] = noise[i + 1] = noise[i + 2] = std::uint8_t(
+                    ((i / 4 / w / cell * 4096 + i / 4 % w / cell) * 2654435761u >> 13) % 200 + 28);
+            double mean[2] = {};
+            for (const int passes : {3, 16}) {
+                const auto at = drawn(noise, w, h, shrink, tiles, passes);
+                for (int py = 0; py < kHigh; ++py)
+                    for (int px = 0; px < kWide; ++px) {
+                        double box = 0;
+                        for (int y = (kHigh - 1 - py) * shrink, i = 0; i < shrink; ++i)
+                            for (int x = px * shrink, j = 0; j < shrink; ++j)
+                                box += linear(noise[(std::size_t(y + i) * w + x + j) * 4]);
+                        mean[passes == 16] += std::fabs(at(px, py) - encoded(box / shrink / shrink));
+                    }
+            }
+            std::printf("%s noise 1/%d: mean difference %.2f at 3 passes, %.2f at 16, ratio %.2f\n",
+                        tiles ? "tiles" : "pyramid", shrink, mean[0] / kWide / kHigh, mean[1] / kWide / kHigh,
+                        mean[0] / mean[1]);
+            EXPECT_LE(mean[1] * 1.5, mean[0]) << "1/" << shrink << (tiles ? " as tiles" : "");
+        }
+    // A line's light, summed over the frame columns around it, against the box filter's rise: 3 passes
+    // keep less than half at some phases (one of them over the line), so only 16 are held to it.
+    for (const int passes : {3, 16}) {
+        double least = 1;
+        for (const double shrink : {8.5, 9.3, 10.0, 11.0, 11.9}) {
+            const auto w = std::uint32_t(kWide * shrink), h = std::uint32_t(8 * shrink);
+            const auto spacing = std::uint32_t(13 * shrink) | 1;
+            std::vector<std::uint8_t> lines(std::size_t{w} * h * 4, 255);
+            for (std::size_t i = 0; i < lines.size(); i += 4)
+                lines[i] = lines[i + 1] = lines[i + 2] = (i / 4 % w) % spacing == 7 ? 255 : 60;
+            const auto at = drawn(lines, w, h, shrink, false, passes);
+            const double full = encoded(linear(60) + (1 - linear(60)) / shrink) - 60;
+            for (std::uint32_t x = 7 + spacing; x + spacing < w; x += spacing) {
+                const int centre = int((x + 0.5) / shrink);
+                const int rise = at(centre - 1, 4) + at(centre, 4) + at(centre + 1, 4) - 3 * 60;
+                least = std::min(least, rise / full);
+                EXPECT_TRUE(passes == 3 || rise >= full / 2) << "1/" << shrink << ", line " << x;
+            }
+        }
+        std::printf("lines at %d passes keep at least %.2f of their contrast\n", passes, least);
+    }
 }
 
 }  // namespace

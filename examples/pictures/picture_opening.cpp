@@ -104,10 +104,14 @@ PictureChoice choosePicture(const std::string& path, const PictureOptions& optio
 }
 
 std::unique_ptr<ShownPicture> showPicture(PictureChoice choice, const PictureOptions& options) {
-    if (choice.bands)
-        return std::make_unique<StreamedPicture>(std::move(choice.bands), choice.path, options.stripWidth,
-                                                 choice.skipped);
+    if (choice.bands) {
+        auto picture = std::make_unique<StreamedPicture>(std::move(choice.bands), choice.path,
+                                                         options.stripWidth, choice.skipped);
+        picture->setPasses(options.passes);
+        return picture;
+    }
     zelvan::TileViewOptions view;
+    view.passes = options.passes;
     view.budgetBytes = options.budgetBytes;
     view.uploadBytesPerFrame = options.uploadBytesPerFrame;
     // A picture on a server: its reads wait on the network, not on a core, and each worker holds a view

@@ -29,6 +29,8 @@ struct PictureOptions {
     // only the finished frame counts.
     std::size_t uploadBytesPerFrame = zelvan::TileViewOptions{}.uploadBytesPerFrame;
     unsigned readers = 0;  // the tile view's workers; 0: as many as leave a core for drawing
+    // How many times a frame between two levels draws the finer one: 3, or up to 16 for stills.
+    int passes = zelvan::TileViewOptions{}.passes;
     // The one scale (screen pixels per picture pixel) a picture of the size given will be drawn at,
     // or none when it may be drawn at any.
     std::function<double(std::uint32_t width, std::uint32_t height)> onlyScale;

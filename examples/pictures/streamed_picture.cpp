@@ -115,7 +115,7 @@ void StreamedPicture::draw() {
     for (const Strip& strip : strips_) {
         glPushMatrix();
         glTranslated((strip.left + strip.width / 2.0 - width_ / 2.0) * stripScale, 0, 0);
-        strip.pyramid.draw(pixelsPerUnit);
+        strip.pyramid.draw(pixelsPerUnit, passes_);
         glPopMatrix();
     }
     glPopMatrix();

@@ -57,6 +57,8 @@ public:
     // Where the picture goes: by its centre, turned about it, as zelvan::Pyramid::place takes it.
     void place(const zelvan::Placement& placement) override;
     const zelvan::Placement& placement() const override { return placement_; }
+    // How many times a frame between two levels draws the finer one (zelvan::Pyramid::draw's passes).
+    void setPasses(int passes) { passes_ = passes; }
     // The pyramids draw into the current matrices: the frame's size plays no part.
     void draw();
     void draw(int, int) override { draw(); }
@@ -75,6 +77,7 @@ private:
     Band band_;                         // the band being uploaded strip by strip
     std::size_t nextStrip_ = 0;         // its strip to upload next
     zelvan::Placement placement_;
+    int passes_ = 3;
 };
 
 }  // namespace zelvan_demo

@@ -74,6 +74,11 @@ ParseResult parseRenderOptions(int argc, const char* const* argv, RenderOptions&
     app.add_option("-a,--opacity", options.opacity, "0 (invisible) to 255 (opaque)")
         ->check(CLI::Range(0, 255))
         ->capture_default_str();
+    app.add_option("--passes", options.passes,
+                   "how many times the level finer than the scale is drawn, a fraction of a pixel apart: "
+                   "1 to 16; more come closer to the picture's average, each one draw more")
+        ->check(CLI::Range(1, 16))
+        ->capture_default_str();
     app.add_option("-b,--background", background, "the frame's colour, #RRGGBB")->capture_default_str();
     commandLine.addPictureMemory(options.budgetMiB, options.cacheDirectory, options.cacheLimitGiB);
     app.add_option(

@@ -19,6 +19,7 @@ struct RenderOptions {
     double translateX = 0, translateY = 0;
     double rotateX = 0, rotateY = 0, rotateZ = 0;
     int opacity = 255;
+    int passes = 16;  // draws of the finer level a frame between two levels: a still's time buys them
     Rgb background{0x1c, 0x20, 0x26};
     std::size_t budgetMiB = 256;  // texture memory per picture
     std::string cacheDirectory;   // pyramidal copies of pictures larger than the budget; empty: the default

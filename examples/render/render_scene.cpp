@@ -30,8 +30,9 @@ zelvan::Placement placementFromOptions(const RenderOptions& options, std::uint32
 
 namespace {
 
-std::unique_ptr<ShownPicture> load(std::unique_ptr<BandSource> source, const std::string& name) {
+std::unique_ptr<ShownPicture> load(std::unique_ptr<BandSource> source, const std::string& name, int passes) {
     auto picture = std::make_unique<StreamedPicture>(std::move(source), name);
+    picture->setPasses(passes);
     ProgressLine progress("loading " + name, "rows");
     picture->finishLoading(progress.callback());
     return picture;
@@ -41,9 +42,11 @@ std::unique_ptr<ShownPicture> load(std::unique_ptr<BandSource> source, const std
 // turned 20 degrees and half transparent.
 Scene builtInScene(const RenderOptions& options) {
     Scene pictures;
-    pictures.push_back(load(fractalSource(kFractalWidth, kFractalHeight), "the built-in fractal"));
+    pictures.push_back(
+        load(fractalSource(kFractalWidth, kFractalHeight), "the built-in fractal", options.passes));
     pictures.back()->place(placementFromOptions(options, kFractalWidth, kFractalHeight));
-    pictures.push_back(load(overlaySource(kOverlayWidth, kOverlayHeight), "the built-in overlay"));
+    pictures.push_back(
+        load(overlaySource(kOverlayWidth, kOverlayHeight), "the built-in overlay", options.passes));
     zelvan::Placement placement =
         zelvan::fit(kOverlayWidth, kOverlayHeight, options.width / 2.2, options.height / 2.2);
     placement.centreX = options.width / 2.0;
@@ -74,6 +77,7 @@ void throwFailure(const Scene& pictures) {
 PictureOptions pictureOptions(const RenderOptions& options) {
     PictureOptions opening;
     opening.budgetBytes = options.budgetMiB << 20;
+    opening.passes = options.passes;
     opening.sources = sourceOptions(options.cacheDirectory, options.cacheLimitGiB, options.timeoutSeconds,
                                     options.range, options.selection, "zelvan-render");
     opening.sources.rawSamples = !options.channels.empty() || !options.colormap.empty();

@@ -52,7 +52,7 @@ ProgramRun render(const ScratchDir& scratch, std::vector<std::string> args) {
     return runProgram(args, scratch.path());
 }
 
-// The frame a full zelvan::Pyramid of `picture` draws fitted, as zelvan-render draws it.
+// The frame a full zelvan::Pyramid of `picture` draws fitted, as zelvan-render draws it (16 passes).
 zelvan_demo::RgbPicture fullPyramidFrame(const Picture& picture, int width, int height) {
     zelvan_support::GlContext context(width, height);
     EXPECT_TRUE(context.isValid()) << context.error();
@@ -66,7 +66,7 @@ zelvan_demo::RgbPicture fullPyramidFrame(const Picture& picture, int width, int 
     EXPECT_TRUE(pyramid.upload(bgra.data(), std::size_t{picture.width} * 4, bgra.size()));
     pyramid.place(zelvan::fit(picture.width, picture.height, width, height));
     zelvan_demo::beginFrame(width, height, 1, {0x1c, 0x20, 0x26});
-    pyramid.draw();
+    pyramid.draw(1, 16);
     return zelvan_demo::readFrame(width, height);
 }
 
