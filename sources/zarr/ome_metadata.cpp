@@ -5,6 +5,7 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "parsers/format_json.h"
 #include "zarr_metadata.h"
 
 namespace zelvan {
@@ -15,11 +16,8 @@ namespace {
 
 using nlohmann::json;
 
-const json* find(const json& object, const char* key) {
-    if (!object.is_object()) return nullptr;
-    const auto found = object.find(key);
-    return found == object.end() ? nullptr : &*found;
-}
+// A member of an object, or null: parsers/format_json's, under the name this room reads by.
+const json* find(const json& object, const char* key) { return member(object, key); }
 
 std::string text(const json* value) { return value && value->is_string() ? value->get<std::string>() : ""; }
 

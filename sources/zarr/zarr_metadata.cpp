@@ -19,11 +19,8 @@ namespace {
 
 using nlohmann::json;
 
-const json* find(const json& object, const char* key) {
-    if (!object.is_object()) return nullptr;
-    const auto found = object.find(key);
-    return found == object.end() ? nullptr : &*found;
-}
+// A member of an object, or null: parsers/format_json's, under the name this room reads by.
+const json* find(const json& object, const char* key) { return member(object, key); }
 
 bool sizes(const json* value, std::vector<std::uint64_t>& out, const char* what, std::string& error) {
     out.clear();

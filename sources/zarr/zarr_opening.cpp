@@ -6,6 +6,7 @@
 #include <future>
 #include <nlohmann/json.hpp>
 
+#include "parsers/format_json.h"
 #include "zarr_image.h"
 
 namespace zelvan {
@@ -16,11 +17,8 @@ namespace {
 
 using nlohmann::json;
 
-const json* find(const json& object, const char* key) {
-    if (!object.is_object()) return nullptr;
-    const auto found = object.find(key);
-    return found == object.end() ? nullptr : &*found;
-}
+// A member of an object, or null: parsers/format_json's, under the name this room reads by.
+const json* find(const json& object, const char* key) { return member(object, key); }
 
 // A store's metadata documents: fetched, or taken from what was consolidated.
 class Metadata {
