@@ -4,10 +4,11 @@
 # cores are shared, and what one lane leaves idle, configuring, linking or starting Wine, the others
 # use):
 #   ci:     the toolkit examples and the benchmarks added to build/ci, the giant pictures (ctest label
-#           "scale"), the library's tests on other Mesa drivers, memcheck, a benchmark smoke run;
+#           "scale"), the library's tests on other Mesa drivers, memcheck, a benchmark smoke run, the
+#           fuzzing smoke runs;
 #   asan:   the libraries and their tests under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   others: the configure without each optional dependency, the package tests, the Windows build under
-#           Wine, the fuzzing smoke runs.
+#           Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/test.sh
@@ -31,6 +32,13 @@ lane_ci() {
   cmake --build build/ci --target zelvan_memcheck
   section "benchmark smoke run (one iteration each, in build/ci)"
   build/ci/bench/zelvan_bench --quick --benchmark_color=false
+  section "fuzzing smoke runs (clang build in build/fuzz)"
+  bash fuzz/smoke.sh 20 call
+  bash fuzz/smoke.sh 15 picture
+  bash fuzz/smoke.sh 15 tiles
+  bash fuzz/smoke.sh 10 mapping
+  bash fuzz/smoke.sh 10 descriptor
+  bash fuzz/smoke.sh 10 zarr
 }
 
 lane_asan() {
@@ -54,13 +62,6 @@ lane_others() {
   bash tests/package/run.sh
   section "Windows: MinGW-w64 cross build in build/mingw, tests and a package user under Wine"
   bash scripts/test-windows.sh
-  section "fuzzing smoke runs (clang build in build/fuzz)"
-  bash fuzz/smoke.sh 20 call
-  bash fuzz/smoke.sh 15 picture
-  bash fuzz/smoke.sh 15 tiles
-  bash fuzz/smoke.sh 10 mapping
-  bash fuzz/smoke.sh 10 descriptor
-  bash fuzz/smoke.sh 10 zarr
 }
 
 lanes=(ci asan others)

@@ -179,7 +179,7 @@ TEST(Mapping, ValidateAndTheParserSayWhatIsWrong) {
         EXPECT_FALSE(zelvan::parseChannel(bad, c, error)) << bad;
         EXPECT_FALSE(error.empty()) << bad;
     }
-    Colormap map;
+    Colormap map = Colormap::None;
     EXPECT_TRUE(zelvan::parseColormap("cividis", map) && map == Colormap::Cividis);
     EXPECT_FALSE(zelvan::parseColormap("jet", map));
 }

@@ -3,7 +3,8 @@
 #  - installed (shared, then static) into a temporary prefix, with the build tree deleted afterwards,
 #    by a C99 program built through pkg-config and C++ programs built through find_package: one of
 #    zelvan.hpp and zelvan_pyramid.hpp (Zelvan::zelvan), one of the tile view (Zelvan::tiles), one of
-#    the picture sources (Zelvan::sources) where libvips is found;
+#    the picture sources (Zelvan::sources) where libvips is found, in the shared install (the other
+#    ways build the library and the tile view without it: one build of it keeps CI short);
 #  - the same for examples/minimal.c and examples/minimal.cpp, run a few frames under Xvfb, and for the
 #    toolkit examples (examples/sdl2, qt, imgui), each built alone against the prefix;
 #  - taken into another CMake project by add_subdirectory and by FetchContent (from a local archive).
@@ -132,19 +133,19 @@ rm -rf "$prefix" "$work/cxx-shared"
 
 echo "-- static library: install, pkg-config --static, find_package"
 prefix=$work/static
-# Zelvan::sources is built and used as a package above, and inside a project below: the static install
-# is the library's and the tile view's.
+# Zelvan::sources is built and used as a package above, once: the static install is the library's and
+# the tile view's.
 install_zelvan "$prefix" -DBUILD_SHARED_LIBS=OFF -DZELVAN_BUILD_SOURCES=OFF
 sources_installed=no
 [ -n "$(find "$prefix" -name 'libzelvan.a')" ] || fail "libzelvan.a is not installed"
 use_with_pkg_config "$prefix" --static
 use_with_cmake "$work/cxx-static" -DCMAKE_PREFIX_PATH="$prefix"
 rm -rf "$prefix" "$work/cxx-static"
-sources_installed=yes
 
 echo "-- add_subdirectory (shared)"
+# The library and the tile view, as in the static install.
 use_with_cmake "$work/cxx-subdirectory" -DZELVAN_FROM=subdirectory -DZELVAN_SOURCE_DIR="$source_dir" \
-  -DBUILD_SHARED_LIBS=ON -DZELVAN_WARNINGS_AS_ERRORS=ON
+  -DBUILD_SHARED_LIBS=ON -DZELVAN_WARNINGS_AS_ERRORS=ON -DZELVAN_BUILD_SOURCES=OFF
 rm -rf "$work/cxx-subdirectory"
 
 echo "-- FetchContent from an archive of the source tree (static)"
@@ -155,7 +156,7 @@ if git -C "$source_dir" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
 else
   tar -czf "$work/zelvan.tar.gz" -C "$source_dir" --exclude='./build*' .
 fi
-# Without the sources library: add_subdirectory above has built it inside a project already.
+# Without the sources library, as above.
 use_with_cmake "$work/cxx-fetch" -DZELVAN_FROM=fetch -DZELVAN_URL="file://$work/zelvan.tar.gz" \
   -DZELVAN_WARNINGS_AS_ERRORS=ON -DZELVAN_BUILD_SOURCES=OFF
 
