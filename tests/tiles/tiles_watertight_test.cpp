@@ -63,8 +63,10 @@ TEST(TileViewWatertight, NoBackgroundBetweenTilesAtAnyQuarterDegree) {
             zelvan::TileView view(source, options);
             ASSERT_TRUE(view);
             int angles = 0, total = 0;
-#if ZT_ADDRESS_SANITIZER
-            const int stride = 8;  // the sanitizers look for memory faults: every second degree will do
+#if ZT_ADDRESS_SANITIZER || defined(_WIN32)
+            // The sanitizers look for memory faults, Wine for what the Windows build gets wrong: every
+            // second degree will do. The Linux builds turn through every quarter degree.
+            const int stride = 8;
 #else
             const int stride = 1;
 #endif
