@@ -165,21 +165,15 @@ struct BlendPasses {
 /* Pass i of n's offset from the pixel's centre in 256ths of a screen pixel: column i of n and row
  * (g i) mod n, at the cells' centres (n rooks: a line along either axis lies under its share of the passes
  * at any phase), g the step coprime to n that spreads the lattice furthest; 16: -15/32 to +15/32 a
- * sixteenth apart. 3: thirds, (-1/3, 0), (0, -1/3), (+1/3, +1/3) (85/256): any 171/256 of a pixel along
- * either axis holds two of them, so a texel of the finer level is sampled twice at any phase down to 1/11.97
- * of level 0 (quarters left one pass on a texel narrower than 3/4 of a pixel: a 1-pixel line kept 0.43 of
- * its light at 1/11.9). 4: a 2 x 2 grid at quarters, each axis two offsets half a pixel apart. */
+ * sixteenth apart; 4: a 2 x 2 grid at quarters. 3: thirds (85/256), (-1, 0), (0, -1), (+1, +1): any
+ * 171/256 of a pixel along an axis holds two, so a finer texel is sampled twice at any phase down to
+ * 1/11.97 of level 0 (quarters sampled a 1-pixel line once at 1/11.9, showing 0.43 of its light). */
 inline void passOffset(int n, int i, int& x, int& y) noexcept {
     static constexpr int step[kMaxPasses + 1] = {0, 0, 1, 1, 1, 2, 1, 2, 3, 2, 3, 3, 5, 5, 3, 4, 3};
-    const auto centre = [](int cell, int cells) {
-        return static_cast<int>(std::lround(128.0 * (2 * cell + 1) / cells - 128));
-    };
-    if (n == 4) {
-        x = centre(i % 2, 2), y = centre(i / 2, 2);
-        return;
-    }
-    x = centre(i, n);
-    y = centre(n == 3 ? (2 * i + 1) % 3 : step[n] * i % n, n);
+    const int cells = n == 4 ? 2 : n;
+    const auto centre = [cells](int cell) { return int(std::lround(128.0 * (2 * cell + 1) / cells - 128)); };
+    x = centre(n == 4 ? i % 2 : i);
+    y = centre(n == 4 ? i / 2 : n == 3 ? (2 * i + 1) % 3 : step[n] * i % n);
 }
 
 /*
@@ -194,8 +188,7 @@ inline void passOffset(int n, int i, int& x, int& y) noexcept {
  * hard dark rules): it shows only where the finer level is missing, the tile view's stand-ins.
  * Each pass's 8-bit alpha is chosen from the top down for it and those above to cover their share of
  * the placement's opacity given the alphas above as rounded (halves up): together within half a level
- * of it. Three passes keep the shares they always had, 1 / (3 - above * opacity) (within 1.2 levels).
- * Cost: one draw of the finer level a pass.
+ * of it; 3 passes keep their first shares, 1 / (3 - above * opacity) (within 1.2). Cost: a draw a pass.
  */
 inline BlendPasses blendPasses(const LevelBlend& blend, double opacity, double pixelsPerUnit,
                                int passes = kDefaultPasses) noexcept {

@@ -172,10 +172,12 @@ int wrongPixels(const std::vector<std::uint8_t>& got, const Geometry& g, const s
                 options.emplace_back();
                 for (const int a : texels) options.back().push_back({a});
                 // A translucent pass's parts meet edge to edge without overlapping: a centre within float
-                // rounding of where two meet may fall between them, or under both.
-                for (const int a : texels)
-                    for (const int b : texels)
-                        if (pass.alpha < 255 && inDifferentParts(a, b, pass.k))
+                // rounding (a thousandth of a pixel) of where two meet may fall between them, or under both.
+                const std::vector<int> meeting =
+                    pass.alpha < 255 ? candidates(g, pass, x, y, 0.001) : std::vector<int>{};
+                for (const int a : meeting)
+                    for (const int b : meeting)
+                        if (inDifferentParts(a, b, pass.k))
                             options.back().insert(options.back().end(), {{}, {a, b}});
                 combinations *= options.back().size();
             }
