@@ -162,23 +162,24 @@ struct BlendPasses {
     const BlendPass* end() const noexcept { return pass + count; }
 };
 
-/* Pass i of n's offset from the pixel's centre in 32nds of a screen pixel: column i of n and row
+/* Pass i of n's offset from the pixel's centre in 256ths of a screen pixel: column i of n and row
  * (g i) mod n, at the cells' centres (n rooks: a line along either axis lies under its share of the passes
  * at any phase), g the step coprime to n that spreads the lattice furthest; 16: -15/32 to +15/32 a
- * sixteenth apart. 3, as it always was: (-8, 0), (0, -8), (+8, +8), quarters rather than thirds. */
+ * sixteenth apart; 4: a 2 x 2 grid at quarters. 3: thirds (85/256), (-1, 0), (0, -1), (+1, +1): any
+ * 171/256 of a pixel along an axis holds two, so a finer texel is sampled twice at any phase down to
+ * 1/11.97 of level 0 (quarters sampled a 1-pixel line once at 1/11.9, showing 0.43 of its light). */
 inline void passOffset(int n, int i, int& x, int& y) noexcept {
     static constexpr int step[kMaxPasses + 1] = {0, 0, 1, 1, 1, 2, 1, 2, 3, 2, 3, 3, 5, 5, 3, 4, 3};
-    const auto centre = [n](int cell) {
-        return static_cast<int>(std::lround(16.0 * (2 * cell + 1) / n - 16));
-    };
-    x = n == 3 ? 8 * (i - 1) : centre(i);
-    y = n == 3 ? 8 * ((2 * i + 1) % 3 - 1) : centre(step[n] * i % n);
+    const int cells = n == 4 ? 2 : n;
+    const auto centre = [cells](int cell) { return int(std::lround(128.0 * (2 * cell + 1) / cells - 128)); };
+    x = centre(n == 4 ? i % 2 : i);
+    y = centre(n == 4 ? i / 2 : n == 3 ? (2 * i + 1) % 3 : step[n] * i % n);
 }
 
 /*
  * How a blend is drawn, coarser passes first; `opacity` is the placement's, 0 to 1; `passes` the finer
  * level's, clamped to 1 to kMaxPasses. One level alone: one pass, unshifted. Two: the coarser unshifted,
- * then the finer `passes` times, moved as passOffset says (32nds: finerShift / 8), an equal share each.
+ * then the finer `passes` times, moved as passOffset says (256ths: finerShift / 64), an equal share each.
  * Nearest sampling takes one texel per pass where the box filter would average the one to four under
  * each screen pixel: points spread evenly over the pixel come closer to that average the more there are,
  * and from 2 passes on each axis sees offsets half a pixel apart or closer, so every finer texel (at
@@ -187,14 +188,13 @@ inline void passOffset(int n, int i, int& x, int& y) noexcept {
  * hard dark rules): it shows only where the finer level is missing, the tile view's stand-ins.
  * Each pass's 8-bit alpha is chosen from the top down for it and those above to cover their share of
  * the placement's opacity given the alphas above as rounded (halves up): together within half a level
- * of it. Three passes keep their old shares, 1 / (3 - above * opacity) (frames unchanged; within 1.2
- * levels). Cost: one draw of the finer level a pass.
+ * of it; 3 passes keep their first shares, 1 / (3 - above * opacity) (within 1.2). Cost: a draw a pass.
  */
 inline BlendPasses blendPasses(const LevelBlend& blend, double opacity, double pixelsPerUnit,
                                int passes = kDefaultPasses) noexcept {
     if (blend.finer == blend.coarser) return {{{true, 1, 0, 0}}, 1};
     const int n = std::clamp(passes, 1, kMaxPasses);
-    const float unit = finerShift(pixelsPerUnit) / 8;
+    const float unit = finerShift(pixelsPerUnit) / 64;
     const double alpha = std::round(std::clamp(opacity, 0.0, 1.0) * 255);
     BlendPasses drawn;
     drawn.pass[0] = {true, 0, 0, 0};

@@ -195,7 +195,7 @@ public:
      * Draws the picture for the scale on screen, pixelsPerUnit being the screen pixels per unit of
      * the current matrix and projection (1 under glOrtho over the viewport's pixels). At s >= 1 this
      * is level 0, drawn exactly as an Image with the same placement. Smaller, the level finer than s
-     * is drawn three times, each at a third of the placement's opacity and moved by a quarter of a
+     * is drawn three times, each at a third of the placement's opacity and moved by a third of a
      * screen pixel along a different line (detail::blendPasses): the frame stays close to the picture
      * box-filtered at s, and a line one pixel wide never vanishes, as it can when a level finer than
      * the screen is sampled once. The shifts are along the picture's turned axes, powers of two in
@@ -215,12 +215,12 @@ public:
      * As draw(pixelsPerUnit), the finer level drawn `passes` times (clamped to 1 to 16; 3 is draw's),
      * each at its share of the placement's opacity, offset on an even pattern of sub-pixel points
      * (detail::passOffset: n points, each axis seeing n evenly spaced offsets, 16 of them a sixteenth of a
-     * pixel apart). More passes come closer to the picture box-filtered at the scale: on detail as fine
-     * as the finer level's texels, 16 passes about 1.5 times as close as 3, as close as nearest texels
-     * blended in 8 bits allow; a 1-pixel line keeps 0.86 of its light at any phase where 3 passes keep
-     * 0.43. 1 pass, a level finer than the screen sampled once, shows moire. Cost: one draw of the finer
-     * level a pass, for frames drawn between two levels (16 passes about 5 times the time of 3): for
-     * stills, where time does not matter.
+     * pixel apart; 4 a 2 x 2 grid). More passes come closer to the picture box-filtered at the scale: on
+     * detail as fine as the finer level's texels, 16 passes about 1.4 times as close as 3, as close as
+     * nearest texels blended in 8 bits allow; a 1-pixel line keeps at least half its light at any phase
+     * down to 1/12 at 3, 4 or 16 passes. 1 pass, a level finer than the screen sampled once, shows
+     * moire. Cost: one draw of the finer level a pass, for frames drawn between two levels (16 passes
+     * about 5 times the time of 3): for stills and views at rest, where time does not matter.
      */
     void draw(double pixelsPerUnit, int passes) const noexcept {
         if (!*this) return;

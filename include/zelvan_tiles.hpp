@@ -16,7 +16,7 @@
  * units, its null result, its thread and its cost.
  *
  * Levels drawn: the two nearest the scale on screen (zelvan_levels.hpp's rule), drawn as Pyramid draws
- * them (the finer three times, a quarter pixel apart, or TileViewOptions::passes times, the passes together
+ * them (the finer three times, a third pixel apart, or TileViewOptions::passes times, the passes together
  * at the placement's opacity; the coarser only where the finer is missing); at scale >= 1 level 0 alone,
  * pixel for pixel. When the two would need more than half the budget (room for the frame before and for
  * stand-ins), the coarser alone, then coarser levels still: a view too large for its budget draws blurred,
@@ -258,6 +258,14 @@ public:
      * ended, like the other setters. Cost: the evictions. */
     void setRawBudget(std::size_t bytes) noexcept {
         if (live()) state_->setRawBudget(bytes);
+    }
+
+    /* How many times the next frames between two levels draw the finer one (TileViewOptions::passes),
+     * clamped to 1 to 16: the same tiles drawn, so that a program may draw a resting view again with more
+     * passes and go back to 3 as it moves. Nothing for an empty view or one whose library instance has
+     * ended, like the other setters. Thread: the drawing thread. Cost: none until the next draw. */
+    void setPasses(int passes) noexcept {
+        if (live()) state_->setPasses(passes);
     }
 
     /* What the source's pixels are (its own colours for an empty view). */

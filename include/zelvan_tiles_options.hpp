@@ -49,11 +49,12 @@ struct TileViewOptions {
      * changes. Unused for pictures of their own colours. */
     std::size_t rawBudgetBytes = std::size_t{512} << 20;
     /* How many times a frame between two levels draws the finer one, as Pyramid::draw(pixelsPerUnit,
-     * passes) does: 1 to 16, other values clamped; 3 by default. Offsets on an even sub-pixel pattern (each
-     * axis sees n evenly spaced offsets, 16 a sixteenth of a pixel apart), each pass its share of the
-     * placement's opacity. More come closer to the picture box-filtered (16 about 1.5 times as close as 3
-     * on detail as fine as the finer level). Cost: one draw of the finer level's tiles a pass (16 about 5
-     * times the time of 3): for stills, where time does not matter. */
+     * passes) does: 1 to 16, other values clamped; 3 by default; TileView::setPasses changes it. Offsets on
+     * an even sub-pixel pattern (each axis sees n evenly spaced offsets, 16 a sixteenth of a pixel apart;
+     * 4 a 2 x 2 grid), each pass its share of the placement's opacity. More come closer to the picture
+     * box-filtered (16 about 1.4 times as close as 3 on detail as fine as the finer level). Cost: one draw of
+     * the finer level's tiles a pass (16 about 5 times the time of 3): for stills, where time does not
+     * matter. */
     int passes = 3;
 };
 

@@ -94,6 +94,7 @@ public:
         options_.rawBudgetBytes = bytes;
         arrivals_.raw().setBudget(bytes);
     }
+    void setPasses(int passes) noexcept { options_.passes = std::clamp(passes, 1, detail::kMaxPasses); }
     void invalidate(const Area& area) {
         cache_.invalidate(area);
         arrivals_.raw().invalidate(grid_, area);

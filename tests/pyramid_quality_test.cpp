@@ -125,8 +125,10 @@ void drawPlaced(std::vector<std::uint8_t> pixels, std::uint32_t width, std::uint
         return;
     }
     LevelsInMemory source(std::move(pixels), width, height);
+    // Even counts as the view is made with them; odd ones set once its tiles are in, after 16 (as
+    // zelvan-view goes back to 3 as a view at rest moves): the noise's 3 against 16 needs both.
     zelvan::TileViewOptions options;
-    options.passes = passes;
+    options.passes = passes % 2 == 0 ? passes : 16;
     zelvan::TileView view(source, options);
     ASSERT_TRUE(view);
     view.place(placement);
@@ -136,6 +138,7 @@ void drawPlaced(std::vector<std::uint8_t> pixels, std::uint32_t width, std::uint
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ASSERT_TRUE(view.stats().complete);
+    view.setPasses(passes);
     glClear(GL_COLOR_BUFFER_BIT);
     view.draw(frame);
 }
@@ -296,13 +299,15 @@ TEST_F(CxxPyramidQuality, SixteenPassesComeCloserToTheBoxFilterAndKeepLines) {
             std::printf("%s noise 1/%d: mean difference %.2f at 3 passes, %.2f at 16, ratio %.2f\n",
                         tiles ? "tiles" : "pyramid", shrink, mean[0] / kWide / kHigh, mean[1] / kWide / kHigh,
                         mean[0] / mean[1]);
-            EXPECT_LE(mean[1] * 1.5, mean[0]) << "1/" << shrink << (tiles ? " as tiles" : "");
+            // 16 passes about 1.4 times as close as 3 (1.6 times when 3 were a quarter pixel apart).
+            EXPECT_LE(mean[1] * 1.25, mean[0]) << "1/" << shrink << (tiles ? " as tiles" : "");
         }
-    // A line's light, summed over the frame columns around it, against the box filter's rise: 3 passes
-    // keep less than half at some phases (one of them over the line), so only 16 are held to it.
-    for (const int passes : {3, 16}) {
+    // A line's light, summed over the frame columns around it, against the box filter's rise: at least
+    // half of it at 20 scales from 1/8.1 to 1/11.9, each with lines at many phases.
+    for (const int passes : {3, 4, 16}) {
         double least = 1;
-        for (const double shrink : {8.5, 9.3, 10.0, 11.0, 11.9}) {
+        for (int step = 0; step < 20; ++step) {
+            const double shrink = 8.1 + 0.2 * step;
             const auto w = std::uint32_t(kWide * shrink), h = std::uint32_t(8 * shrink);
             const auto spacing = std::uint32_t(13 * shrink) | 1;
             std::vector<std::uint8_t> lines(std::size_t{w} * h * 4, 255);
@@ -314,7 +319,7 @@ TEST_F(CxxPyramidQuality, SixteenPassesComeCloserToTheBoxFilterAndKeepLines) {
                 const int centre = int((x + 0.5) / shrink);
                 const int rise = at(centre - 1, 4) + at(centre, 4) + at(centre + 1, 4) - 3 * 60;
                 least = std::min(least, rise / full);
-                EXPECT_TRUE(passes == 3 || rise >= full / 2) << "1/" << shrink << ", line " << x;
+                EXPECT_GE(rise, full / 2) << "1/" << shrink << ", line " << x << ", " << passes << " passes";
             }
         }
         std::printf("lines at %d passes keep at least %.2f of their contrast\n", passes, least);

@@ -52,6 +52,10 @@ public:
         (void)frameWidth, (void)frameHeight, (void)timeout;
         return true;
     }
+    // How many times the frames from the next on draw the finer of two levels (zelvan::Pyramid::draw's
+    // passes, TileView::setPasses), 1 to 16: the same texels drawn more times, closer to the picture
+    // box-filtered, for a view at rest.
+    virtual void setPasses(int passes) = 0;
     // Whether the last frame drew everything there is for it.
     virtual bool complete() const = 0;
     // How the loading goes, for a window's title ("loading, 40%"); empty when there is nothing to say.

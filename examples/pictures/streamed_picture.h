@@ -58,7 +58,7 @@ public:
     void place(const zelvan::Placement& placement) override;
     const zelvan::Placement& placement() const override { return placement_; }
     // How many times a frame between two levels draws the finer one (zelvan::Pyramid::draw's passes).
-    void setPasses(int passes) { passes_ = passes; }
+    void setPasses(int passes) override { passes_ = passes; }
     // The pyramids draw into the current matrices: the frame's size plays no part.
     void draw();
     void draw(int, int) override { draw(); }

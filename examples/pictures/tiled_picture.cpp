@@ -32,6 +32,12 @@ void TiledPicture::place(const zelvan::Placement& placement) {
     if (nextView_) nextView_->place(placement);
 }
 
+void TiledPicture::setPasses(int passes) {
+    options_.passes = passes;
+    view_->setPasses(passes);
+    if (nextView_) nextView_->setPasses(passes);
+}
+
 bool TiledPicture::showPlane(unsigned timePoint, unsigned depth, std::string& error) {
     std::unique_ptr<zelvan::sources::PictureSource> source = source_->openPlane(timePoint, depth, error);
     if (!source) return false;

@@ -39,6 +39,8 @@ public:
     // The view, for a picture of raw samples; null for one of colours.
     zelvan::TileView* channels() override;
     const zelvan::sources::PictureInfo* info() const override { return &source_->info(); }
+    // Of the view shown and of a plane's still to come.
+    void setPasses(int passes) override;
     // Through PictureSource::openPlane: nothing is opened again.
     bool showPlane(unsigned timePoint, unsigned depth, std::string& error) override;
 

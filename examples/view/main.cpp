@@ -101,6 +101,7 @@ void view(const ViewOptions& options) {
             window.setOverlay(overlay.get());
         }
         window.show(*picture);
+        window.setRestPasses(options.restPasses);
         if (options.tour > 0)
             window.tour(options.tour);
         else if (options.screenshot.empty())

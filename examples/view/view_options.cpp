@@ -28,6 +28,13 @@ ParseResult parseViewOptions(int argc, const char* const* argv, ViewOptions& opt
     commandLine.addPictureMemory(options.budgetMiB, options.cacheDirectory, options.cacheLimitGiB);
     commandLine.addTimeout(options.timeoutSeconds);
     commandLine.addPictureSelection(options.selection);
+    app.add_option(
+           "--rest-passes", options.restPasses,
+           "once the view has rested a quarter of a second, draws it again with the finer level this "
+           "many times (1 to 16), closer to the picture box-filtered, until the next movement; 0 or 3: "
+           "off")
+        ->check(CLI::Range(0, 16))
+        ->capture_default_str();
     app.add_option("--channel", options.channels, kChannelHelp)
         ->allow_extra_args(false)
         ->type_name("INDEX:#RRGGBB:MIN:MAX[:CURVE[:GAMMA]]");

@@ -22,6 +22,9 @@ struct ViewOptions {
     std::vector<unsigned> nextPlane;  // time point and depth, asked for once the first plane is shown
     std::uint32_t loadedRows = 0;
     int tour = 0;  // for the benchmark: frames of panning, zooming and turning, then quit
+    // Passes of the finer level (zelvan::Pyramid::draw's) for the frame drawn once the view has rested;
+    // 0 or 3: none, every frame the 3 that keep moving frames cheap.
+    int restPasses = 16;
     std::size_t budgetMiB = 256;
     std::string cacheDirectory;  // empty: the default
     double cacheLimitGiB = 10;

@@ -14,6 +14,7 @@
 #include "scene.h"
 #include "view_state.h"
 #include "zelvan_sources.hpp"
+#include "zelvan_tiles.hpp"
 
 namespace zelvan_demo {
 
@@ -25,6 +26,11 @@ constexpr int kOpacityStep = 16;
 // The uploading a frame does while the picture streams in: about a frame and a half at 60 Hz, so
 // that pan and zoom keep answering.
 constexpr double kUploadSeconds = 0.025;
+// How long the view stays unchanged before the frame is drawn again with the rest passes: past the
+// pauses within a drag or a turn of the wheel, soon enough to come as the hand stops.
+constexpr double kRestSeconds = 0.25;
+// The passes of moving frames: the pictures' own.
+const int kMovingPasses = zelvan::TileViewOptions{}.passes;
 // How long a screenshot waits for the tiles of its frame.
 constexpr std::chrono::seconds kTileWait{120};
 
@@ -69,6 +75,7 @@ void ViewerWindow::drawFrame() {
     beginFrame(width, height, depthReach(view_, picture_->width(), picture_->height()), kBackground);
     picture_->place(view_);
     picture_->draw(width, height);
+    drawnView_ = view_, drawnWidth_ = width, drawnHeight_ = height;
     // Where the picture's pixel size is known: a bar of a round length up to a quarter of the frame.
     if (const zelvan::sources::PictureInfo* info = picture_->info())
         drawScaleBar(scaleBarFor(info->pixelWidthMicrons / std::fabs(view_.scaleX), width / 4.0), width,
@@ -93,17 +100,49 @@ void ViewerWindow::showProgress() {
     glfwSetWindowTitle(window_, title.c_str());
 }
 
+bool ViewerWindow::changedSinceDrawn() {
+    int width = 0, height = 0;
+    glfwGetFramebufferSize(window_, &width, &height);
+    const zelvan::Placement& a = view_;
+    const zelvan::Placement& b = drawnView_;
+    const bool changed = a.centreX != b.centreX || a.centreY != b.centreY || a.centreZ != b.centreZ ||
+                         a.rotateX != b.rotateX || a.rotateY != b.rotateY || a.rotateZ != b.rotateZ ||
+                         a.scaleX != b.scaleX || a.scaleY != b.scaleY || a.alpha != b.alpha ||
+                         width != drawnWidth_ || height != drawnHeight_ ||
+                         (overlay_ != nullptr && overlay_->busy());
+    if (!changed) return false;
+    stillSince_ = glfwGetTime();
+    if (resting_) picture_->setPasses(kMovingPasses);
+    resting_ = false;
+    return true;
+}
+
 void ViewerWindow::run() {
     glfwSwapInterval(1);
+    const bool rests = restPasses_ > 0 && restPasses_ != kMovingPasses;
+    stillSince_ = glfwGetTime();
     while (!glfwWindowShouldClose(window_)) {
         const bool uploaded = !picture_->complete() && uploadSome();
+        changedSinceDrawn();
         drawFrame();
         glfwSwapBuffers(window_);
         showProgress();
-        if (picture_->complete() && (overlay_ == nullptr || !overlay_->busy()))
-            glfwWaitEvents();  // nothing moves unless the user does something
-        else
+        if (!picture_->complete() || (overlay_ != nullptr && overlay_->busy())) {
             glfwWaitEventsTimeout(uploaded ? 0 : 0.005);  // a moment for the decoder when it is behind
+            continue;
+        }
+        if (!rests || resting_) {
+            glfwWaitEvents();  // nothing moves unless the user does something
+            continue;
+        }
+        // Once the view has rested, the same tiles drawn again with more passes, once: the frame before
+        // stays on screen until then, and the next movement draws the moving passes straight away.
+        const double left = stillSince_ + kRestSeconds - glfwGetTime();
+        if (left > 0) glfwWaitEventsTimeout(left);
+        if (!changedSinceDrawn() && glfwGetTime() >= stillSince_ + kRestSeconds) {
+            picture_->setPasses(restPasses_);
+            resting_ = true;
+        }
     }
 }
 

@@ -27,7 +27,11 @@ public:
     // window's use of it.
     void setOverlay(WindowOverlay* overlay) { overlay_ = overlay; }
     GLFWwindow* handle() const { return window_; }
-    // Draws, uploads and handles input until the window closes.
+    // The finer level's passes for the frame run() draws once the view has rested (kRestSeconds
+    // without a change): 0 or the moving frames' 3, none.
+    void setRestPasses(int passes) { restPasses_ = passes; }
+    // Draws, uploads and handles input until the window closes; frames come as the input, the loading
+    // or the overlay need them, and once more at rest with the rest passes.
     void run();
     // Uploads until `rows` rows of a streamed picture are in (all when 0), or draws until every tile
     // of a tiled one is in, then (`untilComplete`: draws until the picture is complete, a plane asked
@@ -40,6 +44,9 @@ public:
 
 private:
     void drawFrame();
+    // Whether the next frame differs from the last one drawn by more than its passes (the view, the
+    // window's size, a mapping the overlay uploads); then the moving passes again, the rest timed anew.
+    bool changedSinceDrawn();
     bool uploadSome();
     void showProgress();
     void fit();
@@ -56,6 +63,12 @@ private:
     WindowOverlay* overlay_ = nullptr;
     std::string shownStatus_ = "-";  // in the title
     zelvan::Placement view_;
+    // What the last frame drew, and since when the view has not changed (glfwGetTime's seconds).
+    zelvan::Placement drawnView_;
+    int drawnWidth_ = 0, drawnHeight_ = 0;
+    double stillSince_ = 0;
+    int restPasses_ = 0;
+    bool resting_ = false;  // the picture set to restPasses_
     bool dragging_ = false;
     double lastX_ = 0, lastY_ = 0;
 };

@@ -2,7 +2,7 @@
 // the right and bottom of every level) whose every texel is a hash of its level and place, drawn turned
 // (about Z, and twice tilted about X and Y as well) and scaled, opaque and translucent, must show under
 // each pixel centre the texels the geometry puts there, worked out here from the placement alone: the
-// finer level's three passes a quarter pixel apart, blended as OpenGL blends 8-bit colour. A texel a
+// finer level's three passes a third of a pixel apart, blended as OpenGL blends 8-bit colour. A texel a
 // boundary away, even in one pass at a third of the opacity, changes the pixel by more than the blending
 // rounds. At most 4 wrong pixels per frame: a pixel centre within float rounding of a texel boundary or
 // an edge may show either side (wrongPixels allows that already), and a hash may repeat.
@@ -155,17 +155,53 @@ Candidates candidates(const Geometry& g, const Pass& pass, int x, int y, double 
     return out;
 }
 
+// Whether texels a and b of level k lie in different parts: quarters of tiles, 256 texels a side, cut
+// again before the level's last column and row.
+bool inDifferentParts(int a, int b, std::size_t k) {
+    const zelvan::TileSize size = Hashed{}.levelSize(k);
+    const auto part = [](int texel, std::uint32_t count) {
+        return texel / 256 * 2 + (std::uint32_t(texel) + 1 >= count);
+    };
+    return a >= 0 && b >= 0 &&
+           (part(a >> 12, size.width) != part(b >> 12, size.width) ||
+            part(a & 4095, size.height) != part(b & 4095, size.height));
+}
+
+// One way a pass may show at a pixel: the texels it blends there (none, one, or two parts' both).
+struct Choice {
+    std::array<int, 2> codes{};
+    std::size_t count = 0;
+};
+struct Choices {
+    std::array<Choice, 32> choices{};  // four candidates, and two for each of twelve ordered pairs
+    std::size_t size = 0;
+    void add(std::array<int, 2> codes, std::size_t count) { choices[size++] = {codes, count}; }
+};
+
 // Frame pixels that no choice of the passes' candidate texels explains, blended over the background
 // each pass over the ones before, src * alpha + dst * (255 - alpha) rounded to 8 bits, within 3 a channel.
 int wrongPixels(const std::vector<std::uint8_t>& got, const Geometry& g, const std::vector<Pass>& passes) {
     int wrong = 0;
     for (int y = 0; y < kSide; ++y)
         for (int x = 0; x < kSide; ++x) {
-            std::array<Candidates, 3> options;  // at most three passes
+            std::array<Choices, 3> options;  // per pass (three at most), the texels each choice blends
             std::size_t combinations = 1;
             for (std::size_t i = 0; i < passes.size(); ++i) {
-                options[i] = candidates(g, passes[i], x, y, 0.03);
-                combinations *= options[i].size;
+                const Pass& pass = passes[i];
+                const Candidates texels = candidates(g, pass, x, y, 0.03);
+                Choices& choices = options[i];
+                choices.size = 0;
+                for (std::size_t t = 0; t < texels.size; ++t) choices.add({texels.codes[t]}, 1);
+                // A translucent pass's parts meet edge to edge without overlapping: a centre within float
+                // rounding (a thousandth of a pixel) of where two meet may fall between them, or under both.
+                const Candidates meeting = pass.alpha < 255 ? candidates(g, pass, x, y, 0.001) : Candidates{};
+                for (std::size_t a = 0; a < meeting.size; ++a)
+                    for (std::size_t b = 0; b < meeting.size; ++b)
+                        if (inDifferentParts(meeting.codes[a], meeting.codes[b], pass.k)) {
+                            choices.add({}, 0);
+                            choices.add({meeting.codes[a], meeting.codes[b]}, 2);
+                        }
+                combinations *= choices.size;
             }
             const std::uint8_t* px = &got[(std::size_t(y) * kSide + x) * 4];
             bool matched = false;
@@ -173,14 +209,17 @@ int wrongPixels(const std::vector<std::uint8_t>& got, const Geometry& g, const s
                 Rgb value{kBackground[0], kBackground[1], kBackground[2]};
                 std::size_t rest = n;
                 for (std::size_t i = 0; i < passes.size(); ++i) {
-                    const int code = options[i].codes[rest % options[i].size];
+                    const Choice& choice = options[i].choices[rest % options[i].size];
                     rest /= options[i].size;
-                    if (code < 0) continue;
-                    const Rgb t =
-                        Hashed::texel(passes[i].k, std::uint32_t(code >> 12), std::uint32_t(code & 4095));
-                    for (int c = 0; c < 3; ++c)
-                        value[c] = int(std::lround(
-                            (t[c] * passes[i].alpha + value[c] * (255 - passes[i].alpha)) / 255.0));
+                    for (std::size_t m = 0; m < choice.count; ++m) {
+                        const int code = choice.codes[m];
+                        if (code < 0) continue;
+                        const Rgb t =
+                            Hashed::texel(passes[i].k, std::uint32_t(code >> 12), std::uint32_t(code & 4095));
+                        for (int c = 0; c < 3; ++c)
+                            value[c] = int(std::lround(
+                                (t[c] * passes[i].alpha + value[c] * (255 - passes[i].alpha)) / 255.0));
+                    }
                 }
                 matched = true;
                 for (int c = 0; c < 3; ++c) matched = matched && std::abs(px[c] - value[c]) <= 3;
@@ -229,19 +268,19 @@ TEST(TileViewSeams, TurnedAndScaledFramesShowTheTexelsTheGeometryPutsThere) {
             const std::vector<std::uint8_t> tiled = frameAfter([&] { view.draw(kFrame); });
             ASSERT_TRUE(view.stats().complete);
             // At scale 1 or more, level 0 alone. Below, the two nearest levels (0 and 1 for 0.61, 1 and 2
-            // for 0.37): the coarser hidden under the finer drawn three times, moved a quarter pixel
-            // (a quarter unit: one unit is one frame pixel) to (-1, 0), (0, -1) and (+1, +1) quarters,
+            // for 0.37): the coarser hidden under the finer drawn three times, moved 85/256 of a pixel
+            // (one unit is one frame pixel) to (-1, 0), (0, -1) and (+1, +1) thirds,
             // each showing a third of the opacity a over what the later ones leave: the last a / 3, the
             // one before x with x (1 - a / 3) = a / 3, x = a / (3 - a), the first a / (3 - 2a).
-            const double a = alpha / 255.0;
+            const double a = alpha / 255.0, third = 85 / 256.0;
             const std::size_t finer = scale >= 1 ? 0 : scale < 0.5 ? 1 : 0;
             ASSERT_EQ(view.stats().level, finer);
             const auto share = [&](double fraction) { return int(std::lround(alpha * fraction)); };
             std::vector<Pass> passes{{0, 0, 0, alpha}};
             if (scale < 1)
-                passes = {{finer, -0.25, 0, share(1 / (3 - 2 * a))},
-                          {finer, 0, -0.25, share(1 / (3 - a))},
-                          {finer, 0.25, 0.25, share(1 / 3.0)}};
+                passes = {{finer, -third, 0, share(1 / (3 - 2 * a))},
+                          {finer, 0, -third, share(1 / (3 - a))},
+                          {finer, third, third, share(1 / 3.0)}};
             EXPECT_LE(wrongPixels(tiled, g, passes), 4);
             if (alpha == 255) {
                 opaque = tiled;
