@@ -10,7 +10,7 @@ bash scripts/install-deps.sh
 
 build=build/bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZELVAN_BUILD_BENCHMARKS=ON -DZELVAN_BUILD_TESTS=OFF \
-  -DZELVAN_BUILD_EXAMPLES=OFF >/dev/null
+  -DZELVAN_BUILD_EXAMPLES=OFF -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
 cmake --build "$build" -j "$(nproc)" --target zelvan_zarr_bench >/dev/null
 
 results="$build/zarr_results.txt"
