@@ -10,7 +10,8 @@
 // The parts: "fitted", from opening to the first complete frame of the picture fitted
 // (waitUntilComplete); "jump", from placing that view at 1:1 in the picture's middle to its complete frame.
 // Every run opens anew without the disk cache: the chunks come over the link each time (the files on disk
-// from the page cache). Flags: --quick (one iteration each), --round-trip-ms=N (50 by default).
+// from the page cache). Flags: --quick (one iteration each), --round-trip-ms=N (50 by default),
+// --requests-per-host=N (OpenOptions' default by default).
 #include <GL/gl.h>
 #include <benchmark/benchmark.h>
 
@@ -135,7 +136,7 @@ void frameBench(benchmark::State& state, const Place& candidate, const Place& ba
     const double runs = static_cast<double>(state.iterations());
     for (int i = 0; i < 2; ++i) {
         const std::string who = i == 0 ? candidate.name : baseline.name;
-        state.counters[who + "_cpu_ms"] = tallies[i].cpuSeconds * 1000 / runs;
+        state.counters[who + "_cpu_ms_per_iter"] = tallies[i].cpuSeconds * 1000 / runs;
         if (tallies[i].requests > 0) {
             state.counters[who + "_requests"] = tallies[i].requests / runs;
             state.counters[who + "_kB"] = tallies[i].bytes / 1000 / runs;
@@ -165,11 +166,14 @@ int main(int argc, char** argv) {
     std::vector<char*> args;
     bool quick = false;
     std::string roundTrip = "50";
+    unsigned requestsPerHost = zelvan::sources::OpenOptions().requestsPerHost;
     for (int i = 0; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0)
             quick = true;
         else if (std::strncmp(argv[i], "--round-trip-ms=", 16) == 0)
             roundTrip = argv[i] + 16;
+        else if (std::strncmp(argv[i], "--requests-per-host=", 20) == 0)
+            requestsPerHost = unsigned(std::atoi(argv[i] + 20));
         else
             args.push_back(argv[i]);
     }
@@ -195,10 +199,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     benchmark::AddCustomContext("round_trip_ms", roundTrip);
+    benchmark::AddCustomContext("requests_per_host", std::to_string(requestsPerHost));
     static Place disk{"disk", store + "/bench.zarr", {}}, tiff{"tiff", store + "/picture.tif", {}},
         http{"http", servers.httpUrl("bench.zarr"), uncached()},
         s3{"s3", "s3://bench/bench.zarr", uncached()};
     tiff.options.rawSamples = true;  // 16-bit samples through the display mapping, as the store's are
+    http.options.requestsPerHost = s3.options.requestsPerHost = requestsPerHost;
     s3.options.objectStorage.endpoint = servers.s3Endpoint();
     s3.options.objectStorage.region = "us-east-1";
     s3.options.objectStorage.accessKeyId = servers.keyId();
