@@ -10,7 +10,8 @@
 // The parts: "fitted", from opening to the first complete frame of the picture fitted
 // (waitUntilComplete); "jump", from placing that view at 1:1 in the picture's middle to its complete frame.
 // Every run opens anew without the disk cache: the chunks come over the link each time (the files on disk
-// from the page cache). Flags: --quick (one iteration each), --round-trip-ms=N (50 by default).
+// from the page cache). Flags: --quick (one iteration each), --round-trip-ms=N (50 by default),
+// --requests-per-host=N (OpenOptions' default by default).
 #include <GL/gl.h>
 #include <benchmark/benchmark.h>
 
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -87,12 +89,38 @@ struct Showing {
     }
 };
 
+// What does not depend on the machine's load, summed over an entrant's runs: the requests and body
+// bytes its picture made, and the process's processor time over the part timed (decoding, assembling,
+// drawing; the servers run in processes of their own).
+struct Tally {
+    double requests = 0, bytes = 0, cpuSeconds = 0;
+};
+
+double processSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
 // An entrant showing `place` and timing the fitted frame, or with `jump` the 1:1 frame after it.
-zelvan_bench::Entrant entrant(const std::string& name, const Place& place, bool jump, std::string& failure) {
-    return {name, [&place, jump, &failure] {
+zelvan_bench::Entrant entrant(const std::string& name, const Place& place, bool jump, std::string& failure,
+                              Tally& tally) {
+    return {name, [&place, jump, &failure, &tally] {
                 Showing showing;
+                double cpu = processSeconds();
                 double seconds = showing.fitted(place);
-                if (jump && seconds >= 0) seconds = showing.jump();
+                zelvan::sources::TransferStats before;
+                if (jump && seconds >= 0) {
+                    before = showing.source->transfers();
+                    cpu = processSeconds();
+                    seconds = showing.jump();
+                }
+                tally.cpuSeconds += processSeconds() - cpu;
+                if (showing.source) {
+                    const zelvan::sources::TransferStats after = showing.source->transfers();
+                    tally.requests += double(after.requests - before.requests);
+                    tally.bytes += double(after.bytesFetched - before.bytesFetched);
+                }
                 if (seconds < 0 && failure.empty()) failure = place.name + ": " + showing.error;
                 return seconds < 0 ? 0 : seconds;
             }};
@@ -102,8 +130,18 @@ void frameBench(benchmark::State& state, const Place& candidate, const Place& ba
                 const zelvan_bench::ZarrServers* servers) {
     std::string failure;
     if (servers) servers->clearLogs();
-    zelvan_bench::compete(state, entrant(candidate.name, candidate, jump, failure),
-                          {entrant(baseline.name, baseline, jump, failure)});
+    Tally tallies[2];
+    zelvan_bench::compete(state, entrant(candidate.name, candidate, jump, failure, tallies[0]),
+                          {entrant(baseline.name, baseline, jump, failure, tallies[1])});
+    const double runs = static_cast<double>(state.iterations());
+    for (int i = 0; i < 2; ++i) {
+        const std::string who = i == 0 ? candidate.name : baseline.name;
+        state.counters[who + "_cpu_ms_per_iter"] = tallies[i].cpuSeconds * 1000 / runs;
+        if (tallies[i].requests > 0) {
+            state.counters[who + "_requests"] = tallies[i].requests / runs;
+            state.counters[who + "_kB"] = tallies[i].bytes / 1000 / runs;
+        }
+    }
     if (servers) {
         state.counters["refused"] = static_cast<double>(servers->s3Answers(403));
         state.counters["missing_per_iter"] =
@@ -128,11 +166,14 @@ int main(int argc, char** argv) {
     std::vector<char*> args;
     bool quick = false;
     std::string roundTrip = "50";
+    unsigned requestsPerHost = zelvan::sources::OpenOptions().requestsPerHost;
     for (int i = 0; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0)
             quick = true;
         else if (std::strncmp(argv[i], "--round-trip-ms=", 16) == 0)
             roundTrip = argv[i] + 16;
+        else if (std::strncmp(argv[i], "--requests-per-host=", 20) == 0)
+            requestsPerHost = unsigned(std::atoi(argv[i] + 20));
         else
             args.push_back(argv[i]);
     }
@@ -158,10 +199,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     benchmark::AddCustomContext("round_trip_ms", roundTrip);
+    benchmark::AddCustomContext("requests_per_host", std::to_string(requestsPerHost));
     static Place disk{"disk", store + "/bench.zarr", {}}, tiff{"tiff", store + "/picture.tif", {}},
         http{"http", servers.httpUrl("bench.zarr"), uncached()},
         s3{"s3", "s3://bench/bench.zarr", uncached()};
     tiff.options.rawSamples = true;  // 16-bit samples through the display mapping, as the store's are
+    http.options.requestsPerHost = s3.options.requestsPerHost = requestsPerHost;
     s3.options.objectStorage.endpoint = servers.s3Endpoint();
     s3.options.objectStorage.region = "us-east-1";
     s3.options.objectStorage.accessKeyId = servers.keyId();

@@ -103,9 +103,10 @@ struct OpenOptions {
      * HTTP/2, where they share one connection, four times as many); 0 counts as 1. More wait in the
      * order asked. The tile view bounds them too: each of its workers (4 on a machine of up to 4
      * hardware threads, TileViewOptions::workers) reads one view tile at a time and asks at once for
-     * the server tiles it covers, 4 for 256-pixel tiles aligned with its 512-pixel ones: a view then
-     * has at most 4 x 4 = 16 requests of its own under way or waiting (briefly more while a cancelled
-     * read's are taken off), so a requestsPerHost above that changes nothing for one view. */
+     * the server tiles it covers, 4 for 256-pixel tiles aligned with its 512-pixel ones (an OME-Zarr
+     * store's chunks: up to 8 at once, one a channel for chunks holding one): a view then has at most
+     * 4 x 4 = 16 requests of its own under way or waiting (4 x 8 = 32 for OME-Zarr; briefly more while
+     * a cancelled read's are taken off), so a requestsPerHost above that changes nothing for one view. */
     std::chrono::milliseconds timeout{std::chrono::seconds(30)};
     unsigned requestsPerHost = 6;
     /* A PEM file of certificate authorities to trust over https besides the system's, for servers whose

@@ -200,15 +200,22 @@ bool decodeChunk(const ZarrArray& array, std::vector<unsigned char> stored,
         stride[j] = logicalStride[order[j]];
     }
     const std::size_t outBytes = sampleBytes(type.sample);
-    samples.resize(elements * outBytes);
     const bool sameBits =  // u1, u2, i2 as stored
         type.sample != SampleType::Float32 && outBytes == type.bytes && !type.bigEndian;
+    const bool sameFloats = type.kind == 'f' && type.bytes == 4 && !type.bigEndian;
+    bool inOrder = true;
+    for (std::size_t j = 0; j < dimensions; ++j) inOrder = inOrder && order[j] == j;
+    if ((sameBits || sameFloats) && inOrder) {  // the stored bytes are the samples: taken, not copied
+        samples = std::move(stored);
+        return true;
+    }
+    samples.resize(elements * outBytes);
     std::vector<std::size_t> index(dimensions, 0);
     std::size_t to = 0;
     const unsigned char* from = stored.data();
     for (std::size_t e = 0; e < elements; ++e, from += type.bytes) {
         unsigned char* sample = samples.data() + to * outBytes;
-        if (sameBits || (type.kind == 'f' && type.bytes == 4 && !type.bigEndian))
+        if (sameBits || sameFloats)
             std::memcpy(sample, from, outBytes);
         else
             writeSample(type.sample, valueOf(type, loadBits(from, type.bytes, type.bigEndian)), sample);

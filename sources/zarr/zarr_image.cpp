@@ -2,8 +2,10 @@
 // neighbour decoded, and one decoding at the moment is waited for rather than decoded again.
 #include "zarr_image.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <future>
 
 #include "zarr_codecs.h"
 
@@ -135,6 +137,46 @@ bool readChunk(const ZarrImage& image, std::size_t level, const std::vector<std:
             return decoded(result, bytes, made, why);
         },
         control, chunk, error);
+}
+
+bool readChunks(const ZarrImage& image, std::size_t level,
+                const std::vector<std::vector<std::uint64_t>>& chunkIndexes, const TileReadControl& control,
+                std::vector<ChunkCache::Chunk>& chunks, std::string& error) {
+    const std::size_t count = chunkIndexes.size();
+    chunks.assign(count, nullptr);
+    std::vector<std::string> whys(count);
+    std::vector<char> read(count, 0);
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t i; (i = next++) < count;) {
+            if (control.cancelled()) {
+                whys[i] = "cancelled";
+                next = count;
+                break;
+            }
+            try {
+                read[i] = readChunk(image, level, chunkIndexes[i], control, chunks[i], whys[i]);
+            } catch (...) {
+                whys[i] = "out of memory";
+            }
+            if (!read[i]) next = count;  // the read fails: no more chunks for it
+        }
+    };
+    std::vector<std::future<void>> helpers;
+    if (image.store->remote())
+        for (std::size_t i = 1; i < std::min(count, kChunksAtOnce); ++i) try {
+                helpers.push_back(std::async(std::launch::async, work));
+            } catch (...) {  // no thread to be had: fewer at once
+                break;
+            }
+    work();
+    for (std::future<void>& helper : helpers) helper.wait();
+    for (std::size_t i = 0; i < count; ++i)
+        if (!read[i]) {
+            error = whys[i].empty() ? "cancelled" : whys[i];
+            return false;
+        }
+    return true;
 }
 
 }  // namespace detail

@@ -64,6 +64,15 @@ struct ZarrImage {
 bool readChunk(const ZarrImage& image, std::size_t level, const std::vector<std::uint64_t>& chunkIndex,
                const TileReadControl& control, ChunkCache::Chunk& chunk, std::string& error);
 
+// The chunks of `level` at `chunkIndexes` into `chunks` (as readChunk each), for one read. From a remote
+// store up to kChunksAtOnce are fetched at once, on threads of their own, so that a read waits about one
+// round trip rather than one a chunk; on disk one after the other (decoding is the cost there, and the
+// view's workers already share the cores). False with the first failure's line. Throws std::bad_alloc.
+constexpr std::size_t kChunksAtOnce = 8;
+bool readChunks(const ZarrImage& image, std::size_t level,
+                const std::vector<std::vector<std::uint64_t>>& chunkIndexes, const TileReadControl& control,
+                std::vector<ChunkCache::Chunk>& chunks, std::string& error);
+
 // The plane (timePoint, depth) of `image` as a tile source of typed samples, sharing the image (in
 // zarr_picture.cpp); null with one line in `error` for a plane out of range. Throws std::bad_alloc.
 std::unique_ptr<PictureSource> zarrPlane(std::shared_ptr<const ZarrImage> image, unsigned timePoint,

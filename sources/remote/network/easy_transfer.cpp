@@ -67,7 +67,10 @@ void setOptions(HttpFetcher::Transfer& t) {
     curl_easy_setopt(e, CURLOPT_UNRESTRICTED_AUTH, 0L);  // credentials stay with the first host
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
     curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
-    curl_easy_setopt(e, CURLOPT_PIPEWAIT, 1L);  // wait to multiplex rather than open another connection
+    // Over https, wait to multiplex rather than open another connection. Plain http is HTTP/1.1 here,
+    // which libcurl learns only from the first answer: waiting would hold a new host's other requests
+    // back a round trip.
+    curl_easy_setopt(e, CURLOPT_PIPEWAIT, t.request.url.compare(0, 8, "https://") == 0 ? 1L : 0L);
     // Compressed descriptors; never with ranges, whose offsets count the bytes as stored.
     if (t.request.rangeLength == 0) curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(t.request.maxBytes));

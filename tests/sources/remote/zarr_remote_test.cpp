@@ -1,11 +1,13 @@
 // OME-Zarr stores served by lighttpd, read through the remote room: every sample as written (v2
 // consolidated, v3 sharded with its index at either end, read by byte ranges), a chunk the server answers
 // 404 for as the fill value, a store named otherwise found by its metadata, a store without metadata
-// refused in one line.
+// refused in one line; a read's chunks fetched together.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <sstream>
 
 #include "remote_reading.h"
 #include "test_servers.h"
@@ -74,6 +76,32 @@ TEST(RemoteZarr, RefusedChunksFailTheirReads) {
     EXPECT_NE(source->lastError().find("403"), std::string::npos) << source->lastError();
     EXPECT_EQ(zarr_test::readLevel(*source, 1), zarr_test::expectedSamples(stores, "u2_zstd_blosc.zarr", 1));
     servers().setRules("");
+}
+
+// One read's chunks are fetched at once: held back by the proxy, level 0's twelve chunks are under way
+// together, and the whole level still reads as written.
+TEST(RemoteZarr, ReadFetchesItsChunksAtOnce) {
+    if (!servers().missing.empty()) GTEST_SKIP() << servers().missing;
+    const std::string stores = servers().directory + "/www/zarr";
+    const std::string why = zarr_test::writeStores(stores);
+    if (!why.empty()) GTEST_SKIP() << why;
+    servers().setRules("u2_zstd_blosc.zarr/0/ delay 0 300\n");  // the log starts anew
+    std::string error;
+    const auto source = openPicture(servers().proxied("zarr/u2_zstd_blosc.zarr"), testOptions(), error);
+    ASSERT_TRUE(source) << error;
+    EXPECT_EQ(zarr_test::readLevel(*source, 0), zarr_test::expectedSamples(stores, "u2_zstd_blosc.zarr", 0));
+    // The log's lines: "PATH FAULT RUNNING AUTH"; the most a chunk of level 0 found under way with it.
+    std::istringstream log(servers().log());
+    servers().setRules("");
+    int most = 0;
+    for (std::string line; std::getline(log, line);) {
+        std::istringstream fields(line);
+        std::string path, fault;
+        int running = 0;
+        if (fields >> path >> fault >> running && path.find("u2_zstd_blosc.zarr/0/") != std::string::npos)
+            most = std::max(most, running);
+    }
+    EXPECT_GT(most, 1);
 }
 
 }  // namespace
