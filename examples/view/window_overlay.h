@@ -1,6 +1,6 @@
 #pragma once
 // What the viewer's window draws over its picture each frame and asks first about input: the channel
-// settings of a picture of raw samples (channel_overlay.h).
+// settings of a picture of raw samples (channels/channel_overlay.h).
 namespace zelvan_demo {
 
 class WindowOverlay {
