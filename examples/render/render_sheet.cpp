@@ -55,10 +55,12 @@ public:
         for (std::size_t next = 0; next < entries_.size() || !pending_.empty();) {
             // Opened ahead, and read ahead by a few views, while the first one is waited for.
             while (pending_.size() < 2 * views_.live() && next < entries_.size()) open(next++);
-            for (std::size_t k = 0; k < std::min<std::size_t>(pending_.size(), views_.live()); ++k)
-                if (k == 0 ||
-                    pending_[k].opening.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
+            for (std::size_t k = 0; k < std::min<std::size_t>(pending_.size(), views_.live()); ++k) {
+                std::future<zelvan::sources::Opened>& opening = pending_[k].opening;
+                if (opening.valid() &&
+                    (k == 0 || opening.wait_for(std::chrono::seconds(0)) == std::future_status::ready))
                     startReading(pending_[k]);
+            }
             if (drawCell(pending_.front()))
                 ++drawn;
             else
@@ -70,7 +72,8 @@ public:
     }
 
 private:
-    static unsigned liveViews() { return std::max(2u, std::thread::hardware_concurrency()); }
+    // Two pictures for each of the scene's readers: one being read while the other waits its turn.
+    static unsigned liveViews() { return 2 * std::clamp(std::thread::hardware_concurrency(), 4u, 8u); }
 
     static zelvan::TileViewOptions viewOptions(const RenderOptions& options) {
         zelvan::TileViewOptions each;
@@ -92,7 +95,6 @@ private:
 
     // Its view made and placed, and its tiles asked for (a wait of no time plans the frame).
     void startReading(CellPicture& picture) {
-        if (picture.view || !picture.error.empty()) return;
         zelvan::sources::Opened opened = picture.opening.get();
         if (!opened) {
             picture.error = opened.error;

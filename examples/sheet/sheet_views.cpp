@@ -4,18 +4,26 @@
 
 namespace zelvan_demo {
 
-SheetViews::SheetViews(const zelvan::TileViewOptions& each, std::size_t budgetBytes, unsigned workers,
-                       unsigned live)
-    : each_(each), live_(std::max(1u, live)) {
-    // Views of their own, until they share a scene: the budget and the readers shared out between
-    // those live at once.
-    each_.budgetBytes = budgetBytes / live_;
-    const unsigned all = workers > 0 ? workers : std::clamp(std::thread::hardware_concurrency(), 4u, 8u);
-    each_.workers = std::max(1u, all / live_);
+namespace {
+
+zelvan::TileSceneOptions sceneOptions(const zelvan::TileViewOptions& each, std::size_t budgetBytes,
+                                      unsigned workers) {
+    zelvan::TileSceneOptions options;
+    options.budgetBytes = budgetBytes;
+    options.rawBudgetBytes = each.rawBudgetBytes;
+    options.workers = workers;
+    options.uploadBytesPerFrame = each.uploadBytesPerFrame;
+    return options;
 }
 
+}  // namespace
+
+SheetViews::SheetViews(const zelvan::TileViewOptions& each, std::size_t budgetBytes, unsigned workers,
+                       unsigned live)
+    : each_(each), scene_(sceneOptions(each, budgetBytes, workers)), live_(std::max(1u, live)) {}
+
 std::unique_ptr<zelvan::TileView> SheetViews::view(zelvan::TileSource& source) {
-    return std::make_unique<zelvan::TileView>(source, each_);
+    return std::make_unique<zelvan::TileView>(scene_, source, each_);
 }
 
 }  // namespace zelvan_demo

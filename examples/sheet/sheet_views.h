@@ -1,6 +1,7 @@
 #pragma once
 // The tile views of the pictures a program shows together (a contact sheet, pictures side by side, a
-// navigator): made in this one place, within one texture budget and one pool of readers.
+// navigator): views in one zelvan::TileScene, within its one texture budget and its one pool of readers;
+// views of one source share its tiles.
 #include <cstddef>
 #include <memory>
 
@@ -10,18 +11,21 @@ namespace zelvan_demo {
 
 class SheetViews {
 public:
-    // Views drawn as `each` says, `budgetBytes` of textures and `workers` readers for all of them
-    // together (workers 0: as TileViewOptions says), `live` of them at most at once. OpenGL: context current.
+    // Views drawn as `each` says (its budgets and workers unused), in a scene of `budgetBytes` of
+    // textures and `workers` readers (0: as TileSceneOptions says) for all of them together; a program
+    // keeps `live` of them at most at once reading ahead. OpenGL: context current.
     SheetViews(const zelvan::TileViewOptions& each, std::size_t budgetBytes, unsigned workers, unsigned live);
 
-    // A view of `source` (which outlives it); empty (operator bool false) as the TileView constructor
-    // says. OpenGL: context current. Cost: a few KiB; the readers are shared.
+    // A view of `source` (which outlives it) in the scene; empty (operator bool false) as the TileView
+    // constructor says. OpenGL: context current. Cost: a few KiB; no thread.
     std::unique_ptr<zelvan::TileView> view(zelvan::TileSource& source);
-    // How many views may be live at once within the budget.
+    // How many views a program keeps reading ahead at once.
     unsigned live() const { return live_; }
+    zelvan::TileScene& scene() { return scene_; }
 
 private:
     zelvan::TileViewOptions each_;
+    zelvan::TileScene scene_;
     unsigned live_ = 1;
 };
 
