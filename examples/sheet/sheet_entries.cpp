@@ -37,13 +37,19 @@ std::vector<std::string> namesIn(const std::string& folder) {
     return names;
 }
 
-// Why `path` is no picture (libvips reads no header from it, or a folder), or empty for a picture.
-std::string whyNoPicture(const std::string& path) {
-    if (isFolder(path)) return isStore(path) ? std::string() : path + ": a folder, not a picture; skipped";
+// Why `entry` is no picture (libvips reads no header from it, or a folder), or empty for a picture, its
+// size then set from its header.
+std::string whyNoPicture(SheetEntry& entry) {
+    if (zelvan::sources::isUrl(entry.path)) return {};
+    if (isFolder(entry.path))
+        return isStore(entry.path) ? std::string() : entry.path + ": a folder, not a picture; skipped";
     zelvan::sources::OpenOptions quiet;
     quiet.warning = [](const std::string&) {};  // told again when the picture is opened
-    const zelvan::sources::OpenedBands header = zelvan::sources::openBands(path, quiet);
-    return header ? std::string() : header.error + "; skipped";
+    const zelvan::sources::OpenedBands header = zelvan::sources::openBands(entry.path, quiet);
+    if (!header) return header.error + "; skipped";
+    entry.width = header.reader->info().width;
+    entry.height = header.reader->info().height;
+    return {};
 }
 
 }  // namespace
@@ -53,16 +59,18 @@ std::vector<SheetEntry> sheetEntries(const std::vector<std::string>& inputs,
     std::vector<SheetEntry> entries;
     for (const std::string& input : inputs) {
         if (!isFolder(input) || isStore(input)) {
-            entries.push_back({input, false});
+            SheetEntry named{input, false};
+            whyNoPicture(named);  // told when it is opened, its cell kept
+            entries.push_back(named);
             continue;
         }
         const std::string folder = input.back() == '/' ? input : input + "/";
         for (const std::string& name : namesIn(input)) {
-            const std::string path = folder + name;
-            if (const std::string why = whyNoPicture(path); !why.empty())
+            SheetEntry found{folder + name, true};
+            if (const std::string why = whyNoPicture(found); !why.empty())
                 warn(why);
             else
-                entries.push_back({path, true});
+                entries.push_back(found);
         }
     }
     return entries;

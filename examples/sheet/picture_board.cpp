@@ -1,0 +1,184 @@
+#include "picture_board.h"
+
+#include <GL/gl.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace zelvan_demo {
+
+namespace {
+
+zelvan::Frame pixelFrame(int width, int height) { return {0, 0, double(width), double(height), 1}; }
+
+// A closed outline in frame units, clipped to `box`, over what is drawn.
+void outline(const zelvan::PlanePoint* points, int count, const Box& box, float r, float g, float b) {
+    glPushAttrib(GL_ENABLE_BIT | GL_CURRENT_BIT | GL_SCISSOR_BIT | GL_LINE_BIT);
+    glDisable(GL_TEXTURE_2D);
+    glDisable(GL_DEPTH_TEST);
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(GLint(std::floor(box.left)), GLint(std::floor(box.bottom)),
+              GLsizei(std::ceil(box.right - box.left)), GLsizei(std::ceil(box.top - box.bottom)));
+    glLineWidth(2);
+    glColor3f(r, g, b);
+    glBegin(GL_LINE_LOOP);
+    for (int k = 0; k < count; ++k) glVertex2d(points[k].x, points[k].y);
+    glEnd();
+    glPopAttrib();
+}
+
+}  // namespace
+
+PictureBoard::PictureBoard(SheetViews& views, double width, double height, Opener open, std::size_t kept)
+    : views_(views),
+      width_(width),
+      height_(height),
+      open_(std::move(open)),
+      kept_(std::max<std::size_t>(kept, 1)) {
+    placement_ = zelvan::fit(std::uint32_t(width), std::uint32_t(height), width, height);
+}
+
+PictureBoard::~PictureBoard() {
+    navigator_.reset();
+    for (BoardPiece& piece : pieces_) close(piece);
+}
+
+void PictureBoard::add(BoardPiece piece) {
+    pieces_.push_back(std::move(piece));
+    BoardPiece& added = pieces_.back();
+    if (added.source && !added.view) {
+        added.view = views_.view(*added.source);
+        if (!*added.view) added.failure = added.path + ": the tile view cannot show this picture";
+    }
+    if (added.view) added.view->place(placedOnBoard(placement_, width_, height_, added.on));
+}
+
+void PictureBoard::place(const zelvan::Placement& placement) {
+    placement_ = placement;
+    for (BoardPiece& piece : pieces_)
+        if (piece.view) piece.view->place(placedOnBoard(placement_, width_, height_, piece.on));
+}
+
+bool PictureBoard::open(BoardPiece& piece) {
+    if (!piece.failure.empty()) return false;
+    if (!piece.source) piece.source = open_(piece.path, piece.failure);
+    if (!piece.source) return false;
+    piece.view = views_.view(*piece.source);
+    if (!*piece.view) {
+        piece.failure = piece.path + ": the tile view cannot show this picture (" +
+                        zelvan::describe(piece.view->status()) + ")";
+        close(piece);
+        return false;
+    }
+    piece.view->place(placedOnBoard(placement_, width_, height_, piece.on));
+    return true;
+}
+
+void PictureBoard::close(BoardPiece& piece) {
+    piece.view.reset();  // before the source it reads
+    piece.source.reset();
+}
+
+bool PictureBoard::inFrame(const BoardPiece& piece, int frameWidth, int frameHeight) const {
+    const zelvan::Placement at = placedOnBoard(placement_, width_, height_, piece.on);
+    const double reach = std::hypot(piece.width * at.scaleX, piece.height * at.scaleY) / 2;
+    return at.centreX + reach > 0 && at.centreX - reach < frameWidth && at.centreY + reach > 0 &&
+           at.centreY - reach < frameHeight;
+}
+
+void PictureBoard::draw(int frameWidth, int frameHeight) {
+    ++frame_;
+    frameWidth_ = frameWidth;
+    frameHeight_ = frameHeight;
+    // The pieces in the frame, nearest its centre first, as many as may be open; drawn in their order.
+    std::vector<std::pair<double, std::size_t>> shown;
+    for (std::size_t k = 0; k < pieces_.size(); ++k)
+        if (pieces_[k].failure.empty() && inFrame(pieces_[k], frameWidth, frameHeight)) {
+            const zelvan::Placement at = placedOnBoard(placement_, width_, height_, pieces_[k].on);
+            shown.push_back({std::hypot(at.centreX - frameWidth / 2.0, at.centreY - frameHeight / 2.0), k});
+        }
+    if (shown.size() > kept_) {
+        std::nth_element(shown.begin(), shown.begin() + std::ptrdiff_t(kept_), shown.end());
+        shown.resize(kept_);
+    }
+    std::sort(shown.begin(), shown.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+    for (const auto& [distance, k] : shown) {
+        BoardPiece& piece = pieces_[k];
+        if (!piece.view && !open(piece)) continue;
+        piece.view->draw(pixelFrame(frameWidth, frameHeight));
+        piece.lastDrawn = frame_;
+    }
+    // Past `kept` open, the least recently drawn let go (never one drawn now).
+    std::vector<BoardPiece*> open;
+    for (BoardPiece& piece : pieces_)
+        if (piece.view && &piece != &pieces_.front()) open.push_back(&piece);
+    if (open.size() + 1 > kept_) {
+        std::sort(open.begin(), open.end(), [](auto* a, auto* b) { return a->lastDrawn < b->lastDrawn; });
+        for (std::size_t k = 0; k + kept_ < open.size() + 1 && open[k]->lastDrawn < frame_; ++k)
+            close(*open[k]);
+    }
+    if (navigator_) drawNavigator(frameWidth, frameHeight);
+}
+
+void PictureBoard::showNavigator(bool shown) {
+    if (!shown || pieces_.empty() || !pieces_.front().source) {
+        navigator_.reset();
+        return;
+    }
+    // Another view of the same source in the same scene: the tiles the main view has read, shared.
+    navigator_ = views_.view(*pieces_.front().source);
+}
+
+void PictureBoard::drawNavigator(int frameWidth, int frameHeight) {
+    const BoardPiece& main = pieces_.front();
+    navigatorBox_ = zelvan_demo::navigatorBox(main.width, main.height, frameWidth, frameHeight);
+    const Box& box = navigatorBox_;
+    navigatorPlacement_ = zelvan::fit(main.width, main.height, box.right - box.left, box.top - box.bottom);
+    navigatorPlacement_.centreX += box.left;
+    navigatorPlacement_.centreY += box.bottom;
+    navigator_->place(navigatorPlacement_);
+    navigator_->draw(pixelFrame(frameWidth, frameHeight));
+    const std::array<zelvan::PlanePoint, 4> shown =
+        shownOutline(placedOnBoard(placement_, width_, height_, main.on), navigatorPlacement_, main.width,
+                     main.height, frameWidth, frameHeight);
+    outline(shown.data(), 4, box, 1.0f, 0.85f, 0.2f);
+    const zelvan::PlanePoint edge[4] = {{box.left + 1, box.bottom + 1},
+                                        {box.right - 1, box.bottom + 1},
+                                        {box.right - 1, box.top - 1},
+                                        {box.left + 1, box.top - 1}};
+    outline(edge, 4, box, 0.9f, 0.9f, 0.9f);
+}
+
+bool PictureBoard::waitForStillFrame(int frameWidth, int frameHeight, std::chrono::milliseconds timeout) {
+    bool still = true;
+    for (BoardPiece& piece : pieces_)
+        if (inFrame(piece, frameWidth, frameHeight) && (piece.view || open(piece)))
+            still = piece.view->waitUntilComplete(pixelFrame(frameWidth, frameHeight), timeout) && still;
+    return still;
+}
+
+bool PictureBoard::complete() const {
+    for (const BoardPiece& piece : pieces_)
+        if (piece.view && piece.lastDrawn == frame_) {
+            const zelvan::TileStats s = piece.view->stats();
+            if (!((s.complete || s.readsGivenUp > 0) && s.readsPending == 0)) return false;
+        }
+    return !navigator_ || navigator_->stats().complete;
+}
+
+std::string PictureBoard::status() const {
+    const zelvan::TileSceneStats s = views_.scene().stats();
+    std::size_t shown = 0;
+    for (const BoardPiece& piece : pieces_) shown += piece.view && piece.lastDrawn == frame_ ? 1 : 0;
+    std::string text = std::to_string(shown) + " of " + std::to_string(pieces_.size()) + " pictures shown";
+    if (s.readsPending > 0) text += ", " + std::to_string(s.readsPending) + " reads pending";
+    return text;
+}
+
+std::string PictureBoard::failure() const {
+    for (const BoardPiece& piece : pieces_)
+        if (!piece.failure.empty()) return piece.failure;
+    return {};
+}
+
+}  // namespace zelvan_demo
