@@ -86,8 +86,13 @@ std::unique_ptr<PictureBoard> makeBoard(SheetViews& views, const BoardRequest& r
         largestHeight = std::max(largestHeight, piece.height);
     }
     const SheetLayout cells = gridCells(pieces.size(), request.columns, largestWidth, largestHeight);
-    auto board =
-        std::make_unique<PictureBoard>(views, double(cells.width()), double(cells.height()), opener, kept);
+    // Thumbnails for every piece, within a quarter of the budget: the scene's views get the rest.
+    const std::uint64_t each =
+        zelvan::Image::textureBytes(PictureBoard::kThumbnailSide, PictureBoard::kThumbnailSide);
+    const std::size_t thumbnails = std::min<std::size_t>(pieces.size(), views.budgetBytes() / 4 / each);
+    views.reserve(thumbnails * each);
+    auto board = std::make_unique<PictureBoard>(views, double(cells.width()), double(cells.height()), opener,
+                                                kept, thumbnails);
     for (std::size_t k = 0; k < pieces.size(); ++k) {
         pieces[k].on = gridPlace(cells, k);
         board->add(std::move(pieces[k]));

@@ -29,12 +29,14 @@ void outline(const zelvan::PlanePoint* points, int count, const Box& box, float 
 
 }  // namespace
 
-PictureBoard::PictureBoard(SheetViews& views, double width, double height, Opener open, std::size_t kept)
+PictureBoard::PictureBoard(SheetViews& views, double width, double height, Opener open, std::size_t kept,
+                           std::size_t thumbnails)
     : views_(views),
       width_(width),
       height_(height),
       open_(std::move(open)),
-      kept_(std::max<std::size_t>(kept, 1)) {
+      kept_(std::max<std::size_t>(kept, 1)),
+      thumbnails_(thumbnails) {
     placement_ = zelvan::fit(std::uint32_t(width), std::uint32_t(height), width, height);
 }
 
@@ -90,13 +92,20 @@ void PictureBoard::draw(int frameWidth, int frameHeight) {
     ++frame_;
     frameWidth_ = frameWidth;
     frameHeight_ = frameHeight;
-    // The pieces in the frame, nearest its centre first, as many as may be open; drawn in their order.
+    // The pieces in the frame: small ones from their thumbnails; of the others, those nearest the frame's
+    // centre, as many as may be open. Drawn in their order.
     std::vector<std::pair<double, std::size_t>> shown;
     for (std::size_t k = 0; k < pieces_.size(); ++k)
         if (pieces_[k].failure.empty() && inFrame(pieces_[k], frameWidth, frameHeight)) {
             const zelvan::Placement at = placedOnBoard(placement_, width_, height_, pieces_[k].on);
             shown.push_back({std::hypot(at.centreX - frameWidth / 2.0, at.centreY - frameHeight / 2.0), k});
         }
+    std::vector<bool> drawnSmall(pieces_.size(), false);
+    for (const auto& [distance, k] : shown) drawnSmall[k] = drawThumbnail(pieces_[k]);
+    shown.erase(
+        std::remove_if(shown.begin(), shown.end(), [&](const auto& p) { return drawnSmall[p.second]; }),
+        shown.end());
+    missing_ = shown.size() > kept_ ? shown.size() - kept_ : 0;
     if (shown.size() > kept_) {
         std::nth_element(shown.begin(), shown.begin() + std::ptrdiff_t(kept_), shown.end());
         shown.resize(kept_);
@@ -107,6 +116,7 @@ void PictureBoard::draw(int frameWidth, int frameHeight) {
         if (!piece.view && !open(piece)) continue;
         piece.view->draw(pixelFrame(frameWidth, frameHeight));
         piece.lastDrawn = frame_;
+        keepThumbnail(piece, frameWidth, frameHeight);
     }
     // Past `kept` open, the least recently drawn let go (never one drawn now).
     std::vector<BoardPiece*> open;
@@ -118,6 +128,47 @@ void PictureBoard::draw(int frameWidth, int frameHeight) {
             close(*open[k]);
     }
     if (navigator_) drawNavigator(frameWidth, frameHeight);
+}
+
+bool PictureBoard::drawThumbnail(BoardPiece& piece) {
+    if (!piece.thumbnail) return false;
+    const zelvan::Placement at = placedOnBoard(placement_, width_, height_, piece.on);
+    // Up to half again its size; past that the picture itself.
+    const double across = piece.width * std::fabs(at.scaleX);
+    if (across > piece.thumbnail.width() * 1.5) return false;
+    zelvan::Placement small = at;
+    small.scaleX = at.scaleX * piece.width / piece.thumbnail.width();
+    small.scaleY = at.scaleY * piece.height / piece.thumbnail.height();
+    piece.thumbnail.place(small);
+    piece.thumbnail.draw();
+    piece.lastDrawn = frame_;
+    if (&piece != &pieces_.front() && piece.view) close(piece);
+    return true;
+}
+
+void PictureBoard::keepThumbnail(BoardPiece& piece, int frameWidth, int frameHeight) {
+    if (piece.thumbnail || thumbnails_ == 0 || !piece.view->stats().complete) return;
+    const zelvan::Placement at = placedOnBoard(placement_, width_, height_, piece.on);
+    const double across = piece.width * at.scaleX, down = piece.height * at.scaleY;
+    if (at.rotateZ != 0 || at.alpha != 255 || std::max(across, down) > kThumbnailSide) return;
+    // Its pixels as just drawn, whole in the frame.
+    const int left = int(std::lround(at.centreX - across / 2)),
+              bottom = int(std::lround(at.centreY - down / 2));
+    const int width = std::max(1, int(std::lround(across))), height = std::max(1, int(std::lround(down)));
+    if (left < 0 || bottom < 0 || left + width > frameWidth || bottom + height > frameHeight) return;
+    std::vector<unsigned char> bottomUp(std::size_t(width) * std::size_t(height) * 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(left, bottom, width, height, GL_BGRA, GL_UNSIGNED_BYTE, bottomUp.data());
+    const std::size_t pitch = std::size_t(width) * 4;
+    std::vector<unsigned char> rows(bottomUp.size());
+    for (int y = 0; y < height; ++y)  // top row first, opaque as it is on screen
+        std::copy_n(bottomUp.data() + std::size_t(height - 1 - y) * pitch, pitch,
+                    rows.data() + std::size_t(y) * pitch);
+    for (std::size_t k = 3; k < rows.size(); k += 4) rows[k] = 255;
+    zelvan::Image thumbnail{std::uint32_t(width), std::uint32_t(height)};
+    if (!thumbnail.upload(rows.data(), pitch, rows.size())) return;
+    piece.thumbnail = std::move(thumbnail);
+    --thumbnails_;
 }
 
 void PictureBoard::showNavigator(bool shown) {
@@ -150,14 +201,23 @@ void PictureBoard::drawNavigator(int frameWidth, int frameHeight) {
 }
 
 bool PictureBoard::waitForStillFrame(int frameWidth, int frameHeight, std::chrono::milliseconds timeout) {
+    // One piece at a time, so that no more are open than may be: each drawn once complete, for its
+    // thumbnail (the window clears the frame before it draws the next), and let go when it has one.
     bool still = true;
-    for (BoardPiece& piece : pieces_)
-        if (inFrame(piece, frameWidth, frameHeight) && (piece.view || open(piece)))
-            still = piece.view->waitUntilComplete(pixelFrame(frameWidth, frameHeight), timeout) && still;
+    const zelvan::Frame frame = pixelFrame(frameWidth, frameHeight);
+    for (BoardPiece& piece : pieces_) {
+        if (piece.thumbnail || !inFrame(piece, frameWidth, frameHeight) || (!piece.view && !open(piece)))
+            continue;
+        still = piece.view->waitUntilComplete(frame, timeout) && still;
+        piece.view->draw(frame);
+        keepThumbnail(piece, frameWidth, frameHeight);
+        if (piece.thumbnail && &piece != &pieces_.front()) close(piece);
+    }
     return still;
 }
 
 bool PictureBoard::complete() const {
+    if (missing_ > 0) return false;
     for (const BoardPiece& piece : pieces_)
         if (piece.view && piece.lastDrawn == frame_) {
             const zelvan::TileStats s = piece.view->stats();

@@ -24,6 +24,8 @@ struct BoardPiece {
     // Open while it is shown: the source first, its view after (so destroyed first).
     std::unique_ptr<zelvan::sources::PictureSource> source;
     std::unique_ptr<zelvan::TileView> view;
+    // The piece as drawn small, once complete: drawn instead while it is that small, the picture closed.
+    zelvan::Image thumbnail;
     std::uint64_t lastDrawn = 0;  // the frame it was last drawn in
     std::string failure;          // why it cannot be shown; then it is never opened again
 };
@@ -33,8 +35,12 @@ public:
     // Opens a piece's picture: null, with the reason in `error`, when it cannot.
     using Opener = std::function<std::unique_ptr<zelvan::sources::PictureSource>(const std::string& path,
                                                                                  std::string& error)>;
-    // A board of width x height pixels, its pieces' views in `views` (which outlives it), opened by `open`.
-    PictureBoard(SheetViews& views, double width, double height, Opener open, std::size_t kept);
+    // A board of width x height pixels, its pieces' views in `views` (which outlives it), opened by `open`;
+    // `thumbnails` of them at most kept as pictures of kThumbnailSide pixels (views.reserve says their room).
+    PictureBoard(SheetViews& views, double width, double height, Opener open, std::size_t kept,
+                 std::size_t thumbnails = 0);
+    // The longest side of a thumbnail, in screen pixels.
+    static constexpr std::uint32_t kThumbnailSide = 128;
     ~PictureBoard() override;
 
     // Adds a piece; one given open (its source set) keeps its source. OpenGL: context current.
@@ -45,9 +51,12 @@ public:
     std::uint32_t height() const override { return std::uint32_t(height_); }
     void place(const zelvan::Placement& placement) override;
     const zelvan::Placement& placement() const override { return placement_; }
-    // The pieces in the frame, nearest its centre first, up to `kept`; then the navigator.
+    // The pieces in the frame: small ones from their thumbnails, others nearest its centre first, up to
+    // `kept`; then the navigator.
     void draw(int frameWidth, int frameHeight) override;
     bool loadSome(bool) override { return false; }
+    // Waits for each piece in the frame in turn, drawing it once complete to keep its thumbnail: the frame
+    // is drawn over, which the window clears before its next.
     bool waitForStillFrame(int frameWidth, int frameHeight, std::chrono::milliseconds timeout) override;
     bool complete() const override;
     std::string status() const override;
@@ -68,12 +77,16 @@ private:
     bool open(BoardPiece& piece);
     void close(BoardPiece& piece);
     bool inFrame(const BoardPiece& piece, int frameWidth, int frameHeight) const;
+    // Draws the piece from its thumbnail when it has one for this size; false otherwise.
+    bool drawThumbnail(BoardPiece& piece);
+    void keepThumbnail(BoardPiece& piece, int frameWidth, int frameHeight);
     void drawNavigator(int frameWidth, int frameHeight);
 
     SheetViews& views_;
     double width_, height_;
     Opener open_;
-    std::size_t kept_;
+    std::size_t kept_, thumbnails_;
+    std::size_t missing_ = 0;  // pieces in the last frame that it could not draw yet
     std::vector<BoardPiece> pieces_;
     zelvan::Placement placement_;
     std::uint64_t frame_ = 0;

@@ -20,7 +20,10 @@ zelvan::TileSceneOptions sceneOptions(const zelvan::TileViewOptions& each, std::
 
 SheetViews::SheetViews(const zelvan::TileViewOptions& each, std::size_t budgetBytes, unsigned workers,
                        unsigned live)
-    : each_(each), scene_(sceneOptions(each, budgetBytes, workers)), live_(std::max(1u, live)) {}
+    : each_(each),
+      scene_(sceneOptions(each, budgetBytes, workers)),
+      budgetBytes_(budgetBytes),
+      live_(std::max(1u, live)) {}
 
 std::unique_ptr<zelvan::TileView> SheetViews::view(zelvan::TileSource& source) {
     return std::make_unique<zelvan::TileView>(scene_, source, each_);

@@ -2,6 +2,7 @@
 // The tile views of the pictures a program shows together (a contact sheet, pictures side by side, a
 // navigator): views in one zelvan::TileScene, within its one texture budget and its one pool of readers;
 // views of one source share its tiles.
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 
@@ -22,10 +23,15 @@ public:
     // How many views a program keeps reading ahead at once.
     unsigned live() const { return live_; }
     zelvan::TileScene& scene() { return scene_; }
+    // Keeps `bytes` of the budget for textures of the program's own (thumbnails): the scene's views get
+    // the rest. Cost: as TileScene::setBudget.
+    void reserve(std::size_t bytes) { scene_.setBudget(budgetBytes_ - std::min(bytes, budgetBytes_)); }
+    std::size_t budgetBytes() const { return budgetBytes_; }
 
 private:
     zelvan::TileViewOptions each_;
     zelvan::TileScene scene_;
+    std::size_t budgetBytes_;
     unsigned live_ = 1;
 };
 
