@@ -124,7 +124,7 @@ public:
                 const std::uint64_t key = tileKey(t);
                 const TileCache::Tile* tile = cache_.find(key);
                 if (!raw_.has(key) || (tile != nullptr && (tile->stale || current(*tile)))) continue;
-                requests_.push_back(request(w, t, list == &w.pinned));
+                requests_.push_back(request(w, t, list == &w.pinned, list == &w.fine));
             }
         std::sort(requests_.begin(), requests_.end(), moreUrgent);
         const std::size_t before = uploaded;
@@ -154,6 +154,15 @@ public:
     /* Makes `requests` the reader's queue, most urgent read first, and cancels the reads under way of
      * tiles `keep` lacks. */
     void queue(std::vector<TileRequest>& requests, const std::unordered_set<std::uint64_t>& keep) {
+        // Asked for by a view in an earlier draw, and come since (another view's draw took it).
+        const auto come = [this](const TileRequest& r) {
+            const std::uint64_t key = tileKey(r.tile);
+            const TileCache::Tile* tile = cache_.find(key);
+            return (tile != nullptr && current(*tile)) || raw_.has(key) ||
+                   std::any_of(waiting_.begin(), waiting_.end(),
+                               [key](const Arrival& a) { return tileKey(a.request.tile) == key; });
+        };
+        requests.erase(std::remove_if(requests.begin(), requests.end(), come), requests.end());
         std::sort(requests.begin(), requests.end(),
                   [](const TileRequest& a, const TileRequest& b) { return moreUrgent(b, a); });
         reader_.setQueue(requests, keep);
