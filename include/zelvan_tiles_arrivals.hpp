@@ -124,7 +124,7 @@ public:
                 const std::uint64_t key = tileKey(t);
                 const TileCache::Tile* tile = cache_.find(key);
                 if (!raw_.has(key) || (tile != nullptr && (tile->stale || current(*tile)))) continue;
-                requests_.push_back(request(w, t, list == &w.pinned, list == &w.fine));
+                requests_.push_back(request(w, t, list == &w.pinned, shows(w, *list)));
             }
         std::sort(requests_.begin(), requests_.end(), moreUrgent);
         const std::size_t before = uploaded;
@@ -179,17 +179,22 @@ public:
     }
 
 private:
+    /* Whether a list holds the level the frame shows: the finer, or the coarser when drawn alone. */
+    static bool shows(const FrameWants& w, const std::vector<TileIndex>& list) noexcept {
+        return &list == &w.fine || (&list == &w.coarse && w.fine.empty());
+    }
     bool current(const TileCache::Tile& tile) const noexcept {
         return !tile.stale && tile.mapping == mappingNumber_;
     }
-    TileRequest request(const FrameWants& w, const TileIndex& t, bool pinned, bool fine = false) const {
+    /* `shown`: of the level the frame shows (its finer, or its one level), not of a stand-in. */
+    TileRequest request(const FrameWants& w, const TileIndex& t, bool pinned, bool shown = false) const {
         const double d = distanceToCentre(w.map, grid_, t, w.frame);
         return {t,
                 grid_.tileRect(t),
                 cache_.epoch(),
                 pinned,
                 d,
-                std::uint8_t(fine),
+                std::uint8_t(shown),
                 screenShare(w.map, grid_, t.level, w.frame, d)};
     }
 
@@ -201,7 +206,7 @@ private:
             // Typed tiles kept raw are made from their samples (remap), not read.
             if ((tile != nullptr && current(*tile)) || raw_.has(key) || !cache_.mayRead(key, w.now)) continue;
             if (!asked_.insert(key).second) continue;  // read and waiting, or asked for already
-            out.push_back(request(w, t, pinned, &list == &w.fine));
+            out.push_back(request(w, t, pinned, shows(w, list)));
         }
     }
 
