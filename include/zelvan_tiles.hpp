@@ -78,9 +78,7 @@
 #include "zelvan.hpp"
 #include "zelvan_mapping.hpp"
 #include "zelvan_mapping_statistics.hpp"
-#include "zelvan_tiles_grid.hpp"
 #include "zelvan_tiles_options.hpp"
-#include "zelvan_tiles_reader.hpp"
 #include "zelvan_tiles_scene.hpp"
 #include "zelvan_tiles_source.hpp"
 #include "zelvan_tiles_types.hpp"
@@ -382,10 +380,9 @@ private:
             status_ = TileViewStatus::OutOfMemory;
             const bool alone = core == nullptr;
             if (alone) core = std::make_shared<detail::SceneCore>(own, workers);
-            std::shared_ptr<detail::ScenePicture> picture;
-            for (detail::ScenePicture* p : core->pictures())
-                if (p->source() == &source) picture = p->shared_from_this();
-            if (!picture && !(picture = makePicture(core, source, options))) return;
+            const std::shared_ptr<detail::ScenePicture> picture =
+                detail::pictureIn(core, source, options, status_);
+            if (!picture) return;
             std::unique_ptr<detail::ViewState> state(
                 new detail::ViewState(picture, options, std::move(probe)));
             if (alone) state->start();
@@ -395,37 +392,6 @@ private:
             status_ = TileViewStatus::OutOfMemory;
         } catch (...) {  // the source threw: status_ says where
         }
-    }
-
-    /* A picture of `source` new to the scene: its levels and samples told, checked, and its own mapping
-     * taken. Null, status_ saying why, when they make no sense or the source throws. Throws
-     * std::bad_alloc. */
-    std::shared_ptr<detail::ScenePicture> makePicture(const std::shared_ptr<detail::SceneCore>& core,
-                                                      TileSource& source, const TileViewOptions& options) {
-        std::vector<TileSize> levels;
-        status_ = TileViewStatus::SourceFailed;
-        levels.resize(std::min(source.levelCount(), zelvan::kMaxLevels + 1));
-        for (std::size_t k = 0; k < levels.size(); ++k) levels[k] = source.levelSize(k);
-        const SampleLayout layout = source.sampleLayout();
-        status_ = TileViewStatus::OutOfMemory;
-        if (!detail::levelsMakeSense(levels)) {
-            status_ = TileViewStatus::BadLevels;
-            return nullptr;
-        }
-        if (checkLayout(layout) != nullptr) {
-            status_ = TileViewStatus::BadSamples;
-            return nullptr;
-        }
-        auto picture = std::make_shared<detail::ScenePicture>(core, source, levels, layout, options);
-        if (layout.type != SampleType::Bgra8) {
-            try {
-                const DisplayMapping own = source.displayMapping();
-                if (!own.channels.empty() && own.validate(layout).empty())
-                    picture->arrivals().setMapping(own, nullptr);
-            } catch (...) {  // the source's mapping cannot be had: the default stays
-            }
-        }
-        return picture;
     }
 
     std::unique_ptr<detail::ViewState> state_;

@@ -124,7 +124,7 @@ public:
                 const std::uint64_t key = tileKey(t);
                 const TileCache::Tile* tile = cache_.find(key);
                 if (!raw_.has(key) || (tile != nullptr && (tile->stale || current(*tile)))) continue;
-                requests_.push_back(request(w, t, list == &w.pinned));
+                requests_.push_back(request(w, t, list == &w.pinned, shows(w, *list)));
             }
         std::sort(requests_.begin(), requests_.end(), moreUrgent);
         const std::size_t before = uploaded;
@@ -154,6 +154,15 @@ public:
     /* Makes `requests` the reader's queue, most urgent read first, and cancels the reads under way of
      * tiles `keep` lacks. */
     void queue(std::vector<TileRequest>& requests, const std::unordered_set<std::uint64_t>& keep) {
+        // Asked for by a view in an earlier draw, and come since (another view's draw took it).
+        const auto come = [this](const TileRequest& r) {
+            const std::uint64_t key = tileKey(r.tile);
+            const TileCache::Tile* tile = cache_.find(key);
+            return (tile != nullptr && current(*tile)) || raw_.has(key) ||
+                   std::any_of(waiting_.begin(), waiting_.end(),
+                               [key](const Arrival& a) { return tileKey(a.request.tile) == key; });
+        };
+        requests.erase(std::remove_if(requests.begin(), requests.end(), come), requests.end());
         std::sort(requests.begin(), requests.end(),
                   [](const TileRequest& a, const TileRequest& b) { return moreUrgent(b, a); });
         reader_.setQueue(requests, keep);
@@ -170,17 +179,22 @@ public:
     }
 
 private:
+    /* Whether a list holds the level the frame shows: the finer, or the coarser when drawn alone. */
+    static bool shows(const FrameWants& w, const std::vector<TileIndex>& list) noexcept {
+        return &list == &w.fine || (&list == &w.coarse && w.fine.empty());
+    }
     bool current(const TileCache::Tile& tile) const noexcept {
         return !tile.stale && tile.mapping == mappingNumber_;
     }
-    TileRequest request(const FrameWants& w, const TileIndex& t, bool pinned, bool fine = false) const {
+    /* `shown`: of the level the frame shows (its finer, or its one level), not of a stand-in. */
+    TileRequest request(const FrameWants& w, const TileIndex& t, bool pinned, bool shown = false) const {
         const double d = distanceToCentre(w.map, grid_, t, w.frame);
         return {t,
                 grid_.tileRect(t),
                 cache_.epoch(),
                 pinned,
                 d,
-                std::uint8_t(fine),
+                std::uint8_t(shown),
                 screenShare(w.map, grid_, t.level, w.frame, d)};
     }
 
@@ -192,7 +206,7 @@ private:
             // Typed tiles kept raw are made from their samples (remap), not read.
             if ((tile != nullptr && current(*tile)) || raw_.has(key) || !cache_.mayRead(key, w.now)) continue;
             if (!asked_.insert(key).second) continue;  // read and waiting, or asked for already
-            out.push_back(request(w, t, pinned, &list == &w.fine));
+            out.push_back(request(w, t, pinned, shows(w, list)));
         }
     }
 

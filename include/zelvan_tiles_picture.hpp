@@ -111,6 +111,7 @@ public:
           cache_(grid_, scene_->textures()),
           arrivals_(grid_, cache_, options_, layout, scene_->raw()) {
         options_.budgetBytes = scene_->options().budgetBytes;
+        pictures_ = scene_->pictures().size() + 1;
         choosePinned();
         scene_->pictures().push_back(this);
         if (!arrivals_.reader().start(source, scene_->pool(), layout)) {
@@ -150,6 +151,8 @@ public:
         } catch (...) {  // std::bad_alloc: the reads stay queued until the next view asks
         }
     }
+    /* Views made and not destroyed. */
+    std::size_t viewCount() const noexcept { return views_.size(); }
     /* Views lately drawn (idle ones left out). */
     std::size_t shownBy() const noexcept {
         return static_cast<std::size_t>(std::count_if(views_.begin(), views_.end(),
@@ -166,9 +169,14 @@ public:
         cache_.setIdle(false);
         requeue();
     }
-    /* The tiles the views want, the view `view` left out when it is the only one (null: none other). */
-    const std::unordered_set<std::uint64_t>* othersWant() const noexcept {
-        return shownBy() > 1 ? &wantedByAll_ : nullptr;
+    /* The tiles the other views drawn lately want (null: none), for `view`'s intake not to drop them. */
+    const std::unordered_set<std::uint64_t>* othersWant(const void* view) const noexcept {
+        const Wants* other = nullptr;
+        std::size_t others = 0;
+        for (const Wants& w : views_)
+            if (w.wanted != nullptr && w.view != view) other = &w, ++others;
+        if (others == 0) return nullptr;
+        return others == 1 ? other->wanted : &wantedByAll_;  // two others: at least two shown, the union
     }
 
     /* A new frame: views not drawn for kIdleFrames frames stop asking (their reads are cancelled) and a
@@ -198,7 +206,8 @@ private:
         const std::unordered_set<std::uint64_t>* wanted;
     };
 
-    void choosePinned() { cache_.choosePinned(options_.standIns ? options_.budgetBytes : 0); }
+    /* The pinned level within a quarter of the budget shared by the pictures shown when it came. */
+    void choosePinned() { cache_.choosePinned(options_.standIns ? options_.budgetBytes / pictures_ : 0); }
 
     /* The reader's queue made of every view's requests, each tile once, and its reads kept for every
      * tile a view wants. */
@@ -231,6 +240,7 @@ private:
     TileSource* source_;
     LevelGrid grid_;
     TileViewOptions options_;
+    std::size_t pictures_ = 1;  // the scene's pictures when it came, itself included
     TileCache cache_;
     std::vector<Wants> views_;
     std::vector<TileRequest> merged_;

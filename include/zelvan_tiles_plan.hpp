@@ -159,7 +159,8 @@ inline double distanceToCentre(const PictureMap& m, const LevelGrid& grid, const
 }
 
 /* A read to make. One order holds across every view of a scene (zelvan_tiles_pool.hpp picks by it): tiles
- * of the pinned level first, then the coarser level's before the finer's, then the more urgent (the more
+ * of the pinned level first, then the stand-ins (a blend's coarser level) before the level shown, then
+ * the more urgent (the more
  * screen a tile covers in its view, the nearer its view's centre), then coarser levels before finer ones,
  * then nearer the frame's centre before farther. */
 struct TileRequest {
@@ -168,7 +169,7 @@ struct TileRequest {
     std::uint64_t epoch = 0;  // the view's invalidation count when asked
     bool pinned = false;
     double distance = 0;
-    std::uint8_t rank = 0;  // 0: the pinned or coarser level; 1: the finer level
+    std::uint8_t rank = 0;  // 0: a stand-in (the pinned level, a blend's coarser); 1: the level shown
     double urgency = 0;     // screenShare's: more is read first
 };
 inline bool moreUrgent(const TileRequest& a, const TileRequest& b) noexcept {

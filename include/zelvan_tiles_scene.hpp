@@ -39,8 +39,10 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "zelvan.hpp"
+#include "zelvan_levels.hpp"
 #include "zelvan_tiles_options.hpp"
 #include "zelvan_tiles_picture.hpp"
 #include "zelvan_tiles_reader.hpp"
@@ -55,6 +57,39 @@ namespace detail {
 inline unsigned workersFor(unsigned asked) noexcept {
     if (asked == 0) asked = std::clamp(std::thread::hardware_concurrency(), 4u, 8u);
     return std::min(asked, static_cast<unsigned>(TileReader::kHeldTiles));
+}
+
+/* The scene's picture of `source`: the one its views show already, else a new one, its levels and
+ * samples told and checked, with the source's own mapping. Null, `status` saying why, when they make no
+ * sense or the source throws. Throws std::bad_alloc. */
+inline std::shared_ptr<ScenePicture> pictureIn(const std::shared_ptr<SceneCore>& core, TileSource& source,
+                                               const TileViewOptions& options, TileViewStatus& status) {
+    for (ScenePicture* p : core->pictures())
+        if (p->source() == &source) return p->shared_from_this();
+    std::vector<TileSize> levels;
+    status = TileViewStatus::SourceFailed;
+    levels.resize(std::min(source.levelCount(), zelvan::kMaxLevels + 1));
+    for (std::size_t k = 0; k < levels.size(); ++k) levels[k] = source.levelSize(k);
+    const SampleLayout layout = source.sampleLayout();
+    status = TileViewStatus::OutOfMemory;
+    if (!levelsMakeSense(levels)) {
+        status = TileViewStatus::BadLevels;
+        return nullptr;
+    }
+    if (checkLayout(layout) != nullptr) {
+        status = TileViewStatus::BadSamples;
+        return nullptr;
+    }
+    auto picture = std::make_shared<ScenePicture>(core, source, levels, layout, options);
+    if (layout.type != SampleType::Bgra8) {
+        try {
+            const DisplayMapping own = source.displayMapping();
+            if (!own.channels.empty() && own.validate(layout).empty())
+                picture->arrivals().setMapping(own, nullptr);
+        } catch (...) {  // the source's mapping cannot be had: the default stays
+        }
+    }
+    return picture;
 }
 }  // namespace detail
 

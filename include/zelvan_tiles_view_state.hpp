@@ -30,7 +30,6 @@
 #include "zelvan_tiles_picture.hpp"
 #include "zelvan_tiles_plan.hpp"
 #include "zelvan_tiles_raw.hpp"
-#include "zelvan_tiles_source.hpp"
 
 namespace zelvan {
 namespace detail {
@@ -217,7 +216,7 @@ private:
             scene_.shareOf(std::fabs((frame.right - frame.left) * (frame.top - frame.bottom)) * ppu * ppu);
         const std::size_t budget =
             limit > pinned ? static_cast<std::size_t>(double(limit - pinned) * share) : 0;
-        const bool shared = picture_->shownBy() > 1 && cache_.pinning();
+        const bool shared = picture_->viewCount() > 1 && cache_.pinning();
         planFrame(placement_, grid_, frame, budget / 2, plan_,
                   shared ? cache_.pinnedLevel() + 1 : grid_.count());
         pinned_.clear();
@@ -238,7 +237,7 @@ private:
                 now,        frameNumber_,
                 pinned_,    plan_.coarse,
                 plan_.fine, readsCoarser(),
-                wanted_,    picture_->othersWant()};
+                wanted_,    picture_->othersWant(this)};
     }
 
     /* Asks for the pinned level alone: at construction, and when waiting for it. */
@@ -251,7 +250,7 @@ private:
                 Clock::now(), frameNumber_,
                 pinned_,      none_,
                 none_,        false,
-                wanted_,      picture_->othersWant()};
+                wanted_,      picture_->othersWant(this)};
     }
     void requestPinned() { ask(pinnedWants()); }
 
