@@ -172,7 +172,10 @@ void PictureBoard::keepThumbnail(BoardPiece& piece, int frameWidth, int frameHei
 }
 
 void PictureBoard::showNavigator(bool shown) {
-    if (!shown || pieces_.empty() || !pieces_.front().source) {
+    // Only where the first piece is the board: a click in it moves the board.
+    const bool coversBoard = !pieces_.empty() && pieces_.front().on.scale == 1 &&
+                             pieces_.front().width == width_ && pieces_.front().height == height_;
+    if (!shown || !coversBoard || !pieces_.front().source) {
         navigator_.reset();
         return;
     }
