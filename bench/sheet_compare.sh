@@ -21,7 +21,7 @@ fi
 work=${ZELVAN_BENCH_DIR:-/tmp/zelvan-sheet-compare}
 pictures="$work/pictures-$count"
 mkdir -p "$pictures" "$work/thumbs"
-if [[ ! -f $pictures/done ]]; then
+if [[ ! -f $pictures.done ]]; then
   # Each picture different: sines of its own frequencies with a little noise, so that no decoder or
   # cache can share work between them.
   for ((i = 0; i < count; i++)); do
@@ -32,7 +32,7 @@ if [[ ! -f $pictures/done ]]; then
     vips linear "$work/an.v" "$f" "100 400 $(( i % 200 ))" "128 128 64" --uchar
   done
   rm -f "$work"/*.v
-  touch "$pictures/done"
+  touch "$pictures.done"
 fi
 
 # Columns whose cells are nearest square in 1600 x 1000.
