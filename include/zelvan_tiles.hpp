@@ -65,6 +65,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -77,9 +78,8 @@
 #include "zelvan.hpp"
 #include "zelvan_mapping.hpp"
 #include "zelvan_mapping_statistics.hpp"
-#include "zelvan_tiles_grid.hpp"
 #include "zelvan_tiles_options.hpp"
-#include "zelvan_tiles_reader.hpp"
+#include "zelvan_tiles_scene.hpp"
 #include "zelvan_tiles_source.hpp"
 #include "zelvan_tiles_types.hpp"
 #include "zelvan_tiles_view_state.hpp"
@@ -100,50 +100,33 @@ public:
      * the reader's buffers as reads need them (see Memory above).
      */
     explicit TileView(TileSource& source, const TileViewOptions& options = {}) noexcept {
-        try {
-            Image probe(1, 1);  // no instance: no image, and no view
-            if (!probe) {
-                status_ = TileViewStatus::NoLibrary;
-                return;
-            }
-            std::vector<TileSize> levels;
-            status_ = TileViewStatus::SourceFailed;
-            levels.resize(std::min(source.levelCount(), zelvan::kMaxLevels + 1));
-            for (std::size_t k = 0; k < levels.size(); ++k) levels[k] = source.levelSize(k);
-            const SampleLayout layout = source.sampleLayout();
-            status_ = TileViewStatus::OutOfMemory;
-            if (!detail::levelsMakeSense(levels)) {
-                status_ = TileViewStatus::BadLevels;
-                return;
-            }
-            if (checkLayout(layout) != nullptr) {
-                status_ = TileViewStatus::BadSamples;
-                return;
-            }
-            std::unique_ptr<detail::ViewState> state(
-                new detail::ViewState(levels, options, layout, std::move(probe)));
-            unsigned workers = options.workers;
-            if (workers == 0) workers = std::clamp(std::thread::hardware_concurrency(), 4u, 8u);
-            // No more workers than tiles may be held at once: more would only wait.
-            workers = std::min(workers, static_cast<unsigned>(detail::TileReader::kHeldTiles));
-            if (!state->start(source, options.readOnDrawingThread ? 0 : workers)) return;
-            state_ = std::move(state);
-            status_ = TileViewStatus::Ready;
-            if (layout.type != SampleType::Bgra8) {
-                try {
-                    const DisplayMapping own = source.displayMapping();
-                    if (!own.channels.empty() && own.validate(layout).empty())
-                        state_->setMapping(own, nullptr);
-                } catch (...) {  // the source's mapping cannot be had: the default stays
-                }
-            }
-        } catch (const std::bad_alloc&) {
-            status_ = TileViewStatus::OutOfMemory;
-        } catch (...) {  // the source threw: status_ says where
-        }
+        TileSceneOptions own;
+        own.budgetBytes = options.budgetBytes;
+        own.rawBudgetBytes = options.rawBudgetBytes;
+        own.uploadBytesPerFrame = options.uploadBytesPerFrame;
+        open(nullptr, source, options, options.readOnDrawingThread ? 0 : detail::workersFor(options.workers),
+             own);
     }
 
-    /* Cancels the reads under way and waits for them to return; releases the textures.
+    /*
+     * A view of `source` in `scene` (zelvan_tiles_scene.hpp), which it shares with the scene's other
+     * views: the scene's budgets and workers are its own (options.budgetBytes, rawBudgetBytes, workers and
+     * readOnDrawingThread are not used), and views of the same source object share its tiles, reads and
+     * mapping. Reads nothing until drawn (or waitUntilReady). Empty as the other constructor says, and
+     * for an empty scene (NoLibrary). The scene may be destroyed before the view.
+     * OpenGL: context current. Cost: no thread; a few KiB, and the source's levels told the first time
+     * the scene shows it.
+     */
+    TileView(TileScene& scene, TileSource& source, const TileViewOptions& options = {}) noexcept {
+        if (!scene) {
+            status_ = TileViewStatus::NoLibrary;
+            return;
+        }
+        open(scene.core_, source, options, 0, {});
+    }
+
+    /* Cancels the reads under way and waits for them to return; releases the textures (in a scene, what
+     * no other view of its picture wants: the picture's tiles stay for the others, and go with the last).
      * OpenGL: the context that owns the textures current. */
     ~TileView() = default;
     /* Moves the view; the one moved from is empty (status Empty). */
@@ -174,6 +157,29 @@ public:
      * opacity 0 to 255. Takes effect at the next draw. Cost: nothing. */
     void place(const Placement& placement) noexcept {
         if (state_) state_->place(placement);
+    }
+
+    /*
+     * Where a point lies in the picture: (x, y) in the caller's units (those of place() and Frame; the
+     * z = 0 plane of the projection, as the placement turns and scales the picture onto it) to level-0
+     * pixels of the picture, (0, 0) its top-left corner, x right and y down, as the view draws it now
+     * (the placement set last, its scales and angles as the library keeps them). Outside the picture the
+     * coordinates run on past its edges. Screen pixels are units x Frame::pixelsPerUnit from the frame's
+     * left and bottom. NaN both ways for an empty view or a placement seen edge-on. Cost: a few
+     * multiplications.
+     */
+    PlanePoint pictureFromUnits(double x, double y) const noexcept {
+        const detail::PictureMap m = pictureMap();
+        const double det = m.acrossX * m.downY - m.downX * m.acrossY, dx = x - m.originX, dy = y - m.originY;
+        if (!state_ || !(std::fabs(det) > 0)) return {std::nan(""), std::nan("")};
+        return {(dx * m.downY - dy * m.downX) / det, (m.acrossX * dy - m.acrossY * dx) / det};
+    }
+    /* The other way: level-0 pixel (x, y) of the picture (top-left origin, y down; fractions allowed) to
+     * the caller's units, projected onto the z = 0 plane. NaN both ways for an empty view. */
+    PlanePoint unitsFromPicture(double x, double y) const noexcept {
+        if (!state_) return {std::nan(""), std::nan("")};
+        const detail::PictureMap m = pictureMap();
+        return {m.x(x, y), m.y(x, y)};
     }
 
     /* A new texture budget in bytes (TileViewOptions::budgetBytes), which may choose another pinned
@@ -358,6 +364,42 @@ private:
         if (state_->alive()) return true;
         state_->forgetLibrary();
         return false;
+    }
+
+    /* The picture's level-0 pixels on the plane as the parts are drawn: scales as the library keeps them. */
+    detail::PictureMap pictureMap() const noexcept {
+        if (!state_) return {};
+        Placement p = state_->placement();
+        p.scaleX = static_cast<float>(p.scaleX);
+        p.scaleY = static_cast<float>(p.scaleY);
+        return detail::PictureMap::of(p, state_->full());
+    }
+
+    /* Makes the view in `core` (null: a scene of its own, of `workers` threads and `own` options), its
+     * picture shared with the scene's other views of `source`. */
+    void open(std::shared_ptr<detail::SceneCore> core, TileSource& source, const TileViewOptions& options,
+              unsigned workers, const TileSceneOptions& own) noexcept {
+        try {
+            Image probe(1, 1);  // no instance: no image, and no view
+            if (!probe) {
+                status_ = TileViewStatus::NoLibrary;
+                return;
+            }
+            status_ = TileViewStatus::OutOfMemory;
+            const bool alone = core == nullptr;
+            if (alone) core = std::make_shared<detail::SceneCore>(own, workers);
+            const std::shared_ptr<detail::ScenePicture> picture =
+                detail::pictureIn(core, source, options, status_);
+            if (!picture) return;
+            std::unique_ptr<detail::ViewState> state(
+                new detail::ViewState(picture, options, std::move(probe)));
+            if (alone) state->start();
+            state_ = std::move(state);
+            status_ = TileViewStatus::Ready;
+        } catch (const std::bad_alloc&) {
+            status_ = TileViewStatus::OutOfMemory;
+        } catch (...) {  // the source threw: status_ says where
+        }
     }
 
     std::unique_ptr<detail::ViewState> state_;

@@ -31,7 +31,8 @@ namespace detail {
 
 /* What a frame wants, as the intake sees it: the pinned level's tiles, the coarser level's and the finer
  * level's, where they lie, whether the coarser level is read (else its tiles are only re-mapped), and
- * every tile wanted (reads under way of any other are cancelled). */
+ * every tile this view wants and, in a picture shared by views, those the others want (reads under way of
+ * any other tile are cancelled). */
 struct FrameWants {
     const Frame& frame;
     PictureMap map;
@@ -42,16 +43,22 @@ struct FrameWants {
     const std::vector<TileIndex>& fine;
     bool readsCoarse;
     const std::unordered_set<std::uint64_t>& wanted;
+    const std::unordered_set<std::uint64_t>* othersWant = nullptr;
+
+    bool wants(std::uint64_t key) const {
+        return wanted.count(key) != 0 || (othersWant && othersWant->count(key));
+    }
 };
 
 class TileArrivals {
 public:
     using Arrival = TileReader::Arrival;
 
-    /* `options` is the view's, read at each call (its budget may change). Throws std::bad_alloc. */
+    /* `options` is the picture's, read at each call (its budget may change); raw tiles are kept within
+     * `rawBudget`, which must outlive them. Throws std::bad_alloc. */
     TileArrivals(const LevelGrid& grid, TileCache& cache, const TileViewOptions& options,
-                 const SampleLayout& layout)
-        : grid_(grid), cache_(cache), options_(options), layout_(layout), raw_(options.rawBudgetBytes) {
+                 const SampleLayout& layout, RawBudget& rawBudget)
+        : grid_(grid), cache_(cache), options_(options), layout_(layout), raw_(rawBudget) {
         rules_.retries = options.retries;
         rules_.backoff = options.retryBackoff;
         waiting_.reserve(TileReader::kHeldTiles);
@@ -117,7 +124,7 @@ public:
                 const std::uint64_t key = tileKey(t);
                 const TileCache::Tile* tile = cache_.find(key);
                 if (!raw_.has(key) || (tile != nullptr && (tile->stale || current(*tile)))) continue;
-                requests_.push_back(request(w, t, list == &w.pinned));
+                requests_.push_back(request(w, t, list == &w.pinned, shows(w, *list)));
             }
         std::sort(requests_.begin(), requests_.end(), moreUrgent);
         const std::size_t before = uploaded;
@@ -135,18 +142,30 @@ public:
         return uploaded - before;
     }
 
-    /* Asks for what the frame lacks: the pinned level, then coarse before fine, nearest the centre first;
-     * reads of tiles no longer wanted are cancelled. Throws std::bad_alloc. */
-    void ask(const FrameWants& w) {
-        requests_.clear();
+    /* What the frame lacks, appended to `out`: the pinned level, then coarse before fine (their order is
+     * moreUrgent's; queue() sorts). Throws std::bad_alloc. */
+    void ask(const FrameWants& w, std::vector<TileRequest>& out) {
         asked_.clear();
         for (const Arrival& a : waiting_) asked_.insert(tileKey(a.request.tile));
-        addRequests(w, w.pinned, true);
-        if (w.readsCoarse) addRequests(w, w.coarse, false);
-        addRequests(w, w.fine, false);
-        std::sort(requests_.begin(), requests_.end(),
+        addRequests(w, w.pinned, true, out);
+        if (w.readsCoarse) addRequests(w, w.coarse, false, out);
+        addRequests(w, w.fine, false, out);
+    }
+    /* Makes `requests` the reader's queue, most urgent read first, and cancels the reads under way of
+     * tiles `keep` lacks. */
+    void queue(std::vector<TileRequest>& requests, const std::unordered_set<std::uint64_t>& keep) {
+        // Asked for by a view in an earlier draw, and come since (another view's draw took it).
+        const auto come = [this](const TileRequest& r) {
+            const std::uint64_t key = tileKey(r.tile);
+            const TileCache::Tile* tile = cache_.find(key);
+            return (tile != nullptr && current(*tile)) || raw_.has(key) ||
+                   std::any_of(waiting_.begin(), waiting_.end(),
+                               [key](const Arrival& a) { return tileKey(a.request.tile) == key; });
+        };
+        requests.erase(std::remove_if(requests.begin(), requests.end(), come), requests.end());
+        std::sort(requests.begin(), requests.end(),
                   [](const TileRequest& a, const TileRequest& b) { return moreUrgent(b, a); });
-        reader_.setQueue(requests_, w.wanted);
+        reader_.setQueue(requests, keep);
         if (reader_.idle()) cache_.forgetInvalidations();
     }
 
@@ -160,29 +179,44 @@ public:
     }
 
 private:
+    /* Whether a list holds the level the frame shows: the finer, or the coarser when drawn alone. */
+    static bool shows(const FrameWants& w, const std::vector<TileIndex>& list) noexcept {
+        return &list == &w.fine || (&list == &w.coarse && w.fine.empty());
+    }
     bool current(const TileCache::Tile& tile) const noexcept {
         return !tile.stale && tile.mapping == mappingNumber_;
     }
-    TileRequest request(const FrameWants& w, const TileIndex& t, bool pinned) const {
-        return {t, grid_.tileRect(t), cache_.epoch(), pinned, distanceToCentre(w.map, grid_, t, w.frame)};
+    /* `shown`: of the level the frame shows (its finer, or its one level), not of a stand-in. */
+    TileRequest request(const FrameWants& w, const TileIndex& t, bool pinned, bool shown = false) const {
+        const double d = distanceToCentre(w.map, grid_, t, w.frame);
+        return {t,
+                grid_.tileRect(t),
+                cache_.epoch(),
+                pinned,
+                d,
+                std::uint8_t(shown),
+                screenShare(w.map, grid_, t.level, w.frame, d)};
     }
 
-    void addRequests(const FrameWants& w, const std::vector<TileIndex>& list, bool pinned) {
+    void addRequests(const FrameWants& w, const std::vector<TileIndex>& list, bool pinned,
+                     std::vector<TileRequest>& out) {
         for (const TileIndex& t : list) {
             const std::uint64_t key = tileKey(t);
             const TileCache::Tile* tile = cache_.find(key);
             // Typed tiles kept raw are made from their samples (remap), not read.
             if ((tile != nullptr && current(*tile)) || raw_.has(key) || !cache_.mayRead(key, w.now)) continue;
             if (!asked_.insert(key).second) continue;  // read and waiting, or asked for already
-            requests_.push_back(request(w, t, pinned));
+            out.push_back(request(w, t, pinned, shows(w, list)));
         }
     }
 
     /* Uploads the tiles waiting, most urgent first, while `uploaded` stays within `share`; each done
      * with goes back to the reader at once, the others wait. */
     void upload(const FrameWants& w, std::size_t& uploaded, std::size_t share) {
-        for (Arrival& a : waiting_)
+        for (Arrival& a : waiting_) {
             a.request.distance = distanceToCentre(w.map, grid_, a.request.tile, w.frame);
+            a.request.urgency = screenShare(w.map, grid_, a.request.tile.level, w.frame, a.request.distance);
+        }
         std::sort(waiting_.begin(), waiting_.end(),
                   [](const Arrival& a, const Arrival& b) { return moreUrgent(a.request, b.request); });
         std::size_t kept = 0, i = 0;  // [0, kept) wait, [kept, i) were given back
@@ -213,7 +247,7 @@ private:
                 cache_.failed(tileKey(a.request.tile), w.now, a.retryAfterMs, rules_);
             return true;
         }
-        if (w.wanted.count(tileKey(a.request.tile)) == 0) return true;
+        if (!w.wants(tileKey(a.request.tile))) return true;
         const std::size_t bytes = tileBytes(grid_, a.request.tile);
         if (uploaded > 0 && uploaded + bytes > share) return false;
         const unsigned char* pixels = a.pixels.get();

@@ -1,7 +1,8 @@
 /*
- * The tile view's cache: the tiles resident as textures and their budget (least recently drawn evicted
- * first, the one-tile level pinned), reads that failed and when to try them again, invalidated regions,
- * and the upload of a tile read into its parts.
+ * The tile view's cache, one a picture: the tiles resident as textures, reads that failed and when to try
+ * them again, invalidated regions, and the upload of a tile read into its parts; and the scene's one
+ * texture budget over every picture's cache (TextureBudget: least recently drawn evicted first, the
+ * one-tile levels pinned while their pictures are drawn).
  */
 #ifndef ZELVAN_TILES_CACHE_HPP
 #define ZELVAN_TILES_CACHE_HPP
@@ -23,6 +24,32 @@ namespace detail {
 
 using Clock = std::chrono::steady_clock;
 
+class TileCache;
+
+/* The texture bytes of every cache of a scene, and the room made among them all. The caches register
+ * themselves and are all used on the drawing thread. */
+class TextureBudget {
+public:
+    /* Bytes resident in every cache together. */
+    std::size_t residentBytes() const noexcept { return resident_; }
+    /* Makes room for `bytes` more within `budgetBytes`: least recently drawn first of every cache, never a
+     * tile drawn in `frame` or the one before, nor a pinned one of a picture drawn lately. False when
+     * there is none to evict. */
+    bool makeRoom(std::size_t bytes, std::size_t budgetBytes, std::uint64_t frame);
+    /* After a smaller budget: evict down to it, drawn tiles too if need be, pinned ones last. */
+    void shrinkTo(std::size_t budgetBytes);
+
+private:
+    friend class TileCache;
+    struct Candidate {
+        TileCache* cache = nullptr;
+        std::uint64_t key = 0, lastDrawn = 0;
+        bool pinned = false;
+    };
+    std::vector<TileCache*> caches_;
+    std::size_t resident_ = 0;
+};
+
 class TileCache {
 public:
     struct Tile {
@@ -42,7 +69,20 @@ public:
         std::chrono::milliseconds longestBackoff{120000};
     };
 
-    explicit TileCache(const LevelGrid& grid) : grid_(grid) {}
+    /* A cache within `budget`, which must outlive it. Throws std::bad_alloc. */
+    TileCache(const LevelGrid& grid, TextureBudget& budget) : grid_(grid), budget_(budget) {
+        budget_.caches_.push_back(this);
+    }
+    ~TileCache() {
+        clear();
+        auto& all = budget_.caches_;
+        all.erase(std::remove(all.begin(), all.end(), this), all.end());
+    }
+    TileCache(const TileCache&) = delete;
+    TileCache& operator=(const TileCache&) = delete;
+
+    /* A picture not drawn lately lets its pinned tiles go when room is needed. */
+    void setIdle(bool idle) noexcept { idle_ = idle; }
 
     // ---- residency and budget ----
 
@@ -99,21 +139,27 @@ public:
         return true;
     }
 
-    /* After a smaller budget: evict down to it, drawn tiles too if need be, pinned ones last. */
-    void shrinkTo(std::size_t budgetBytes) {
-        while (residentBytes_ > budgetBytes && !tiles_.empty()) {
-            auto victim = tiles_.begin();
-            for (auto it = tiles_.begin(); it != tiles_.end(); ++it)
-                if (std::make_pair(it->second.pinned, it->second.lastDrawn) <
-                    std::make_pair(victim->second.pinned, victim->second.lastDrawn))
-                    victim = it;
-            evict(victim);
+    /* The tile to evict first, if it comes before `best`: with `drawnToo` any, pinned last; else one
+     * evictable in `frame`. */
+    void offerVictim(TextureBudget::Candidate& best, std::uint64_t frame, bool drawnToo) {
+        for (auto& entry : tiles_) {
+            const Tile& t = entry.second;
+            const bool pinned = t.pinned && !idle_;
+            if (!drawnToo && !evictable(t.lastDrawn, frame, pinned)) continue;
+            if (best.cache == nullptr ||
+                std::make_pair(pinned, t.lastDrawn) < std::make_pair(best.pinned, best.lastDrawn))
+                best = {this, entry.first, t.lastDrawn, pinned};
         }
+    }
+    void evict(std::uint64_t key) {
+        const auto it = tiles_.find(key);
+        if (it != tiles_.end()) evict(it);
     }
 
     /* Every texture released: the library that held them is gone, or the view is. */
     void clear() noexcept {
         tiles_.clear();
+        budget_.resident_ -= residentBytes_;
         residentBytes_ = 0;
     }
 
@@ -154,12 +200,14 @@ public:
         }
         if (Tile* old = find(key)) {
             residentBytes_ -= old->bytes;
+            budget_.resident_ -= old->bytes;
             fresh.lastDrawn = old->lastDrawn;
             *old = std::move(fresh);
         } else {
             tiles_.emplace(key, std::move(fresh));
         }
         residentBytes_ += bytes;
+        budget_.resident_ += bytes;
         failures_.erase(key);
         ++counts_.uploads;
         return true;
@@ -250,23 +298,17 @@ private:
 
     void evict(std::unordered_map<std::uint64_t, Tile>::iterator it) {
         residentBytes_ -= it->second.bytes;
+        budget_.resident_ -= it->second.bytes;
         tiles_.erase(it);
     }
 
     bool makeRoom(std::size_t bytes, std::size_t budgetBytes, std::uint64_t frame) {
-        while (residentBytes_ + bytes > budgetBytes) {
-            auto victim = tiles_.end();
-            for (auto it = tiles_.begin(); it != tiles_.end(); ++it)
-                if (evictable(it->second.lastDrawn, frame, it->second.pinned) &&
-                    (victim == tiles_.end() || it->second.lastDrawn < victim->second.lastDrawn))
-                    victim = it;
-            if (victim == tiles_.end()) return false;
-            evict(victim);
-        }
-        return true;
+        return budget_.makeRoom(bytes, budgetBytes, frame);
     }
 
     const LevelGrid& grid_;
+    TextureBudget& budget_;
+    bool idle_ = false;
     std::unordered_map<std::uint64_t, Tile> tiles_;
     std::size_t residentBytes_ = 0;
     bool pinning_ = false;
@@ -276,6 +318,25 @@ private:
     std::uint64_t epoch_ = 0;
     Counts counts_;
 };
+
+inline bool TextureBudget::makeRoom(std::size_t bytes, std::size_t budgetBytes, std::uint64_t frame) {
+    while (resident_ + bytes > budgetBytes) {
+        Candidate victim;
+        for (TileCache* c : caches_) c->offerVictim(victim, frame, false);
+        if (victim.cache == nullptr) return false;
+        victim.cache->evict(victim.key);
+    }
+    return true;
+}
+
+inline void TextureBudget::shrinkTo(std::size_t budgetBytes) {
+    while (resident_ > budgetBytes) {
+        Candidate victim;
+        for (TileCache* c : caches_) c->offerVictim(victim, 0, true);
+        if (victim.cache == nullptr) return;
+        victim.cache->evict(victim.key);
+    }
+}
 
 }  // namespace detail
 }  // namespace zelvan

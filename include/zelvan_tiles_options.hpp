@@ -1,6 +1,7 @@
 /*
  * Zelvan for C++: what a tile view is made with (TileViewOptions), why it is empty (TileViewStatus)
- * and what it tells of itself (TileStats). zelvan_tiles.hpp has the view.
+ * and what it tells of itself (TileStats); what a scene of views is made with (TileSceneOptions) and what
+ * it tells (TileSceneStats). zelvan_tiles.hpp has the view, zelvan_tiles_scene.hpp the scene.
  *
  * Header-only C++17; nothing here calls OpenGL.
  */
@@ -114,6 +115,32 @@ struct TileStats {
     std::size_t rawBytes = 0;          // typed pictures: bytes of raw samples kept, as allocated
     std::size_t rawTiles = 0;          // typed pictures: tiles whose raw samples are kept
     bool complete = false;             // the last frame drew every tile it wanted, of the mapping shown
+};
+
+/* What a scene (zelvan_tiles_scene.hpp), the shared home of many views, is made with. */
+struct TileSceneOptions {
+    /* Texture bytes of all the scene's views together, as TileViewOptions::budgetBytes counts them. */
+    std::size_t budgetBytes = std::size_t{256} << 20;
+    /* Typed pictures' raw samples, all the scene's pictures together (TileViewOptions::rawBudgetBytes). */
+    std::size_t rawBudgetBytes = std::size_t{512} << 20;
+    /* The scene's worker threads, its only readers: 0, the hardware threads, at least 4 and at most 8;
+     * at most 8 are used. */
+    unsigned workers = 0;
+    /* Texture bytes made per view draw, at most (a view's own TileViewOptions::uploadBytesPerFrame, if
+     * smaller, holds); at least one tile a draw. */
+    std::size_t uploadBytesPerFrame = std::size_t{4} << 20;
+};
+
+/* What a scene tells of itself (TileScene::stats()): the moment it is called. */
+struct TileSceneStats {
+    std::size_t residentBytes = 0;  // texture bytes resident, every picture together (within budgetBytes)
+    std::size_t tilesResident = 0;  // tiles resident as textures, every picture together
+    std::size_t views = 0;          // views made in the scene and not destroyed
+    std::size_t pictures = 0;       // pictures (TileSource objects) they show, each counted once
+    std::size_t threads = 0;        // worker threads, all pictures' only readers
+    std::size_t readsPending = 0;   // reads queued or under way, every picture together
+    std::uint64_t requests = 0;     // reads started since the scene was made
+    std::uint64_t uploads = 0;      // tiles uploaded by the pictures shown now, since each was first shown
 };
 
 }  // namespace zelvan

@@ -158,19 +158,39 @@ inline double distanceToCentre(const PictureMap& m, const LevelGrid& grid, const
     return std::isnan(d) ? HUGE_VAL : d;  // a sort must never meet NaN
 }
 
-/* A read to make: tiles of the pinned level first, then coarser levels before finer ones, then nearer
- * the frame's centre before farther. */
+/* A read to make. One order holds across every view of a scene (zelvan_tiles_pool.hpp picks by it): tiles
+ * of the pinned level first, then the stand-ins (a blend's coarser level) before the level shown, then
+ * the more urgent (the more
+ * screen a tile covers in its view, the nearer its view's centre), then coarser levels before finer ones,
+ * then nearer the frame's centre before farther. */
 struct TileRequest {
     TileIndex tile;
     PixelRect rect;
     std::uint64_t epoch = 0;  // the view's invalidation count when asked
     bool pinned = false;
     double distance = 0;
+    std::uint8_t rank = 0;  // 0: a stand-in (the pinned level, a blend's coarser); 1: the level shown
+    double urgency = 0;     // screenShare's: more is read first
 };
 inline bool moreUrgent(const TileRequest& a, const TileRequest& b) noexcept {
     if (a.pinned != b.pinned) return a.pinned;
+    if (a.rank != b.rank) return a.rank < b.rank;
+    if (a.urgency != b.urgency) return a.urgency > b.urgency;
     if (a.tile.level != b.tile.level) return a.tile.level > b.tile.level;
     return a.distance < b.distance;
+}
+
+/* How much a tile of `level` matters to its view's frame, comparable between views: the screen pixels a
+ * whole tile of the level covers, at most the frame's own, divided by one plus the tile's distance from
+ * the frame's centre in half diagonals. `distance`: distanceToCentre's (squared units). */
+inline double screenShare(const PictureMap& m, const LevelGrid& grid, std::uint32_t level, const Frame& f,
+                          double distance) noexcept {
+    const double ppu = std::fabs(f.pixelsPerUnit);
+    const double w = std::fabs(f.right - f.left), h = std::fabs(f.top - f.bottom);
+    const double texels = double{kTileSide} * kTileSide * grid.across(level).factor * grid.down(level).factor;
+    const double tile = texels * std::fabs(m.acrossX * m.downY - m.downX * m.acrossY) * ppu * ppu;
+    const double share = std::min(tile, w * h * ppu * ppu) / (1 + std::sqrt(distance / (w * w + h * h) * 4));
+    return std::isfinite(share) ? share : 0;
 }
 
 /* A resident tile may make room in frame `frame` unless it is pinned or was drawn in this frame or the one
@@ -222,9 +242,10 @@ struct FramePlan {
     std::vector<TileIndex> coarse, fine, scratch;
 };
 
-/* Plans a frame within `available` texture bytes. */
+/* Plans a frame within `available` texture bytes, of the first `levels` levels (the grid's, or fewer). */
 inline void planFrame(const Placement& placement, const LevelGrid& grid, const Frame& frame,
-                      std::size_t available, FramePlan& plan) {
+                      std::size_t available, FramePlan& plan, std::size_t levels = SIZE_MAX) {
+    levels = std::min(levels, grid.count());
     const double pixels =
         std::min(std::fabs(placement.scaleX), std::fabs(placement.scaleY)) * std::fabs(frame.pixelsPerUnit);
     const std::size_t limit = std::min<std::size_t>(4096, available / 4 + 1);
@@ -244,7 +265,7 @@ inline void planFrame(const Placement& placement, const LevelGrid& grid, const F
         return bytesAt[level];
     };
     plan.scaleLevel = levelsFor(pixels, grid.count()).finer;
-    plan.choice = chooseLevels(pixels, grid.count(), available, bytesFor);
+    plan.choice = chooseLevels(pixels, levels, available, bytesFor);
     const LevelBlend& b = plan.choice.blend;
     Frame shown = frame;  // not even the last level fits: its tiles nearest the centre
     for (int i = 0; i < 64 && !(visible(b.coarser, shown, plan.coarse) && bytesOf(plan.coarse) <= available);

@@ -1,12 +1,13 @@
 /*
- * The tile view's raw tiles: the samples of typed pictures as read, kept within a byte budget of their own
- * (least recently wanted evicted first), so that a new display mapping, or a texture evicted and wanted
- * again, is made from them without reading the source again; and a channel's samples gathered from them
- * for its histogram and limits.
+ * The tile view's raw tiles: the samples of typed pictures as read, kept within the scene's raw budget
+ * (RawBudget, over every picture's raw tiles: least recently wanted evicted first), so that a new display
+ * mapping, or a texture evicted and wanted again, is made from them without reading the source again; and a
+ * channel's samples gathered from them for its histogram and limits.
  */
 #ifndef ZELVAN_TILES_RAW_HPP
 #define ZELVAN_TILES_RAW_HPP
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -21,6 +22,26 @@
 namespace zelvan {
 namespace detail {
 
+class RawTiles;
+
+/* The raw bytes of every picture of a scene, within one budget; used on the drawing thread. */
+class RawBudget {
+public:
+    explicit RawBudget(std::size_t budgetBytes) noexcept : budget_(budgetBytes) {}
+    std::size_t bytes() const noexcept { return bytes_; }
+    std::size_t budget() const noexcept { return budget_; }
+    /* A new budget: least recently wanted evicted down to it. */
+    void setBudget(std::size_t budgetBytes) noexcept;
+    /* Makes room for `bytes` more: least recently wanted first, never a tile wanted in `frame` (0: any).
+     * False when there is none to evict. */
+    bool makeRoom(std::size_t bytes, std::uint64_t frame) noexcept;
+
+private:
+    friend class RawTiles;
+    std::vector<RawTiles*> all_;
+    std::size_t bytes_ = 0, budget_;
+};
+
 class RawTiles {
 public:
     using Buffer = std::unique_ptr<unsigned char[]>;
@@ -30,7 +51,15 @@ public:
         std::uint64_t lastWanted = 0;
     };
 
-    explicit RawTiles(std::size_t budgetBytes) : budget_(budgetBytes) {}
+    /* Raw tiles within `budget`, which must outlive them. Throws std::bad_alloc. */
+    explicit RawTiles(RawBudget& budget) : budget_(budget) { budget_.all_.push_back(this); }
+    ~RawTiles() {
+        while (!tiles_.empty()) erase(tiles_.begin());
+        auto& all = budget_.all_;
+        all.erase(std::remove(all.begin(), all.end(), this), all.end());
+    }
+    RawTiles(const RawTiles&) = delete;
+    RawTiles& operator=(const RawTiles&) = delete;
 
     const Tile* find(std::uint64_t key) const noexcept {
         const auto it = tiles_.find(key);
@@ -54,21 +83,14 @@ public:
      * Throws std::bad_alloc. */
     bool keep(std::uint64_t key, Buffer& samples, std::size_t bytes, std::uint64_t frame) {
         forget(key);
-        while (bytes_ + bytes > budget_) {
-            auto victim = tiles_.end();
-            for (auto it = tiles_.begin(); it != tiles_.end(); ++it)
-                if (it->second.lastWanted < frame &&
-                    (victim == tiles_.end() || it->second.lastWanted < victim->second.lastWanted))
-                    victim = it;
-            if (victim == tiles_.end()) return false;
-            erase(victim);
-        }
+        if (!budget_.makeRoom(bytes, frame)) return false;
         // The entry first: if it cannot be had, the caller keeps its buffer.
         Tile& tile = tiles_.emplace(key, Tile{}).first->second;
         tile.samples = std::move(samples);
         tile.bytes = bytes;
         tile.lastWanted = frame;
         bytes_ += bytes;
+        budget_.bytes_ += bytes;
         return true;
     }
     void forget(std::uint64_t key) noexcept {
@@ -76,17 +98,14 @@ public:
         if (it != tiles_.end()) erase(it);
     }
 
-    /* A new budget: least recently wanted evicted down to it. */
-    void setBudget(std::size_t budgetBytes) noexcept {
-        budget_ = budgetBytes;
-        while (bytes_ > budget_) {
-            auto victim = tiles_.begin();
-            for (auto it = tiles_.begin(); it != tiles_.end(); ++it)
-                if (it->second.lastWanted < victim->second.lastWanted) victim = it;
-            erase(victim);
-        }
+    /* The least recently wanted tile, if wanted before `frame` (0: any) and before `best`'s. */
+    void offerVictim(RawTiles*& owner, std::uint64_t& key, std::uint64_t& wanted,
+                     std::uint64_t frame) noexcept {
+        for (const auto& entry : tiles_)
+            if ((frame == 0 || entry.second.lastWanted < frame) &&
+                (owner == nullptr || entry.second.lastWanted < wanted))
+                owner = this, key = entry.first, wanted = entry.second.lastWanted;
     }
-    std::size_t budget() const noexcept { return budget_; }
 
     /* The tiles over a level-0 area are dropped: their pixels changed. */
     void invalidate(const LevelGrid& grid, const Area& area) noexcept {
@@ -98,12 +117,30 @@ private:
     std::unordered_map<std::uint64_t, Tile>::iterator erase(
         std::unordered_map<std::uint64_t, Tile>::iterator it) {
         bytes_ -= it->second.bytes;
+        budget_.bytes_ -= it->second.bytes;
         return tiles_.erase(it);
     }
 
     std::unordered_map<std::uint64_t, Tile> tiles_;
-    std::size_t bytes_ = 0, budget_;
+    std::size_t bytes_ = 0;
+    RawBudget& budget_;
 };
+
+inline bool RawBudget::makeRoom(std::size_t bytes, std::uint64_t frame) noexcept {
+    while (bytes_ + bytes > budget_) {
+        RawTiles* owner = nullptr;
+        std::uint64_t key = 0, wanted = 0;
+        for (RawTiles* r : all_) r->offerVictim(owner, key, wanted, frame);
+        if (owner == nullptr) return false;
+        owner->forget(key);
+    }
+    return true;
+}
+
+inline void RawBudget::setBudget(std::size_t budgetBytes) noexcept {
+    budget_ = budgetBytes;
+    makeRoom(0, 0);
+}
 
 /* The level a channel's statistics read: the one-tile level when it is kept whole (it is read first, so
  * limits are there once the view is ready); else the finest level kept whole; else the coarsest kept in

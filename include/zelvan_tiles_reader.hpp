@@ -1,14 +1,15 @@
 /*
- * The tile view's reader: the reads waiting for a worker, the reads under way (each with its control,
- * cancelled when its tile is no longer wanted) and the tiles read but not yet uploaded, shared between
- * the drawing thread and the workers under one lock.
+ * The tile view's reader, one a picture: its reads waiting for a worker of the scene's pool
+ * (zelvan_tiles_pool.hpp), the reads under way (each with its control, cancelled when its tile is no longer
+ * wanted) and the tiles read but not yet uploaded, shared between the drawing thread and the workers under
+ * the pool's lock.
  *
  * Memory: at most kHeldTiles tiles are held at once (fewer for pictures of many channels: no more than
- * kHeldBytes), each in a buffer of one whole tile (512 x 512 x the pixel's bytes) that is kept and
- * reused, so that what arrived-but-not-uploaded tiles cost stays bounded whatever the frame rate, and no
- * buffer goes back to the allocator to be fragmented. A tile is held from the moment a read takes it
- * from the queue until the caller gives it back (giveBack), the one way its buffer returns to the spare
- * ones; a buffer the caller keeps (a raw tile) is replaced by a new one at a later read.
+ * kHeldBytes; and the pool's bound over all pictures), each in a buffer of one whole tile (512 x 512 x the
+ * pixel's bytes) that goes back to the pool's spare ones and is reused, so that what
+ * arrived-but-not-uploaded tiles cost stays bounded whatever the frame rate. A tile is held from the moment
+ * a read takes it from the queue until the caller gives it back (giveBack), the one way its buffer returns
+ * to the spare ones; a buffer the caller keeps (a raw tile) is replaced by a new one at a later read.
  */
 #ifndef ZELVAN_TILES_READER_HPP
 #define ZELVAN_TILES_READER_HPP
@@ -21,23 +22,23 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <thread>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "zelvan_tiles_plan.hpp"
+#include "zelvan_tiles_pool.hpp"
 #include "zelvan_tiles_source.hpp"
 
 namespace zelvan {
 namespace detail {
 
-class TileReader {
+class TileReader final : public PooledReader {
 public:
     static constexpr std::size_t kHeldTiles = 8;
     static constexpr std::size_t kHeldBytes = std::size_t{64} << 20;
 
-    using Buffer = std::unique_ptr<unsigned char[]>;
+    using Buffer = ReadPool::Buffer;
     struct Arrival {
         TileRequest request;
         Buffer pixels;                   // null when no buffer could be had
@@ -51,49 +52,53 @@ public:
     TileReader& operator=(const TileReader&) = delete;
     ~TileReader() { stop(); }
 
-    /* Reserves the reader's memory and starts up to `workers` threads. False when the memory cannot be
-     * had; with fewer threads than asked (none, even) the caller reads on its own thread. */
-    bool start(TileSource& source, unsigned workers, const SampleLayout& layout = {}) noexcept {
+    /* Reserves the reader's memory and joins `pool`, whose workers read for it (with none, the caller
+     * reads on its own thread). False when the memory cannot be had. */
+    bool start(TileSource& source, std::shared_ptr<ReadPool> pool, const SampleLayout& layout = {}) noexcept {
         source_ = &source;
         layout_ = layout;
         bufferBytes_ = std::size_t{kTileSide} * kTileSide * pixelBytes(layout);
         heldLimit_ = std::clamp<std::size_t>(kHeldBytes / bufferBytes_, 1, kHeldTiles);
         try {
             arrivals_.reserve(kHeldTiles);
-            spare_.reserve(kHeldTiles);
             slots_.resize(kHeldTiles);
             for (Slot& s : slots_) s.control.reset(new TileReadControl);
+            std::lock_guard<std::mutex> lock(pool->mutex());
+            pool->add(this);
         } catch (...) {  // std::bad_alloc
             return false;
         }
-        try {
-            threads_.reserve(workers);
-            for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { work(); });
-        } catch (...) {  // std::bad_alloc, std::system_error: fewer workers
-        }
+        pool_ = std::move(pool);
         return true;
     }
 
-    /* Cancels the reads under way, then waits for them to return and for the workers to end. */
+    /* Leaves the pool: the queue emptied, the reads under way cancelled, then waited for; the tiles read
+     * and not collected given back. */
     void stop() noexcept {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stopping_ = true;
-            for (Slot& s : slots_)
-                if (s.busy) s.control->cancel();
-        }
-        wake_.notify_all();
-        for (std::thread& t : threads_) t.join();
-        threads_.clear();
+        if (!pool_) return;
+        std::unique_lock<std::mutex> lock(pool_->mutex());
+        pool_->remove(this);
+        queue_.clear();
+        for (Slot& s : slots_)
+            if (s.busy) s.control->cancel();
+        pool_->arrived().wait(lock, [this] {
+            return std::none_of(slots_.begin(), slots_.end(), [](const Slot& s) { return s.busy; });
+        });
+        for (Arrival& a : arrivals_) giveBackLocked(a);
+        arrivals_.clear();
+        lock.unlock();
+        pool_->wake().notify_all();
+        pool_.reset();
     }
 
-    bool threaded() const noexcept { return !threads_.empty(); }
+    bool threaded() const noexcept { return pool_ && pool_->threaded(); }
     std::size_t bufferBytes() const noexcept { return bufferBytes_; }
 
     /* Moves the tiles read since the last call to `arrived`, whose capacity must be kHeldTiles: the
      * tiles held, which it and the reader share, are never more. */
     void collect(std::vector<Arrival>& arrived) noexcept {
-        std::lock_guard<std::mutex> lock(mutex_);
+        if (!pool_) return;
+        std::lock_guard<std::mutex> lock(pool_->mutex());
         for (Arrival& a : arrivals_)
             if (arrived.size() < arrived.capacity())
                 arrived.push_back(std::move(a));
@@ -105,17 +110,19 @@ public:
     /* A tile taken by collect or readOne is done with: its buffer (if the caller did not keep it) goes
      * back to the spare ones, and a read may start in its place. */
     void giveBack(Arrival& a) noexcept {
+        if (!pool_) return;
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            std::lock_guard<std::mutex> lock(pool_->mutex());
             giveBackLocked(a);
         }
-        wake_.notify_all();
+        pool_->wake().notify_all();
     }
 
     /* Waits until a read has arrived, or `deadline`. */
     bool waitForArrival(std::chrono::steady_clock::time_point deadline) noexcept {
-        std::unique_lock<std::mutex> lock(mutex_);
-        arrivedSignal_.wait_until(lock, deadline, [this] { return !arrivals_.empty(); });
+        if (!pool_) return false;
+        std::unique_lock<std::mutex> lock(pool_->mutex());
+        pool_->arrived().wait_until(lock, deadline, [this] { return !arrivals_.empty(); });
         return !arrivals_.empty();
     }
 
@@ -123,8 +130,9 @@ public:
      * tiles being read or read already: a read no longer wanted is dropped before it starts. Cancels the
      * reads under way whose tile `keep` does not hold. */
     void setQueue(std::vector<TileRequest>& wanted, const std::unordered_set<std::uint64_t>& keep) noexcept {
+        if (!pool_) return;
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            std::lock_guard<std::mutex> lock(pool_->mutex());
             const auto busy = [this](const TileRequest& r) {
                 const std::uint64_t key = tileKey(r.tile);
                 return std::any_of(slots_.begin(), slots_.end(),
@@ -140,16 +148,17 @@ public:
                     ++cancelled_;
                 }
         }
-        wake_.notify_all();
+        pool_->wake().notify_all();
     }
 
     /* Without workers: the most urgent queued read, done on the calling thread. */
     bool readOne(Arrival& out) noexcept {
+        if (!pool_) return false;
         TileRequest request;
         Buffer buffer;
         {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (queue_.empty() || held_ >= heldLimit_) return false;
+            std::lock_guard<std::mutex> lock(pool_->mutex());
+            if (nextRead() == nullptr || !pool_->mayHold()) return false;
             request = take(buffer);
         }
         TileReadControl control;
@@ -165,22 +174,43 @@ public:
         std::size_t pending = 0;
     };
     Counts counts() noexcept {
-        std::lock_guard<std::mutex> lock(mutex_);
+        if (!pool_) return {started_, cancelled_, 0};
+        std::lock_guard<std::mutex> lock(pool_->mutex());
         return {started_, cancelled_, pendingLocked()};
     }
-    std::size_t pending() noexcept {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return pendingLocked();
-    }
+    std::size_t pending() noexcept { return counts().pending; }
     /* No read under way, and none read but not given back. */
     bool idle() noexcept {
-        std::lock_guard<std::mutex> lock(mutex_);
+        if (!pool_) return true;
+        std::lock_guard<std::mutex> lock(pool_->mutex());
         return held_ == 0;
     }
     /* Whether a tile is still to come: queued, being read, or read and not yet collected. */
     bool coming() noexcept {
-        std::lock_guard<std::mutex> lock(mutex_);
+        if (!pool_) return false;
+        std::lock_guard<std::mutex> lock(pool_->mutex());
         return pendingLocked() != 0 || !arrivals_.empty();
+    }
+
+    // ---- for the pool's workers, its lock held ----
+
+    const TileRequest* nextRead() const noexcept override {
+        return queue_.empty() || held_ >= heldLimit_ ? nullptr : &queue_.back();
+    }
+    void readNext(std::unique_lock<std::mutex>& lock) noexcept override {
+        Buffer buffer;
+        const TileRequest request = take(buffer);
+        // held_ <= heldLimit_ <= kHeldTiles slots: one is free.
+        Slot& slot = *std::find_if(slots_.begin(), slots_.end(), [](const Slot& s) { return !s.busy; });
+        slot.key = tileKey(request.tile);
+        slot.busy = true;
+        slot.control->reset();
+        lock.unlock();
+        Arrival a = read(request, std::move(buffer), *slot.control);
+        lock.lock();
+        slot.busy = false;
+        arrivals_.push_back(std::move(a));  // within the capacity reserved, as above
+        pool_->arrived().notify_all();
     }
 
 private:
@@ -192,7 +222,7 @@ private:
 
     void giveBackLocked(Arrival& a) noexcept {
         held_ -= std::min<std::size_t>(held_, 1);
-        if (a.pixels && spare_.size() < spare_.capacity()) spare_.push_back(std::move(a.pixels));
+        pool_->release(std::move(a.pixels), bufferBytes_);
         a.pixels.reset();
     }
 
@@ -207,10 +237,7 @@ private:
         queue_.pop_back();
         ++held_;
         ++started_;
-        if (!spare_.empty()) {
-            buffer = std::move(spare_.back());
-            spare_.pop_back();
-        }
+        buffer = pool_->hold(bufferBytes_);
         return request;
     }
 
@@ -234,40 +261,15 @@ private:
         return a;
     }
 
-    void work() noexcept {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            wake_.wait(lock, [this] { return stopping_ || (!queue_.empty() && held_ < heldLimit_); });
-            if (stopping_) return;
-            Buffer buffer;
-            const TileRequest request = take(buffer);
-            // held_ <= heldLimit_ <= kHeldTiles slots: one is free.
-            Slot& slot = *std::find_if(slots_.begin(), slots_.end(), [](const Slot& s) { return !s.busy; });
-            slot.key = tileKey(request.tile);
-            slot.busy = true;
-            slot.control->reset();
-            lock.unlock();
-            Arrival a = read(request, std::move(buffer), *slot.control);
-            lock.lock();
-            slot.busy = false;
-            arrivals_.push_back(std::move(a));  // within the capacity reserved, as above
-            arrivedSignal_.notify_all();
-        }
-    }
-
     TileSource* source_ = nullptr;
     SampleLayout layout_;
     std::size_t bufferBytes_ = std::size_t{kTileSide} * kTileSide * 4, heldLimit_ = kHeldTiles;
-    std::mutex mutex_;
-    std::condition_variable wake_, arrivedSignal_;
     std::vector<TileRequest> queue_;  // most urgent last
     std::vector<Arrival> arrivals_;
     std::vector<Slot> slots_;
-    std::vector<Buffer> spare_;
     std::size_t held_ = 0;  // tiles taken from the queue and not yet given back
     std::uint64_t started_ = 0, cancelled_ = 0;
-    bool stopping_ = false;
-    std::vector<std::thread> threads_;
+    std::shared_ptr<ReadPool> pool_;  // null until started, and once stopped
 };
 
 }  // namespace detail

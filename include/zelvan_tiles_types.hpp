@@ -30,6 +30,11 @@ struct TileIndex {
     std::uint32_t level = 0, column = 0, row = 0;
 };
 
+/* A point of a plane: the caller's units, or a picture's level-0 pixels (TileView::pictureFromUnits). */
+struct PlanePoint {
+    double x = 0, y = 0;
+};
+
 }  // namespace zelvan
 
 #endif /* ZELVAN_TILES_TYPES_HPP */

@@ -2,7 +2,8 @@
  * Zelvan for C++: the inside of a tile view (zelvan_tiles.hpp), what one frame does: plans the levels and
  * tiles it wants (zelvan_tiles_plan.hpp), takes the tiles read and uploads them within the frame's
  * allowance (zelvan_tiles_arrivals.hpp), draws them, finer over coarser (zelvan_tiles_layers.hpp), and
- * asks for what is still missing. TileView calls it; not for use on its own.
+ * asks for what is still missing. Its picture (zelvan_tiles_picture.hpp: grid, cache, raw tiles, reader) may
+ * be shared with other views of the same source in its scene. TileView calls it; not for use on its own.
  *
  * Header-only C++17.
  */
@@ -26,9 +27,9 @@
 #include "zelvan_tiles_grid.hpp"
 #include "zelvan_tiles_layers.hpp"
 #include "zelvan_tiles_options.hpp"
+#include "zelvan_tiles_picture.hpp"
 #include "zelvan_tiles_plan.hpp"
 #include "zelvan_tiles_raw.hpp"
-#include "zelvan_tiles_source.hpp"
 
 namespace zelvan {
 namespace detail {
@@ -42,28 +43,29 @@ inline Clock::time_point deadlineAfter(std::chrono::milliseconds timeout) noexce
 
 class ViewState {
 public:
-    /* The view's inside, its workers not started yet. `probe` names an image of the library instance the
-     * view was made in. Throws std::bad_alloc. */
-    ViewState(const std::vector<TileSize>& levels, const TileViewOptions& options, const SampleLayout& layout,
-              Image probe)
-        : grid_(levels),
+    /* The view's inside, showing `picture` (which it joins). `probe` names an image of the library
+     * instance the view was made in. Throws std::bad_alloc. */
+    ViewState(std::shared_ptr<ScenePicture> picture, const TileViewOptions& options, Image probe)
+        : picture_(std::move(picture)),
+          grid_(picture_->grid()),
+          cache_(picture_->cache()),
+          arrivals_(picture_->arrivals()),
+          scene_(picture_->scene()),
           options_(options),
           probe_(std::move(probe)),
-          cache_(grid_),
-          painter_(grid_, cache_),
-          arrivals_(grid_, cache_, options_, layout) {
-        choosePinned();
+          painter_(grid_, cache_) {
+        picture_->join(this);
+        ++scene_.views();
+    }
+    ~ViewState() {
+        --scene_.views();
+        picture_->leave(this);
     }
     ViewState(const ViewState&) = delete;
     ViewState& operator=(const ViewState&) = delete;
 
-    /* Starts `workers` threads reading `source` (none: reads in draw) and asks for the pinned level.
-     * False when the reader's memory cannot be had. Throws std::bad_alloc. */
-    bool start(TileSource& source, unsigned workers) {
-        if (!arrivals_.reader().start(source, workers, arrivals_.layout())) return false;
-        requestPinned();
-        return true;
-    }
+    /* Asks for the pinned level at once (a view made alone; one in a scene waits for its first draw). */
+    void start() { requestPinned(); }
 
     /* Whether the library instance the view was made in is still there. */
     bool alive() const noexcept { return static_cast<bool>(probe_); }
@@ -76,6 +78,7 @@ public:
 
     TileSize full() const noexcept { return grid_.full(); }
     void place(const Placement& placement) noexcept { placement_ = placement; }
+    const Placement& placement() const noexcept { return placement_; }
     bool ready() const { return cache_.pinning() ? cache_.pinnedResident() : everComplete_; }
     const SampleLayout& layout() const noexcept { return arrivals_.layout(); }
     const DisplayMapping& mapping() const noexcept { return arrivals_.mapping(); }
@@ -86,14 +89,8 @@ public:
         detail::channelValues(arrivals_.raw(), grid_, arrivals_.layout(), channel, out);
     }
 
-    void setBudget(std::size_t bytes) {
-        options_.budgetBytes = bytes;
-        choosePinned();
-    }
-    void setRawBudget(std::size_t bytes) noexcept {
-        options_.rawBudgetBytes = bytes;
-        arrivals_.raw().setBudget(bytes);
-    }
+    void setBudget(std::size_t bytes) { scene_.setBudget(bytes); }
+    void setRawBudget(std::size_t bytes) noexcept { scene_.setRawBudget(bytes); }
     void setPasses(int passes) noexcept { options_.passes = std::clamp(passes, 1, detail::kMaxPasses); }
     void invalidate(const Area& area) {
         cache_.invalidate(area);
@@ -102,18 +99,19 @@ public:
     void retryGivenUp() noexcept { cache_.retryGivenUp(); }
 
     void draw(const Frame& frame) {
-        ++frameNumber_;
-        const Clock::time_point now = Clock::now();
         if (!drawn_ && options_.firstDrawWait.count() > 0) waitUntilReady(options_.firstDrawWait);
+        frameNumber_ = scene_.frameFor(lastFrame_);
+        const Clock::time_point now = Clock::now();
         drawn_ = true;
         plan(frame);
         const FrameWants w = wants(frame, now);
-        const std::size_t share = options_.uploadBytesPerFrame;
+        const std::size_t share =
+            std::min(options_.uploadBytesPerFrame, scene_.options().uploadBytesPerFrame);
         const std::size_t uploaded = arrivals_.take(w, share);
         arrivals_.remap(w, uploaded, share);
         painter_.draw(plan_, placement_, frame, wanted_, frameNumber_, options_.passes);
         const bool complete = frameComplete(plan_, cache_, arrivals_.mappingNumber(), readsCoarser());
-        arrivals_.ask(w);
+        ask(w);
 
         const LevelChoice& choice = plan_.choice;
         stats_.level = choice.blend.finer;
@@ -147,7 +145,7 @@ public:
      * or `timeout` has passed. */
     bool waitUntilComplete(const Frame& frame, std::chrono::milliseconds timeout) {
         const Clock::time_point deadline = deadlineAfter(timeout);
-        ++frameNumber_;  // a frame of its own, so that what it uploads is not evicted by the next draw
+        frameNumber_ = scene_.newFrame(lastFrame_);  // not evicted by the next draw
         for (;;) {
             plan(frame);
             const FrameWants w = wants(frame, Clock::now());
@@ -155,7 +153,7 @@ public:
             arrivals_.take(w, SIZE_MAX);
             arrivals_.remap(w, 0, SIZE_MAX);
             const bool complete = frameComplete(plan_, cache_, arrivals_.mappingNumber(), readsCoarser());
-            arrivals_.ask(w);
+            ask(w);
             if (complete) return true;
             if (!plan_.choice.fits || !arrivals_.reader().coming() || Clock::now() >= deadline) return false;
             if (arrivals_.reader().threaded())
@@ -194,22 +192,34 @@ private:
     std::uint64_t progress() {
         return cache_.counts().uploads + cache_.counts().readsFailed + arrivals_.reader().counts().started;
     }
-    /* The level kept resident within the budget, or none when the options want no stand-ins. */
-    void choosePinned() { cache_.choosePinned(options_.standIns ? options_.budgetBytes : 0); }
+    /* Asks for what the frame lacks, with what the picture's other views lack. */
+    void ask(const FrameWants& w) {
+        requests_.clear();
+        arrivals_.ask(w, requests_);
+        picture_->asked(this, frameNumber_, requests_, wanted_);
+    }
     /* Whether the frame's coarser level is read: always when it is the level shown; when it only stands
      * in where the finer one is missing, as the options say. */
     bool readsCoarser() const {
         return options_.standIns || plan_.choice.blend.finer == plan_.choice.blend.coarser;
     }
 
-    /* Plans a frame within half the budget left by the pinned level (room for the frame before, and for
-     * coarser stand-ins), and marks the tiles it wants: the pinned level's, then the coarser and finer
-     * levels'. Those resident are marked drawn, so that making room never evicts them. */
+    /* Plans a frame within half its share of the budget left by the pinned levels (room for the frame
+     * before, and for coarser stand-ins), and marks the tiles it wants: the pinned level's, then the
+     * coarser and finer levels'. Those resident are marked drawn, so that making room never evicts them.
+     * The share: the view's part of the screen the scene's views cover (all of it for a view alone). A
+     * picture shown by other views too draws no level coarser than its pinned one, which it has. */
     void plan(const Frame& frame) {
-        if (cache_.residentBytes() > options_.budgetBytes) cache_.shrinkTo(options_.budgetBytes);
+        const std::size_t limit = scene_.options().budgetBytes, pinned = scene_.pinnedBytes();
+        if (scene_.textures().residentBytes() > limit) scene_.textures().shrinkTo(limit);
+        const double ppu = frame.pixelsPerUnit;
+        const double share =
+            scene_.shareOf(std::fabs((frame.right - frame.left) * (frame.top - frame.bottom)) * ppu * ppu);
         const std::size_t budget =
-            options_.budgetBytes > cache_.pinnedBytes() ? options_.budgetBytes - cache_.pinnedBytes() : 0;
-        planFrame(placement_, grid_, frame, budget / 2, plan_);
+            limit > pinned ? static_cast<std::size_t>(double(limit - pinned) * share) : 0;
+        const bool shared = picture_->viewCount() > 1 && cache_.pinning();
+        planFrame(placement_, grid_, frame, budget / 2, plan_,
+                  shared ? cache_.pinnedLevel() + 1 : grid_.count());
         pinned_.clear();
         cache_.pinnedTiles(pinned_);
         wanted_.clear();
@@ -228,11 +238,12 @@ private:
                 now,        frameNumber_,
                 pinned_,    plan_.coarse,
                 plan_.fine, readsCoarser(),
-                wanted_};
+                wanted_,    picture_->othersWant(this)};
     }
 
     /* Asks for the pinned level alone: at construction, and when waiting for it. */
     FrameWants pinnedWants() {
+        if (lastFrame_ == 0) frameNumber_ = scene_.frameFor(lastFrame_);
         pinned_.clear();
         cache_.pinnedTiles(pinned_);
         for (const TileIndex& t : pinned_) wanted_.insert(tileKey(t));
@@ -240,27 +251,30 @@ private:
                 Clock::now(), frameNumber_,
                 pinned_,      none_,
                 none_,        false,
-                wanted_};
+                wanted_,      picture_->othersWant(this)};
     }
-    void requestPinned() { arrivals_.ask(pinnedWants()); }
+    void requestPinned() { ask(pinnedWants()); }
 
     const Frame noFrame_{};
     const std::vector<TileIndex> none_;
 
-    LevelGrid grid_;
+    std::shared_ptr<ScenePicture> picture_;  // first: what follows refers to it
+    const LevelGrid& grid_;
+    TileCache& cache_;
+    TileArrivals& arrivals_;
+    SceneCore& scene_;
     TileViewOptions options_;
     Placement placement_;
-    Image probe_;  // names nothing once the library instance has ended
-    TileCache cache_;
-    std::uint64_t frameNumber_ = 0;
+    Image probe_;                                    // names nothing once the library instance has ended
+    std::uint64_t frameNumber_ = 0, lastFrame_ = 0;  // the scene's frames
     TileStats stats_;
     bool drawn_ = false, everComplete_ = false;
     // Per frame, kept to reuse their memory.
     FramePlan plan_;
     std::vector<TileIndex> pinned_;
     std::unordered_set<std::uint64_t> wanted_;
+    std::vector<TileRequest> requests_;
     LayerPainter painter_;
-    TileArrivals arrivals_;  // last: its reader stops before anything its reads might reach goes
 };
 
 }  // namespace detail

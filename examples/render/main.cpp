@@ -15,6 +15,7 @@
 #include "progress.h"
 #include "render_options.h"
 #include "render_scene.h"
+#include "render_sheet.h"
 #include "scene.h"
 #include "zelvan_sources_bands.hpp"
 
@@ -35,6 +36,7 @@ void savePyramid(const RenderOptions& options) {
 
 void render(const RenderOptions& options) {
     if (!options.savePyramid.empty()) return savePyramid(options);
+    if (options.sheetColumns > 0) return renderSheet(options);
     const MappingRequest mapping = parseMappingRequest(options.channels, options.colormap);
     if (mapping.given() && options.inputs.empty())
         throw DemoError("--channel and --colormap map the channels of a picture: name one");

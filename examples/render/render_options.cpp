@@ -35,6 +35,16 @@ bool parseColour(const std::string& text, Rgb& colour) {
     return true;
 }
 
+// A sheet places each picture itself, and maps no channels.
+void checkSheet(const CLI::App& app, const RenderOptions& options) {
+    if (options.sheetColumns == 0) throw DemoError("--sheet: give 1 or more columns, not 0");
+    if (options.inputs.empty()) throw DemoError("--sheet: name the pictures, or a folder of them");
+    for (const char* other :
+         {"--scale", "--translate", "--rotate", "--save-pyramid", "--channel", "--colormap"})
+        if (app.count(other) > 0)
+            throw DemoError(std::string("--sheet: ") + other + " does not apply to a contact sheet");
+}
+
 }  // namespace
 
 ParseResult parseRenderOptions(int argc, const char* const* argv, RenderOptions& options) {
@@ -85,6 +95,14 @@ ParseResult parseRenderOptions(int argc, const char* const* argv, RenderOptions&
         "--save-pyramid", options.savePyramid,
         "instead of drawing, write the one image given as a pyramidal tiled TIFF (levels averaged in "
         "linear light) that both programs then draw tile by tile");
+    auto* sheet = app.add_option(
+        "--sheet", options.sheetColumns,
+        "draw the pictures as a contact sheet of COLUMNS columns over the frame (rows as many as they fill), "
+        "each fitted into its cell; a folder stands for its pictures in name order, its files that are no "
+        "pictures skipped with a warning. A picture that cannot be read leaves its cell empty with a "
+        "warning; the exit status is 0 when at least one picture was drawn. --budget holds the textures "
+        "of all the pictures, --frame-timeout each picture's wait");
+    sheet->type_name("COLUMNS");
     app.add_option("--frame-timeout", options.frameTimeoutSeconds,
                    "seconds to wait for the tiles a frame draws")
         ->check(kPositive)
@@ -105,6 +123,7 @@ ParseResult parseRenderOptions(int argc, const char* const* argv, RenderOptions&
         throw DemoError("--save-pyramid: the path is empty");
     if (!options.savePyramid.empty() && options.inputs.size() != 1)
         throw DemoError("--save-pyramid: give exactly one image to write");
+    if (app.count("--sheet") > 0) checkSheet(app, options);
     if (!range.empty()) options.range = displayRange(range);
     if (scale > 0) {
         options.fit = false;

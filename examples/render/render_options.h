@@ -21,10 +21,11 @@ struct RenderOptions {
     int opacity = 255;
     int passes = 16;  // draws of the finer level a frame between two levels: a still's time buys them
     Rgb background{0x1c, 0x20, 0x26};
-    std::size_t budgetMiB = 256;  // texture memory per picture
-    std::string cacheDirectory;   // pyramidal copies of pictures larger than the budget; empty: the default
-    double cacheLimitGiB = 10;    // the most they take together; 0: no limit
-    std::string savePyramid;      // write the one image's pyramid here instead of a frame
+    std::size_t budgetMiB = 256;   // texture memory per picture (a sheet's: all its pictures together)
+    std::string cacheDirectory;    // pyramidal copies of pictures larger than the budget; empty: the default
+    double cacheLimitGiB = 10;     // the most they take together; 0: no limit
+    std::string savePyramid;       // write the one image's pyramid here instead of a frame
+    std::size_t sheetColumns = 0;  // a contact sheet of the pictures in this many columns; 0: none
     double frameTimeoutSeconds = 300;     // for the tiles of a frame to be read
     double timeoutSeconds = 30;           // for a server to answer a request for a picture on it
     zelvan::sources::DisplayRange range;  // how the pictures' samples map to 8 bits

@@ -13,6 +13,8 @@
 #include <malloc.h>
 #endif
 
+#include "board_controls.h"
+#include "board_making.h"
 #include "channel_overlay.h"
 #include "picture_opening.h"
 #include "program.h"
@@ -55,6 +57,33 @@ std::unique_ptr<ShownPicture> openPicture(const ViewOptions& options) {
     return openShownPicture(options.input, opening);
 }
 
+// Pictures open at once on a board; past them, those not drawn for longest are let go.
+constexpr std::size_t kKeptPictures = 128;
+
+// Several pictures together, or one with its navigator: tile views in one scene, made once the window's
+// context is current (`views`, which the board outlives not).
+std::unique_ptr<PictureBoard> openBoard(const ViewOptions& options, std::unique_ptr<SheetViews>& views) {
+    views = std::make_unique<SheetViews>(zelvan::TileViewOptions{}, options.budgetMiB << 20, 0, 1);
+    BoardRequest request;
+    request.inputs.push_back(options.input);
+    request.inputs.insert(request.inputs.end(), options.more.begin(), options.more.end());
+    request.columns = options.grid;
+    request.overlay = options.overlay;
+    request.overlayOpacity = options.overlayOpacity;
+    request.overlayScale = options.overlayScale;
+    if (!options.overlayOffset.empty()) {
+        request.offsetX = options.overlayOffset[0];
+        request.offsetY = options.overlayOffset[1];
+    }
+    std::unique_ptr<PictureBoard> board =
+        makeBoard(*views, request,
+                  sourceOptions(options.cacheDirectory, options.cacheLimitGiB, options.timeoutSeconds,
+                                options.range, options.selection, "zelvan-view"),
+                  kKeptPictures);
+    board->showNavigator(options.navigator);
+    return board;
+}
+
 // The channel settings of a picture of raw samples, checked against the picture; none for a picture of
 // colours (and then no channel may be asked for). OpenGL: the window's context current.
 std::unique_ptr<ChannelControls> channelControls(ShownPicture& picture, const MappingRequest& request,
@@ -90,15 +119,33 @@ void view(const ViewOptions& options) {
     // their blocks; the picture's textures are deleted before the window closes.
     const zelvan::Library library;
     checkStarted(library);
-    std::unique_ptr<ShownPicture> picture = openPicture(options);
+    std::unique_ptr<ShownPicture> picture = options.board() ? nullptr : openPicture(options);
     Glfw glfw;
     ViewerWindow window(options.width, options.height, "zelvan-view: " + name);
+    std::unique_ptr<SheetViews> views;  // a board's scene
+    PictureBoard* board = nullptr;
+    std::unique_ptr<BoardControls> boardControls;
     std::unique_ptr<ChannelOverlay> overlay;
+    const auto release = [&] {  // the textures go while the window's context is current
+        boardControls.reset();
+        overlay.reset();  // ImGui's textures too
+        picture.reset();
+        views.reset();
+    };
     try {
+        if (!picture) {
+            std::unique_ptr<PictureBoard> made = openBoard(options, views);
+            board = made.get();
+            picture = std::move(made);
+        }
         // The limits come from samples the view uploads as it reads them: with the context current.
         if (const std::unique_ptr<ChannelControls> controls = channelControls(*picture, request, name)) {
             overlay = std::make_unique<ChannelOverlay>(window.handle(), *picture, *controls);
             window.setOverlay(overlay.get());
+        }
+        if (board != nullptr) {
+            boardControls = std::make_unique<BoardControls>(*board, overlay.get());
+            window.setOverlay(boardControls.get());
         }
         window.show(*picture);
         window.setRestPasses(options.restPasses);
@@ -109,12 +156,10 @@ void view(const ViewOptions& options) {
         else
             screenshot(window, *picture, options, name);
     } catch (...) {
-        overlay.reset();  // ImGui's textures too
-        picture.reset();  // its textures go while the window's context is current
+        release();
         throw;
     }
-    overlay.reset();
-    picture.reset();
+    release();
 }
 
 }  // namespace

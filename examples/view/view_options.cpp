@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "channel_mapping.h"
+#include "program.h"
 
 namespace zelvan_demo {
 
@@ -15,13 +16,39 @@ ParseResult parseViewOptions(int argc, const char* const* argv, ViewOptions& opt
     app.footer(
         "Controls: drag to pan; wheel to zoom about the cursor; + and - to zoom about the centre; "
         "Left and Right to turn by 15 degrees; Up and Down for more or less opacity; F or Space to fit; "
-        "0 (or 1) for one image pixel per screen pixel; Escape or Q to quit. A picture of raw samples "
+        "0 (or 1) for one image pixel per screen pixel; Escape or Q to quit; with --grid, --overlay or "
+        "--navigator, N shows or hides the navigator and [ and ] change the overlay's opacity. A picture of "
+        "raw samples "
         "(16-bit, float, many channels) shows its channels in a panel (where built with Dear ImGui): "
         "1 to 9 show or hide a channel and select it, A sets every channel's limits automatically, C "
         "the selected channel's next curve, M its next colormap, P hides or shows the panel.");
     app.add_option("image", options.input,
                    "the picture file, OME-Zarr store (a directory), or http(s) or s3:// URL of a picture "
                    "on a server, to show");
+    app.add_option("more", options.more, "with --grid: more pictures, or folders of them");
+    app.add_option(
+           "--grid", options.grid,
+           "show the pictures (a folder: its pictures in name order, a contact sheet) side by side in "
+           "COLUMNS columns, each at its own scale in a cell the size of the largest: pan and zoom "
+           "move them all, to any of them at 1:1; one texture budget for all")
+        ->type_name("COLUMNS");
+    app.add_option("--overlay", options.overlay,
+                   "a picture drawn over the first one ([ and ] change its opacity)")
+        ->type_name("FILE");
+    app.add_option("--overlay-opacity", options.overlayOpacity, "the overlay's opacity, 0 to 1")
+        ->check(CLI::Range(0.0, 1.0))
+        ->capture_default_str();
+    app.add_option("--overlay-offset", options.overlayOffset,
+                   "where the overlay's top-left corner goes, X,Y in the first picture's pixels")
+        ->delimiter(',')
+        ->expected(2);
+    app.add_option("--overlay-scale", options.overlayScale,
+                   "the first picture's pixels per pixel of the overlay")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
+    app.add_flag("--navigator", options.navigator,
+                 "start with the navigator shown: the whole picture in a corner, the part the window shows "
+                 "outlined; a click in it goes there (N shows or hides it, with --grid or --overlay too)");
     std::string range;
     addRangeOption(app, range);
     commandLine.addFrameSize(options.width, options.height, "the window's size, WIDTHxHEIGHT");
@@ -47,6 +74,17 @@ ParseResult parseViewOptions(int argc, const char* const* argv, ViewOptions& opt
     app.add_option("--tour", options.tour)->check(CLI::Range(1, 100000))->group("");
     if (commandLine.parse(argc, argv) == ParseResult::Done) return ParseResult::Done;
     if (!range.empty()) options.range = displayRange(range);
+    if (app.count("--grid") > 0 && options.grid == 0)
+        throw DemoError("--grid: give 1 or more columns, not 0");
+    if (!options.more.empty() && options.grid == 0)
+        throw DemoError("several pictures are shown together with --grid COLUMNS");
+    if (options.board() && options.input.empty())
+        throw DemoError("--grid, --overlay and --navigator show pictures: name one");
+    if (options.grid > 0 && !options.overlay.empty())
+        throw DemoError("--overlay goes over one picture, not a grid");
+    for (const char* overlayOption : {"--overlay-opacity", "--overlay-offset", "--overlay-scale"})
+        if (app.count(overlayOption) > 0 && options.overlay.empty())
+            throw DemoError(std::string(overlayOption) + " needs --overlay FILE");
     return ParseResult::Run;
 }
 

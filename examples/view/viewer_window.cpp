@@ -267,8 +267,9 @@ void ViewerWindow::onKey(int key, int action) {
 void ViewerWindow::onButton(int button, int action) {
     if (button != GLFW_MOUSE_BUTTON_LEFT) return;
     if (action == GLFW_PRESS && overlay_ != nullptr && overlay_->wantsMouse()) return;
-    dragging_ = action == GLFW_PRESS;
     cursorInFramebuffer(lastX_, lastY_);
+    if (action == GLFW_PRESS && overlay_ != nullptr && overlay_->onPress(lastX_, lastY_, view_)) return;
+    dragging_ = action == GLFW_PRESS;
 }
 
 void ViewerWindow::onCursor(double, double) {

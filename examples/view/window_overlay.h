@@ -1,6 +1,9 @@
 #pragma once
 // What the viewer's window draws over its picture each frame and asks first about input: the channel
-// settings of a picture of raw samples (channel_overlay.h).
+// settings of a picture of raw samples (channels/channel_overlay.h), the keys and the navigator of several
+// pictures shown together (board_controls.h).
+#include "zelvan.hpp"
+
 namespace zelvan_demo {
 
 class WindowOverlay {
@@ -14,6 +17,12 @@ public:
     virtual bool wantsMouse() const = 0;
     // Whether the picture still changes (a new mapping uploading), so that frames keep coming.
     virtual bool busy() const { return false; }
+    // A press of the left button at framebuffer point (x, y) from the bottom-left: true when the overlay
+    // took it, having moved `view` (the picture's placement) as it would.
+    virtual bool onPress(double x, double y, zelvan::Placement& view) {
+        (void)x, (void)y, (void)view;
+        return false;
+    }
 };
 
 }  // namespace zelvan_demo

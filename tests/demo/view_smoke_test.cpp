@@ -112,3 +112,32 @@ TEST(ViewSmoke, ABadFileIsReportedInOneLineBeforeAnyWindowOpens) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ViewSmoke, OnePictureOverAnotherAtItsOpacityAndTwoSideBySide) {
+    ScratchDir scratch;
+    // A 640 x 480 picture fills the window at one pixel per pixel; a 100 x 50 one over it at twice its
+    // size, its top-left corner at (100, 60), half opaque.
+    const Rgba red{200, 40, 40, 255}, blue{40, 40, 200, 255};
+    writePng(scratch.file("over.png"), Picture(100, 50, blue));
+    const Picture over = screenshot(scratch, Picture(640, 480, red), 0,
+                                    {"--overlay", scratch.file("over.png"), "--overlay-offset", "100,60",
+                                     "--overlay-scale", "2", "--overlay-opacity", "0.5"});
+    ASSERT_EQ(over.pixels.size(), 640u * 480u);
+    EXPECT_LE(colourDistance(over.at(200, 110), {120, 40, 120, 255}), 3);  // half of each
+    EXPECT_LE(colourDistance(over.at(102, 62), {120, 40, 120, 255}), 3);
+    for (const auto& [x, y] : {std::pair{97, 110}, {303, 110}, {200, 57}, {200, 163}})
+        EXPECT_EQ(over.at(std::uint32_t(x), std::uint32_t(y)), red) << x << ", " << y;
+    // Two 300 x 200 pictures in 2 columns: a board of two cells 310 x 207, fitted across the window.
+    writePng(scratch.file("second.png"), Picture(300, 200, blue));
+    const Picture grid =
+        screenshot(scratch, Picture(300, 200, red), 0, {scratch.file("second.png"), "--grid", "2"});
+    ASSERT_EQ(grid.pixels.size(), 640u * 480u);
+    EXPECT_EQ(grid.at(160, 240), red);
+    EXPECT_EQ(grid.at(480, 240), blue);
+    EXPECT_EQ(grid.at(320, 240), kBackground);  // between the cells
+    EXPECT_EQ(grid.at(160, 100), kBackground);  // above them
+}
+
+}  // namespace
