@@ -66,6 +66,7 @@ int main(int argc, char** argv) {
     zelvan_bench::registerCreateBenchmarks(pace);
     zelvan_bench::registerPyramidBenchmarks(pace);
     zelvan_bench::registerTilesBenchmarks(pace);
+    zelvan_bench::registerTilesSceneBenchmarks(pace);
     zelvan_bench::registerMappingBenchmarks(pace);
     zelvan_bench::registerMachineBenchmarks(pace);
 

@@ -22,6 +22,7 @@ void registerCreateBenchmarks(const Pace& pace);
 void registerMachineBenchmarks(const Pace& pace);
 void registerPyramidBenchmarks(const Pace& pace);
 void registerTilesBenchmarks(const Pace& pace);
+void registerTilesSceneBenchmarks(const Pace& pace);
 void registerMappingBenchmarks(const Pace& pace);
 
 }  // namespace zelvan_bench

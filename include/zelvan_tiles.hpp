@@ -59,6 +59,10 @@
  *
  * Lifetime: the source must outlive the view. A view that outlives its Library (or the instance it was
  * made in) draws nothing, reports nothing resident, and never touches a later instance.
+ *
+ * Many views: views made in one TileScene (zelvan_tiles_scene.hpp) share its budgets, its workers and,
+ * for one source object, its tiles; what is said above of a view's budget, workers and buffers is then
+ * said of the scene's. A view made alone has a scene of its own, made of its options.
  */
 #ifndef ZELVAN_TILES_HPP
 #define ZELVAN_TILES_HPP
@@ -346,8 +350,10 @@ public:
     }
 
     /* Counts since construction and what the last frame drew (TileStats says what each counts). All zero
-     * for an empty view (and resident counts zero once the library instance has ended). Threads: the
-     * drawing thread. Cost: a lock of the reader, and the given-up list copied. */
+     * for an empty view (and resident counts zero once the library instance has ended). In a scene, the
+     * counts, resident tiles and raw ones are its picture's, shared by every view of its source; the
+     * scene's own are TileScene::stats(). Threads: the drawing thread. Cost: a lock of the reader, and
+     * the given-up list copied. */
     TileStats stats() const noexcept {
         try {
             return state_ ? state_->stats() : TileStats{};

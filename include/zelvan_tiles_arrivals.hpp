@@ -53,6 +53,9 @@ struct FrameWants {
 class TileArrivals {
 public:
     using Arrival = TileReader::Arrival;
+    /* Draws a tile read may wait for room before it is dropped (and read again when wanted): held, it
+     * keeps a worker of the scene from reading for any view. */
+    static constexpr unsigned kLongestWait = 60;
 
     /* `options` is the picture's, read at each call (its budget may change); raw tiles are kept within
      * `rawBudget`, which must outlive them. Throws std::bad_alloc. */
@@ -222,7 +225,7 @@ private:
         std::size_t kept = 0, i = 0;  // [0, kept) wait, [kept, i) were given back
         try {
             for (; i < waiting_.size(); ++i)
-                if (takeArrival(w, waiting_[i], uploaded, share))
+                if (takeArrival(w, waiting_[i], uploaded, share) || ++waiting_[i].waits > kLongestWait)
                     reader_.giveBack(waiting_[i]);
                 else
                     std::swap(waiting_[kept++], waiting_[i]);

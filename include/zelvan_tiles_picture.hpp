@@ -34,7 +34,8 @@ class ScenePicture;
 
 /* Frames a view may go undrawn before its reads are cancelled and its pinned tiles may go. */
 constexpr std::uint64_t kIdleFrames = 4;
-/* The least share of the budget a drawn view plans within, whatever its size. */
+/* The least share of the budget a drawn view plans within, whatever its size (less when more views are
+ * drawn: never more than an even split, so that the shares never add up to much over the whole). */
 constexpr double kLeastShare = 1.0 / 16;
 
 class SceneCore {
@@ -79,8 +80,10 @@ public:
     double shareOf(double area) noexcept {
         if (!(area > 0) || !std::isfinite(area)) area = 1;
         areaThisFrame_ += area;
+        ++viewsThisFrame_;
         const double total = std::max(areaLastFrame_, areaThisFrame_);
-        return std::clamp(area / total, kLeastShare, 1.0);
+        const double least = std::min(kLeastShare, 1.0 / double(std::max(viewsLastFrame_, viewsThisFrame_)));
+        return std::clamp(area / total, least, 1.0);
     }
     /* Pinned bytes of the pictures drawn lately. */
     std::size_t pinnedBytes() const;
@@ -94,7 +97,8 @@ private:
     std::vector<ScenePicture*> pictures_;
     std::size_t views_ = 0;
     std::uint64_t clock_ = 1;
-    double areaThisFrame_ = 0, areaLastFrame_ = 0;
+    double areaThisFrame_ = 0, areaLastFrame_ = 0;  // screen pixels of the views drawn
+    std::size_t viewsThisFrame_ = 0, viewsLastFrame_ = 0;
     std::shared_ptr<ReadPool> pool_;  // last: the workers end before what their reads reach goes
 };
 
@@ -252,6 +256,8 @@ inline void SceneCore::tick() {
     ++clock_;
     areaLastFrame_ = areaThisFrame_;
     areaThisFrame_ = 0;
+    viewsLastFrame_ = viewsThisFrame_;
+    viewsThisFrame_ = 0;
     for (ScenePicture* p : pictures_) p->sweep(clock_);
 }
 

@@ -45,6 +45,7 @@ public:
         bool ok = false;                 // the read succeeded
         bool cancelled = false;          // the read was cancelled while it ran
         std::int64_t retryAfterMs = -1;  // what the source asked for, with a failure; -1: nothing
+        unsigned waits = 0;              // draws it has waited for room since it was read
     };
 
     TileReader() = default;

@@ -3,7 +3,8 @@
  * budget, one raw budget, one pool of worker threads and the tiles read; views made in it cost no thread
  * and a few KiB each.
  *
- *     zelvan::TileScene scene;                           // 256 MiB of textures for all its views
+ *     zelvan::TileScene scene;  // 256 MiB of textures for all its views, at most 8 workers
+ *     MySource picture, anotherPicture;   // zelvan::TileSource objects, outliving the views
  *     zelvan::TileView main(scene, picture), navigator(scene, picture), other(scene, anotherPicture);
  *     // each frame: place and draw each view shown, as a view made alone
  *
