@@ -76,11 +76,14 @@ public:
     std::uint64_t clock() const noexcept { return clock_; }
 
     /* The share of the budget a view drawn on `area` screen pixels plans within: its part of the screen the
-     * scene's views cover, at least kLeastShare. */
-    double shareOf(double area) noexcept {
+     * scene's views cover, at least kLeastShare. A view planning again in the same frame (waiting for it
+     * to be complete) is `counted` already: its area is not added twice. */
+    double shareOf(double area, bool counted) noexcept {
         if (!(area > 0) || !std::isfinite(area)) area = 1;
-        areaThisFrame_ += area;
-        ++viewsThisFrame_;
+        if (!counted) {
+            areaThisFrame_ += area;
+            ++viewsThisFrame_;
+        }
         const double total = std::max(areaLastFrame_, areaThisFrame_);
         const double least = std::min(kLeastShare, 1.0 / double(std::max(viewsLastFrame_, viewsThisFrame_)));
         return std::clamp(area / total, least, 1.0);

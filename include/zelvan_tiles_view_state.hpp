@@ -213,8 +213,9 @@ private:
         const std::size_t limit = scene_.options().budgetBytes, pinned = scene_.pinnedBytes();
         if (scene_.textures().residentBytes() > limit) scene_.textures().shrinkTo(limit);
         const double ppu = frame.pixelsPerUnit;
-        const double share =
-            scene_.shareOf(std::fabs((frame.right - frame.left) * (frame.top - frame.bottom)) * ppu * ppu);
+        const double area = std::fabs((frame.right - frame.left) * (frame.top - frame.bottom)) * ppu * ppu;
+        const double share = scene_.shareOf(area, sharedIn_ == frameNumber_);
+        sharedIn_ = frameNumber_;
         const std::size_t budget =
             limit > pinned ? static_cast<std::size_t>(double(limit - pinned) * share) : 0;
         const bool shared = picture_->viewCount() > 1 && cache_.pinning();
@@ -267,6 +268,7 @@ private:
     Placement placement_;
     Image probe_;                                    // names nothing once the library instance has ended
     std::uint64_t frameNumber_ = 0, lastFrame_ = 0;  // the scene's frames
+    std::uint64_t sharedIn_ = 0;                     // the frame whose share counts this view's area
     TileStats stats_;
     bool drawn_ = false, everComplete_ = false;
     // Per frame, kept to reuse their memory.

@@ -52,7 +52,17 @@ void PictureBoard::add(BoardPiece piece) {
         added.view = views_.view(*added.source);
         if (!*added.view) added.failure = added.path + ": the tile view cannot show this picture";
     }
-    if (added.view) added.view->place(placedOnBoard(placement_, width_, height_, added.on));
+    if (added.view) {
+        added.view->place(placedOnBoard(placement_, width_, height_, added.on));
+        added.view->setPasses(passes_);
+    }
+}
+
+void PictureBoard::setPasses(int passes) {
+    passes_ = passes;
+    for (BoardPiece& piece : pieces_)
+        if (piece.view) piece.view->setPasses(passes);
+    if (navigator_) navigator_->setPasses(passes);
 }
 
 void PictureBoard::place(const zelvan::Placement& placement) {
@@ -72,6 +82,7 @@ bool PictureBoard::open(BoardPiece& piece) {
         close(piece);
         return false;
     }
+    piece.view->setPasses(passes_);
     piece.view->place(placedOnBoard(placement_, width_, height_, piece.on));
     return true;
 }

@@ -58,6 +58,8 @@ public:
     // Waits for each piece in the frame in turn, drawing it once complete to keep its thumbnail: the frame
     // is drawn over, which the window clears before its next.
     bool waitForStillFrame(int frameWidth, int frameHeight, std::chrono::milliseconds timeout) override;
+    // Every open piece's passes, and those of pieces opened later (a resting board is drawn with more).
+    void setPasses(int passes) override;
     bool complete() const override;
     std::string status() const override;
     std::string failure() const override;
@@ -94,6 +96,7 @@ private:
     zelvan::Placement navigatorPlacement_;
     Box navigatorBox_;
     int frameWidth_ = 0, frameHeight_ = 0;
+    int passes_ = zelvan::TileViewOptions{}.passes;
 };
 
 }  // namespace zelvan_demo
