@@ -99,7 +99,7 @@ struct FrameRecord {
 class WantedTiles {
 public:
     WantedTiles(const std::vector<zelvan::TileSize>& levels, std::size_t budget)
-        : grid_(levels), cache_(grid_) {
+        : grid_(levels), cache_(grid_, budget_) {
         cache_.choosePinned(budget);
         cache_.pinnedTiles(pinned_);
         available_ = (budget - cache_.pinnedBytes()) / 2;
@@ -114,6 +114,7 @@ public:
 
 private:
     zelvan::detail::LevelGrid grid_;
+    zelvan::detail::TextureBudget budget_;  // the cache's, holding nothing: it only chooses the pinned level
     zelvan::detail::TileCache cache_;
     std::vector<zelvan::TileIndex> pinned_;
     std::size_t available_ = 0;

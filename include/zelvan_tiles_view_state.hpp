@@ -216,8 +216,10 @@ private:
         const double area = std::fabs((frame.right - frame.left) * (frame.top - frame.bottom)) * ppu * ppu;
         const double share = scene_.shareOf(area, sharedIn_ == frameNumber_);
         sharedIn_ = frameNumber_;
-        const std::size_t budget =
-            limit > pinned ? static_cast<std::size_t>(double(limit - pinned) * share) : 0;
+        // The share of the room, as a double only below it: a budget near SIZE_MAX has no double.
+        const std::size_t room = limit > pinned ? limit - pinned : 0;
+        const double part = double(room) * share;
+        const std::size_t budget = part >= double(room) ? room : static_cast<std::size_t>(part);
         const bool shared = picture_->viewCount() > 1 && cache_.pinning();
         planFrame(placement_, grid_, frame, budget / 2, plan_,
                   shared ? cache_.pinnedLevel() + 1 : grid_.count());

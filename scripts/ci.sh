@@ -1,17 +1,17 @@
 #!/usr/bin/env bash
-# The full CI run (what .ci/run does): the contributor's run (scripts/test.sh) and the rest, in three
-# lanes beside it (each a build directory of its own, its log printed whole when it ends; the machine's
-# cores are shared, and what one run leaves idle, configuring, linking, waiting for a server or starting
-# Wine, the others use):
+# The full CI run (what .ci/run does): the contributor's run (scripts/test.sh), then the rest, in three
+# lanes at once (each a build directory of its own, its log printed whole when it ends; the machine's
+# cores are shared, and what one lane leaves idle, configuring, linking or starting Wine, the others
+# use):
+#   ci:     the toolkit examples and the benchmarks added to build/ci, the giant pictures (ctest label
+#           "scale"), the library's tests on other Mesa drivers, memcheck, a benchmark smoke run, the
+#           fuzzing smoke runs;
 #   asan:   the libraries and their tests under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   others: the configure without each optional dependency, the package tests, the Windows build under
-#           Wine;
-#   ci:     once scripts/test.sh has built build/ci and passed: the toolkit examples and the benchmarks
-#           added to it, the giant pictures (ctest label "scale"), the library's tests on other Mesa
-#           drivers, memcheck, a benchmark smoke run, the fuzzing smoke runs.
-# Everything is installed first, so that no lane waits for another's packages.
+#           Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/test.sh
 bash scripts/install-deps.sh ci
 
 jobs=$(nproc)
@@ -19,7 +19,7 @@ export EGL_PLATFORM=surfaceless
 logs=build/ci-logs
 rm -rf "$logs"
 mkdir -p "$logs"
-section() { echo "== $* [$((SECONDS / 60)) min $((SECONDS % 60)) s] =="; }
+section() { echo "== $* [$((SECONDS / 60)) min $((SECONDS % 60)) s, test.sh included] =="; }
 
 lane_ci() {
   section "build/ci again with the toolkit examples and the benchmarks; the giant pictures"
@@ -64,21 +64,14 @@ lane_others() {
   bash scripts/test-windows.sh
 }
 
+lanes=(ci asan others)
 declare -A pids
-start_lane() {
-  (set -euo pipefail; "lane_$1") >"$logs/$1.log" 2>&1 &
-  pids[$1]=$!
-}
-start_lane asan
-start_lane others
+for lane in "${lanes[@]}"; do
+  (set -euo pipefail; "lane_$lane") >"$logs/$lane.log" 2>&1 &
+  pids[$lane]=$!
+done
 failed=()
-if bash scripts/test.sh; then
-  start_lane ci
-else
-  failed+=(test.sh)
-fi
-for lane in asan others ci; do
-  [ -n "${pids[$lane]:-}" ] || continue
+for lane in "${lanes[@]}"; do
   status=0
   wait "${pids[$lane]}" || status=$?
   echo "======== lane $lane: exit $status [$((SECONDS / 60)) min $((SECONDS % 60)) s] ========"
