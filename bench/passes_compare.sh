@@ -31,18 +31,7 @@ if [[ ! -f $work/box.png ]]; then
   rm -f "$work"/*.v
 fi
 
-# Runs a command three times; prints "seconds cpu_seconds" of the fastest run.
-measure() {
-  local best_s="" best_cpu=""
-  for _ in 1 2 3; do
-    /usr/bin/time -v "$@" >/dev/null 2>"$work/time.txt" || { cat "$work/time.txt" >&2; exit 1; }
-    local s cpu
-    s=$(awk -F': ' '/Elapsed \(wall clock\)/ {n = split($2, t, ":"); v = 0; for (i = 1; i <= n; i++) v = v * 60 + t[i]; print v}' "$work/time.txt")
-    cpu=$(awk -F': ' '/User time|System time/ {v += $2} END {print v}' "$work/time.txt")
-    if [[ -z $best_s ]] || awk "BEGIN {exit !($s < $best_s)}"; then best_s=$s best_cpu=$cpu; fi
-  done
-  echo "$best_s $best_cpu"
-}
+source "$(dirname "$0")/measure.sh"
 
 # The mean absolute difference of the frame's picture (800 x 800 from x 200) from the box filter.
 difference() {
@@ -56,7 +45,7 @@ difference() {
 export EGL_PLATFORM=surfaceless
 declare -A seconds cpu mad
 for passes in 3 16; do
-  read -r "seconds[$passes]" "cpu[$passes]" < <(measure "$render" "$png" --size 1200x800 --passes $passes \
+  read -r "seconds[$passes]" "cpu[$passes]" _ < <(measure "$render" "$png" --size 1200x800 --passes $passes \
     -o "$work/passes-$passes.png")
   mad[$passes]=$(difference "$work/passes-$passes.png")
 done

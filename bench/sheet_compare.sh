@@ -42,18 +42,7 @@ columns=$(awk -v n="$count" 'BEGIN { best = 1; err = 1e9;
 rows=$(( (count + columns - 1) / columns ))
 cell_w=$(( 1600 / columns )) cell_h=$(( 1000 / rows ))
 
-measure() {
-  local best_s="" best_cpu="" best_kib=""
-  for _ in 1 2 3; do
-    /usr/bin/time -v "$@" >/dev/null 2>"$work/time.txt" || { cat "$work/time.txt" >&2; exit 1; }
-    local s cpu kib
-    s=$(awk -F': ' '/Elapsed \(wall clock\)/ {n = split($2, t, ":"); v = 0; for (i = 1; i <= n; i++) v = v * 60 + t[i]; print v}' "$work/time.txt")
-    cpu=$(awk -F': ' '/User time|System time/ {v += $2} END {print v}' "$work/time.txt")
-    kib=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/time.txt")
-    if [[ -z $best_s ]] || awk "BEGIN {exit !($s < $best_s)}"; then best_s=$s best_cpu=$cpu best_kib=$kib; fi
-  done
-  echo "$best_s $best_cpu $best_kib"
-}
+source "$(dirname "$0")/measure.sh"
 
 export EGL_PLATFORM=surfaceless
 read -r thumb_s thumb_cpu thumb_kib < <(measure bash -c "vipsthumbnail '$pictures'/p*.png -s ${cell_w}x${cell_h} -o '$work/thumbs/%s.png'")

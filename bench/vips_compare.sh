@@ -40,19 +40,7 @@ if [[ ! -f $png ]]; then
   rm -f "$work"/*.v
 fi
 
-# Runs a command three times; prints "seconds cpu_seconds peak_kib" of the fastest run.
-measure() {
-  local best_s="" best_cpu="" best_kib=""
-  for _ in 1 2 3; do
-    /usr/bin/time -v "$@" >/dev/null 2>"$work/time.txt" || { cat "$work/time.txt" >&2; exit 1; }
-    local s cpu kib
-    s=$(awk -F': ' '/Elapsed \(wall clock\)/ {n = split($2, t, ":"); v = 0; for (i = 1; i <= n; i++) v = v * 60 + t[i]; print v}' "$work/time.txt")
-    cpu=$(awk -F': ' '/User time|System time/ {v += $2} END {print v}' "$work/time.txt")
-    kib=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/time.txt")
-    if [[ -z $best_s ]] || awk "BEGIN {exit !($s < $best_s)}"; then best_s=$s best_cpu=$cpu best_kib=$kib; fi
-  done
-  echo "$best_s $best_cpu $best_kib"
-}
+source "$(dirname "$0")/measure.sh"
 
 export EGL_PLATFORM=surfaceless
 rm -f "$pyramid"
