@@ -9,6 +9,7 @@
 //   against the blend the two drew before their three finer passes (two_pass: the coarser level
 //   opaque, the finer twice over it a quarter pixel apart along both axes), drawn by hand from the
 //   pyramid's levels.
+// - tiles_passes: the same fitted still frame drawn with 16 passes against 3.
 // - tiles_tour: the peak resident memory of a tour over the 10^6 x 10^6 picture (zooming and panning,
 //   a frame drawn at a time) above the process's memory before it, against the texture budget plus
 //   64 MiB. The tour lasts --tour-seconds (60 by default, 1.5 under --quick). On llvmpipe the peak is
@@ -157,6 +158,29 @@ void stillFrame(benchmark::State& state, double scale) {
     if (!ok) state.SkipWithError("an upload failed, or the view never completed a frame");
 }
 
+// A fitted still frame (between levels 0 and 1) drawn with 16 passes against the same view with its
+// usual 3, every tile resident: what a still, or a view drawn again at rest, pays for them.
+void passesFrame(benchmark::State& state) {
+    zelvan_support::ProceduralTiles source(kSmallSide, kSmallSide);
+    zelvan::Library library;
+    zelvan::TileView view(source);
+    zelvan::Placement placement;
+    placement.centreX = placement.centreY = kViewSide / 2.0;
+    placement.scaleX = placement.scaleY = static_cast<double>(kViewSide) / kSmallSide;
+    view.place(placement);
+    zelvan_support::setUpOrtho(kViewSide, kViewSide);
+    const bool ok = view && drawUntilComplete(view, viewFrame());
+    const auto drawnWith = [&view](const char* name, int passes) {
+        return Entrant{name, [&view, passes] {
+                           clearView();
+                           view.setPasses(passes);
+                           return timedGl([&] { view.draw(viewFrame()); });
+                       }};
+    };
+    compete(state, drawnWith("sixteen", 16), {drawnWith("three", 3)});
+    if (!ok || !view.stats().complete) state.SkipWithError("the view never completed a frame");
+}
+
 // A figure of /proc/self/status in bytes (its lines read "VmHWM:  123456 kB"), 0 if missing.
 double statusBytes(const char* key) {
     std::ifstream status("/proc/self/status");
@@ -243,6 +267,8 @@ void registerTilesBenchmarks(const Pace& pace) {
                2.0);
     setGoal("tiles_still/", "pyramid", 1.1);
     setGoal("tiles_still/", "two_pass", 1.3);
+    pace.apply(benchmark::RegisterBenchmark("tiles_passes/16_vs_3_fit", passesFrame), 2.0);
+    setGoal("tiles_passes/", "three", 6.0);
     const double seconds = pace.quick && pace.tourSeconds == 0 ? 1.5
                            : pace.tourSeconds > 0              ? pace.tourSeconds
                                                                : 60;
