@@ -33,6 +33,9 @@ mkdir -p "$run"
 log=$build/$target.log
 status=0
 # -timeout: any one input taking this long counts as a hang.
+# intercept_tls_get_addr=0: as in scripts/ci.sh, the leak check's tracer otherwise can die on a dynamic
+# TLS block it misreads.
+ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}intercept_tls_get_addr=0 \
 LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0 \
   "$build/fuzz/$target" -max_total_time="$seconds" -timeout=20 -print_final_stats=1 \
   -artifact_prefix="$build/" "$run" "$seeds" >"$log" 2>&1 || status=$?
