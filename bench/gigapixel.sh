@@ -7,19 +7,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
-build=build/gigapixel
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZELVAN_BUILD_BENCHMARKS=ON -DZELVAN_BUILD_TESTS=ON \
-  -DZELVAN_BUILD_EXAMPLES=ON >/dev/null
-cmake --build "$build" -j "$(nproc)" --target zelvan_gigapixel_bench >/dev/null
-
-results="$build/results.txt"
-EGL_PLATFORM=surfaceless "$build/bench/zelvan_gigapixel_bench" --benchmark_color=false "$@" >"$results" 2>&1 || {
-  cat "$results"
-  exit 1
-}
-echo "Machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores, $(free -g | awk '/^Mem:/ {print $2}') GiB," \
-  "$(uname -sr), load average $(cut -d' ' -f1-3 /proc/loadavg)"
-echo
-sed -n '/^| benchmark /,$p' "$results"
-echo
-echo "Full output: $results"
+source bench/run_program.sh
+run_program build/gigapixel zelvan_gigapixel_bench -DZELVAN_BUILD_TESTS=ON -DZELVAN_BUILD_EXAMPLES=ON -- "$@"

@@ -1,8 +1,5 @@
 #include "tile_server.h"
 
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,10 +10,7 @@
 namespace zelvan_bench {
 
 TileServer::~TileServer() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-    }
+    server_.stop();
     if (!log_.empty()) std::remove(log_.c_str());
 }
 
@@ -26,25 +20,14 @@ bool TileServer::start(const std::string& roundTripMs, const std::string& rate, 
     if (fd < 0) return false;
     ::close(fd);
     log_ = scratch;
-    int ends[2];
-    if (::pipe(ends) != 0) return false;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        ::dup2(ends[1], 1);
-        ::close(ends[0]);
-        ::execlp("python3", "python3", ZELVAN_SYNTHETIC_TILE_SERVER, "--round-trip-ms", roundTripMs.c_str(),
-                 "--rate", rate.c_str(), "--root", root.c_str(), "--log", log_.c_str(),
-                 static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ::close(ends[1]);
+    const std::string python = zelvan_support::findProgram("python3");
     std::string line;
-    char c = 0;
-    while (::read(ends[0], &c, 1) == 1 && c != '\n') line += c;
-    ::close(ends[0]);
+    if (python.empty() || !server_.start({python, ZELVAN_SYNTHETIC_TILE_SERVER, "--round-trip-ms",
+                                          roundTripMs, "--rate", rate, "--root", root, "--log", log_},
+                                         &line))
+        return false;
     port_ = std::atoi(line.c_str());
-    return pid_ > 0 && port_ > 0;
+    return port_ > 0;
 }
 
 std::string TileServer::url(const std::string& path) const {

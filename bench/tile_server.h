@@ -1,11 +1,11 @@
 #pragma once
 // synthetic_tile_server.py as a child process of a benchmark: started on a free port of 127.0.0.1,
 // stopped with the object, its log read back as the requests it served.
-#include <sys/types.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "child_process.h"
 
 namespace zelvan_bench {
 
@@ -34,7 +34,7 @@ public:
     std::vector<std::string> requested() const;  // the paths of served()
 
 private:
-    pid_t pid_ = -1;
+    zelvan_support::ChildProcess server_;
     int port_ = 0;
     std::string log_;
 };

@@ -8,19 +8,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
-build=build/bench
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZELVAN_BUILD_BENCHMARKS=ON -DZELVAN_BUILD_TESTS=OFF \
-  -DZELVAN_BUILD_EXAMPLES=OFF -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
-cmake --build "$build" -j "$(nproc)" --target zelvan_zarr_bench >/dev/null
-
-results="$build/zarr_results.txt"
-EGL_PLATFORM=surfaceless "$build/bench/zelvan_zarr_bench" --benchmark_color=false "$@" >"$results" 2>&1 || {
-  cat "$results"
-  exit 1
-}
-echo "Machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores, $(free -g | awk '/^Mem:/ {print $2}') GiB," \
-  "$(uname -sr), load average $(cut -d' ' -f1-3 /proc/loadavg)"
-echo
-sed -n '/^| benchmark /,$p' "$results"
-echo
-echo "Full output: $results"
+source bench/run_program.sh
+run_program build/bench zelvan_zarr_bench -DZELVAN_BUILD_TESTS=OFF -DZELVAN_BUILD_EXAMPLES=OFF -- "$@"

@@ -1,66 +1,20 @@
 #include "zarr_servers.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 namespace zelvan_bench {
 
+using zelvan_support::ChildProcess;
+using zelvan_support::findProgram;
+using zelvan_support::freePort;
+using zelvan_support::waitForPort;
+
 namespace {
-
-std::string findProgram(const std::string& name) {
-    std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
-    path += ":/usr/sbin:/usr/bin";
-    std::stringstream parts(path);
-    for (std::string dir; std::getline(parts, dir, ':');) {
-        const std::string candidate = dir + "/" + name;
-        if (!dir.empty() && ::access(candidate.c_str(), X_OK) == 0) return candidate;
-    }
-    return {};
-}
-
-sockaddr_in loopback(int port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
-int freePort() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = loopback(0);
-    socklen_t length = sizeof a;
-    int port = 0;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &length) == 0)
-        port = ntohs(a.sin_port);
-    ::close(s);
-    return port;
-}
-
-bool waitForPort(int port) {
-    for (int i = 0; i < 1000; ++i) {
-        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a = loopback(port);
-        const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-        ::close(s);
-        if (ok) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
 
 std::size_t answersWith(const std::string& log, int status) {
     std::ifstream in(log);
@@ -71,40 +25,6 @@ std::size_t answersWith(const std::string& log, int status) {
 }
 
 }  // namespace
-
-ChildProcess::~ChildProcess() { stop(); }
-
-void ChildProcess::stop() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-    }
-    pid_ = -1;
-}
-
-bool ChildProcess::start(const std::vector<std::string>& argv, std::string* firstLine) {
-    int ends[2];
-    if (::pipe(ends) != 0) return false;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        ::dup2(ends[1], 1);
-        ::close(ends[0]);
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        ::_exit(127);
-    }
-    ::close(ends[1]);
-    bool ok = pid_ > 0;
-    if (ok && firstLine) {
-        char c = 0;
-        while ((ok = ::read(ends[0], &c, 1) == 1) && c != '\n') *firstLine += c;
-    }
-    ::close(ends[0]);
-    return ok;
-}
 
 ZarrServers::~ZarrServers() {
     for (ChildProcess* child : {&httpProxy_, &s3Proxy_, &moto_, &lighttpd_}) child->stop();

@@ -2,31 +2,12 @@
 // zarr_bench.cpp's servers on 127.0.0.1, each a child process stopped with the object: lighttpd serving a
 // directory's files, moto_server holding the same store in a private bucket (zarr_s3_store.py), and in
 // front of each a delaying_proxy.py that adds the link's round trip and logs every answer's status.
-#include <sys/types.h>
-
 #include <cstddef>
 #include <string>
-#include <vector>
+
+#include "child_process.h"
 
 namespace zelvan_bench {
-
-// A program run in the background, its first line of output read; stopped (SIGTERM) and reaped with the
-// object.
-class ChildProcess {
-public:
-    ChildProcess() = default;
-    ~ChildProcess();
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-
-    // Starts argv; with firstLine, waits for the program's first line of standard output. False when it
-    // could not start, or ended before that line.
-    bool start(const std::vector<std::string>& argv, std::string* firstLine = nullptr);
-    void stop();  // SIGTERM, then waits for it to end; nothing when it is not running
-
-private:
-    pid_t pid_ = -1;
-};
 
 class ZarrServers {
 public:
@@ -52,7 +33,7 @@ public:
     void clearLogs() const;
 
 private:
-    ChildProcess lighttpd_, moto_, httpProxy_, s3Proxy_;
+    zelvan_support::ChildProcess lighttpd_, moto_, httpProxy_, s3Proxy_;
     std::string scratch_;  // lighttpd's configuration and the proxies' logs
     int httpPort_ = 0, s3Port_ = 0;
     std::string keyId_, secret_;

@@ -3,11 +3,11 @@
 // `vips dzsave`, Debian's iipsrv behind it over FastCGI, and fault_proxy.py in front, each a child
 // process stopped with the fixture. A missing program leaves its server out, and the tests that need it
 // skip.
-#include <sys/types.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "child_process.h"
 
 namespace remote_test {
 
@@ -19,29 +19,12 @@ struct Rgb {
 Rgb picturePixel(std::uint32_t x, std::uint32_t y);
 constexpr std::uint32_t kPictureWidth = 1500, kPictureHeight = 1100;
 
-class ChildProcess {
-public:
-    ChildProcess() = default;
-    ~ChildProcess() { stop(); }
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-
-    // Starts argv; with `firstLine`, waits for the first line the child prints and returns it there.
-    bool start(const std::vector<std::string>& argv, std::string* firstLine = nullptr);
-    void stop();
-
-private:
-    pid_t pid_ = -1;
-};
-
-// Runs argv to its end; true when it exits with 0.
-bool runToEnd(const std::vector<std::string>& argv);
-// The full path of `name` on PATH or in /usr/sbin, or empty.
-std::string findProgram(const std::string& name);
-// Waits until a TCP connection to 127.0.0.1:port succeeds.
-bool waitForPort(int port);
-// A port no one listens on now.
-int freePort();
+// The child processes and ports every server here is run with.
+using zelvan_support::ChildProcess;
+using zelvan_support::findProgram;
+using zelvan_support::freePort;
+using zelvan_support::runToEnd;
+using zelvan_support::waitForPort;
 
 // Everything the tests fetch from, made once for the whole binary.
 struct Servers {
