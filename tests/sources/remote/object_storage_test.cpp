@@ -1,8 +1,8 @@
 // Pictures in object stores, against moto's S3 server (s3_store.py): a private bucket read only when
 // signed, Deep Zoom and a TIFF by ranges, by s3:// and by path-style URLs, pixels exact, no key cached; a
 // wrong secret in one line that names no key; keys from a profile in the shared files; a public bucket
-// unsigned; and from the servers' side, which requests came signed and that a redirect to another host
-// carries none.
+// unsigned; SlowDown tried again, then told; and from the servers' side, which requests came signed and
+// that a redirect to another host carries none.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -192,6 +192,23 @@ TEST(ObjectStorage, PublicBucketUnsignedAndOtherHostsNeverSigned) {
     const std::string requests = store().take();
     EXPECT_GE(count(requests, "public GET /public/"), 4u) << requests;
     EXPECT_EQ(count(requests, " unsigned"), count(requests, "\n")) << requests;
+}
+
+// A store under load answers 503 SlowDown: each request is tried again after a back-off, and one that
+// never gets through fails in the store's one line.
+TEST(ObjectStorage, SlowDownIsTriedAgainThenToldInOneLine) {
+    NEED_STORE();
+    zelvan::sources::OpenOptions options = storeOptions(store().publicPort, false);
+    options.objectStorage.unsignedRequests = true;
+    store().take();
+    expectExact("s3://throttled/deep.dzi", options, "dzi");
+    const std::string requests = store().take();
+    EXPECT_EQ(count(requests, "GET /throttled/deep.dzi "), 3u) << requests;
+    std::string error;
+    EXPECT_FALSE(openPicture("s3://overloaded/deep.dzi", options, error));
+    EXPECT_NE(error.find("the store asked to slow down, and still did after the retries (SlowDown)"),
+              std::string::npos)
+        << error;
 }
 
 TEST(ObjectStorage, RedirectToAnotherHostCarriesNoKeyNorToken) {

@@ -3,7 +3,8 @@
 test trees in a private bucket, and moto in this process, which checks none, serving them from a public
 one. Each is reached through a relay that logs whether a request came signed (with a session token, in which region);
 the private store's /moved/ paths answer 307 to the public store under another host name ("localhost",
-its relay "other").
+its relay "other"). On the public relay two more buckets show the public one as an S3 store under load
+shows it: "throttled" answers each object's first two requests with 503 SlowDown, "overloaded" every one.
 Prints "PRIVATE_PORT PUBLIC_PORT OTHER_PORT KEY_ID SECRET" once ready; nothing without moto and boto3."""
 import http.client, http.server, json, logging, os, shutil, signal, socket, subprocess, sys, threading, time
 import urllib.request
@@ -16,6 +17,9 @@ except ImportError:
 
 www, log_path = sys.argv[1], sys.argv[2]
 log_lock = threading.Lock()
+throttled_requests = {}  # object key: requests seen in the throttled bucket
+SLOW_DOWN = (b'<?xml version="1.0" encoding="UTF-8"?>\n<Error><Code>SlowDown</Code>'
+             b'<Message>Please reduce your request rate.</Message></Error>')
 
 
 def free_port():
@@ -75,6 +79,19 @@ class Relay(http.server.BaseHTTPRequestHandler):
         region = scope[2] if len(scope) > 2 else "-"
         with log_lock, open(log_path, "a") as log:
             log.write(f"{self.server.name} {self.command} {self.path} {signed} {token} {region}\n")
+        bucket, _, key = self.path[1:].partition("/")
+        if self.server.name == "public" and bucket in ("throttled", "overloaded"):
+            with log_lock:
+                seen = throttled_requests.get(key, 0)
+                throttled_requests[key] = seen + 1
+            if bucket == "overloaded" or seen < 2:
+                self.send_response(503)
+                self.send_header("Content-Type", "application/xml")
+                self.send_header("Content-Length", str(len(SLOW_DOWN)))
+                self.end_headers()
+                self.wfile.write(SLOW_DOWN)
+                return
+            self.path = "/public/" + key
         if self.path.startswith("/moved/"):
             self.send_response(307)
             self.send_header("Location", f"http://localhost:{other.server_port}/{self.path[7:]}")
