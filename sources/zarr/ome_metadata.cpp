@@ -16,9 +16,6 @@ namespace {
 
 using nlohmann::json;
 
-// A member of an object, or null: parsers/format_json's, under the name this room reads by.
-const json* find(const json& object, const char* key) { return member(object, key); }
-
 std::string text(const json* value) { return value && value->is_string() ? value->get<std::string>() : ""; }
 
 // Micrometres in one `unit`; 0 for a unit that is no length or unknown.
@@ -43,11 +40,11 @@ bool axesFrom(const json* list, std::size_t dimensions, OmeAxes& axes, std::vect
         for (std::size_t i = 5 - std::min<std::size_t>(dimensions, 5); i < 5; ++i) names.push_back(all[i]);
     } else if (list->is_array()) {
         for (const json& axis : *list) {
-            names.push_back(axis.is_string() ? axis.get<std::string>() : text(find(axis, "name")));
-            const std::string type = text(find(axis, "type"));
+            names.push_back(axis.is_string() ? axis.get<std::string>() : text(member(axis, "name")));
+            const std::string type = text(member(axis, "type"));
             if (type == "time" && names.back() != "t") names.back() = "t";
             if (type == "channel" && names.back() != "c") names.back() = "c";
-            units.push_back(text(find(axis, "unit")));
+            units.push_back(text(member(axis, "unit")));
         }
     }
     units.resize(names.size());
@@ -80,8 +77,8 @@ bool axesFrom(const json* list, std::size_t dimensions, OmeAxes& axes, std::vect
 void applyScale(const json* transformations, std::vector<double>& scale) {
     if (!transformations || !transformations->is_array()) return;
     for (const json& t : *transformations) {
-        const json* values = find(t, "scale");
-        if (text(find(t, "type")) != "scale" || !values || !values->is_array() ||
+        const json* values = member(t, "scale");
+        if (text(member(t, "type")) != "scale" || !values || !values->is_array() ||
             values->size() != scale.size())
             continue;
         for (std::size_t i = 0; i < scale.size(); ++i)
@@ -111,12 +108,12 @@ unsigned hexDigit(char c) {
 }
 
 void channelsFrom(const json* omero, std::vector<OmeroChannel>& channels) {
-    const json* list = omero ? find(*omero, "channels") : nullptr;
+    const json* list = omero ? member(*omero, "channels") : nullptr;
     if (!list || !list->is_array()) return;
     for (const json& c : *list) {
         OmeroChannel channel;
-        channel.label = text(find(c, "label"));
-        const std::string colour = text(find(c, "color"));
+        channel.label = text(member(c, "label"));
+        const std::string colour = text(member(c, "color"));
         if (colour.size() == 6) {
             unsigned v[6];
             bool ok = true;
@@ -126,15 +123,15 @@ void channelsFrom(const json* omero, std::vector<OmeroChannel>& channels) {
                 channel.colour = {double(v[0] * 16 + v[1]), double(v[2] * 16 + v[3]),
                                   double(v[4] * 16 + v[5])};
         }
-        const json* window = find(c, "window");
-        const json* start = window ? find(*window, "start") : nullptr;
-        const json* end = window ? find(*window, "end") : nullptr;
+        const json* window = member(c, "window");
+        const json* start = window ? member(*window, "start") : nullptr;
+        const json* end = window ? member(*window, "end") : nullptr;
         if (start && end && start->is_number() && end->is_number()) {
             channel.hasWindow = true;
             channel.start = start->get<double>();
             channel.end = end->get<double>();
         }
-        const json* active = find(c, "active");
+        const json* active = member(c, "active");
         channel.active = !(active && active->is_boolean()) || active->get<bool>();
         channels.push_back(std::move(channel));
         if (channels.size() > kMaxChannels) return;
@@ -145,32 +142,32 @@ void channelsFrom(const json* omero, std::vector<OmeroChannel>& channels) {
 
 bool parseOme(const json& attributes, OmeImage& image, std::string& error) {
     image = OmeImage{};
-    const json* multiscales = find(attributes, "multiscales");
+    const json* multiscales = member(attributes, "multiscales");
     if (!multiscales || !multiscales->is_array() || multiscales->empty() || !(*multiscales)[0].is_object()) {
         error = "no OME-NGFF multiscales in the attributes";
         return false;
     }
     const json& m = (*multiscales)[0];
-    image.version = text(find(m, "version"));
-    if (image.version.empty()) image.version = text(find(attributes, "version"));
-    const json* datasets = find(m, "datasets");
+    image.version = text(member(m, "version"));
+    if (image.version.empty()) image.version = text(member(attributes, "version"));
+    const json* datasets = member(m, "datasets");
     if (!datasets || !datasets->is_array() || datasets->empty() || datasets->size() > 64) {
         error = "the multiscales have no datasets, or more than 64";
         return false;
     }
-    const json* axesList = find(m, "axes");
+    const json* axesList = member(m, "axes");
     std::size_t dimensions = 5;
     const json* firstScale = nullptr;
-    const json* firstTransformations = find((*datasets)[0], "coordinateTransformations");
+    const json* firstTransformations = member((*datasets)[0], "coordinateTransformations");
     if (firstTransformations && firstTransformations->is_array())
         for (const json& t : *firstTransformations)
-            if (text(find(t, "type")) == "scale" && find(t, "scale") && find(t, "scale")->is_array())
-                firstScale = find(t, "scale");
+            if (text(member(t, "type")) == "scale" && member(t, "scale") && member(t, "scale")->is_array())
+                firstScale = member(t, "scale");
     if (!axesList && firstScale) dimensions = firstScale->size();
     std::vector<std::string> units;
     if (!axesFrom(axesList, dimensions, image.axes, units, error)) return false;
     for (const json& dataset : *datasets) {
-        const std::string path = text(find(dataset, "path"));
+        const std::string path = text(member(dataset, "path"));
         if (!safePath(path)) {
             error = "a dataset's path \"" + printable(path) + "\" is not a relative path in the store";
             return false;
@@ -178,15 +175,15 @@ bool parseOme(const json& attributes, OmeImage& image, std::string& error) {
         image.paths.push_back(path);
     }
     std::vector<double> scale(image.axes.count, 1.0);
-    applyScale(find((*datasets)[0], "coordinateTransformations"), scale);
-    applyScale(find(m, "coordinateTransformations"), scale);
+    applyScale(member((*datasets)[0], "coordinateTransformations"), scale);
+    applyScale(member(m, "coordinateTransformations"), scale);
     const auto micrometres = [&](int axis) {
         const double size = scale[std::size_t(axis)] * micrometresPer(units[std::size_t(axis)]);
         return std::isfinite(size) && size > 0 ? size : 0.0;
     };
     image.pixelWidthMicrons = micrometres(image.axes.x);
     image.pixelHeightMicrons = micrometres(image.axes.y);
-    channelsFrom(find(attributes, "omero"), image.channels);
+    channelsFrom(member(attributes, "omero"), image.channels);
     return true;
 }
 

@@ -19,9 +19,6 @@ namespace {
 
 using nlohmann::json;
 
-// A member of an object, or null: parsers/format_json's, under the name this room reads by.
-const json* find(const json& object, const char* key) { return member(object, key); }
-
 bool sizes(const json* value, std::vector<std::uint64_t>& out, const char* what, std::string& error) {
     out.clear();
     if (!value || !value->is_array() || value->empty() || value->size() > kMaxDimensions) {
@@ -141,7 +138,7 @@ bool fillFrom(const json* value, const ZarrType& type, double& fill, std::string
 
 bool compressorV2(const json* compressor, ChunkCodecs& codecs, std::string& error) {
     if (!compressor || compressor->is_null()) return true;
-    const json* id = find(*compressor, "id");
+    const json* id = member(*compressor, "id");
     const std::string name = id && id->is_string() ? id->get<std::string>() : "(unnamed)";
     BytesStep step;
     if (name == "blosc")
@@ -161,34 +158,34 @@ bool compressorV2(const json* compressor, ChunkCodecs& codecs, std::string& erro
 }
 
 bool parseV2(const json& m, ZarrArray& array, std::string& error) {
-    if (!sizes(find(m, "shape"), array.shape, "shape", error) ||
-        !sizes(find(m, "chunks"), array.chunk, "chunks", error) ||
-        !typeV2(find(m, "dtype"), array.type, error) ||
-        !fillFrom(find(m, "fill_value"), array.type, array.fill, error) ||
-        !compressorV2(find(m, "compressor"), array.codecs, error))
+    if (!sizes(member(m, "shape"), array.shape, "shape", error) ||
+        !sizes(member(m, "chunks"), array.chunk, "chunks", error) ||
+        !typeV2(member(m, "dtype"), array.type, error) ||
+        !fillFrom(member(m, "fill_value"), array.type, array.fill, error) ||
+        !compressorV2(member(m, "compressor"), array.codecs, error))
         return false;
     array.codecs.bigEndian = array.type.bigEndian;
-    const json* order = find(m, "order");
+    const json* order = member(m, "order");
     array.codecs.fortranOrder = order && order->is_string() && order->get<std::string>() == "F";
-    const json* filters = find(m, "filters");
+    const json* filters = member(m, "filters");
     if (filters && !filters->is_null() && !(filters->is_array() && filters->empty())) {
         error = "filters are not supported";
         return false;
     }
-    const json* separator = find(m, "dimension_separator");
+    const json* separator = member(m, "dimension_separator");
     array.separator = separator && separator->is_string() && separator->get<std::string>() == "/" ? '/' : '.';
     return true;
 }
 
 const json* configuration(const json& codec) {
     static const json empty = json::object();
-    const json* c = find(codec, "configuration");
+    const json* c = member(codec, "configuration");
     return c && c->is_object() ? c : &empty;
 }
 
 bool transposeOrder(const json& config, std::size_t dimensions, std::vector<unsigned>& order,
                     std::string& error) {
-    const json* o = find(config, "order");
+    const json* o = member(config, "order");
     order.clear();
     if (o && o->is_string() && (*o == "C" || *o == "F")) {
         for (std::size_t i = 0; i < dimensions; ++i)
@@ -217,20 +214,20 @@ bool chainV3(const json* codecs, std::size_t dimensions, ChunkCodecs& out, ZarrA
     }
     bool arrayToBytes = false;
     for (const json& codec : *codecs) {
-        const json* nameValue = codec.is_string() ? &codec : find(codec, "name");
+        const json* nameValue = codec.is_string() ? &codec : member(codec, "name");
         const std::string name =
             nameValue && nameValue->is_string() ? nameValue->get<std::string>() : "(unnamed)";
         const json& config = *configuration(codec);
         if (name == "transpose" && !arrayToBytes) {
             if (!transposeOrder(config, dimensions, out.transpose, error)) return false;
         } else if (name == "bytes" && !arrayToBytes) {
-            const json* endian = find(config, "endian");
+            const json* endian = member(config, "endian");
             out.bigEndian = endian && endian->is_string() && *endian == "big";
             arrayToBytes = true;
         } else if (name == "sharding_indexed" && !arrayToBytes && sharded && out.transpose.empty()) {
             ZarrArray& a = *sharded;
             a.shard = a.chunk;
-            if (!sizes(find(config, "chunk_shape"), a.chunk, "the inner chunk shape", error)) return false;
+            if (!sizes(member(config, "chunk_shape"), a.chunk, "the inner chunk shape", error)) return false;
             if (a.chunk.size() != dimensions) {
                 error = "the inner chunk shape has another number of axes";
                 return false;
@@ -240,11 +237,11 @@ bool chainV3(const json* codecs, std::size_t dimensions, ChunkCodecs& out, ZarrA
                     error = "the inner chunks do not divide the shard";
                     return false;
                 }
-            const json* location = find(config, "index_location");
+            const json* location = member(config, "index_location");
             a.indexAtEnd = !(location && location->is_string() && *location == "start");
             ChunkCodecs inner;
-            if (!chainV3(find(config, "codecs"), dimensions, inner, nullptr, error) ||
-                !chainV3(find(config, "index_codecs"), 2, a.indexCodecs, nullptr, error))
+            if (!chainV3(member(config, "codecs"), dimensions, inner, nullptr, error) ||
+                !chainV3(member(config, "index_codecs"), 2, a.indexCodecs, nullptr, error))
                 return false;
             for (const BytesStep& step : a.indexCodecs.steps)
                 if (step.kind != BytesStep::Kind::Crc32c) {
@@ -275,27 +272,27 @@ bool chainV3(const json* codecs, std::size_t dimensions, ChunkCodecs& out, ZarrA
 }
 
 bool parseV3(const json& m, ZarrArray& array, std::string& error) {
-    const json* grid = find(m, "chunk_grid");
-    const json* gridName = grid ? find(*grid, "name") : nullptr;
+    const json* grid = member(m, "chunk_grid");
+    const json* gridName = grid ? member(*grid, "name") : nullptr;
     if (!gridName || *gridName != "regular") {
         error = "the chunk grid is not regular";
         return false;
     }
-    if (!sizes(find(m, "shape"), array.shape, "shape", error) ||
-        !sizes(find(*configuration(*grid), "chunk_shape"), array.chunk, "chunk_shape", error) ||
-        !typeV3(find(m, "data_type"), array.type, error) ||
-        !fillFrom(find(m, "fill_value"), array.type, array.fill, error) ||
-        !chainV3(find(m, "codecs"), array.shape.size(), array.codecs, &array, error))
+    if (!sizes(member(m, "shape"), array.shape, "shape", error) ||
+        !sizes(member(*configuration(*grid), "chunk_shape"), array.chunk, "chunk_shape", error) ||
+        !typeV3(member(m, "data_type"), array.type, error) ||
+        !fillFrom(member(m, "fill_value"), array.type, array.fill, error) ||
+        !chainV3(member(m, "codecs"), array.shape.size(), array.codecs, &array, error))
         return false;
     array.type.bigEndian = array.codecs.bigEndian;
-    const json* encoding = find(m, "chunk_key_encoding");
-    const json* encodingName = encoding ? find(*encoding, "name") : nullptr;
+    const json* encoding = member(m, "chunk_key_encoding");
+    const json* encodingName = encoding ? member(*encoding, "name") : nullptr;
     const bool v2Keys = encodingName && *encodingName == "v2";
     if (encodingName && !v2Keys && *encodingName != "default") {
         error = "the chunk key encoding is not known";
         return false;
     }
-    const json* separator = encoding ? find(*configuration(*encoding), "separator") : nullptr;
+    const json* separator = encoding ? member(*configuration(*encoding), "separator") : nullptr;
     array.prefixC = !v2Keys;
     array.separator =
         separator && separator->is_string() ? (*separator == "." ? '.' : '/') : (v2Keys ? '.' : '/');

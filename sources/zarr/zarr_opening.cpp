@@ -17,9 +17,6 @@ namespace {
 
 using nlohmann::json;
 
-// A member of an object, or null: parsers/format_json's, under the name this room reads by.
-const json* find(const json& object, const char* key) { return member(object, key); }
-
 // A store's metadata documents: fetched, or taken from what was consolidated.
 class Metadata {
 public:
@@ -43,23 +40,23 @@ public:
         ZarrStore::Result result = fetch(prefix + "zarr.json", document, error);
         if (result == ZarrStore::Result::Ok) {
             version_ = 3;
-            if (const json* node = find(document, "node_type"); node && *node == "array") {
+            if (const json* node = member(document, "node_type"); node && *node == "array") {
                 error = "a Zarr array, not an OME-Zarr image (a group with multiscales)";
                 return false;
             }
-            const json* consolidated = find(document, "consolidated_metadata");
-            if (const json* listed = consolidated ? find(*consolidated, "metadata") : nullptr;
+            const json* consolidated = member(document, "consolidated_metadata");
+            if (const json* listed = consolidated ? member(*consolidated, "metadata") : nullptr;
                 listed && listed->is_object())
                 consolidated_ = *listed, consolidatedPrefix_ = prefix, haveConsolidated_ = true;
-            const json* groupAttributes = find(document, "attributes");
-            const json* ome = groupAttributes ? find(*groupAttributes, "ome") : nullptr;
+            const json* groupAttributes = member(document, "attributes");
+            const json* ome = groupAttributes ? member(*groupAttributes, "ome") : nullptr;
             attributes = ome ? *ome : groupAttributes ? *groupAttributes : json::object();
             return true;
         }
         if (result == ZarrStore::Result::Failed) return false;
         version_ = 2;
         if (v2Consolidated.get() == ZarrStore::Result::Ok) {
-            const json* listed = find(listing, "metadata");
+            const json* listed = member(listing, "metadata");
             if (listed && listed->is_object())
                 consolidated_ = *listed, consolidatedPrefix_ = prefix, haveConsolidated_ = true;
         }
@@ -97,7 +94,7 @@ private:
         // Consolidated v3 metadata names the store's nodes by path, v2's by key.
         std::string name = key.substr(consolidatedPrefix_.size());
         if (version_ == 3) name = name.substr(0, name.rfind("/zarr.json"));
-        const json* found = find(consolidated_, name.c_str());
+        const json* found = member(consolidated_, name.c_str());
         if (!found) return version_ == 3 ? fetch(key, document, error) : ZarrStore::Result::Missing;
         document = *found;
         return ZarrStore::Result::Ok;
@@ -177,7 +174,7 @@ std::unique_ptr<PictureSource> openZarr(std::shared_ptr<ZarrStore> store, const 
     OmeImage ome;
     bool parsed = metadata.root(prefix, attributes, why);
     // bioformats2raw's layout: the images are groups under the root, the first one "0".
-    if (parsed && !find(attributes, "multiscales") && find(attributes, "bioformats2raw.layout")) {
+    if (parsed && !member(attributes, "multiscales") && member(attributes, "bioformats2raw.layout")) {
         prefix = "0/";
         parsed = metadata.root(prefix, attributes, why);
     }
