@@ -5,7 +5,11 @@
 // - remote_<format>_jump: from placing the fitted view at 1:1 in the picture's middle to its first
 //   complete frame;
 // - remote_<format>_tour: remote_tour.h's 600 frames (no baseline: its counters are the shares of
-//   bytes wasted and how long requests ran on after their tiles left the view).
+//   bytes wasted and how long requests ran on after their tiles left the view);
+// - remote_<format>_fling: 30 frames of 600 pixels at 1:1, the view following its motion, against the
+//   same fling read at the scale's level throughout (TileViewOptions::followMotion false): the shares of
+//   bytes of tiles never drawn, and the time at rest until complete (the iteration's time is the
+//   following view's).
 // Baseline, "sequential": the server tiles that frame fetched, fetched again one at a time over one
 // kept connection (a client that neither overlaps nor multiplexes its requests).
 // No disk cache: every run goes over the link; a second visit is the sources' tests' to check. Flags: --quick
@@ -154,6 +158,33 @@ void frameBench(benchmark::State& state, Case& c, bool jump) {
     if (c.failed) state.SkipWithError("a frame did not complete");
 }
 
+// A fling with the view following its motion against one that reads the scale's level throughout: the
+// share of bytes of tiles never drawn, and the time from the fling's last frame until one is complete.
+void flingBench(benchmark::State& state, const zelvan_bench::TileServer& server, const std::string& path) {
+    for (auto _ : state) {
+        zelvan_bench::TourResult r[2];
+        for (const bool follow : {true, false}) {
+            r[!follow] = zelvan_bench::tour(server, path, kWidth, kHeight, requestsPerHost,
+                                            zelvan_bench::Route::Fling, follow);
+            if (!r[!follow].ok) return state.SkipWithError(r[!follow].error.c_str());
+        }
+        state.SetIterationTime(r[0].restSeconds);
+        const auto wasted = [](const zelvan_bench::TourResult& t) {
+            return t.bytes ? 100.0 * static_cast<double>(t.wastedBytes) / static_cast<double>(t.bytes) : 0;
+        };
+        state.counters["wasted_pct"] = wasted(r[0]);
+        state.counters["bytes_MB"] = static_cast<double>(r[0].bytes) / 1e6;
+        state.counters["unfollowed_wasted_pct"] = wasted(r[1]);
+        state.counters["unfollowed_bytes_MB"] = static_cast<double>(r[1].bytes) / 1e6;
+        state.counters["unfollowed_rest_millis"] = r[1].restSeconds * 1000;
+        state.counters["left_early"] = static_cast<double>(r[0].requestsLeftEarly);
+        state.counters["unfollowed_left_early"] = static_cast<double>(r[1].requestsLeftEarly);
+        state.counters["requests"] = static_cast<double>(r[0].requests);
+        state.counters["unfollowed_requests"] = static_cast<double>(r[1].requests);
+        state.counters["x_unfollowed_rest"] = r[1].restSeconds > 0 ? r[0].restSeconds / r[1].restSeconds : 0;
+    }
+}
+
 // The tour: its seconds, and what its bytes and requests did.
 void tourBench(benchmark::State& state, const zelvan_bench::TileServer& server, const std::string& path) {
     for (auto _ : state) {
@@ -226,6 +257,11 @@ int main(int argc, char** argv) {
             (std::string("remote_") + names[i] + "_tour").c_str(),
             [&server, path](benchmark::State& s) { tourBench(s, server, path); });
         tour->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+        benchmark::RegisterBenchmark((std::string("remote_") + names[i] + "_fling").c_str(),
+                                     [&server, path](benchmark::State& s) { flingBench(s, server, path); })
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(1);
         for (auto* b : {fitted, jump}) {
             b->UseManualTime()->Unit(benchmark::kMillisecond);
             if (quick)

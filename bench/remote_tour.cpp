@@ -19,7 +19,7 @@
 namespace zelvan_bench {
 namespace {
 
-constexpr int kFrames = 600;
+constexpr int kFrames = 600, kFlingFrames = 30;
 constexpr double kFrameSeconds = 1.0 / 60;
 constexpr double kRestSeconds = 30;
 
@@ -104,8 +104,10 @@ public:
         cache_.pinnedTiles(pinned_);
         available_ = (budget - cache_.pinnedBytes()) / 2;
     }
-    std::set<std::uint64_t> of(const zelvan::Placement& p, const zelvan::Frame& frame) {
-        zelvan::detail::planFrame(p, grid_, frame, available_, plan_);
+    // `coarserBy`: the levels the view went coarser than the scale asks while it moved.
+    std::set<std::uint64_t> of(const zelvan::Placement& p, const zelvan::Frame& frame,
+                               std::size_t coarserBy) {
+        zelvan::detail::planFrame(p, grid_, frame, available_, plan_, SIZE_MAX, coarserBy);
         std::set<std::uint64_t> keys;
         for (const auto* list : {&plan_.coarse, &plan_.fine, &pinned_})
             for (const zelvan::TileIndex& t : *list) keys.insert(zelvan::detail::tileKey(t));
@@ -121,10 +123,11 @@ private:
     zelvan::detail::FramePlan plan_;
 };
 
-// Tells what the tour's requests did, against the frames that wanted their tiles.
+// Tells what the tour's requests begun from `from` did, against the frames that wanted their tiles.
 void account(const std::vector<ServedRequest>& served, const std::vector<FrameRecord>& frames,
-             std::uint32_t dziTop, TourResult& result) {
+             std::uint32_t dziTop, double from, TourResult& result) {
     for (const ServedRequest& r : served) {
+        if (r.start < from) continue;
         ++result.requests;
         result.bytes += r.bytes;
         if (!r.complete) ++result.requestsLeftEarly;
@@ -157,7 +160,7 @@ void account(const std::vector<ServedRequest>& served, const std::vector<FrameRe
 }  // namespace
 
 TourResult tour(const TileServer& server, const std::string& path, int width, int height,
-                unsigned requestsPerHost) {
+                unsigned requestsPerHost, Route route, bool followMotion) {
     TourResult result;
     zelvan::sources::OpenOptions options;
     options.cacheRemote = false;
@@ -170,26 +173,42 @@ TourResult tour(const TileServer& server, const std::string& path, int width, in
     const std::vector<zelvan::TileSize>& levels = source->info().levels;
     const std::uint32_t dziTop = static_cast<std::uint32_t>(std::ceil(std::log2(levels[0].width)));
     std::vector<FrameRecord> frames;
+    double countFrom = 0;  // requests begun before it are the fling's start, not the fling
     {
-        const zelvan::TileViewOptions viewOptions;
+        zelvan::TileViewOptions viewOptions;
+        viewOptions.followMotion = followMotion;
         zelvan::TileView view(*source, viewOptions);
         WantedTiles wanted(levels, viewOptions.budgetBytes);
         const zelvan::Frame frame{0, 0, static_cast<double>(width), static_cast<double>(height), 1};
         const double fitted = std::min(double(width) / levels[0].width, double(height) / levels[0].height);
         const auto drawFrame = [&](const zelvan::Placement& p) {
             view.place(p);
-            frames.push_back({now(), wanted.of(p, frame)});
+            const double time = now();
             view.draw(frame);
             glFinish();
+            const zelvan::TileStats s = view.stats();
+            frames.push_back({time, wanted.of(p, frame, s.budgetLimited ? 0 : s.level - s.scaleLevel)});
         };
+        const bool fling = route == Route::Fling;
+        const int count = fling ? kFlingFrames + 1 : kFrames;
+        const auto lookOf = [&](int i) { return fling ? Look{i * 600.0, 0, 1, 0} : lookAt(i, fitted); };
+        if (fling) {  // at rest where the fling starts, until complete
+            const double giveUp = now() + kRestSeconds;
+            do {
+                drawFrame(placementOf(lookOf(0), width, height));
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            } while (!view.stats().complete && now() < giveUp);
+        }
+        const double flingStart = now();
         const auto tourStart = std::chrono::steady_clock::now();
-        for (int i = 0; i < kFrames; ++i) {
-            drawFrame(placementOf(lookAt(i, fitted), width, height));
+        for (int i = fling ? 1 : 0; i < count; ++i) {
+            drawFrame(placementOf(lookOf(i), width, height));
             std::this_thread::sleep_until(tourStart +
                                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                               std::chrono::duration<double>((i + 1) * kFrameSeconds)));
         }
-        const zelvan::Placement rest = placementOf(lookAt(kFrames - 1, fitted), width, height);
+        countFrom = fling ? flingStart : 0;
+        const zelvan::Placement rest = placementOf(lookOf(count - 1), width, height);
         const double restStart = now(), giveUp = restStart + kRestSeconds;
         do {
             drawFrame(rest);
@@ -200,7 +219,7 @@ TourResult tour(const TileServer& server, const std::string& path, int width, in
         if (!view.stats().complete) result.error = "the last frame did not complete";
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the server logs what the view left
-    account(server.served(), frames, dziTop, result);
+    account(server.served(), frames, dziTop, countFrom, result);
     result.ok = result.error.empty();
     return result;
 }

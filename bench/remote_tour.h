@@ -1,7 +1,7 @@
 #pragma once
 // A 600-frame tour of a remote picture, as a user pans, zooms, flings and turns it at 60 frames a
-// second, then rests until the last frame is complete. From the server's log and the tiles each frame
-// wanted it tells:
+// second, then rests until the last frame is complete; or a fling alone, far faster than tiles come. From the
+// server's log and the tiles each frame wanted it tells:
 // - the share of the bytes sent that belong to tiles never drawn (a tile counts as drawn when a frame
 //   drew after it arrived and still wanted it);
 // - how long requests ran on after every tile they served had left the wanted set (the longest, and
@@ -25,9 +25,13 @@ struct TourResult {
     std::uint64_t runOnPast100ms = 0;
 };
 
+// The route: the 600-frame tour, or a fling (at 1:1 in the picture's middle, drawn until complete, then
+// 30 frames of 600 pixels each to the left, then the rest).
+enum class Route { Tour, Fling };
+
 // `path`: the picture's URL on the server (an IIIF info.json or a .dzi of synthetic_tile_server.py);
-// the frame is width x height, drawn in the current context.
+// the frame is width x height, drawn in the current context; `followMotion` as TileViewOptions has it.
 TourResult tour(const TileServer& server, const std::string& path, int width, int height,
-                unsigned requestsPerHost);
+                unsigned requestsPerHost, Route route = Route::Tour, bool followMotion = true);
 
 }  // namespace zelvan_bench

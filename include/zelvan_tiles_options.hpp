@@ -57,6 +57,13 @@ struct TileViewOptions {
      * the finer level's tiles a pass (16 about 5 times the time of 3): for stills, where time does not
      * matter. */
     int passes = 3;
+    /* While the view moves on screen faster than its tiles come (farther, during one read, than half a
+     * tile's side), frames show and read a coarser level, whose tiles are still in view when they arrive:
+     * the finest level that moves less than half its tile's side while one is read. Once it slows, the
+     * level its scale asks for. A read's time is measured as the view reads (0 before its first), so a
+     * picture on disk, read in milliseconds, is coarsened only by a fling of tens of thousands of pixels a
+     * second. false: every frame reads the level its scale asks for, whatever it costs. */
+    bool followMotion = true;
 };
 
 /* Why a view is empty, or Ready when it is not. */
@@ -111,6 +118,8 @@ struct TileStats {
     std::size_t coarserLevel = 0;      // the coarser level it drew (level, when one level alone)
     std::size_t scaleLevel = 0;        // the finer level its scale asked for
     bool budgetLimited = false;        // the budget made it draw coarser levels than its scale asked
+                                       // (level above scaleLevel without it: the view moved faster than
+                                       // its tiles come, TileViewOptions::followMotion)
     bool ready = false;                // the one-tile level is resident: no frame shows a hole
     std::size_t rawBytes = 0;          // typed pictures: bytes of raw samples kept, as allocated
     std::size_t rawTiles = 0;          // typed pictures: tiles whose raw samples are kept

@@ -242,12 +242,15 @@ struct FramePlan {
     std::vector<TileIndex> coarse, fine, scratch;
 };
 
-/* Plans a frame within `available` texture bytes, of the first `levels` levels (the grid's, or fewer). */
+/* Plans a frame within `available` texture bytes, of the first `levels` levels (the grid's, or fewer),
+ * `coarserBy` levels coarser than its scale asks (a view moving faster than its tiles come). */
 inline void planFrame(const Placement& placement, const LevelGrid& grid, const Frame& frame,
-                      std::size_t available, FramePlan& plan, std::size_t levels = SIZE_MAX) {
+                      std::size_t available, FramePlan& plan, std::size_t levels = SIZE_MAX,
+                      std::size_t coarserBy = 0) {
     levels = std::min(levels, grid.count());
-    const double pixels =
+    const double scalePixels =
         std::min(std::fabs(placement.scaleX), std::fabs(placement.scaleY)) * std::fabs(frame.pixelsPerUnit);
+    const double pixels = std::ldexp(scalePixels, -static_cast<int>(std::min<std::size_t>(coarserBy, 64)));
     const std::size_t limit = std::min<std::size_t>(4096, available / 4 + 1);
     const auto visible = [&](std::size_t level, const Frame& f, std::vector<TileIndex>& out) {
         out.clear();
@@ -264,7 +267,7 @@ inline void planFrame(const Placement& placement, const LevelGrid& grid, const F
             bytesAt[level] = visible(level, frame, plan.scratch) ? bytesOf(plan.scratch) : SIZE_MAX;
         return bytesAt[level];
     };
-    plan.scaleLevel = levelsFor(pixels, grid.count()).finer;
+    plan.scaleLevel = levelsFor(scalePixels, grid.count()).finer;
     plan.choice = chooseLevels(pixels, levels, available, bytesFor);
     const LevelBlend& b = plan.choice.blend;
     Frame shown = frame;  // not even the last level fits: its tiles nearest the centre

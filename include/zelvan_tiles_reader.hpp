@@ -15,6 +15,7 @@
 #define ZELVAN_TILES_READER_HPP
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -180,6 +181,9 @@ public:
         return {started_, cancelled_, pendingLocked()};
     }
     std::size_t pending() noexcept { return counts().pending; }
+    /* How long a read takes, in seconds: a running mean of the successful reads, the newest counting for a
+     * fifth; 0 before any. What a view moving on screen weighs its tiles' coming by. */
+    double typicalReadSeconds() const noexcept { return readSeconds_.load(std::memory_order_relaxed); }
     /* No read under way, and none read but not given back. */
     bool idle() noexcept {
         if (!pool_) return true;
@@ -245,6 +249,7 @@ private:
     Arrival read(const TileRequest& r, Buffer buffer, TileReadControl& control) noexcept {
         if (!buffer) buffer.reset(new (std::nothrow) unsigned char[bufferBytes_]);
         Arrival a{r, std::move(buffer)};
+        const auto start = std::chrono::steady_clock::now();
         if (a.pixels) {
             try {
                 const std::size_t pitch = std::size_t{r.rect.width} * pixelBytes(layout_);
@@ -259,6 +264,13 @@ private:
         }
         a.cancelled = control.cancelled();
         a.retryAfterMs = control.retryAfterMs();
+        if (a.ok && !a.cancelled) {
+            const double seconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            const double before = readSeconds_.load(std::memory_order_relaxed);
+            readSeconds_.store(before > 0 ? before + (seconds - before) / 5 : seconds,
+                               std::memory_order_relaxed);
+        }
         return a;
     }
 
@@ -270,6 +282,9 @@ private:
     std::vector<Slot> slots_;
     std::size_t held_ = 0;  // tiles taken from the queue and not yet given back
     std::uint64_t started_ = 0, cancelled_ = 0;
+    // typicalReadSeconds(): workers update it unlocked; one update lost to another's at the same moment
+    // only makes the mean a read older.
+    std::atomic<double> readSeconds_{0};
     std::shared_ptr<ReadPool> pool_;  // null until started, and once stopped
 };
 

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -103,6 +104,7 @@ public:
         frameNumber_ = scene_.frameFor(lastFrame_);
         const Clock::time_point now = Clock::now();
         drawn_ = true;
+        motionLevels_ = motionLevels(frame, now);
         plan(frame);
         const FrameWants w = wants(frame, now);
         const std::size_t share =
@@ -146,6 +148,7 @@ public:
     bool waitUntilComplete(const Frame& frame, std::chrono::milliseconds timeout) {
         const Clock::time_point deadline = deadlineAfter(timeout);
         frameNumber_ = scene_.newFrame(lastFrame_);  // not evicted by the next draw
+        motionLevels_ = 0;                           // the frame at rest
         for (;;) {
             plan(frame);
             const FrameWants w = wants(frame, Clock::now());
@@ -222,7 +225,7 @@ private:
         const std::size_t budget = part >= double(room) ? room : static_cast<std::size_t>(part);
         const bool shared = picture_->viewCount() > 1 && cache_.pinning();
         planFrame(placement_, grid_, frame, budget / 2, plan_,
-                  shared ? cache_.pinnedLevel() + 1 : grid_.count());
+                  shared ? cache_.pinnedLevel() + 1 : grid_.count(), motionLevels_);
         pinned_.clear();
         cache_.pinnedTiles(pinned_);
         wanted_.clear();
@@ -236,6 +239,24 @@ private:
             }
         }
     }
+    /* How many levels coarser than its scale asks a frame is planned while the view moves faster than its
+     * tiles come (TileViewOptions::followMotion). Motion is the picture's centre on screen between this
+     * draw and the one before, if that was within a quarter of a second; it counts only when the draw
+     * before moved too (a jump is not a fling). */
+    std::size_t motionLevels(const Frame& frame, Clock::time_point now) {
+        const double ppu = std::fabs(frame.pixelsPerUnit);
+        const double x = placement_.centreX * ppu, y = placement_.centreY * ppu;
+        const double seconds = std::chrono::duration<double>(now - movedAt_).count();
+        double speed = 0;  // screen pixels a second
+        if (movedAt_ != Clock::time_point{} && seconds > 0 && seconds < 0.25)
+            speed = std::hypot(x - movedX_, y - movedY_) / seconds;
+        const double moving = std::min(speed, lastSpeed_);
+        movedAt_ = now, movedX_ = x, movedY_ = y, lastSpeed_ = speed;
+        const double travel = moving * arrivals_.reader().typicalReadSeconds();
+        if (!options_.followMotion || !(travel > kTileSide / 2.0)) return 0;
+        return static_cast<std::size_t>(std::min(32.0, std::ceil(std::log2(travel * 2 / kTileSide))));
+    }
+
     FrameWants wants(const Frame& frame, Clock::time_point now) const {
         return {frame,      PictureMap::of(placement_, grid_.full()),
                 now,        frameNumber_,
@@ -271,6 +292,11 @@ private:
     Image probe_;                                    // names nothing once the library instance has ended
     std::uint64_t frameNumber_ = 0, lastFrame_ = 0;  // the scene's frames
     std::uint64_t sharedIn_ = 0;                     // the frame whose share counts this view's area
+    // The view's motion on screen (motionLevels): the last draw's time, the picture's centre then in
+    // screen pixels, its speed then, and how many levels coarser the frame is planned for it.
+    Clock::time_point movedAt_{};
+    double movedX_ = 0, movedY_ = 0, lastSpeed_ = 0;
+    std::size_t motionLevels_ = 0;
     TileStats stats_;
     bool drawn_ = false, everComplete_ = false;
     // Per frame, kept to reuse their memory.
