@@ -1,5 +1,23 @@
-# Sourced by the comparison scripts of bench/: measure COMMAND... runs the command three times and prints
-# "seconds cpu_seconds peak_kib" of the fastest run (/usr/bin/time -v; its report in $work/time.txt).
+# Sourced by the comparison scripts of bench/, from the source tree's top.
+#
+# prepare SCRIPT BUILD_DIR PROGRAM...: stops with a line when a program SCRIPT runs is not built in
+# BUILD_DIR; installs libvips' tools (vips, vipsthumbnail) and GNU time when they are missing.
+prepare() {
+  local script=$1 build=$2 program
+  shift 2
+  for program in "$@"; do
+    [[ -x $program ]] || { echo "$script: build $(basename "$program") in $build first" >&2; exit 1; }
+  done
+  local as_root=()
+  [[ $EUID -eq 0 ]] || as_root=(sudo)
+  if ! command -v vipsthumbnail >/dev/null || ! command -v vips >/dev/null; then
+    "${as_root[@]}" apt-get install -y libvips-tools >/dev/null
+  fi
+  [[ -x /usr/bin/time ]] || "${as_root[@]}" apt-get install -y time >/dev/null
+}
+
+# measure COMMAND... runs the command three times and prints "seconds cpu_seconds peak_kib" of the
+# fastest run (/usr/bin/time -v; its report in $work/time.txt).
 measure() {
   local best_s="" best_cpu="" best_kib=""
   for _ in 1 2 3; do

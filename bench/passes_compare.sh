@@ -17,12 +17,8 @@ cd "$(dirname "$0")/.."
 build=${1:-build/dev}
 render="$build/examples/zelvan-render"
 make_image="$build/tests/demo/zelvan-make-test-image"
-for program in "$render" "$make_image"; do
-  [[ -x $program ]] || { echo "passes_compare.sh: build $(basename "$program") in $build first" >&2; exit 1; }
-done
-as_root() { if [[ $EUID -eq 0 ]]; then "$@"; else sudo "$@"; fi; }
-command -v vips >/dev/null || as_root apt-get install -y libvips-tools >/dev/null
-[[ -x /usr/bin/time ]] || as_root apt-get install -y time >/dev/null
+source bench/measure.sh
+prepare passes_compare.sh "$build" "$render" "$make_image"
 
 work=${ZELVAN_BENCH_DIR:-/tmp/zelvan-passes-compare}
 side=20000 shrink=25
@@ -35,8 +31,6 @@ if [[ ! -f $work/box.png ]]; then
   vips colourspace "$work/box.v" "$work/box.png" srgb
   rm -f "$work"/*.v
 fi
-
-source "$(dirname "$0")/measure.sh"
 
 # The mean absolute difference of the frame's picture (800 x 800 from x 200) from the box filter.
 difference() {

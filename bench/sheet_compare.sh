@@ -11,12 +11,8 @@ cd "$(dirname "$0")/.."
 build=${1:-build/dev}
 count=${2:-1000}
 render="$build/examples/zelvan-render"
-[[ -x $render ]] || { echo "sheet_compare.sh: build zelvan-render in $build first" >&2; exit 1; }
-as_root() { if [[ $EUID -eq 0 ]]; then "$@"; else sudo "$@"; fi; }
-if ! command -v vipsthumbnail >/dev/null || ! command -v vips >/dev/null; then
-  as_root apt-get install -y libvips-tools >/dev/null
-fi
-[[ -x /usr/bin/time ]] || as_root apt-get install -y time >/dev/null
+source bench/measure.sh
+prepare sheet_compare.sh "$build" "$render"
 
 work=${ZELVAN_BENCH_DIR:-/tmp/zelvan-sheet-compare}
 pictures="$work/pictures-$count"
@@ -41,8 +37,6 @@ columns=$(awk -v n="$count" 'BEGIN { best = 1; err = 1e9;
     if (e < err) { err = e; best = c } } print best }')
 rows=$(( (count + columns - 1) / columns ))
 cell_w=$(( 1600 / columns )) cell_h=$(( 1000 / rows ))
-
-source "$(dirname "$0")/measure.sh"
 
 export EGL_PLATFORM=surfaceless
 read -r thumb_s thumb_cpu thumb_kib < <(measure bash -c "vipsthumbnail '$pictures'/p*.png -s ${cell_w}x${cell_h} -o '$work/thumbs/%s.png'")

@@ -14,12 +14,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/dev}
 render="$build/examples/zelvan-render"
-[[ -x $render ]] || { echo "vips_compare.sh: build zelvan-render in $build first" >&2; exit 1; }
-as_root() { if [[ $EUID -eq 0 ]]; then "$@"; else sudo "$@"; fi; }
-if ! command -v vipsthumbnail >/dev/null || ! command -v vips >/dev/null; then
-  as_root apt-get install -y libvips-tools >/dev/null
-fi
-[[ -x /usr/bin/time ]] || as_root apt-get install -y time >/dev/null
+source bench/measure.sh
+prepare vips_compare.sh "$build" "$render"
 
 work=${ZELVAN_BENCH_DIR:-/tmp/zelvan-vips-compare}
 side=${ZELVAN_BENCH_SIDE:-20000}
@@ -39,8 +35,6 @@ if [[ ! -f $png ]]; then
   vips pngsave "$work/full.v" "$png" --compression 6
   rm -f "$work"/*.v
 fi
-
-source "$(dirname "$0")/measure.sh"
 
 export EGL_PLATFORM=surfaceless
 rm -f "$pyramid"
