@@ -81,7 +81,7 @@ void ViewerWindow::drawFrame() {
     picture_->place(view_);
     picture_->draw(width, height);
     drawnView_ = view_, drawnWidth_ = width, drawnHeight_ = height;
-    // Where the picture's pixel size is known: a bar of a round length up to a quarter of the frame.
+    // Where the picture's pixel size is known: a bar of a round length up to a quarter of a pane.
     if (const zelvan::sources::PictureInfo* info = picture_->info())
         drawScaleBar(scaleBarFor(info->pixelWidthMicrons / std::fabs(view_.scaleX), firstPane().width / 4.0),
                      width, height);
