@@ -3,7 +3,10 @@
 // per pixel, loading as it is drawn. StreamedPicture streams a picture into pyramid textures;
 // TiledPicture reads tiles of a pyramidal file for each frame as the tile view asks for them. The
 // programs use this interface alone, whichever way a picture is shown.
+#include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -19,6 +22,39 @@ struct PictureInfo;
 
 namespace zelvan_demo {
 
+// How a picture divides its frame into panes that show the same placement (zelvan-view --grid): columns x
+// rows panes of one size, kGap pixels of background between them, pane 0 at the top-left and then row by
+// row; the pixels a division leaves over go to the background at the right and bottom. A pane counts its
+// own units, one a pixel from its bottom-left corner. One pane is the whole frame.
+struct PaneGrid {
+    static constexpr int kGap = 4;
+    int columns = 1, rows = 1;
+
+    struct Pane {
+        int left = 0, bottom = 0, width = 1, height = 1;  // in frame pixels, from the bottom-left
+    };
+    // Pane `index` (its column index % columns, its row index / columns) of a frameWidth x frameHeight
+    // frame; at least 1 x 1 pixel, however small the frame. Cost: a few divisions.
+    Pane pane(std::size_t index, int frameWidth, int frameHeight) const {
+        Pane p;
+        p.width = std::max(1, (frameWidth - (columns - 1) * kGap) / std::max(1, columns));
+        p.height = std::max(1, (frameHeight - (rows - 1) * kGap) / std::max(1, rows));
+        const int column = int(index % std::size_t(std::max(1, columns)));
+        const int row = int(index / std::size_t(std::max(1, columns)));
+        p.left = column * (p.width + kGap);
+        p.bottom = frameHeight - (row + 1) * p.height - row * kGap;
+        return p;
+    }
+    // The pane under frame point (x, y) (from the bottom-left); in a gap or past the last pane, the pane
+    // left of it or above it. Cost: a few divisions.
+    std::size_t paneAt(double x, double y, int frameWidth, int frameHeight) const {
+        const Pane first = pane(0, frameWidth, frameHeight);
+        const int column = std::clamp(int(std::floor(x / (first.width + kGap))), 0, columns - 1);
+        const int row = std::clamp(int(std::floor((frameHeight - y) / (first.height + kGap))), 0, rows - 1);
+        return std::size_t(row) * std::size_t(columns) + std::size_t(column);
+    }
+};
+
 class ShownPicture {
 public:
     virtual ~ShownPicture() = default;
@@ -27,12 +63,16 @@ public:
     virtual std::uint32_t width() const = 0;
     virtual std::uint32_t height() const = 0;
 
-    // Where the picture goes: by its centre, turned about it, as zelvan::Placement says.
+    // The panes the frame is divided into, each showing the placement in its own units: one (the whole
+    // frame) unless the picture is several side by side.
+    virtual PaneGrid panes() const { return {}; }
+    // Where the picture goes: by its centre, turned about it, as zelvan::Placement says, in a pane's
+    // units (panes()).
     virtual void place(const zelvan::Placement& placement) = 0;
     virtual const zelvan::Placement& placement() const = 0;
     // Draws into the current model-view matrix over a frame of frameWidth x frameHeight screen
-    // pixels, one unit per pixel (glOrtho over the viewport), leaving the matrix as it was; what has
-    // not loaded yet is drawn from what has.
+    // pixels, one unit per pixel (glOrtho over the viewport), leaving the matrix as it was (and the
+    // viewport, for a picture in panes); what has not loaded yet is drawn from what has.
     virtual void draw(int frameWidth, int frameHeight) = 0;
 
     // A step of loading outside drawing (with `wait`, waiting for what it needs); false when

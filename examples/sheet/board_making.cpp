@@ -67,7 +67,7 @@ std::unique_ptr<PictureBoard> makeBoard(SheetViews& views, const BoardRequest& r
     std::vector<SheetEntry> entries = sheetEntries(request.inputs, [](const std::string& line) {
         std::fprintf(stderr, "zelvan-view: warning: %s\n", line.c_str());
     });
-    if (entries.empty()) throw DemoError("--grid: no pictures to show in what was named");
+    if (entries.empty()) throw DemoError("--sheet: no pictures to show in what was named");
     // A URL or a store tells its size once opened: opened now, and kept.
     std::vector<BoardPiece> pieces(entries.size());
     std::uint32_t largestWidth = 1, largestHeight = 1;

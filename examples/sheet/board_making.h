@@ -1,6 +1,7 @@
 #pragma once
-// The boards zelvan-view shows: pictures side by side in a grid (a folder standing for its pictures,
-// a contact sheet), or one picture with another over it; each with a navigator to show on demand.
+// The boards zelvan-view shows: pictures side by side in a grid of cells (--sheet: a contact sheet, a
+// folder standing for its pictures), or one picture with another over it; each with a navigator to show
+// on demand.
 #include <cstddef>
 #include <memory>
 #include <string>

@@ -4,9 +4,11 @@
 #include <GLFW/glfw3.h>
 
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 // After the standard headers, which define __GLIBC__ where it is the C library.
 #if defined(__GLIBC__)
@@ -16,6 +18,7 @@
 #include "board_controls.h"
 #include "board_making.h"
 #include "channel_overlay.h"
+#include "linked_panes.h"
 #include "picture_opening.h"
 #include "program.h"
 #include "scene.h"
@@ -60,14 +63,14 @@ std::unique_ptr<ShownPicture> openPicture(const ViewOptions& options) {
 // Pictures open at once on a board; past them, those not drawn for longest are let go.
 constexpr std::size_t kKeptPictures = 128;
 
-// Several pictures together, or one with its navigator: tile views in one scene, made once the window's
-// context is current (`views`, which the board outlives not).
+// Several pictures in a contact sheet, or one with another over it or its navigator: tile views in one
+// scene, made once the window's context is current (`views`, which the board outlives not).
 std::unique_ptr<PictureBoard> openBoard(const ViewOptions& options, std::unique_ptr<SheetViews>& views) {
     views = std::make_unique<SheetViews>(zelvan::TileViewOptions{}, options.budgetMiB << 20, 0, 1);
     BoardRequest request;
     request.inputs.push_back(options.input);
     request.inputs.insert(request.inputs.end(), options.more.begin(), options.more.end());
-    request.columns = options.grid;
+    request.columns = options.sheet;
     request.overlay = options.overlay;
     request.overlayOpacity = options.overlayOpacity;
     request.overlayScale = options.overlayScale;
@@ -82,6 +85,19 @@ std::unique_ptr<PictureBoard> openBoard(const ViewOptions& options, std::unique_
                   kKeptPictures);
     board->showNavigator(options.navigator);
     return board;
+}
+
+// Pictures in panes that move together: tile views in one scene, made once the window's context is
+// current (`views`, which the panes outlive not).
+std::unique_ptr<LinkedPanes> openPanes(const ViewOptions& options, std::unique_ptr<SheetViews>& views) {
+    views = std::make_unique<SheetViews>(zelvan::TileViewOptions{}, options.budgetMiB << 20, 0, 1);
+    std::vector<std::string> inputs{options.input};
+    inputs.insert(inputs.end(), options.more.begin(), options.more.end());
+    return std::make_unique<LinkedPanes>(
+        *views, inputs, options.grid,
+        sourceOptions(options.cacheDirectory, options.cacheLimitGiB, options.timeoutSeconds, options.range,
+                      options.selection, "zelvan-view"),
+        [](const std::string& line) { std::fprintf(stderr, "zelvan-view: warning: %s\n", line.c_str()); });
 }
 
 // The channel settings of a picture of raw samples, checked against the picture; none for a picture of
@@ -119,10 +135,11 @@ void view(const ViewOptions& options) {
     // their blocks; the picture's textures are deleted before the window closes.
     const zelvan::Library library;
     checkStarted(library);
-    std::unique_ptr<ShownPicture> picture = options.board() ? nullptr : openPicture(options);
+    std::unique_ptr<ShownPicture> picture =
+        options.board() || options.grid > 0 ? nullptr : openPicture(options);
     Glfw glfw;
     ViewerWindow window(options.width, options.height, "zelvan-view: " + name);
-    std::unique_ptr<SheetViews> views;  // a board's scene
+    std::unique_ptr<SheetViews> views;  // a board's or the panes' scene
     PictureBoard* board = nullptr;
     std::unique_ptr<BoardControls> boardControls;
     std::unique_ptr<ChannelOverlay> overlay;
@@ -133,7 +150,9 @@ void view(const ViewOptions& options) {
         views.reset();
     };
     try {
-        if (!picture) {
+        if (options.grid > 0) {
+            picture = openPanes(options, views);
+        } else if (!picture) {
             std::unique_ptr<PictureBoard> made = openBoard(options, views);
             board = made.get();
             picture = std::move(made);

@@ -32,15 +32,16 @@ struct ViewOptions {
     // --channel and --colormap as given, read when the program runs (channel_mapping.h).
     std::vector<std::string> channels;
     std::string colormap;
-    // Several pictures together (sheet/board_making.h): more pictures or folders side by side in a grid
-    // of `grid` columns, or a picture over the first one; a navigator shown from the start.
+    // Several pictures together: more pictures or folders in `grid` columns of panes that move together
+    // (sheet/linked_panes.h), or on a board (sheet/board_making.h): side by side in a contact sheet of
+    // `sheet` columns, or a picture over the first one; a navigator shown from the start.
     std::vector<std::string> more;
-    std::size_t grid = 0;
+    std::size_t grid = 0, sheet = 0;
     std::string overlay;
     double overlayOpacity = 0.5, overlayScale = 1;
     std::vector<double> overlayOffset;  // X,Y in the first picture's pixels
     bool navigator = false;
-    bool board() const { return grid > 0 || !overlay.empty() || navigator; }
+    bool board() const { return sheet > 0 || !overlay.empty() || navigator; }
 };
 
 // Fills `options`; Done when --help was printed. Throws DemoError with a one-line message.

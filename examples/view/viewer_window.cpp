@@ -61,11 +61,16 @@ void ViewerWindow::show(ShownPicture& picture) {
     fit();
 }
 
-void ViewerWindow::fit() {
+PaneGrid::Pane ViewerWindow::firstPane() const {
     int width = 0, height = 0;
     glfwGetFramebufferSize(window_, &width, &height);
+    return picture_->panes().pane(0, width, height);
+}
+
+void ViewerWindow::fit() {
+    const PaneGrid::Pane pane = firstPane();
     const std::uint8_t alpha = view_.alpha;
-    view_ = zelvan::fit(picture_->width(), picture_->height(), width, height);
+    view_ = zelvan::fit(picture_->width(), picture_->height(), pane.width, pane.height);
     view_.alpha = alpha;
 }
 
@@ -76,10 +81,10 @@ void ViewerWindow::drawFrame() {
     picture_->place(view_);
     picture_->draw(width, height);
     drawnView_ = view_, drawnWidth_ = width, drawnHeight_ = height;
-    // Where the picture's pixel size is known: a bar of a round length up to a quarter of the frame.
+    // Where the picture's pixel size is known: a bar of a round length up to a quarter of a pane.
     if (const zelvan::sources::PictureInfo* info = picture_->info())
-        drawScaleBar(scaleBarFor(info->pixelWidthMicrons / std::fabs(view_.scaleX), width / 4.0), width,
-                     height);
+        drawScaleBar(scaleBarFor(info->pixelWidthMicrons / std::fabs(view_.scaleX), firstPane().width / 4.0),
+                     width, height);
     if (overlay_ != nullptr) overlay_->draw(width, height);
 }
 
@@ -181,9 +186,8 @@ void ViewerWindow::screenshot(int frames, const std::string& path, std::uint32_t
 
 void ViewerWindow::tour(int frames) {
     glfwSwapInterval(0);
-    int width = 0, height = 0;
-    glfwGetFramebufferSize(window_, &width, &height);
-    const double cx = width / 2.0, cy = height / 2.0;
+    const PaneGrid::Pane pane = firstPane();
+    const double cx = pane.width / 2.0, cy = pane.height / 2.0;
     // In to one picture pixel per screen pixel by the middle, out again by the end, panning back and
     // forth and turning all the while.
     const double zoom = std::pow(1 / view_.scaleX, 2.0 / frames);
@@ -202,7 +206,7 @@ void ViewerWindow::tour(int frames) {
         turnAbout(view_, cx, cy, 0.5);
         drawFrame();
         unsigned char centre[4] = {};
-        glReadPixels(int(cx), int(cy), 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, centre);
+        glReadPixels(pane.left + int(cx), pane.bottom + int(cy), 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, centre);
         const bool background =
             centre[0] == kBackground.r && centre[1] == kBackground.g && centre[2] == kBackground.b;
         if (!background && waiting < 0) waiting = frame;
@@ -223,9 +227,9 @@ void ViewerWindow::tour(int frames) {
 void ViewerWindow::onKey(int key, int action) {
     if (action == GLFW_RELEASE) return;
     if (overlay_ != nullptr && overlay_->onKey(key)) return;
-    int width = 0, height = 0;
-    glfwGetFramebufferSize(window_, &width, &height);
-    const double cx = width / 2.0, cy = height / 2.0;
+    // The centre of a pane: of every pane, which all show the same placement.
+    const PaneGrid::Pane pane = firstPane();
+    const double cx = pane.width / 2.0, cy = pane.height / 2.0;
     switch (key) {
         case GLFW_KEY_ESCAPE:
         case GLFW_KEY_Q:
@@ -284,7 +288,7 @@ void ViewerWindow::onCursor(double, double) {
 void ViewerWindow::onScroll(double offset) {
     if (overlay_ != nullptr && overlay_->wantsMouse()) return;
     double x = 0, y = 0;
-    cursorInFramebuffer(x, y);
+    cursorInPane(x, y);
     zoomAbout(view_, x, y, std::pow(kWheelStep, offset));
 }
 
@@ -297,6 +301,16 @@ void ViewerWindow::cursorInFramebuffer(double& x, double& y) const {
     // Window coordinates run down from the top and may be fewer than pixels on high-density screens.
     x = cursorX * width / (windowWidth > 0 ? windowWidth : 1);
     y = height - cursorY * height / (windowHeight > 0 ? windowHeight : 1);
+}
+
+void ViewerWindow::cursorInPane(double& x, double& y) const {
+    cursorInFramebuffer(x, y);
+    int width = 0, height = 0;
+    glfwGetFramebufferSize(window_, &width, &height);
+    const PaneGrid grid = picture_->panes();
+    const PaneGrid::Pane pane = grid.pane(grid.paneAt(x, y, width, height), width, height);
+    x -= pane.left;
+    y -= pane.bottom;
 }
 
 }  // namespace zelvan_demo

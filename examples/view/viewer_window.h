@@ -1,7 +1,8 @@
 #pragma once
 // The viewer's window: GLFW input turned into view changes, and one picture drawn per frame. While
 // the picture streams in, each frame uploads a few blocks of it between looks at the input, and
-// the title shows how far it has come.
+// the title shows how far it has come. A picture in panes (ShownPicture::panes) is placed in a pane's
+// units: fitted to a pane, zoomed and turned about the pane's centre or the cursor within its pane.
 #include <string>
 
 #include "scene.h"
@@ -56,6 +57,10 @@ private:
     void onScroll(double offset);
     // The cursor in framebuffer pixels from the bottom-left, as the drawing counts them.
     void cursorInFramebuffer(double& x, double& y) const;
+    // The cursor in the units of the pane under it (from its bottom-left), which the placement counts.
+    void cursorInPane(double& x, double& y) const;
+    // The first of the picture's panes (all are its size) in the current framebuffer.
+    PaneGrid::Pane firstPane() const;
 
     GLFWwindow* window_ = nullptr;
     std::string title_;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "sheet_layout.h"
+#include "shown_picture.h"
 #include "view_state.h"
 
 using namespace zelvan_demo;
@@ -82,6 +83,15 @@ TEST(SheetLayout, CellsShareTheSheetOutEvenlyAndEachPixelHasOne) {
     EXPECT_DOUBLE_EQ(fitted.centreX, 83);
     EXPECT_DOUBLE_EQ(fitted.centreY, 50 - 24.5);
     EXPECT_FALSE(SheetLayout(0, 3, 100, 50).cellAt(1, 1));
+}
+
+// zelvan-view --grid: the pane a cursor zooms in, counted from the top-left.
+TEST(BoardPlacement, TheCursorIsInThePaneUnderItOrTheNearest) {
+    const PaneGrid grid{2, 2};  // 2 x 2 panes of 200 x 150 in a 404 x 304 frame, 4 pixels apart
+    EXPECT_EQ(grid.paneAt(300, 10, 404, 304), 3u);
+    EXPECT_EQ(grid.paneAt(10, 300, 404, 304), 0u);
+    EXPECT_EQ(grid.paneAt(202, 200, 404, 304), 0u);  // in the gap: the pane left of it
+    EXPECT_EQ(grid.paneAt(500, -5, 404, 304), 3u);   // past the frame: the nearest
 }
 
 }  // namespace

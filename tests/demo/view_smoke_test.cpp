@@ -129,15 +129,35 @@ TEST(ViewSmoke, OnePictureOverAnotherAtItsOpacityAndTwoSideBySide) {
     EXPECT_LE(colourDistance(over.at(102, 62), {120, 40, 120, 255}), 3);
     for (const auto& [x, y] : {std::pair{97, 110}, {303, 110}, {200, 57}, {200, 163}})
         EXPECT_EQ(over.at(std::uint32_t(x), std::uint32_t(y)), red) << x << ", " << y;
-    // Two 300 x 200 pictures in 2 columns: a board of two cells 310 x 207, fitted across the window.
+    // Two 300 x 200 pictures in a sheet of 2 columns: a board of two cells 310 x 207, fitted across the
+    // window.
     writePng(scratch.file("second.png"), Picture(300, 200, blue));
-    const Picture grid =
+    const Picture sheet =
+        screenshot(scratch, Picture(300, 200, red), 0, {scratch.file("second.png"), "--sheet", "2"});
+    ASSERT_EQ(sheet.pixels.size(), 640u * 480u);
+    EXPECT_EQ(sheet.at(160, 240), red);
+    EXPECT_EQ(sheet.at(480, 240), blue);
+    EXPECT_EQ(sheet.at(320, 240), kBackground);  // between the cells
+    EXPECT_EQ(sheet.at(160, 100), kBackground);  // above them
+}
+
+TEST(ViewSmoke, TwoPicturesInLinkedPanesEachFittedByTheirTopLeftCorners) {
+    ScratchDir scratch;
+    // 2 panes of 318 x 480, 4 pixels apart; the 300 x 300 the two pictures span fitted into each (318 x 318,
+    // rows 81 to 398): the 300 x 200 red one over its top two thirds, the 200 x 300 blue one over its left
+    // two thirds.
+    const Rgba red{200, 40, 40, 255}, blue{40, 40, 200, 255};
+    writePng(scratch.file("second.png"), Picture(200, 300, blue));
+    const Picture panes =
         screenshot(scratch, Picture(300, 200, red), 0, {scratch.file("second.png"), "--grid", "2"});
-    ASSERT_EQ(grid.pixels.size(), 640u * 480u);
-    EXPECT_EQ(grid.at(160, 240), red);
-    EXPECT_EQ(grid.at(480, 240), blue);
-    EXPECT_EQ(grid.at(320, 240), kBackground);  // between the cells
-    EXPECT_EQ(grid.at(160, 100), kBackground);  // above them
+    ASSERT_EQ(panes.pixels.size(), 640u * 480u);
+    for (const auto& [x, y] : {std::pair{2, 84}, {315, 84}, {160, 200}, {2, 290}, {315, 290}})
+        EXPECT_EQ(panes.at(std::uint32_t(x), std::uint32_t(y)), red) << x << ", " << y;
+    for (const auto& [x, y] : {std::pair{325, 84}, {530, 84}, {430, 240}, {325, 395}, {530, 395}})
+        EXPECT_EQ(panes.at(std::uint32_t(x), std::uint32_t(y)), blue) << x << ", " << y;
+    // Above and below the pictures, past the red one's bottom and the blue one's right, between the panes.
+    for (const auto& [x, y] : {std::pair{160, 77}, {160, 300}, {430, 77}, {430, 402}, {538, 240}, {320, 240}})
+        EXPECT_EQ(panes.at(std::uint32_t(x), std::uint32_t(y)), kBackground) << x << ", " << y;
 }
 
 }  // namespace
