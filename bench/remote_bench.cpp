@@ -9,7 +9,7 @@
 // - remote_<format>_fling: 30 frames of 600 pixels at 1:1, the view following its motion, against the
 //   same fling read at the scale's level throughout (TileViewOptions::followMotion false): the shares of
 //   bytes of tiles never drawn, and the time at rest until complete (the iteration's time is the
-//   following view's).
+//   following view's); remote_<format>_glide, the same fling coasting to a stop.
 // Baseline, "sequential": the server tiles that frame fetched, fetched again one at a time over one
 // kept connection (a client that neither overlaps nor multiplexes its requests).
 // No disk cache: every run goes over the link; a second visit is the sources' tests' to check. Flags: --quick
@@ -160,12 +160,12 @@ void frameBench(benchmark::State& state, Case& c, bool jump) {
 
 // A fling with the view following its motion against one that reads the scale's level throughout: the
 // share of bytes of tiles never drawn, and the time from the fling's last frame until one is complete.
-void flingBench(benchmark::State& state, const zelvan_bench::TileServer& server, const std::string& path) {
+void flingBench(benchmark::State& state, const zelvan_bench::TileServer& server, const std::string& path,
+                zelvan_bench::Route route) {
     for (auto _ : state) {
         zelvan_bench::TourResult r[2];
         for (const bool follow : {true, false}) {
-            r[!follow] = zelvan_bench::tour(server, path, kWidth, kHeight, requestsPerHost,
-                                            zelvan_bench::Route::Fling, follow);
+            r[!follow] = zelvan_bench::tour(server, path, kWidth, kHeight, requestsPerHost, route, follow);
             if (!r[!follow].ok) return state.SkipWithError(r[!follow].error.c_str());
         }
         state.SetIterationTime(r[0].restSeconds);
@@ -257,11 +257,15 @@ int main(int argc, char** argv) {
             (std::string("remote_") + names[i] + "_tour").c_str(),
             [&server, path](benchmark::State& s) { tourBench(s, server, path); });
         tour->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
-        benchmark::RegisterBenchmark((std::string("remote_") + names[i] + "_fling").c_str(),
-                                     [&server, path](benchmark::State& s) { flingBench(s, server, path); })
-            ->UseManualTime()
-            ->Unit(benchmark::kMillisecond)
-            ->Iterations(1);
+        for (const auto route : {zelvan_bench::Route::Fling, zelvan_bench::Route::Glide})
+            benchmark::RegisterBenchmark(
+                (std::string("remote_") + names[i] +
+                 (route == zelvan_bench::Route::Fling ? "_fling" : "_glide"))
+                    .c_str(),
+                [&server, path, route](benchmark::State& s) { flingBench(s, server, path, route); })
+                ->UseManualTime()
+                ->Unit(benchmark::kMillisecond)
+                ->Iterations(1);
         for (auto* b : {fitted, jump}) {
             b->UseManualTime()->Unit(benchmark::kMillisecond);
             if (quick)

@@ -123,9 +123,58 @@ private:
     zelvan::detail::FramePlan plan_;
 };
 
+// Where a fling's frames go, from its start: kFlingFrames of 600 pixels; gliding, then slower by a
+// sixth each frame, as a flung view coasts, until it moves less than a pixel.
+std::vector<double> flingPositions(bool glide) {
+    std::vector<double> x{0};
+    for (int i = 0; i < kFlingFrames; ++i) x.push_back(x.back() + 600);
+    for (double speed = 600 * 5 / 6.0; glide && speed >= 1; speed *= 5 / 6.0) x.push_back(x.back() + speed);
+    return x;
+}
+
+// When each tile came, to tell the tiles a frame drew in place of finer ones still coming: TileView draws
+// the finest tile it holds under a wanted one it lacks.
+class StandIns {
+public:
+    StandIns(const std::vector<ServedRequest>& served, std::uint32_t dziTop) {
+        for (const ServedRequest& r : served)
+            if (r.complete)
+                for (const std::uint64_t key : viewTilesOf(r.path, dziTop)) {
+                    const auto found = came_.emplace(key, r.end).first;
+                    found->second = std::min(found->second, r.end);
+                }
+    }
+    // Whether frame `f` drew one of `keys` (tiles of one level, all come by then) for a finer tile it
+    // wanted and lacked, no tile of a level between them held.
+    bool drawnFor(const std::vector<std::uint64_t>& keys, const FrameRecord& f) const {
+        const std::uint32_t level = zelvan::detail::tileOfKey(keys.front()).level;
+        for (const std::uint64_t want : f.wanted) {
+            const zelvan::TileIndex w = zelvan::detail::tileOfKey(want);
+            if (w.level >= level || cameBy(want, f.time)) continue;
+            const auto above = [&w](std::uint32_t l) {
+                return zelvan::detail::tileKey({l, w.column >> (l - w.level), w.row >> (l - w.level)});
+            };
+            if (std::find(keys.begin(), keys.end(), above(level)) == keys.end()) continue;
+            bool between = false;
+            for (std::uint32_t l = w.level + 1; l < level && !between; ++l)
+                between = cameBy(above(l), f.time);
+            if (!between) return true;
+        }
+        return false;
+    }
+
+private:
+    bool cameBy(std::uint64_t key, double time) const {
+        const auto found = came_.find(key);
+        return found != came_.end() && found->second <= time;
+    }
+    std::map<std::uint64_t, double> came_;
+};
+
 // Tells what the tour's requests begun from `from` did, against the frames that wanted their tiles.
 void account(const std::vector<ServedRequest>& served, const std::vector<FrameRecord>& frames,
              std::uint32_t dziTop, double from, TourResult& result) {
+    const StandIns standIns(served, dziTop);
     for (const ServedRequest& r : served) {
         if (r.start < from) continue;
         ++result.requests;
@@ -141,7 +190,7 @@ void account(const std::vector<ServedRequest>& served, const std::vector<FrameRe
         double leftAt = -1;  // when every tile it served had stopped being wanted, before its end
         for (const FrameRecord& f : frames) {
             const bool wanted = wants(f);
-            if (r.complete && wanted && f.time >= r.end) drawn = true;
+            if (r.complete && f.time >= r.end && (wanted || standIns.drawnFor(keys, f))) drawn = true;
             if (f.time > r.end) continue;
             if (wanted)
                 leftAt = -1;
@@ -189,9 +238,12 @@ TourResult tour(const TileServer& server, const std::string& path, int width, in
             const zelvan::TileStats s = view.stats();
             frames.push_back({time, wanted.of(p, frame, s.budgetLimited ? 0 : s.level - s.scaleLevel)});
         };
-        const bool fling = route == Route::Fling;
-        const int count = fling ? kFlingFrames + 1 : kFrames;
-        const auto lookOf = [&](int i) { return fling ? Look{i * 600.0, 0, 1, 0} : lookAt(i, fitted); };
+        const bool fling = route != Route::Tour;
+        const std::vector<double> flung = flingPositions(route == Route::Glide);
+        const int count = fling ? int(flung.size()) : kFrames;
+        const auto lookOf = [&](int i) {
+            return fling ? Look{flung[std::size_t(i)], 0, 1, 0} : lookAt(i, fitted);
+        };
         if (fling) {  // at rest where the fling starts, until complete
             const double giveUp = now() + kRestSeconds;
             do {

@@ -3,7 +3,7 @@
 // second, then rests until the last frame is complete; or a fling alone, far faster than tiles come. From the
 // server's log and the tiles each frame wanted it tells:
 // - the share of the bytes sent that belong to tiles never drawn (a tile counts as drawn when a frame
-//   drew after it arrived and still wanted it);
+//   drew after it arrived and still wanted it, or a finer tile it stands in for, still coming);
 // - how long requests ran on after every tile they served had left the wanted set (the longest, and
 //   how many ran on for more than 100 ms).
 #include <cstdint>
@@ -26,8 +26,9 @@ struct TourResult {
 };
 
 // The route: the 600-frame tour, or a fling (at 1:1 in the picture's middle, drawn until complete, then
-// 30 frames of 600 pixels each to the left, then the rest).
-enum class Route { Tour, Fling };
+// 30 frames of 600 pixels each to the left, then the rest); gliding, the fling then slows by a sixth a
+// frame (about 37 frames, 3000 pixels) before the rest, as a flung view coasts to a stop.
+enum class Route { Tour, Fling, Glide };
 
 // `path`: the picture's URL on the server (an IIIF info.json or a .dzi of synthetic_tile_server.py);
 // the frame is width x height, drawn in the current context; `followMotion` as TileViewOptions has it.

@@ -240,9 +240,11 @@ private:
         }
     }
     /* How many levels coarser than its scale asks a frame is planned while the view moves faster than its
-     * tiles come (TileViewOptions::followMotion). Motion is the picture's centre on screen between this
-     * draw and the one before, if that was within a quarter of a second; it counts only when the draw
-     * before moved too (a jump is not a fling). */
+     * tiles come (TileViewOptions::followMotion): none while a read's travel is within three quarters of
+     * the frame's shorter side (and half a tile's side), else the finest level whose tile's side is more
+     * than twice the travel. Motion is the picture's centre on screen between this draw and the one
+     * before, if that was within a quarter of a second; it counts only when the draw before moved too (a
+     * jump is not a fling). */
     std::size_t motionLevels(const Frame& frame, Clock::time_point now) {
         const double ppu = std::fabs(frame.pixelsPerUnit);
         const double x = placement_.centreX * ppu, y = placement_.centreY * ppu;
@@ -253,7 +255,11 @@ private:
         const double moving = std::min(speed, lastSpeed_);
         movedAt_ = now, movedX_ = x, movedY_ = y, lastSpeed_ = speed;
         const double travel = moving * arrivals_.reader().typicalReadSeconds();
-        if (!options_.followMotion || !(travel > kTileSide / 2.0)) return 0;
+        // Below most of the frame's shorter side, most tiles asked for now are still in view when they come:
+        // a gliding view reads its scale's level well before it stops.
+        const double shorterSide =
+            std::min(std::fabs(frame.right - frame.left), std::fabs(frame.top - frame.bottom)) * ppu;
+        if (!options_.followMotion || !(travel > std::max(kTileSide / 2.0, 0.75 * shorterSide))) return 0;
         return static_cast<std::size_t>(std::min(32.0, std::ceil(std::log2(travel * 2 / kTileSide))));
     }
 
