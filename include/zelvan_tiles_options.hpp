@@ -60,9 +60,10 @@ struct TileViewOptions {
     /* While the view moves on screen faster than its tiles come (farther, during one read, than three
      * quarters of the frame's shorter side, or half a tile's side if more), frames show and read a coarser
      * level, whose tiles are still in view when they arrive: the finest level that moves less than half its
-     * tile's side while one is read. Once it slows below that, the level its scale asks for. A read's time is measured as the view reads (0 before its first), so a
-     * picture on disk, read in milliseconds, is coarsened only by a fling of tens of thousands of pixels a
-     * second. false: every frame reads the level its scale asks for, whatever it costs. */
+     * tile's side while one is read. Once it slows below that, the level its scale asks for. A read's time
+     * is measured as the view reads (0 before its first), so a picture on disk, read in milliseconds, is
+     * coarsened only by a fling of tens of thousands of pixels a second. false: every frame reads the level
+     * its scale asks for, whatever it costs. */
     bool followMotion = true;
 };
 

@@ -163,7 +163,7 @@ void view(const ViewOptions& options) {
             window.setOverlay(overlay.get());
         }
         if (board != nullptr) {
-            boardControls = std::make_unique<BoardControls>(*board, overlay.get());
+            boardControls = std::make_unique<BoardControls>(*board, overlay.get(), !options.overlay.empty());
             window.setOverlay(boardControls.get());
         }
         window.show(*picture);

@@ -18,7 +18,9 @@ ParseResult parseViewOptions(int argc, const char* const* argv, ViewOptions& opt
         "Left and Right to turn by 15 degrees; Up and Down for more or less opacity; F or Space to fit; "
         "0 (or 1) for one image pixel per screen pixel; Escape or Q to quit; with --grid, each in the pane "
         "under the cursor, moving every pane alike; with --sheet, --overlay or --navigator, N shows or hides "
-        "the navigator and [ and ] change the overlay's opacity. A picture of raw samples "
+        "the navigator and [ and ] (or the slider at the bottom left) change the overlay's opacity. A "
+        "picture "
+        "of raw samples "
         "(16-bit, float, many channels) shows its channels in a panel (where built with Dear ImGui): "
         "1 to 9 show or hide a channel and select it, A sets every channel's limits automatically, C "
         "the selected channel's next curve, M its next colormap, P hides or shows the panel.");
@@ -38,8 +40,10 @@ ParseResult parseViewOptions(int argc, const char* const* argv, ViewOptions& opt
            "COLUMNS columns, each at its own scale in a cell the size of the largest: pan and zoom "
            "move them all, to any of them at 1:1; one texture budget for all")
         ->type_name("COLUMNS");
-    app.add_option("--overlay", options.overlay,
-                   "a picture drawn over the first one ([ and ] change its opacity)")
+    app.add_option(
+           "--overlay", options.overlay,
+           "a picture drawn over the first one (its opacity set with the slider at the window's bottom left, "
+           "or [ and ])")
         ->type_name("FILE");
     app.add_option("--overlay-opacity", options.overlayOpacity, "the overlay's opacity, 0 to 1")
         ->check(CLI::Range(0.0, 1.0))

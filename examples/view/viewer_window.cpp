@@ -272,13 +272,18 @@ void ViewerWindow::onButton(int button, int action) {
     if (button != GLFW_MOUSE_BUTTON_LEFT) return;
     if (action == GLFW_PRESS && overlay_ != nullptr && overlay_->wantsMouse()) return;
     cursorInFramebuffer(lastX_, lastY_);
-    if (action == GLFW_PRESS && overlay_ != nullptr && overlay_->onPress(lastX_, lastY_, view_)) return;
-    dragging_ = action == GLFW_PRESS;
+    overlayHeld_ = action == GLFW_PRESS && overlay_ != nullptr && overlay_->onPress(lastX_, lastY_, view_);
+    dragging_ = action == GLFW_PRESS && !overlayHeld_;
 }
 
 void ViewerWindow::onCursor(double, double) {
-    if (!dragging_) return;
     double x = 0, y = 0;
+    if (overlayHeld_) {
+        cursorInFramebuffer(x, y);
+        overlay_->onDrag(x, y, view_);
+        return;
+    }
+    if (!dragging_) return;
     cursorInFramebuffer(x, y);
     pan(view_, x - lastX_, y - lastY_);
     lastX_ = x;

@@ -75,6 +75,7 @@ private:
     int restPasses_ = 0;
     bool resting_ = false;  // the picture set to restPasses_
     bool dragging_ = false;
+    bool overlayHeld_ = false;  // the overlay took the press: the drag is its
     double lastX_ = 0, lastY_ = 0;
 };
 

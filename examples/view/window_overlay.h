@@ -23,6 +23,8 @@ public:
         (void)x, (void)y, (void)view;
         return false;
     }
+    // The cursor at framebuffer point (x, y) while the button a press the overlay took is still held.
+    virtual void onDrag(double x, double y, zelvan::Placement& view) { (void)x, (void)y, (void)view; }
 };
 
 }  // namespace zelvan_demo

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "opacity_slider.h"
 #include "sheet_layout.h"
 #include "shown_picture.h"
 #include "view_state.h"
@@ -92,6 +93,22 @@ TEST(BoardPlacement, TheCursorIsInThePaneUnderItOrTheNearest) {
     EXPECT_EQ(grid.paneAt(10, 300, 404, 304), 0u);
     EXPECT_EQ(grid.paneAt(202, 200, 404, 304), 0u);  // in the gap: the pane left of it
     EXPECT_EQ(grid.paneAt(500, -5, 404, 304), 3u);   // past the frame: the nearest
+}
+
+// A press anywhere along the slider's track sets the opacity under it, from 0 at its left end to 255 at its
+// right, and a press beside it is the picture's.
+TEST(BoardPlacement, TheOpacitySliderGivesTheOpacityUnderThePress) {
+    using S = OpacitySlider;
+    const double middle = S::kBottom + S::kHeight / 2;
+    EXPECT_EQ(S::valueAt(S::kLeft), 0);
+    EXPECT_EQ(S::valueAt(S::kLeft + S::kWidth / 2), 128);
+    EXPECT_EQ(S::valueAt(S::kLeft + S::kWidth), 255);
+    EXPECT_EQ(S::valueAt(S::kLeft - 5), 0);
+    EXPECT_EQ(S::valueAt(S::kLeft + S::kWidth + 5), 255);
+    EXPECT_TRUE(S::contains(S::kLeft + 1, middle));
+    EXPECT_TRUE(S::contains(S::kLeft + S::kWidth, S::kBottom - 4));
+    EXPECT_FALSE(S::contains(S::kLeft + S::kWidth / 2, S::kBottom + S::kHeight + S::kReach + 1));
+    EXPECT_FALSE(S::contains(S::kLeft + S::kWidth + S::kReach + 1, middle));
 }
 
 }  // namespace

@@ -129,6 +129,12 @@ TEST(ViewSmoke, OnePictureOverAnotherAtItsOpacityAndTwoSideBySide) {
     EXPECT_LE(colourDistance(over.at(102, 62), {120, 40, 120, 255}), 3);
     for (const auto& [x, y] : {std::pair{97, 110}, {303, 110}, {200, 57}, {200, 163}})
         EXPECT_EQ(over.at(std::uint32_t(x), std::uint32_t(y)), red) << x << ", " << y;
+    // The opacity slider in the bottom-left corner: its track (rows 456 to 463 from the top, columns 16 to
+    // 215) lit up to the knob at half its length.
+    EXPECT_EQ(over.at(60, 460), (Rgba{0xc8, 0xcc, 0xd2, 255}));
+    EXPECT_EQ(over.at(116, 460), (Rgba{255, 255, 255, 255}));
+    EXPECT_EQ(over.at(180, 460), (Rgba{0x50, 0x56, 0x60, 255}));
+    EXPECT_EQ(over.at(180, 450), red);
     // Two 300 x 200 pictures in a sheet of 2 columns: a board of two cells 310 x 207, fitted across the
     // window.
     writePng(scratch.file("second.png"), Picture(300, 200, blue));
