@@ -22,7 +22,11 @@ Picture screenshot(const ScratchDir& scratch, const Picture& picture, std::uint3
     const char* asan = std::getenv("ASAN_OPTIONS");
     const std::string leakCheckOff =
         std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") + ":detect_leaks=0";
+    // xvfb-run's own directory for the X authority file fails its removal now and then under load (exit 5,
+    // the viewer's run done): the authority file goes in the scratch directory instead.
     std::vector<std::string> args = {XVFB_RUN_PATH,
+                                     "-f",
+                                     scratch.file("Xauthority"),
                                      "-a",
                                      "-s",
                                      "-screen 0 800x600x24",
