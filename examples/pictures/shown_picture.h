@@ -12,6 +12,7 @@
 
 #include "progress.h"
 #include "zelvan.hpp"
+#include "zelvan_tiles_options.hpp"
 
 namespace zelvan {
 class TileView;
@@ -21,6 +22,12 @@ struct PictureInfo;
 }  // namespace zelvan
 
 namespace zelvan_demo {
+
+// Whether a tile view has nothing more to bring to its last frame: drawn whole, or its missing tiles given
+// up (they will not come), and no read under way.
+inline bool nothingMoreToCome(const zelvan::TileStats& s) {
+    return (s.complete || s.readsGivenUp > 0) && s.readsPending == 0;
+}
 
 // How a picture divides its frame into panes that show the same placement (zelvan-view --grid): columns x
 // rows panes of one size, kGap pixels of background between them, pane 0 at the top-left and then row by

@@ -84,10 +84,7 @@ zelvan::TileView* TiledPicture::channels() {
 }
 
 bool TiledPicture::complete() const {
-    const zelvan::TileStats s = view_->stats();
-    if (nextView_) return false;  // a plane still to show
-    // Tiles given up will not come: nothing more to wait for then either.
-    return (s.complete || s.readsGivenUp > 0) && s.readsPending == 0;
+    return !nextView_ && nothingMoreToCome(view_->stats());  // with a plane still to show, not yet
 }
 
 std::string TiledPicture::status() const {

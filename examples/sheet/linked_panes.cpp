@@ -116,10 +116,7 @@ void LinkedPanes::setPasses(int passes) {
 
 bool LinkedPanes::complete() const {
     for (const PanePicture& picture : pictures_)
-        if (picture.view) {
-            const zelvan::TileStats s = picture.view->stats();
-            if (!((s.complete || s.readsGivenUp > 0) && s.readsPending == 0)) return false;
-        }
+        if (picture.view && !nothingMoreToCome(picture.view->stats())) return false;
     return true;
 }
 

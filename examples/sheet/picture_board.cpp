@@ -233,10 +233,7 @@ bool PictureBoard::waitForStillFrame(int frameWidth, int frameHeight, std::chron
 bool PictureBoard::complete() const {
     if (missing_ > 0) return false;
     for (const BoardPiece& piece : pieces_)
-        if (piece.view && piece.lastDrawn == frame_) {
-            const zelvan::TileStats s = piece.view->stats();
-            if (!((s.complete || s.readsGivenUp > 0) && s.readsPending == 0)) return false;
-        }
+        if (piece.view && piece.lastDrawn == frame_ && !nothingMoreToCome(piece.view->stats())) return false;
     return !navigator_ || navigator_->stats().complete;
 }
 

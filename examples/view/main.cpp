@@ -43,6 +43,19 @@ struct Glfw {
 // Strips of 2048 pixels: four blocks, a step of about 20 ms of uploading on llvmpipe.
 constexpr std::uint32_t kStripWidth = 2048;
 
+// How the viewer opens its pictures: its cache, its timeout, its samples' range and plane.
+zelvan::sources::OpenOptions viewSources(const ViewOptions& options) {
+    return sourceOptions(options.cacheDirectory, options.cacheLimitGiB, options.timeoutSeconds, options.range,
+                         options.selection, "zelvan-view");
+}
+
+// Every picture named: the first and the more after it.
+std::vector<std::string> namedPictures(const ViewOptions& options) {
+    std::vector<std::string> inputs{options.input};
+    inputs.insert(inputs.end(), options.more.begin(), options.more.end());
+    return inputs;
+}
+
 // The file named, or the built-in fractal; opened before the window, so that a file that is missing
 // or no picture is reported without one flashing up, and a cache being written shows its progress
 // on the terminal first. The context is not needed yet: nothing is uploaded before the first frame.
@@ -52,8 +65,7 @@ std::unique_ptr<ShownPicture> openPicture(const ViewOptions& options) {
                                                  "built-in fractal", kStripWidth);
     PictureOptions opening;
     opening.budgetBytes = options.budgetMiB << 20;
-    opening.sources = sourceOptions(options.cacheDirectory, options.cacheLimitGiB, options.timeoutSeconds,
-                                    options.range, options.selection, "zelvan-view");
+    opening.sources = viewSources(options);
     // A picture of raw samples shows its channels, as the options map them or in the panel.
     opening.sources.rawSamples = true;
     opening.stripWidth = kStripWidth;
@@ -68,8 +80,7 @@ constexpr std::size_t kKeptPictures = 128;
 std::unique_ptr<PictureBoard> openBoard(const ViewOptions& options, std::unique_ptr<SheetViews>& views) {
     views = std::make_unique<SheetViews>(zelvan::TileViewOptions{}, options.budgetMiB << 20, 0, 1);
     BoardRequest request;
-    request.inputs.push_back(options.input);
-    request.inputs.insert(request.inputs.end(), options.more.begin(), options.more.end());
+    request.inputs = namedPictures(options);
     request.columns = options.sheet;
     request.overlay = options.overlay;
     request.overlayOpacity = options.overlayOpacity;
@@ -78,11 +89,7 @@ std::unique_ptr<PictureBoard> openBoard(const ViewOptions& options, std::unique_
         request.offsetX = options.overlayOffset[0];
         request.offsetY = options.overlayOffset[1];
     }
-    std::unique_ptr<PictureBoard> board =
-        makeBoard(*views, request,
-                  sourceOptions(options.cacheDirectory, options.cacheLimitGiB, options.timeoutSeconds,
-                                options.range, options.selection, "zelvan-view"),
-                  kKeptPictures);
+    std::unique_ptr<PictureBoard> board = makeBoard(*views, request, viewSources(options), kKeptPictures);
     board->showNavigator(options.navigator);
     return board;
 }
@@ -91,12 +98,8 @@ std::unique_ptr<PictureBoard> openBoard(const ViewOptions& options, std::unique_
 // current (`views`, which the panes outlive not).
 std::unique_ptr<LinkedPanes> openPanes(const ViewOptions& options, std::unique_ptr<SheetViews>& views) {
     views = std::make_unique<SheetViews>(zelvan::TileViewOptions{}, options.budgetMiB << 20, 0, 1);
-    std::vector<std::string> inputs{options.input};
-    inputs.insert(inputs.end(), options.more.begin(), options.more.end());
     return std::make_unique<LinkedPanes>(
-        *views, inputs, options.grid,
-        sourceOptions(options.cacheDirectory, options.cacheLimitGiB, options.timeoutSeconds, options.range,
-                      options.selection, "zelvan-view"),
+        *views, namedPictures(options), options.grid, viewSources(options),
         [](const std::string& line) { std::fprintf(stderr, "zelvan-view: warning: %s\n", line.c_str()); });
 }
 
